@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# Developer entry point: deps, build, test, demo, fuzz, bench, screenshot, package.
+set -euo pipefail
+cd "$(dirname "$0")"
+ROOT=$PWD
+JOBS=$(nproc 2>/dev/null || echo 2)
+
+PACKAGES=(
+  build-essential cmake pkg-config g++ clang libclang-rt-14-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libcairo2-dev libcups2-dev cups cups-client cups-bsd printer-driver-cups-pdf poppler-utils
+  fonts-dejavu-core libssl-dev openssl libsystemd-dev systemd
+  qt6-base-dev xvfb xauth
+)
+
+need_sudo() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
+
+cmd_deps() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "installing: ${missing[*]}"
+    need_sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive need_sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+}
+
+configure() { # dir extra-cmake-args...
+  local dir=$1; shift
+  cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+}
+
+cmd_build() {
+  cmd_deps
+  configure build
+  cmake --build build -j"$JOBS"
+}
+
+run_ctest() { # dir
+  (cd "$1" && ctest --output-on-failure -j"$JOBS" --timeout 600)
+}
+
+cmd_test() {
+  cmd_build
+  run_ctest build
+  configure buildasan -DTWPRINTER_SANITIZE=ON -DTWPRINTER_BENCH=OFF
+  cmake --build buildasan -j"$JOBS"
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    run_ctest buildasan
+}
+
+cmd_fuzz() { # seconds per target (default 20)
+  cmd_deps
+  local secs=${1:-20}
+  CC=clang CXX=clang++ cmake -S "$ROOT" -B buildfuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTWPRINTER_FUZZ=ON -DTWPRINTER_TESTS=OFF -DTWPRINTER_BENCH=OFF -DTWPRINTER_UI=OFF >/dev/null
+  cmake --build buildfuzz -j"$JOBS"
+  for f in buildfuzz/*_fuzz; do
+    local name; name=$(basename "$f")
+    local corpus=fuzz/corpus/${name%_fuzz}
+    mkdir -p "$corpus"
+    local work; work=$(mktemp -d)
+    echo "== $name (${secs}s)"
+    (cd "$work" && "$ROOT/$f" -max_total_time="$secs" -rss_limit_mb=1024 -timeout=10 \
+      -print_final_stats=1 "$work" "$ROOT/$corpus" 2>&1 | tail -n 12)
+    rm -rf "$work"
+  done
+}
+
+cmd_bench() {
+  cmd_build
+  for b in build/*_bench; do
+    [ -x "$b" ] || continue
+    echo "== $(basename "$b")"
+    "$b" --benchmark_counters_tabular=true
+  done
+  [ -x bench/run_extra.sh ] && bench/run_extra.sh build || true
+}
+
+cmd_demo() {
+  cmd_build
+  exec tools/demo.sh build
+}
+
+cmd_screenshot() {
+  cmd_build
+  exec tools/screenshot.sh build
+}
+
+cmd_package() {
+  cmd_build
+  (cd build && cpack -G DEB)
+}
+
+case "${1:-}" in
+  deps) cmd_deps ;;
+  build) cmd_build ;;
+  test) cmd_test ;;
+  demo) cmd_demo ;;
+  fuzz) shift; cmd_fuzz "$@" ;;
+  bench) cmd_bench ;;
+  screenshot) cmd_screenshot ;;
+  package) cmd_package ;;
+  *) echo "usage: $0 {deps|build|test|demo|fuzz [secs]|bench|screenshot|package}"; exit 2 ;;
+esac

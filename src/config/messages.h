@@ -1,0 +1,55 @@
+// Numbered messages, the error detail that travels with them, and the
+// replaceable status message table.
+#pragma once
+#include <string>
+
+// Message numbers of the string table used by the engine.
+enum : int {
+    MSG_ATTEMPTING_CONNECT = 47,
+    MSG_NOT_PRINTER = 62,
+    MSG_LU_MISMATCH = 63,
+    MSG_UNABLE_CONNECT_SERVER = 65,
+    MSG_NO_LOCAL_HOST = 68,
+    MSG_EXIT_PARENT = 69,
+    MSG_SOCKET_ERROR = 70,
+    MSG_WRITE_TIMEOUT = 71,
+    MSG_PORT_OPEN = 72,
+    MSG_PORT_WRITE = 73,
+    MSG_NO_OUTPUT_MEDIUM = 75,
+    MSG_SOCKET_WRITE = 76,
+    MSG_MEMORY = 77,
+    MSG_CFG_NO_NAME = 78,
+    MSG_CFG_CONNECT_LU = 79,
+    MSG_CFG_CONNECT_TOO_LONG = 80,
+    MSG_CFG_DUP_CONNECT_LU = 81,
+    MSG_CFG_DUP_CONNECT_NAME = 82,
+    MSG_CFG_ASSOC_NAME = 83,
+    MSG_CFG_ASSOC_TOO_LONG = 84,
+    MSG_CFG_DUP_ASSOC_LU = 85,
+    MSG_CFG_DUP_ASSOC_NAME = 86,
+    MSG_CFG_NO_CONNECT_FOR_ASSOC = 87,
+    MSG_CFG_OPEN = 88,
+    MSG_CFG_READ = 89,
+    MSG_CFG_SYNTAX = 90,
+    MSG_INVALID_HOST = 91,
+    MSG_INVALID_PORT = 92,
+    MSG_UNABLE_CONNECT = 93,
+    MSG_FPUTC = 94,
+};
+
+// Text of a string-table message; "" for an unknown number.
+const char* LoadMessage(int number);
+
+// Process-wide detail text; empty means none.
+extern std::string gErrorDetail;
+void SetErrorDetail(const std::string& text);
+
+// The message text, with " " + detail appended when there is one; clears the detail.
+std::string TakeMessageText(int number);
+
+// Status message table, entries 0..17.
+const char* StatusMessage(int number);
+void SetMessage(int number, const std::string& text);
+// Builds "caller: text" (kind 1 or 2 add strerror(errno)); returns the line, "" when
+// nothing is reported.
+std::string ReportStatus(const char* caller, int number, int kind);

@@ -1,0 +1,31 @@
+// Memory wrappers, owned-text replacement, error texts and the debug log.
+#pragma once
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+[[noreturn]] void FatalError(const char* module, const char* function, const char* text);
+void* KesCalloc(size_t count, size_t size);
+void* KesMalloc(size_t size);
+void* KesRealloc(void* block, size_t size);
+void KesFree(void* block);
+
+// Owned texts are std::string here; ReplaceString keeps the name and the
+// one-place-for-assignments rule.
+void ReplaceString(std::string& old, const std::string& text);
+
+// System text for an error code, "%d (0x%X)" when there is none; "prefix: text"
+// with a prefix. Returned in one process-wide buffer.
+const char* FormatSystemError(const char* prefix, int code);
+
+// Winsock-style name for a POSIX socket errno value ("WSAECONNREFUSED"),
+// "Unknown error" otherwise. Returns the Winsock number for the errno (or the errno).
+int WinsockErrorName(int err, std::string& out);
+
+// Debug log "TwPrinter.log" in the INI directory.
+extern FILE* gDebugLog;
+void DebugOpen();
+void DebugClose();
+void DebugPrint(const std::string& text);
+// printf-style debug line to standard error when gDebug is set.
+void Trace(const char* fmt, ...) __attribute__((format(printf, 1, 2)));

@@ -1,0 +1,146 @@
+#include "platform/profile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace platform {
+namespace {
+
+std::string_view Trim(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r')) ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
+    return s.substr(b, e - b);
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+// "[name]" gives name; anything else gives false.
+bool SectionName(std::string_view line, std::string_view& name) {
+    line = Trim(line);
+    if (line.size() < 2 || line.front() != '[') return false;
+    size_t close = line.find(']');
+    if (close == std::string_view::npos) return false;
+    name = Trim(line.substr(1, close - 1));
+    return true;
+}
+
+bool KeyValue(std::string_view line, std::string_view& key, std::string_view& value) {
+    std::string_view t = Trim(line);
+    if (t.empty() || t.front() == ';' || t.front() == '#') return false;
+    size_t eq = t.find('=');
+    if (eq == std::string_view::npos) return false;
+    key = Trim(t.substr(0, eq));
+    value = Trim(t.substr(eq + 1));
+    return !key.empty();
+}
+
+std::vector<std::string> ReadLines(const std::string& path, bool& exists) {
+    std::vector<std::string> lines;
+    std::ifstream in(path, std::ios::binary);
+    exists = static_cast<bool>(in);
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
+}
+
+} // namespace
+
+std::string ProfileGetString(std::string_view section, std::string_view key, std::string_view def,
+                             const std::string& path) {
+    bool exists = false;
+    std::vector<std::string> lines = ReadLines(path, exists);
+    bool inSection = false;
+    for (const std::string& line : lines) {
+        std::string_view name;
+        if (SectionName(line, name)) {
+            inSection = SameName(name, section);
+            continue;
+        }
+        std::string_view k, v;
+        if (inSection && KeyValue(line, k, v) && SameName(k, key)) {
+            if (v.size() >= 2 && ((v.front() == '"' && v.back() == '"') ||
+                                  (v.front() == '\'' && v.back() == '\'')))
+                v = v.substr(1, v.size() - 2);
+            return std::string(v);
+        }
+    }
+    return std::string(def);
+}
+
+bool ProfileWriteString(std::string_view section, std::string_view key, std::string_view value,
+                        const std::string& path) {
+    bool exists = false;
+    std::vector<std::string> lines = ReadLines(path, exists);
+    std::string entry = std::string(key) + "=" + std::string(value);
+
+    bool inSection = false, done = false;
+    size_t sectionEnd = std::string::npos; // index after the last line of our section
+    for (size_t i = 0; i < lines.size() && !done; ++i) {
+        std::string_view name;
+        if (SectionName(lines[i], name)) {
+            if (inSection) break;
+            inSection = SameName(name, section);
+            if (inSection) sectionEnd = i + 1;
+            continue;
+        }
+        if (!inSection) continue;
+        std::string_view k, v;
+        if (KeyValue(lines[i], k, v) && SameName(k, key)) {
+            lines[i] = entry;
+            done = true;
+        } else if (!Trim(lines[i]).empty()) {
+            sectionEnd = i + 1;
+        }
+    }
+    if (!done) {
+        if (sectionEnd == std::string::npos) {
+            if (!lines.empty() && !Trim(lines.back()).empty()) lines.emplace_back();
+            lines.push_back("[" + std::string(section) + "]");
+            lines.push_back(entry);
+        } else {
+            lines.insert(lines.begin() + static_cast<long>(sectionEnd), entry);
+        }
+    }
+
+    std::string text;
+    for (const std::string& l : lines) text += l + "\n";
+
+    std::string tmp = path + ".tmp." + std::to_string(getpid());
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    const char* p = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            ::unlink(tmp.c_str());
+            return false;
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    if (::rename(tmp.c_str(), path.c_str()) != 0) {
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace platform

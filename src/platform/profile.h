@@ -1,0 +1,18 @@
+// INI "profile" functions: one key of one section at a time.
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Value of key in section, or def when the file, section or key is missing.
+// Section and key names compare without regard to case.
+std::string ProfileGetString(std::string_view section, std::string_view key, std::string_view def,
+                             const std::string& path);
+
+// Writes one key, creating the file and the section when needed. Other lines
+// and comments are kept; the file is replaced atomically (temp + fsync + rename).
+bool ProfileWriteString(std::string_view section, std::string_view key, std::string_view value,
+                        const std::string& path);
+
+} // namespace platform

@@ -1,0 +1,96 @@
+#include "platform/sysinfo.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+std::string gCommandLine;
+std::string gProgramName;
+
+void MakeDirs(const std::string& dir) {
+    std::string cur;
+    for (size_t i = 0; i <= dir.size(); ++i) {
+        if (i == dir.size() || dir[i] == '/') {
+            if (!cur.empty()) ::mkdir(cur.c_str(), 0755);
+        }
+        if (i < dir.size()) cur += dir[i];
+    }
+}
+} // namespace
+
+std::string WindowsDirectory() {
+    std::string dir;
+    if (const char* d = std::getenv("TWPRINTER_DIR"); d && *d) {
+        dir = d;
+    } else if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x) {
+        dir = std::string(x) + "/twprinter";
+    } else {
+        const char* home = std::getenv("HOME");
+        dir = std::string(home && *home ? home : "/tmp") + "/.config/twprinter";
+    }
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    MakeDirs(dir);
+    return dir;
+}
+
+std::string JoinPath(const std::string& dir, const std::string& name) {
+    if (dir.empty()) return name;
+    if (dir.back() == '/') return dir + name;
+    return dir + "/" + name;
+}
+
+std::string ComputerName() {
+    char buf[256] = {};
+    if (::gethostname(buf, sizeof buf - 1) != 0) return {};
+    return buf;
+}
+
+std::string CurrentDirectory() {
+    char buf[PATH_MAX];
+    if (!::getcwd(buf, sizeof buf)) return {};
+    return buf;
+}
+
+void SetCommandLine(int argc, char** argv) {
+    std::string line;
+    for (int i = 0; i < argc; ++i) {
+        if (i) line += ' ';
+        line += argv[i];
+    }
+    SetCommandLine(line);
+    if (argc > 0) {
+        const char* slash = std::strrchr(argv[0], '/');
+        gProgramName = slash ? slash + 1 : argv[0];
+    }
+}
+
+void SetCommandLine(const std::string& line) { gCommandLine = line; }
+
+const std::string& CommandLine() { return gCommandLine; }
+const std::string& ProgramName() { return gProgramName; }
+
+uint64_t TickCount() {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+std::string SystemErrorText(int err) {
+    char buf[256];
+    // GNU strerror_r returns the text pointer, which may or may not be buf.
+    const char* s = strerror_r(err, buf, sizeof buf);
+    return s ? s : std::to_string(err);
+}
+
+} // namespace platform
