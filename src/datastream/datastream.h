@@ -18,6 +18,9 @@ extern uint8_t gHformat[137];
 extern int32_t gChannelsFixed;
 extern int32_t jobEnded;
 
+// Tests observe the records handed over at the session boundary through this hook.
+extern void (*gDeliverObserver)(const uint8_t* data, int32_t length);
+
 int16_t TelDeliverRecord(Session* sp, const uint8_t* data, int16_t length);
 // Records longer than 32767 bytes are legal on the wire; the length type is wide.
 int16_t dsoutproc(Session* sp, const uint8_t* data, int32_t length);
