@@ -98,3 +98,11 @@ void ScreenFree(std::unique_ptr<PrintBuffer>& screen);
 
 // Closes the current session's connection from another thread (Stop).
 void CloseSessionSocket();
+
+// Running the client thread, for both programs. ClientStart creates the stop
+// event and launches PtClientThread; ClientStop signals it, wakes any wait and
+// joins. ClientWait blocks until the thread ends and returns its result.
+bool ClientStart();
+void ClientStop();
+bool ClientRunning();
+int ClientWait();
