@@ -22,4 +22,9 @@ void SetUiReport(UiReport* report);
 UiReport& Ui();
 
 void ShowOnlineState(bool online);
-void ShowStatusMessage(int code); // takes gErrorDetail
+// Composes the status text for code: the message, " " + gErrorDetail when set (the
+// detail is then cleared), and "\nDelaying before reconnect." for every code but 47
+// (the session calls this only for failed connection attempts and for 47 before a
+// retry). The reporter receives the finished text; in debug mode it also goes to
+// the debug log.
+void ShowStatusMessage(int code);

@@ -21,6 +21,9 @@ const char* FormatSystemError(const char* prefix, int code);
 // Winsock-style name for a POSIX socket errno value ("WSAECONNREFUSED"),
 // "Unknown error" otherwise. Returns the Winsock number for the errno (or the errno).
 int WinsockErrorName(int err, std::string& out);
+// The same for a host look-up failure (h_errno, or the EAI_* codes of getaddrinfo):
+// "WSAHOST_NOT_FOUND", "WSATRY_AGAIN", "WSANO_RECOVERY", "WSANO_DATA".
+int HostErrorName(int herr, std::string& out);
 
 // Debug log "TwPrinter.log" in the INI directory.
 extern FILE* gDebugLog;

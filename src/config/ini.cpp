@@ -1,0 +1,146 @@
+#include "config/ini.h"
+
+#include "config/options.h"
+#include "config/utilities.h"
+#include "platform/profile.h"
+#include "platform/sysinfo.h"
+
+#include <cups/cups.h>
+
+#include <strings.h>
+
+std::string gIniPath;
+
+namespace {
+
+constexpr size_t kValueMax = 260;
+
+std::string Cut(std::string s, size_t max) {
+    if (s.size() > max) s.resize(max);
+    return s;
+}
+
+// twprinter and twprinterd share one settings file.
+std::string IniNameFor(const std::string& programName) {
+    std::string base = programName;
+    size_t slash = base.rfind('/');
+    if (slash != std::string::npos) base.erase(0, slash + 1);
+    if (base.empty()) base = "twprinter";
+    if (base == "twprinterd") base = "twprinter";
+    return base + ".ini";
+}
+
+} // namespace
+
+void SetIniPathFromProgram(const std::string& programName) {
+    gIniPath = platform::JoinPath(platform::WindowsDirectory(), IniNameFor(programName));
+}
+
+static const std::string& IniPath() {
+    if (gIniPath.empty()) SetIniPathFromProgram(platform::ProgramName());
+    return gIniPath;
+}
+
+std::string IniGet(const char* key, const char* def) {
+    return Cut(platform::ProfileGetString(kIniSection, key, def ? def : "", IniPath()), kValueMax);
+}
+
+bool IniSet(const char* key, const std::string& value) {
+    return platform::ProfileWriteString(kIniSection, key, value, IniPath());
+}
+
+void ReadIniFile(const std::string& iniPath, std::string& luAddressText, int& luTypeValue,
+                 std::string& fileNameText, std::string& sessionIdText) {
+    auto get = [&](const char* key, const char* def) {
+        return Cut(platform::ProfileGetString(kIniSection, key, def, iniPath), kValueMax);
+    };
+
+    if (!gSessionFileInForce) {
+        std::string host = get("HOSTNAME", "");
+        Trace("ReadIniFile(): host is: %s\n", host.c_str());
+        if (host.empty()) host = Cut(platform::ComputerName(), 15);
+        gHostName = host;
+    }
+
+    std::string address = get("LUADDRESS", "-1");
+    if (!gSessionFileInForce) gOptions.luAddress = address;
+    luAddressText = address;
+
+    std::string type = get("LUTYPE", "3");
+    luTypeValue = type == "1" ? 1 : 3;
+
+    fileNameText = get("FILENAME", "ROROR");
+
+    std::string server = get("SERVERNAME", "kesservd");
+    if (!gSessionFileInForce) gOptions.serverName = server;
+
+    sessionIdText = get("SESSIONID", "-1");
+
+    std::string e = get("3270E", "0");
+    if (!gSessionFileInForce) {
+        if (e == "1") {
+            gUse3270E = 1;
+            std::string connect = get("CONNECTNAME", "");
+            std::string associate = get("ASSOCIATENAME", "");
+            if (!connect.empty()) gOptions.connectName = connect;
+            if (!associate.empty()) gOptions.associateName = associate;
+        } else {
+            gUse3270E = 0;
+        }
+    }
+}
+
+namespace {
+
+// First CUPS destination, or "" when there is no server or no printer.
+std::string FirstCupsDestination() {
+    // A missing or stuck scheduler must not hold up the first start: connect
+    // ourselves with a short time-out instead of the library's long default.
+    int cancel = 0;
+    http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
+                                3000, &cancel);
+    if (!http) return {};
+    httpSetTimeout(http, 5.0, nullptr, nullptr);
+    cups_dest_t* dests = nullptr;
+    int n = cupsGetDests2(http, &dests);
+    std::string name;
+    if (n > 0 && dests && dests[0].name) name = dests[0].name;
+    cupsFreeDests(n, dests);
+    httpClose(http);
+    return name;
+}
+
+} // namespace
+
+int WriteDefaultIni(const std::string& iniPath) {
+    auto put = [&](const char* key, const std::string& value) {
+        platform::ProfileWriteString(kIniSection, key, value, iniPath);
+    };
+    std::string dir = platform::CurrentDirectory();
+    while (dir.size() > 1 && dir.back() == '/')
+        dir.pop_back();
+    put("EXEDIR", dir);
+    put("CONFIGFILE", platform::JoinPath(dir, "KESLUPRT.CFG"));
+    std::string printer = FirstCupsDestination();
+    // The chosen printer name is kept the way the enumeration buffer kept it.
+    if (!printer.empty() && printer.size() < 240) put("Printer", printer);
+    put("HOSTNAME", "");
+    put("LUADDRESS", "-1");
+    put("LUTYPE", "3");
+    put("FILENAME", "ROROR");
+    put("AUTOSTART", "0");
+    put("SERVERNAME", "kesservd");
+    put("SESSIONID", "-1");
+    put("CONNECTNAME", "");
+    put("ASSOCIATENAME", "");
+    put("3270E", "0");
+    put("CONNECTTIMEOUT", "15");
+    put("STARTVISIBLE", "1");
+    put("PRINTTOFILE", "0");
+    return 1;
+}
+
+void EnsureDefaultIni() {
+    const std::string& path = IniPath();
+    if (!platform::FileExists(path)) WriteDefaultIni(path);
+}

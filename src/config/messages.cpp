@@ -1,0 +1,167 @@
+#include "config/messages.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+struct Entry {
+    int number;
+    const char* text;
+};
+
+// The string table: window texts and the engine's result codes.
+constexpr Entry kStrings[] = {
+    {1, "Are you sure you want to exit?"},
+    {2, "Printer client shutting down. Please wait..."},
+    {3, "Please stop the printer client first."},
+    {4, "Save changes?"},
+    {6, "Tarnwick printer client is offline."},
+    {7, "Tarnwick printer client is online."},
+    {11, "Must enter either connectname or associatename."},
+    {12, "Cannot specify both connectname and associatename."},
+    {13, "&Start"},
+    {14, "S&top"},
+    {15, "H&ide"},
+    {16, "&Printer setup"},
+    {17, "&Save"},
+    {18, "&Undo"},
+    {19, "&Exit"},
+    {20, "&Help"},
+    {22, "Host name:"},
+    {23, "Port number:"},
+    {24, "Session ID:"},
+    {25, "Address:"},
+    {28, "Lu type:"},
+    {29, "Connect name:"},
+    {30, "Associate name:"},
+    {31, "Startup"},
+    {32, "&Auto"},
+    {33, "&Manual"},
+    {35, "Printer client setup"},
+    {47, "Attempting to connect..."},
+    {48, "Session ID must be digit 0-4, or letter a-e, or letter A-E, or -1."},
+    {49, "Address must be digit 0-255, or -1."},
+    {50, "Must enter a print job name."},
+    {51, "Must enter a port number."},
+    {52, "Enter an LU Type: 1 or 3."},
+    {53, "Start visible"},
+    {57, "Must enter a socket port number."},
+    {59, "LPT or COM port must be specified."},
+    {60, "File name must be specified."},
+    {62, "This LU is not a printer!"},
+    {63, "LU mismatch.\nTry LU"},
+    {65, "Unable to connect to server"},
+    {68, "Unable to get local host name."},
+    {69, "Exiting at parents request."},
+    {70, "Socket error:"},
+    {71, "Timeout waiting for write to complete"},
+    {72, "Unable to open LPT/COM port:"},
+    {73, "Unable to write to LPT/COM port:"},
+    {75, "No output medium has been specified."},
+    {76, "Error writing to socket:"},
+    {77, "Memory error."},
+    {78, "Unable to find configuration file name."},
+    {79, "Unable to connect to LU."},
+    {80, "Connect name too long. Must be 16 characters or less."},
+    {81, "Duplicate connect LU number:"},
+    {82, "Duplicate connect name:"},
+    {83, "Invalid associate name:"},
+    {84, "Associate name too long:"},
+    {85, "Duplicate associate LU number:"},
+    {86, "Duplicate associate name:"},
+    {87, "Nor connect name for associate name:"},
+    {88, "Unable to open configuration file."},
+    {89, "Error reading configuration file."},
+    {90, "Syntax error in configuration file:"},
+    {91, "Invalid host name:"},
+    {92, "Invalid port:"},
+    {93, "Unable to connect:"},
+    {94, "Error from system function fputc."},
+    {95, "Must set  connection timeout. Set to 0 to disable."},
+    {96, "Delaying before reconnect."},
+};
+
+struct Status {
+    char cls;
+    std::string text;
+};
+
+constexpr int kStatusCount = 18;
+
+Status gStatus[kStatusCount] = {
+    {' ', ""},
+    {'M', "Telnet error"},
+    {'M', "Connection closed by server"},
+    {'M', "Invalid print mode"},
+    {'M', "Unable to open print file \n"},
+    {'M', "Unable to open error file \n"},
+    {'M', "Unable to open print spooler\n"},
+    {'M', "Error writing to print file \n"},
+    {'M', "Error writing to print spooler\n"},
+    {'M', "Print options too long"},
+    {'M', "Specified printing mode not yet implemented"},
+    {'M', "Unknown file print error occurred"},
+    {'M', "File printed"},
+    {'M', "CONFIG syntax error"},
+    {'M', "CONFIG file error"},
+    {'M', "Memory no longer is adequate"},
+    {'M', "No file specified"},
+    {'M', "Trying to Connect"},
+};
+
+// The window thread reads status texts while the client thread may replace them.
+std::mutex gStatusLock;
+
+} // namespace
+
+std::string gErrorDetail;
+
+const char* LoadMessage(int number) {
+    for (const Entry& e : kStrings)
+        if (e.number == number) return e.text;
+    return "";
+}
+
+void SetErrorDetail(const std::string& text) {
+    gErrorDetail = text;
+}
+
+std::string TakeMessageText(int number) {
+    std::string text = LoadMessage(number);
+    if (!gErrorDetail.empty()) {
+        text += ' ';
+        text += gErrorDetail;
+    }
+    gErrorDetail.clear();
+    return text;
+}
+
+const char* StatusMessage(int number) {
+    if (number < 0 || number >= kStatusCount) return "";
+    std::lock_guard<std::mutex> lock(gStatusLock);
+    return gStatus[number].text.c_str();
+}
+
+void SetMessage(int number, const std::string& text) {
+    if (number < 1 || number >= kStatusCount) return;
+    std::lock_guard<std::mutex> lock(gStatusLock);
+    gStatus[number].text = text;
+}
+
+std::string ReportStatus(const char* caller, int number, int kind) {
+    int err = errno;
+    std::string line;
+    {
+        std::lock_guard<std::mutex> lock(gStatusLock);
+        if (number < 0 || number >= kStatusCount || gStatus[number].cls == ' ') return line;
+        line = std::string(caller ? caller : "") + ": " + gStatus[number].text;
+        if (kind == 1 || kind == 2) line += std::string(" ") + std::strerror(err);
+        if (gStatus[number].cls == 'S') gStatus[number].cls = ' ';
+    }
+    std::fflush(stdout);
+    std::fflush(stderr);
+    return line;
+}
