@@ -1,7 +1,115 @@
 // Headless printer client: same options and INI file as the window.
+//
+// Status lines go to standard error, one per report, time-stamped. SIGTERM
+// and SIGINT stop the client through the stop event; SIGUSR1 logs a summary.
+// Exit code: 0 after a stop, 10 for conflicting connect and associate names
+// (taken inside Configure), otherwise the number of the message that ended
+// the run (for example 65 "Unable to connect to server").
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <string>
+
+#include "config/ini.h"
+#include "config/messages.h"
+#include "config/options.h"
+#include "config/report.h"
+#include "config/utilities.h"
 #include "platform/sysinfo.h"
+#include "session/session.h"
+
+namespace {
+
+class DaemonReport : public UiReport {
+  public:
+    void ShowOnlineState(bool online) override { Line(LoadMessage(online ? 7 : 6)); }
+    void ShowStatusMessage(int, const std::string& text) override { Line(text); }
+    void ShowMessageBox(const std::string& text) override { Line(text); }
+    bool AskYesNo(const std::string& question) override {
+        // Nobody is there to answer; a headless printer keeps printing.
+        Line(question + " Yes");
+        return true;
+    }
+    void StatusLine(const std::string& text) override { Line(text); }
+
+    void Line(const std::string& text) {
+        timeval tv;
+        gettimeofday(&tv, nullptr);
+        tm t;
+        localtime_r(&tv.tv_sec, &t);
+        char stamp[40];
+        std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &t);
+        std::string flat;
+        for (char c : text)
+            flat += (c == '\n' || c == '\r') ? ' ' : c;
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::fprintf(stderr, "%s.%03ld twprinterd: %s\n", stamp, long(tv.tv_usec / 1000),
+                     flat.c_str());
+        std::fflush(stderr);
+    }
+
+  private:
+    std::mutex mutex_;
+};
+
+DaemonReport gReport;
+
+} // namespace
 
 int main(int argc, char** argv) {
     platform::SetCommandLine(argc, argv);
-    return 0;
+    SetIniPathFromProgram(platform::ProgramName());
+    SetUiReport(&gReport);
+
+    // The signals are taken synchronously through a signalfd: no handler runs
+    // in signal context, and the client thread never sees them.
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGUSR1);
+    sigaddset(&set, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    int sfd = signalfd(-1, &set, SFD_CLOEXEC);
+    if (sfd < 0) {
+        std::perror("signalfd");
+        return 1;
+    }
+
+    if (platform::CommandLine().find("-d") != std::string::npos) {
+        gDebug = 1;
+        DebugOpen();
+    }
+    EnsureDefaultIni();
+    LoadOutputSettings();
+
+    if (!ClientStart()) {
+        gReport.Line("Unable to start the printer client");
+        return 1;
+    }
+    gReport.Line(LoadMessage(MSG_ATTEMPTING_CONNECT));
+    int code = -1;
+    while (ClientRunning()) {
+        pollfd p{sfd, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) continue;
+        signalfd_siginfo info;
+        if (::read(sfd, &info, sizeof info) != sizeof info) continue;
+        if (info.ssi_signo == SIGUSR1) {
+            gReport.Line(SessionStatusSummary());
+        } else if (info.ssi_signo == SIGTERM || info.ssi_signo == SIGINT) {
+            ClientStop();
+            code = ClientWait();
+            break;
+        }
+    }
+    if (code < 0) code = ClientWait();
+    DebugClose();
+    ::close(sfd);
+    return code == MSG_EXIT_PARENT || code == 0 ? 0 : code;
 }

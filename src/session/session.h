@@ -55,16 +55,16 @@ struct Session {
     int32_t termModel = 0;
     int32_t maxRecordSetting = 0;
     bool extAllowed = false;
-    std::vector<uint8_t> hisOpts; // 256
-    std::vector<uint8_t> myOpts;  // 256
-    std::vector<uint8_t> rcvBuf;  // 4096
-    std::vector<uint8_t> sendBuf; // 4096
-    std::vector<uint8_t> recBuf;  // recCapacity
+    std::vector<uint8_t> hisOpts;  // 256
+    std::vector<uint8_t> myOpts;   // 256
+    std::vector<uint8_t> rcvBuf;   // 4096
+    std::vector<uint8_t> sendBuf;  // 4096
+    std::vector<uint8_t> recBuf;   // recCapacity
     std::vector<uint8_t> buildBuf; // buildSize
-    std::vector<uint8_t> sbbuf;   // 1024
-    size_t recPtr = 0;   // offset of the next free byte of recBuf
-    size_t sbPtr = 0;    // offset of the next free byte of sbbuf
-    size_t recStart = 0; // offset of the record handed to the data stream
+    std::vector<uint8_t> sbbuf;    // 1024
+    size_t recPtr = 0;             // offset of the next free byte of recBuf
+    size_t sbPtr = 0;              // offset of the next free byte of sbbuf
+    size_t recStart = 0;           // offset of the record handed to the data stream
     std::unique_ptr<PrintBuffer> screen;
     std::unique_ptr<ScreenNameRec> prScreen;
     int32_t owner = 0;
@@ -105,4 +105,15 @@ void CloseSessionSocket();
 bool ClientStart();
 void ClientStop();
 bool ClientRunning();
+// The final result code of the run: 69 after a stop, else the message number.
 int ClientWait();
+
+// Counters of the session module, readable from any thread.
+void CountJob(bool delivered); // called by delivery for each finished job
+void NoteBytesReceived(size_t count);
+void SetSessionLuName(const std::string& name);
+// One line: state, LU, jobs delivered, jobs failed, bytes received.
+std::string SessionStatusSummary();
+// Publishes the session's descriptor so that a Stop from another thread can
+// shut it down; -1 when there is none.
+void SetSessionSocket(Session* sp, int fd);

@@ -2,8 +2,17 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 struct Session;
+class Transport;
+
+// TelProc result when the server closed or reset the connection.
+inline constexpr int kTelClosed = -1;
+
+// Sets up the per-connection buffers and state on a connected socket; the
+// transport defaults to MakeTransport(). Also the entry point of tests.
+int TelAttach(Session* sp, int fd, std::unique_ptr<Transport> transport);
 
 int TelConnect(Session* sp);
 void TelClose(Session* sp);

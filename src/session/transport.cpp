@@ -1,4 +1,38 @@
-// Plain TCP byte transport.
+// Plain TCP byte transport, and the choice between it and TLS.
 #include "session/transport.h"
 
-std::unique_ptr<Transport> MakeTransport() { return nullptr; }
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+class TcpTransport : public Transport {
+  public:
+    ~TcpTransport() override { Close(); }
+    int Start(int fd, const std::string&) override {
+        fd_ = fd;
+        return 0;
+    }
+    long Recv(uint8_t* buf, size_t len) override { return ::recv(fd_, buf, len, 0); }
+    long Send(const uint8_t* buf, size_t len) override {
+        return ::send(fd_, buf, len, MSG_NOSIGNAL);
+    }
+    void Close() override {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+} // namespace
+
+std::unique_ptr<Transport> MakeTcpTransport() {
+    return std::make_unique<TcpTransport>();
+}
+
+std::unique_ptr<Transport> MakeTransport() {
+    // --- TLS choice: the one place where a TLS transport is selected (TLS=1). ---
+    return MakeTcpTransport();
+}

@@ -20,3 +20,5 @@ class Transport {
 
 // The transport chosen by the settings (TLS when TLS=1).
 std::unique_ptr<Transport> MakeTransport();
+// Plain TCP, whatever the settings.
+std::unique_ptr<Transport> MakeTcpTransport();
