@@ -1,0 +1,105 @@
+#include "app.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <cstdio>
+#include <ctime>
+
+#include "config/ini.h"
+#include "controlids.h"
+#include "mainwindow.h"
+#include "platform/sysinfo.h"
+#include "session/session.h"
+#include "shell.h"
+
+namespace ui {
+
+PrinterClientApp::~PrinterClientApp() {
+    delete window_;
+}
+
+bool PrinterClientApp::InitInstance() {
+    SetIniPathFromProgram(platform::ProgramName());
+    helpPath_ = LocateHelpFile(QCoreApplication::applicationDirPath());
+    if (!RegisterSessionFileType()) return false;
+
+    window_ = new PrinterClientDialog;
+    window_->SetHelpPath(helpPath_);
+    window_->OnInitDialog();
+
+    if (IniGet("STARTVISIBLE", "1") == "1")
+        window_->show();
+    else if (!QSystemTrayIcon::isSystemTrayAvailable())
+        window_->showMinimized(); // no notification area to come back from
+    else
+        window_->hide();
+    window_->update();
+
+    window_->UpdateTrayIcon(false, TrayAction::Add);
+    window_->ControlAs<QPushButton>(IDC_STOP)->setEnabled(false);
+    if (window_->autoStart()) window_->StartClient();
+    return true;
+}
+
+namespace {
+
+class FirstPaint : public QObject {
+  public:
+    using QObject::QObject;
+    bool eventFilter(QObject* obj, QEvent* ev) override {
+        if (ev->type() == QEvent::Paint && !done_) {
+            done_ = true;
+            timespec ts{};
+            clock_gettime(CLOCK_REALTIME, &ts);
+            std::printf("twprinter: first paint %lld\n",
+                        static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec);
+            std::fflush(stdout);
+            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        }
+        return QObject::eventFilter(obj, ev);
+    }
+
+  private:
+    bool done_ = false;
+};
+
+void Grab(PrinterClientDialog* w, const QString& file) {
+    // Give the layout a moment to settle before the picture is taken.
+    QTimer::singleShot(400, w, [w, file] {
+        const bool ok = w->grab().save(file, "PNG");
+        std::printf("twprinter: screenshot %s %s\n", qPrintable(file), ok ? "written" : "FAILED");
+        std::fflush(stdout);
+        if (ClientRunning()) ClientStop();
+        qApp->quit();
+    });
+}
+
+} // namespace
+
+void InstallProbes(PrinterClientDialog* window) {
+    if (qEnvironmentVariableIsSet("TWPRINTER_STARTUP_PROBE"))
+        window->installEventFilter(new FirstPaint(window));
+    const QString shot = qEnvironmentVariable("TWPRINTER_SCREENSHOT");
+    if (shot.isEmpty()) return;
+    if (qEnvironmentVariable("TWPRINTER_SCREENSHOT_STATE") == "online") {
+        if (window->running() && window->TrayOnline()) {
+            Grab(window, shot);
+        } else {
+            auto* conn = new QMetaObject::Connection;
+            *conn = QObject::connect(window, &PrinterClientDialog::onlineChanged, window,
+                                     [window, shot, conn](bool online) {
+                                         if (!online) return;
+                                         QObject::disconnect(*conn);
+                                         delete conn;
+                                         Grab(window, shot);
+                                     });
+        }
+    } else {
+        Grab(window, shot);
+    }
+}
+
+} // namespace ui

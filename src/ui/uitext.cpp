@@ -1,0 +1,11 @@
+#include "uitext.h"
+
+#include "config/messages.h"
+
+namespace ui {
+
+QString UiText(int n) {
+    return QString::fromUtf8(LoadMessage(n));
+}
+
+} // namespace ui

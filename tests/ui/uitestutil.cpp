@@ -1,0 +1,79 @@
+#include "uitestutil.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "config/ini.h"
+#include "config/options.h"
+#include "mainwindow.h"
+#include "platform/profile.h"
+#include "platform/sysinfo.h"
+
+namespace uitest {
+
+Env::Env(const std::string& extraCommandLine) {
+    setenv("TWPRINTER_DIR", dir_.path().c_str(), 1);
+    const std::string data = dir_.file("data");
+    setenv("XDG_DATA_HOME", data.c_str(), 1);
+    char buf[4096];
+    oldCwd_ = getcwd(buf, sizeof buf) ? buf : "/";
+    if (chdir(dir_.path().c_str()) != 0) std::abort();
+    platform::SetCommandLine("twprinter" +
+                             (extraCommandLine.empty() ? "" : " " + extraCommandLine));
+    SetIniPathFromProgram("twprinter");
+    ui::gFieldsReady = 0;
+    ui::gValidationMessage = 0;
+    gSessionFileInForce = 0;
+    gDebug = 0;
+    gPrintToPort = gPrintToFile = gHeadings = gUseSocket = 0;
+    auto& hooks = ui::Hooks();
+    hooks.messageBox = [this](QWidget*, const QString& text, bool yesNo) {
+        shown << text;
+        if (!yesNo) return true;
+        if (answers.empty()) return false;
+        const bool a = answers.front();
+        answers.pop_front();
+        return a;
+    };
+    hooks.saveSessionFile = [this](QWidget*) { return saveAs; };
+    hooks.choosePrinter = [this](QWidget*) { return printer; };
+    hooks.openHelp = [this](const QString& path) {
+        helpOpened = path;
+        return true;
+    };
+}
+
+Env::~Env() {
+    if (chdir(oldCwd_.c_str()) != 0) {
+    }
+}
+
+std::string Env::ini() const {
+    return dir_.file("twprinter.ini");
+}
+
+void Env::Set(const char* key, const std::string& value) const {
+    platform::ProfileWriteString("CONFIGURATION", key, value, ini());
+}
+
+std::string Env::Get(const char* key) const {
+    return platform::ProfileGetString("CONFIGURATION", key, "<missing>", ini());
+}
+
+int UnusedPort() {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    close(s);
+    return ntohs(a.sin_port);
+}
+
+} // namespace uitest

@@ -1,0 +1,43 @@
+// Shared set-up of the window tests: a private INI directory, a private data
+// home, and answers for the window's questions.
+#pragma once
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "testutil.h"
+
+namespace uitest {
+
+class Env {
+  public:
+    // Fresh directories; command line "twprinter" plus extra words.
+    explicit Env(const std::string& extraCommandLine = "");
+    ~Env();
+    const std::string& dir() const { return dir_.path(); }
+    std::string ini() const;
+    std::string file(const std::string& name) const { return dir_.file(name); }
+    // Writes one key of section CONFIGURATION.
+    void Set(const char* key, const std::string& value) const;
+    std::string Get(const char* key) const;
+
+    // Every text the window showed in a message box, in order.
+    QStringList shown;
+    // Answers for the Yes/No questions, oldest first; No when none is left.
+    std::deque<bool> answers;
+    // What the save-file and printer choosers return.
+    QString saveAs;
+    QString printer;
+    QString helpOpened;
+
+  private:
+    testutil::TempDir dir_;
+    std::string oldCwd_;
+};
+
+// The loopback port of a listening socket that is closed again (nobody listens).
+int UnusedPort();
+
+} // namespace uitest
