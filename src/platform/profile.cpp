@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <vector>
 
@@ -16,8 +17,10 @@ namespace {
 
 std::string_view Trim(std::string_view s) {
     size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r')) ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
+    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r'))
+        ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r'))
+        --e;
     return s.substr(b, e - b);
 }
 
@@ -50,7 +53,8 @@ std::vector<std::string> ReadLines(const std::string& path, bool& exists) {
     std::ifstream in(path, std::ios::binary);
     exists = static_cast<bool>(in);
     std::string line;
-    while (std::getline(in, line)) lines.push_back(line);
+    while (std::getline(in, line))
+        lines.push_back(line);
     return lines;
 }
 
@@ -69,8 +73,8 @@ std::string ProfileGetString(std::string_view section, std::string_view key, std
         }
         std::string_view k, v;
         if (inSection && KeyValue(line, k, v) && SameName(k, key)) {
-            if (v.size() >= 2 && ((v.front() == '"' && v.back() == '"') ||
-                                  (v.front() == '\'' && v.back() == '\'')))
+            if (v.size() >= 2 &&
+                ((v.front() == '"' && v.back() == '"') || (v.front() == '\'' && v.back() == '\'')))
                 v = v.substr(1, v.size() - 2);
             return std::string(v);
         }
@@ -80,9 +84,20 @@ std::string ProfileGetString(std::string_view section, std::string_view key, std
 
 bool ProfileWriteString(std::string_view section, std::string_view key, std::string_view value,
                         const std::string& path) {
+    // The window thread and the client thread both write settings; each write is a
+    // read-modify-replace of the whole file and must not lose the other's key.
+    static std::mutex writeLock;
+    std::lock_guard<std::mutex> lock(writeLock);
+
     bool exists = false;
     std::vector<std::string> lines = ReadLines(path, exists);
-    std::string entry = std::string(key) + "=" + std::string(value);
+    struct stat present;
+    if (!exists && ::stat(path.c_str(), &present) == 0) return false; // there but unreadable
+    // A line break inside a value would forge further keys.
+    std::string clean(value);
+    for (char& c : clean)
+        if (c == '\n' || c == '\r') c = ' ';
+    std::string entry = std::string(key) + "=" + clean;
 
     bool inSection = false, done = false;
     size_t sectionEnd = std::string::npos; // index after the last line of our section
@@ -114,11 +129,14 @@ bool ProfileWriteString(std::string_view section, std::string_view key, std::str
     }
 
     std::string text;
-    for (const std::string& l : lines) text += l + "\n";
+    for (const std::string& l : lines)
+        text += l + "\n";
 
-    std::string tmp = path + ".tmp." + std::to_string(getpid());
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    std::string tmp = path + ".tmpXXXXXX";
+    int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
     if (fd < 0) return false;
+    struct stat st;
+    ::fchmod(fd, exists && ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
     const char* p = text.data();
     size_t left = text.size();
     while (left > 0) {
