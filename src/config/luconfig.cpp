@@ -21,6 +21,17 @@ constexpr size_t kLuNameMax = 16;
 // Reader state kept between calls.
 FILE* gFile = nullptr;
 int gLine = 0;
+// What followed an unquoted value that a blank ended, up to a comment or the line end.
+std::string gRestOfLine;
+
+void KeepRest(const std::string& chunk, size_t from) {
+    size_t end = chunk.find_first_of("#\n", from);
+    gRestOfLine = chunk.substr(from, end == std::string::npos ? std::string::npos : end - from);
+    size_t nul = gRestOfLine.find('\0');
+    if (nul != std::string::npos) gRestOfLine.resize(nul);
+    while (!gRestOfLine.empty() && (gRestOfLine.back() == ' ' || gRestOfLine.back() == '\t'))
+        gRestOfLine.pop_back();
+}
 
 void CloseReader() {
     if (gFile) std::fclose(gFile);
@@ -181,6 +192,7 @@ bool StartsWith(const std::string& s, const char* word) {
 int ReadConfigLine(const std::string& path, std::string& name, std::string& value) {
     name.clear();
     value.clear();
+    gRestOfLine.clear();
     if (!gFile) {
         gFile = std::fopen(path.c_str(), "rb");
         gLine = 0;
@@ -236,7 +248,11 @@ int ReadConfigLine(const std::string& path, std::string& name, std::string& valu
                 state = 4;
                 break;
             case 4:
-                if (Blank(c) || c == '#' || eol) return -1;
+                if (Blank(c)) {
+                    KeepRest(chunk, i + 1);
+                    return -1;
+                }
+                if (c == '#' || eol) return -1;
                 value += c;
                 break;
             case 5:
@@ -316,7 +332,9 @@ int ParseLuConfig(const std::string& path) {
         } else if (name == "SERVERNAME") {
             gOptions.serverName = value;
         } else if (name == "CHANNELS") {
-            Channels(value);
+            // A channel list is written unquoted as "1 6 12": it runs on to the
+            // comment or the line end.
+            Channels(gRestOfLine.empty() ? value : value + " " + gRestOfLine);
         } else if (StartsWith(name, "PRINTMSG")) {
             PrintMsg(name, value);
         } else {
