@@ -36,6 +36,11 @@
 #include "session/session.h"
 #include "uitext.h"
 
+// The icons live in this static library; its resources need an explicit start.
+static void InitUiResources() {
+    Q_INIT_RESOURCE(ui);
+}
+
 namespace ui {
 
 int gFieldsReady = 0;
@@ -148,6 +153,7 @@ class QtReport : public UiReport {
 };
 
 PrinterClientDialog::PrinterClientDialog(QWidget* parent) : QDialog(parent) {
+    InitUiResources();
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
     setWindowIcon(QIcon(":/icons/twprinter.svg"));
@@ -754,6 +760,7 @@ void PrinterClientDialog::Tell(const QString& text) {
 
 void PrinterClientDialog::SetStatus(const QString& text) {
     status_->setText(text);
+    emit statusShown(text);
 }
 
 void PrinterClientDialog::StartClient() {

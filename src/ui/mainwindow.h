@@ -112,6 +112,8 @@ class PrinterClientDialog : public QDialog {
     void exited();
     // The window came online or went offline (after the state was shown).
     void onlineChanged(bool online);
+    // The status text was set.
+    void statusShown(const QString& text);
 
   protected:
     void reject() override;

@@ -41,6 +41,7 @@ if(TWPRINTER_TESTS AND TARGET Qt6::Test)
     target_compile_definitions(${name} PRIVATE
       HOSTSIM_PATH="$<TARGET_FILE_DIR:twprinterd>/hostsim"
       TWPRINTER_PATH="$<TARGET_FILE:twprinter>"
+      TWPRINTER_HELP="${CMAKE_SOURCE_DIR}/help/twprinter.html"
       TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data"
       SAMPLES_DIR="${CMAKE_SOURCE_DIR}/samples")
     if(TARGET hostsim)

@@ -116,7 +116,9 @@ void FieldsTest::controlsTextsAndTabOrder() {
                          IDC_SAVE,          IDC_UNDO,          IDC_EXIT,       IDC_HELP};
     QWidget* w = d.Control(order[0]);
     for (size_t i = 1; i < std::size(order); ++i) {
-        w = w->nextInFocusChain();
+        do
+            w = w->nextInFocusChain();
+        while (!(w->focusPolicy() & Qt::TabFocus));
         QCOMPARE(w->property("controlId").toInt(), order[i]);
     }
 }
@@ -223,15 +225,15 @@ void FieldsTest::defaultIniThenSaveWritesEveryKey() {
     Type(d, IDC_ADDRESS, "255");
     Type(d, IDC_LUTYPE, "1");
     Type(d, IDC_LINES, "66");
-    QTest::mouseClick(C(d, IDC_PRINTAFTER), Qt::LeftButton);
-    QTest::mouseClick(R(d, IDC_AUTO), Qt::LeftButton);
-    QTest::mouseClick(C(d, IDC_STARTVISIBLE), Qt::LeftButton);
-    QTest::mouseClick(C(d, IDC_HEADINGS), Qt::LeftButton);
-    QTest::mouseClick(R(d, IDC_SOCKETCHOICE), Qt::LeftButton);
+    C(d, IDC_PRINTAFTER)->click();
+    R(d, IDC_AUTO)->click();
+    C(d, IDC_STARTVISIBLE)->click();
+    C(d, IDC_HEADINGS)->click();
+    R(d, IDC_SOCKETCHOICE)->click();
     Type(d, IDC_SOCKETPORT, "9100");
     QVERIFY(d.AnyFieldModified());
     env.saveAs = "";
-    QTest::mouseClick(B(d, IDC_SAVE), Qt::LeftButton);
+    B(d, IDC_SAVE)->click();
     QVERIFY(!d.AnyFieldModified());
     QVERIFY(!E(d, IDC_HOSTNAME)->isModified());
 
@@ -253,7 +255,7 @@ void FieldsTest::defaultIniThenSaveWritesEveryKey() {
                                                             {"PRINT2PORT", "0"},
                                                             {"USESOCKET", "1"},
                                                             {"PRINTTOFILE", "0"},
-                                                            {"HEADINGS", "0"},
+                                                            {"HEADINGS", "1"},
                                                             {"CONNECTNAME", ""},
                                                             {"ASSOCIATENAME", ""}};
     for (auto [key, value] : expected) {
@@ -344,7 +346,7 @@ void FieldsTest::validationMessages() {
     E(d, IDC_FILENAME)->setText("OUT");
 
     // 3270E: exactly one of the two names.
-    QTest::mouseClick(R(d, IDC_3270E), Qt::LeftButton);
+    R(d, IDC_3270E)->click();
     E(d, IDC_SESSIONID)->setText("99"); // not checked in 3270E
     QCOMPARE(d.ValidateFields(), 0);
     QCOMPARE(gValidationMessage, 11);
@@ -378,7 +380,7 @@ void FieldsTest::nameFieldsFollowTyping() {
     QVERIFY(!E(d, IDC_CONNECTNAME)->isEnabled());
 
     // Back to 3270: names greyed, session ID and address usable again.
-    QTest::mouseClick(R(d, IDC_3270), Qt::LeftButton);
+    R(d, IDC_3270)->click();
     QVERIFY(!E(d, IDC_ASSOCIATENAME)->isEnabled());
     QVERIFY(!E(d, IDC_CONNECTNAME)->isEnabled());
     QVERIFY(E(d, IDC_SESSIONID)->isEnabled());
@@ -396,7 +398,7 @@ void FieldsTest::undoRestoresLastEdit() {
     PrinterClientDialog d;
     d.OnInitDialog();
     // Nothing changed: Undo does nothing at all.
-    QTest::mouseClick(B(d, IDC_UNDO), Qt::LeftButton);
+    B(d, IDC_UNDO)->click();
     QCOMPARE(E(d, IDC_HOSTNAME)->text(), QString("alpha"));
 
     gSessionFileInForce = 1;
@@ -404,15 +406,15 @@ void FieldsTest::undoRestoresLastEdit() {
     Type(d, IDC_LUTYPE, "2");
     QCOMPARE(E(d, IDC_HOSTNAME)->text(), QString("alphabeta"));
     QVERIFY(!B(d, IDC_START)->isEnabled());
-    QTest::mouseClick(R(d, IDC_3270E), Qt::LeftButton);
-    QTest::mouseClick(R(d, IDC_AUTO), Qt::LeftButton);
-    QTest::mouseClick(C(d, IDC_PRINTAFTER), Qt::LeftButton);
+    R(d, IDC_3270E)->click();
+    R(d, IDC_AUTO)->click();
+    C(d, IDC_PRINTAFTER)->click();
     // A change of medium takes effect at once and is not undone.
-    QTest::mouseClick(R(d, IDC_FILECHOICE), Qt::LeftButton);
+    R(d, IDC_FILECHOICE)->click();
     QCOMPARE(gPrintToFile, 1);
     QVERIFY(d.AnyFieldModified());
 
-    QTest::mouseClick(B(d, IDC_UNDO), Qt::LeftButton);
+    B(d, IDC_UNDO)->click();
     QCOMPARE(E(d, IDC_HOSTNAME)->text(), QString("alpha"));
     QCOMPARE(E(d, IDC_LUTYPE)->text(), QString("3"));
     QVERIFY(R(d, IDC_3270)->isChecked());
@@ -425,12 +427,12 @@ void FieldsTest::undoRestoresLastEdit() {
     QCOMPARE(gSessionFileInForce, 0);
 
     // A second Undo does nothing: the modified flags were cleared.
-    QTest::mouseClick(B(d, IDC_UNDO), Qt::LeftButton);
+    B(d, IDC_UNDO)->click();
     QCOMPARE(E(d, IDC_HOSTNAME)->text(), QString("alpha"));
     // Saved edits are no longer undone.
     QTest::keyClicks(E(d, IDC_HOSTNAME), "X");
     d.SaveFieldsToIni();
-    QTest::mouseClick(B(d, IDC_UNDO), Qt::LeftButton);
+    B(d, IDC_UNDO)->click();
     QCOMPARE(E(d, IDC_HOSTNAME)->text(), QString("alphaX"));
     QCOMPARE(env.Get("HOSTNAME"), std::string("alphaX"));
 }
@@ -476,7 +478,7 @@ void FieldsTest::choiceClicksChangeSwitchesAtOnce() {
     PrinterClientDialog d;
     d.OnInitDialog();
     QVERIFY(!d.choicesChanged());
-    QTest::mouseClick(R(d, IDC_SOCKETCHOICE), Qt::LeftButton);
+    R(d, IDC_SOCKETCHOICE)->click();
     QCOMPARE(gUseSocket, 1);
     QVERIFY(d.choicesChanged());
     QVERIFY(E(d, IDC_SOCKETPORT)->isEnabled());
@@ -484,17 +486,17 @@ void FieldsTest::choiceClicksChangeSwitchesAtOnce() {
     // Empty socket port: the click revalidates and Start goes grey.
     QVERIFY(!B(d, IDC_START)->isEnabled());
     QCOMPARE(gValidationMessage, 57);
-    QTest::mouseClick(R(d, IDC_PORTCHOICE), Qt::LeftButton);
+    R(d, IDC_PORTCHOICE)->click();
     QCOMPARE(gPrintToPort, 1);
     QCOMPARE(gUseSocket, 0);
-    QTest::mouseClick(R(d, IDC_PRINTERCHOICE), Qt::LeftButton);
+    R(d, IDC_PRINTERCHOICE)->click();
     QCOMPARE(gPrintToPort, 0);
     QVERIFY(C(d, IDC_HEADINGS)->isEnabled());
-    QTest::mouseClick(C(d, IDC_HEADINGS), Qt::LeftButton);
+    C(d, IDC_HEADINGS)->click();
     QCOMPARE(gHeadings, 1);
-    QTest::mouseClick(C(d, IDC_HEADINGS), Qt::LeftButton);
+    C(d, IDC_HEADINGS)->click();
     QCOMPARE(gHeadings, 0);
-    QTest::mouseClick(R(d, IDC_FILECHOICE), Qt::LeftButton);
+    R(d, IDC_FILECHOICE)->click();
     QCOMPARE(gPrintToFile, 1);
     QVERIFY(!C(d, IDC_HEADINGS)->isEnabled());
     QVERIFY(B(d, IDC_START)->isEnabled());
@@ -521,10 +523,10 @@ void FieldsTest::printerSetupAndAdvancedSettings() {
     PrinterClientDialog d;
     d.OnInitDialog();
     env.printer = "Office_Laser";
-    QTest::mouseClick(B(d, IDC_PRINTERSETUP), Qt::LeftButton);
+    B(d, IDC_PRINTERSETUP)->click();
     QCOMPARE(env.Get("PRINTER"), std::string("Office_Laser"));
     env.printer = "";
-    QTest::mouseClick(B(d, IDC_PRINTERSETUP), Qt::LeftButton);
+    B(d, IDC_PRINTERSETUP)->click();
     QCOMPARE(env.Get("Printer"), std::string("Office_Laser"));
 
     env.Set("TLSVERIFY", "0");
