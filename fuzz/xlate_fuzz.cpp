@@ -1,0 +1,20 @@
+// Translation file loader on arbitrary file bytes.
+#include "config/translate.h"
+#include "fuzz_file.h"
+
+#include <cstdlib>
+#include <cstring>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::string path = FuzzFile(".xlt", data, size);
+    std::memcpy(gEbcdicToAscii, kBuiltinEbcdicToAscii, 256);
+    int rc;
+    {
+        QuietStderr quiet;
+        rc = PrtXlateInit(path);
+    }
+    if (rc != 0 && rc != 1) std::abort();
+    // Success needs all six records: 12 + 520 + 4 * 264 bytes at least.
+    if (rc == 0 && size < 12 + 520 + 4 * 264) std::abort();
+    return 0;
+}
