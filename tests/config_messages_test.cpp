@@ -116,6 +116,11 @@ TEST(UtilitiesDeathTest, FailingAllocationEndsTheProcess) {
     EXPECT_DEATH(KesMalloc(SIZE_MAX / 2), "Fatal Error: Memory:KesMalloc - malloc failed");
     EXPECT_DEATH(KesCalloc(SIZE_MAX / 8, 8), "Memory:KesCalloc - calloc failed");
     EXPECT_DEATH(KesRealloc(nullptr, SIZE_MAX / 2), "Memory:KesRealloc - realloc failed");
+    // A window shows the notice through its hook, then the process still ends.
+    gFatalErrorBox = [](const char* text) { std::fprintf(stderr, "BOX<%s>", text); };
+    EXPECT_EXIT(FatalError("Mod", "Fn", "gone"), testing::ExitedWithCode(3),
+                "BOX<Fatal Error: Mod:Fn - gone\n>");
+    gFatalErrorBox = nullptr;
 }
 
 namespace {

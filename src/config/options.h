@@ -50,7 +50,8 @@ void LoadOutputSettings();
 // Values are cut at 255 characters.
 bool FindOption(const std::string& commandLine, std::string& value, const char* option);
 // 0, or a configuration-file message number. Exits the process with 10 on
-// conflicting connect and associate names.
+// conflicting connect and associate names. An option ignored while
+// gSessionFileInForce (-a, -s, -c, -h, -C, -A) is not written to the INI file either.
 int Configure();
 // Releases the option texts at the end of a client-thread run.
 void ReleaseOptions();

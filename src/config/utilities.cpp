@@ -12,13 +12,15 @@
 #include <unistd.h>
 
 FILE* gDebugLog = nullptr;
+void (*gFatalErrorBox)(const char* text) = nullptr;
 
 void FatalError(const char* module, const char* function, const char* text) {
-    // No window may exist (twprinterd, or the window thread is the one failing),
-    // so the notice goes to standard error in both formats and the log.
-    std::fprintf(stderr, "Fatal Error: %s:%s - %s\n", module, function, text);
+    char box[512];
+    std::snprintf(box, sizeof box, "Fatal Error: %s:%s - %s\n", module, function, text);
+    std::fputs(box, stderr);
     std::fprintf(stderr, "%s:%s - %s\n", module, function, text);
     std::fflush(stderr);
+    if (gFatalErrorBox) gFatalErrorBox(box);
     std::_Exit(3);
 }
 

@@ -4,7 +4,11 @@
 #include <cstdio>
 #include <string>
 
+// Writes "Fatal Error: %s:%s - %s\n" and "%s:%s - %s\n" to standard error, shows
+// the first through gFatalErrorBox when a window installed one, and ends the
+// process at once (exit status 3, no clean-up).
 [[noreturn]] void FatalError(const char* module, const char* function, const char* text);
+extern void (*gFatalErrorBox)(const char* text);
 void* KesCalloc(size_t count, size_t size);
 void* KesMalloc(size_t size);
 void* KesRealloc(void* block, size_t size);
