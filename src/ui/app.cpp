@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 
 #include "config/ini.h"
 #include "controlids.h"
@@ -57,7 +58,7 @@ class FirstPaint : public QObject {
             std::printf("twprinter: first paint %lld\n",
                         static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec);
             std::fflush(stdout);
-            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+            QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
         }
         return QObject::eventFilter(obj, ev);
     }
@@ -72,8 +73,11 @@ void Grab(PrinterClientDialog* w, const QString& file) {
         const bool ok = w->grab().save(file, "PNG");
         std::printf("twprinter: screenshot %s %s\n", qPrintable(file), ok ? "written" : "FAILED");
         std::fflush(stdout);
-        if (ClientRunning()) ClientStop();
-        qApp->quit();
+        // exit, not quit: quit would first ask every window to close.
+        if (!w->running() && !ClientRunning()) return QCoreApplication::exit(0);
+        QObject::connect(w, &PrinterClientDialog::onlineChanged, qApp,
+                         [] { QCoreApplication::exit(0); });
+        w->StopClient();
     });
 }
 
@@ -85,18 +89,18 @@ void InstallProbes(PrinterClientDialog* window) {
     const QString shot = qEnvironmentVariable("TWPRINTER_SCREENSHOT");
     if (shot.isEmpty()) return;
     if (qEnvironmentVariable("TWPRINTER_SCREENSHOT_STATE") == "online") {
-        if (window->running() && window->TrayOnline()) {
+        // Wait for the online report, but never for ever.
+        auto grabbed = std::make_shared<bool>(false);
+        auto once = [window, shot, grabbed] {
+            if (*grabbed) return;
+            *grabbed = true;
             Grab(window, shot);
-        } else {
-            auto* conn = new QMetaObject::Connection;
-            *conn = QObject::connect(window, &PrinterClientDialog::onlineChanged, window,
-                                     [window, shot, conn](bool online) {
-                                         if (!online) return;
-                                         QObject::disconnect(*conn);
-                                         delete conn;
-                                         Grab(window, shot);
-                                     });
-        }
+        };
+        QObject::connect(window, &PrinterClientDialog::onlineChanged, window, [once](bool online) {
+            if (online) once();
+        });
+        QTimer::singleShot(20000, window, once);
+        if (window->TrayOnline()) once();
     } else {
         Grab(window, shot);
     }

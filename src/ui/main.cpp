@@ -12,8 +12,9 @@ int main(int argc, char** argv) {
     app.setQuitOnLastWindowClosed(false);
     ui::PrinterClientApp client;
     if (!client.InitInstance()) return 0;
+    // exit, not quit: quit would ask the window to close, which means Exit again.
     QObject::connect(client.MainWindow(), &ui::PrinterClientDialog::exited, &app,
-                     &QApplication::quit);
+                     [] { QCoreApplication::exit(0); });
     ui::InstallProbes(client.MainWindow());
     return app.exec();
 }

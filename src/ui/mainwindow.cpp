@@ -231,29 +231,41 @@ void PrinterClientDialog::BuildControls() {
     // Connection parameters.
     auto* conn = new QGroupBox("Connection parameters");
     reg(IDC_GROUP_CONNECTION, conn);
-    auto* cg = new QGridLayout(conn);
+    // Three bands, each a grid whose columns follow the dialog-unit widths.
+    auto* cv = new QVBoxLayout(conn);
+    auto* statusRow = new QHBoxLayout;
+    cv->addLayout(statusRow);
     status_ = label(IDC_STATUS_TEXT, "Tarnwick printer client is offline");
     status_->setWordWrap(true);
     status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     status_->setMinimumHeight(fm.lineSpacing() * 3);
-    cg->addWidget(label(0, "Status:"), 0, 0, Qt::AlignTop);
-    cg->addWidget(status_, 0, 1, 1, 5);
+    auto* statusLabel = label(0, "Status:");
+    statusLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    statusLabel->setMinimumWidth(du(37));
+    statusRow->addWidget(statusLabel);
+    statusRow->addWidget(status_, 1);
 
-    cg->addWidget(label(IDC_HOSTNAME_LABEL, "Host name:"), 1, 0);
+    auto* ga = new QGridLayout;
+    cv->addLayout(ga);
+    ga->addWidget(label(IDC_HOSTNAME_LABEL, "Host name:"), 0, 0);
     host_ = edit(IDC_HOSTNAME, 57);
-    cg->addWidget(host_, 1, 1);
-    cg->addWidget(label(IDC_PORTNUMBER_LABEL, "Port number:", right), 1, 2);
+    ga->addWidget(host_, 0, 1);
+    ga->addWidget(label(IDC_PORTNUMBER_LABEL, "Port number:", right), 0, 2);
     portNumber_ = edit(IDC_PORTNUMBER, 57);
-    cg->addWidget(portNumber_, 1, 3, 1, 2);
-
-    cg->addWidget(label(IDC_LUTYPE_LABEL, "Lu type:"), 2, 0);
+    ga->addWidget(portNumber_, 0, 3, 1, 2);
+    ga->addWidget(label(IDC_LUTYPE_LABEL, "Lu type:"), 1, 0);
     luType_ = edit(IDC_LUTYPE, 36);
-    cg->addWidget(luType_, 2, 1, Qt::AlignLeft);
-    cg->addWidget(label(0, "Connection Timeout:", right), 2, 2);
+    luType_->setMaximumWidth(du(36));
+    ga->addWidget(luType_, 1, 1, Qt::AlignLeft);
+    ga->addWidget(label(0, "Connection Timeout:", right), 1, 2);
     timeout_ = edit(IDC_CONNECTTIMEOUT, 40);
+    timeout_->setMaximumWidth(du(40));
     timeout_->setValidator(digits);
-    cg->addWidget(timeout_, 2, 3);
-    cg->addWidget(label(0, "seconds"), 2, 4);
+    ga->addWidget(timeout_, 1, 3);
+    ga->addWidget(label(0, "seconds"), 1, 4);
+    const int widthsA[] = {47, 57, 66, 40, 28};
+    for (int c = 0; c < 5; ++c)
+        ga->setColumnStretch(c, widthsA[c]);
 
     r3270_ = radio(IDC_3270, "&3270");
     r3270E_ = radio(IDC_3270E, "3270&E");
@@ -266,16 +278,21 @@ void PrinterClientDialog::BuildControls() {
     associateLabel_ = label(IDC_ASSOCIATENAME_LABEL, "Associate name:", right);
     associateLabel_->setWordWrap(true);
     associateName_ = edit(IDC_ASSOCIATENAME, 57);
-    cg->addWidget(r3270_, 3, 0);
-    cg->addWidget(sessionIdLabel_, 3, 1);
-    cg->addWidget(sessionId_, 3, 2);
-    cg->addWidget(addressLabel_, 3, 3);
-    cg->addWidget(address_, 3, 4, 1, 2);
-    cg->addWidget(r3270E_, 4, 0);
-    cg->addWidget(connectLabel_, 4, 1);
-    cg->addWidget(connectName_, 4, 2);
-    cg->addWidget(associateLabel_, 4, 3);
-    cg->addWidget(associateName_, 4, 4, 1, 2);
+    auto* gb = new QGridLayout;
+    cv->addLayout(gb);
+    gb->addWidget(r3270_, 0, 0);
+    gb->addWidget(sessionIdLabel_, 0, 1);
+    gb->addWidget(sessionId_, 0, 2);
+    gb->addWidget(addressLabel_, 0, 3);
+    gb->addWidget(address_, 0, 4);
+    gb->addWidget(r3270E_, 1, 0);
+    gb->addWidget(connectLabel_, 1, 1);
+    gb->addWidget(connectName_, 1, 2);
+    gb->addWidget(associateLabel_, 1, 3);
+    gb->addWidget(associateName_, 1, 4);
+    const int widthsB[] = {38, 49, 57, 35, 57};
+    for (int c = 0; c < 5; ++c)
+        gb->setColumnStretch(c, widthsB[c]);
     auto* emulation = new QButtonGroup(this);
     emulation->addButton(r3270_);
     emulation->addButton(r3270E_);
