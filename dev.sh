@@ -10,7 +10,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcairo2-dev libcups2-dev cups cups-client cups-bsd printer-driver-cups-pdf poppler-utils
   fonts-dejavu-core libssl-dev openssl libsystemd-dev systemd
-  qt6-base-dev xvfb xauth
+  qt6-base-dev libqt6svg6 shared-mime-info xvfb xauth
 )
 
 need_sudo() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
