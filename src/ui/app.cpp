@@ -23,7 +23,9 @@ PrinterClientApp::~PrinterClientApp() {
 }
 
 bool PrinterClientApp::InitInstance() {
-    SetIniPathFromProgram(platform::ProgramName());
+    // "name.ext" keeps its settings in "name.ini".
+    const std::string app = ApplicationName();
+    SetIniPathFromProgram(app.substr(0, app.find('.')));
     helpPath_ = LocateHelpFile(QCoreApplication::applicationDirPath());
     if (!RegisterSessionFileType()) return false;
 

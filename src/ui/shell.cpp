@@ -23,6 +23,11 @@ QString LocateHelpFile(const QString& programDir) {
     return kHelpFile;
 }
 
+std::string ApplicationName() {
+    const std::string& name = platform::ProgramName();
+    return name.empty() ? "twprinter" : name;
+}
+
 QString DataHome() {
     const QByteArray env = qgetenv("XDG_DATA_HOME");
     if (!env.isEmpty()) return QString::fromLocal8Bit(env);
@@ -61,7 +66,7 @@ int RegisterSessionFileType() {
     // The open command follows the program as started last, from the current
     // directory, the way the shell association has always been written.
     const QString program = QString::fromStdString(
-        platform::JoinPath(platform::CurrentDirectory(), platform::ProgramName()));
+        platform::JoinPath(platform::CurrentDirectory(), ApplicationName()));
     const QString home = DataHome();
     const QString iconPath = home + "/icons/hicolor/scalable/apps/twprinter.svg";
 

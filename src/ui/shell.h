@@ -1,6 +1,7 @@
 // Services of the desktop shell: the help file and the session file type.
 #pragma once
 #include <QString>
+#include <string>
 
 namespace ui {
 
@@ -16,6 +17,9 @@ QString LocateHelpFile(const QString& programDir);
 // entry, icon) and refreshes the desktop databases when their tools exist.
 // 1 registered, 0 a file could not be written.
 int RegisterSessionFileType();
+
+// The program's base name, "twprinter" when the command line gave none.
+std::string ApplicationName();
 
 // $XDG_DATA_HOME, else ~/.local/share.
 QString DataHome();

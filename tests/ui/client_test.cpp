@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "app.h"
+#include "config/ini.h"
 #include "config/options.h"
 #include "config/report.h"
 #include "controlids.h"
@@ -237,9 +238,14 @@ void ClientTest::reportsCrossThreads() {
 
 void ClientTest::startupSteps() {
     {
-        uitest::Env env("-d");
+        uitest::Env env;
+        // "-d" anywhere turns on the debug log; "name.ext" keeps its settings in name.ini.
+        char prog[] = "/opt/kes-d/twprinter.bin", arg[] = "x.txt";
+        char* argv[] = {prog, arg};
+        platform::SetCommandLine(2, argv);
         PrinterClientApp app;
         QVERIFY(app.InitInstance());
+        QCOMPARE(gIniPath, env.ini());
         PrinterClientDialog* w = app.MainWindow();
         QVERIFY(w->isVisible());
         QVERIFY(!w->isMinimized());
@@ -251,7 +257,6 @@ void ClientTest::startupSteps() {
         // The default file was written before the fields were loaded.
         QCOMPARE(env.Get("SERVERNAME"), std::string("kesservd"));
         QCOMPARE(w->ControlAs<QLineEdit>(IDC_FILENAME)->text(), QString("ROROR"));
-        // "-d" anywhere turns on the debug log.
         QCOMPARE(gDebug, 1);
         QVERIFY(testutil::ReadFile(env.file("TwPrinter.log")).rfind("Version = 1.5.1", 0) == 0);
         // The session file type, under the user's data home.
@@ -260,8 +265,8 @@ void ClientTest::startupSteps() {
         QVERIFY(mime.find(kSessionMimeType) != std::string::npos);
         const std::string desk =
             testutil::ReadFile(env.file("data/applications/twprinter.desktop"));
-        QVERIFY(desk.find("Exec=" + platform::CurrentDirectory() + "/" + platform::ProgramName() +
-                          " %f") != std::string::npos);
+        QVERIFY(desk.find("Exec=" + platform::CurrentDirectory() + "/twprinter.bin %f") !=
+                std::string::npos);
         QVERIFY(desk.find(std::string("MimeType=") + kSessionMimeType + ";") != std::string::npos);
         QVERIFY(QFile::exists(
             QString::fromStdString(env.file("data/icons/hicolor/scalable/apps/twprinter.svg"))));

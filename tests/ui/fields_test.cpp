@@ -41,6 +41,10 @@ void Type(PrinterClientDialog& d, int id, const QString& text) {
     else
         QTest::keyClicks(e, text);
 }
+// The validation fails with message msg.
+bool Fails(PrinterClientDialog& d, int msg) {
+    return d.ValidateFields() == 0 && gValidationMessage == msg;
+}
 } // namespace
 
 class FieldsTest : public QObject {
@@ -63,49 +67,15 @@ void FieldsTest::controlsTextsAndTabOrder() {
     PrinterClientDialog d;
     d.OnInitDialog();
     QCOMPARE(d.windowTitle(), QString("Printer client setup"));
-    const std::pair<int, const char*> buttons[] = {
-        {IDC_START, "&Start"}, {IDC_STOP, "S&top"},
-        {IDC_HIDE, "H&ide"},   {IDC_PRINTERSETUP, "&Printer setup"},
-        {IDC_SAVE, "&Save"},   {IDC_UNDO, "&Undo"},
-        {IDC_EXIT, "&Exit"},   {IDC_HELP, "&Help"}};
-    for (auto [id, text] : buttons)
-        QCOMPARE(B(d, id)->text(), QString(text));
     QVERIFY(B(d, IDC_START)->isDefault());
-    const std::pair<int, const char*> radios[] = {
-        {IDC_3270, "&3270"},
-        {IDC_3270E, "3270&E"},
-        {IDC_AUTO, "&Auto"},
-        {IDC_MANUAL, "&Manual"},
-        {IDC_PORTCHOICE, "Print to port (LPT/COM):"},
-        {IDC_SOCKETCHOICE, "Print to socket (port number):"},
-        {IDC_FILECHOICE, "Print to file (path name):"},
-        {IDC_PRINTERCHOICE, "Print to printer (job name):"}};
-    for (auto [id, text] : radios)
-        QCOMPARE(R(d, id)->text(), QString(text));
-    const std::pair<int, const char*> labels[] = {
-        {IDC_HOSTNAME_LABEL, "Host name:"},
-        {IDC_PORTNUMBER_LABEL, "Port number:"},
-        {IDC_LUTYPE_LABEL, "Lu type:"},
-        {IDC_SESSIONID_LABEL, "Session ID:"},
-        {IDC_ADDRESS_LABEL, "Address:"},
-        {IDC_CONNECTNAME_LABEL, "Connect name:"},
-        {IDC_ASSOCIATENAME_LABEL, "Associate name:"},
-        {IDC_VERSION, "Version: 1.5.1"},
-        {IDC_STATUS_TEXT, "Tarnwick printer client is offline"}};
-    for (auto [id, text] : labels)
-        QCOMPARE(d.ControlAs<QLabel>(id)->text(), QString(text));
-    QCOMPARE(C(d, IDC_HEADINGS)->text(), QString("Print Headings"));
-    QCOMPARE(C(d, IDC_PRINTAFTER)->text(), QString("Print Page after lines"));
-    QCOMPARE(C(d, IDC_STARTVISIBLE)->text(), QString("Start visible"));
-    QCOMPARE(d.ControlAs<QGroupBox>(IDC_GROUP_STARTUP)->title(), QString("Startup"));
-    QCOMPARE(d.ControlAs<QGroupBox>(IDC_GROUP_CONNECTION)->title(),
-             QString("Connection parameters"));
     QVERIFY(d.Control(12345) == nullptr);
-
     // Digits only in the time-out and lines fields.
     QTest::keyClicks(E(d, IDC_CONNECTTIMEOUT), "x1y2");
     QVERIFY(E(d, IDC_CONNECTTIMEOUT)->text().endsWith("12"));
+    QTest::keyClicks(E(d, IDC_LINES), "-5");
+    QCOMPARE(E(d, IDC_LINES)->text(), QString("05"));
 
+    // Tab walks the controls in the order of the layout table.
     const int order[] = {IDC_HOSTNAME,      IDC_PORTNUMBER,    IDC_LUTYPE,     IDC_CONNECTTIMEOUT,
                          IDC_3270,          IDC_3270E,         IDC_SESSIONID,  IDC_ADDRESS,
                          IDC_CONNECTNAME,   IDC_ASSOCIATENAME, IDC_PORTCHOICE, IDC_PORTNAME,
@@ -124,88 +94,56 @@ void FieldsTest::controlsTextsAndTabOrder() {
 }
 
 void FieldsTest::loadsEveryKeyAndDefaults() {
+    const std::initializer_list<int> fields = {IDC_HOSTNAME,  IDC_PORTNUMBER,  IDC_CONNECTTIMEOUT,
+                                               IDC_SESSIONID, IDC_ADDRESS,     IDC_LUTYPE,
+                                               IDC_PORTNAME,  IDC_SOCKETPORT,  IDC_FILENAME,
+                                               IDC_JOBNAME,   IDC_CONNECTNAME, IDC_LINES};
+    const std::initializer_list<int> boxes = {IDC_PRINTAFTER,   IDC_MANUAL, IDC_STARTVISIBLE,
+                                              IDC_HEADINGS,     IDC_3270E,  IDC_FILECHOICE,
+                                              IDC_PRINTERCHOICE};
     {
         uitest::Env env;
-        env.Set("HOSTNAME", "mvs1");
-        env.Set("SERVERNAME", "2323");
-        env.Set("CONNECTTIMEOUT", "30");
-        env.Set("SESSIONID", "b");
-        env.Set("LUADDRESS", "17");
-        env.Set("LUTYPE", "1");
-        env.Set("CONNECTNAME", "PRT1");
-        env.Set("LPTCOMPORT", "LPT1");
-        env.Set("SOCKETPORT", "9100");
-        env.Set("FILENAME", "JOB");
-        env.Set("JOBNAME", "Payroll");
-        env.Set("PRINTAFTERNLINES", "60");
-        env.Set("PRINTAFTERNLINESCHK", "1");
-        env.Set("AUTOSTART", "0");
-        env.Set("STARTVISIBLE", "0");
-        env.Set("HEADINGS", "1");
-        env.Set("3270E", "1");
-        env.Set("PRINTTOFILE", "1");
+        // clang-format off
+        env.Set({{"HOSTNAME", "mvs1"}, {"SERVERNAME", "2323"}, {"CONNECTTIMEOUT", "30"},
+                 {"SESSIONID", "b"}, {"LUADDRESS", "17"}, {"LUTYPE", "1"}, {"LPTCOMPORT", "LPT1"},
+                 {"SOCKETPORT", "9100"}, {"FILENAME", "JOB"}, {"JOBNAME", "Payroll"},
+                 {"CONNECTNAME", "PRT1"}, {"PRINTAFTERNLINES", "60"}, {"PRINTAFTERNLINESCHK", "1"},
+                 {"AUTOSTART", "0"}, {"STARTVISIBLE", "0"}, {"HEADINGS", "1"}, {"3270E", "1"},
+                 {"PRINTTOFILE", "1"}});
+        // clang-format on
         PrinterClientDialog d;
         d.OnInitDialog();
-        QCOMPARE(E(d, IDC_HOSTNAME)->text(), QString("mvs1"));
-        QCOMPARE(E(d, IDC_PORTNUMBER)->text(), QString("2323"));
-        QCOMPARE(E(d, IDC_CONNECTTIMEOUT)->text(), QString("30"));
-        QCOMPARE(E(d, IDC_SESSIONID)->text(), QString("b"));
-        QCOMPARE(E(d, IDC_ADDRESS)->text(), QString("17"));
-        QCOMPARE(E(d, IDC_LUTYPE)->text(), QString("1"));
-        QCOMPARE(E(d, IDC_CONNECTNAME)->text(), QString("PRT1"));
-        QCOMPARE(E(d, IDC_PORTNAME)->text(), QString("LPT1"));
+        QCOMPARE(uitest::Texts(d, fields),
+                 (QStringList{"mvs1", "2323", "30", "b", "17", "1", "LPT1", "9100", "JOB",
+                              "Payroll", "PRT1", "60"}));
+        QCOMPARE(uitest::Checked(d, boxes), QString("1101110"));
         QCOMPARE(gPortName, std::string("LPT1"));
-        QCOMPARE(E(d, IDC_SOCKETPORT)->text(), QString("9100"));
-        QCOMPARE(E(d, IDC_FILENAME)->text(), QString("JOB"));
-        QCOMPARE(E(d, IDC_JOBNAME)->text(), QString("Payroll"));
-        QCOMPARE(E(d, IDC_LINES)->text(), QString("60"));
         QCOMPARE(gPrintAfterNLines, 60L);
-        QVERIFY(C(d, IDC_PRINTAFTER)->isChecked());
-        QVERIFY(d.printPageAfterLines());
-        QVERIFY(R(d, IDC_MANUAL)->isChecked());
-        QVERIFY(!C(d, IDC_STARTVISIBLE)->isChecked());
-        QVERIFY(C(d, IDC_HEADINGS)->isChecked());
         QCOMPARE(gHeadings, 1);
-        QVERIFY(R(d, IDC_3270E)->isChecked());
-        QVERIFY(d.mode3270E());
-        QVERIFY(!E(d, IDC_SESSIONID)->isEnabled());
-        QVERIFY(!d.Control(IDC_ADDRESS_LABEL)->isEnabled());
-        QVERIFY(E(d, IDC_CONNECTNAME)->isEnabled());
-        // Only a connect name: the validation greys the associate name.
-        QVERIFY(!E(d, IDC_ASSOCIATENAME)->isEnabled());
-        QVERIFY(R(d, IDC_FILECHOICE)->isChecked());
         QCOMPARE(gPrintToFile, 1);
+        QVERIFY(d.printPageAfterLines() && d.mode3270E() && !d.autoStart());
+        // 3270E greys session ID and address; a connect name greys the associate name.
+        QCOMPARE(uitest::Enabled(
+                     d, {IDC_SESSIONID, IDC_ADDRESS_LABEL, IDC_CONNECTNAME, IDC_ASSOCIATENAME}),
+                 QString("0010"));
         QVERIFY(!d.AnyFieldModified());
         QVERIFY(B(d, IDC_START)->isEnabled());
     }
     {
-        // Keys missing: the window's defaults, not the default file's.
+        // Keys missing: the window's defaults, not those of the default file.
         uitest::Env env;
         env.Set("EXEDIR", "/tmp");
         gHeadings = 1;
         gPrintToPort = 1;
         PrinterClientDialog d;
         d.OnInitDialog();
-        QCOMPARE(E(d, IDC_HOSTNAME)->text(), QString(""));
-        QCOMPARE(E(d, IDC_PORTNUMBER)->text(), QString("kesservd"));
-        QCOMPARE(E(d, IDC_CONNECTTIMEOUT)->text(), QString("15"));
-        QCOMPARE(E(d, IDC_SESSIONID)->text(), QString("-1"));
-        QCOMPARE(E(d, IDC_ADDRESS)->text(), QString("-1"));
-        QCOMPARE(E(d, IDC_LUTYPE)->text(), QString("3"));
-        QCOMPARE(E(d, IDC_FILENAME)->text(), QString("VARODO"));
-        QCOMPARE(E(d, IDC_JOBNAME)->text(), QString("VARODO"));
-        QCOMPARE(E(d, IDC_LINES)->text(), QString("0"));
-        QVERIFY(R(d, IDC_MANUAL)->isChecked());
-        QVERIFY(C(d, IDC_STARTVISIBLE)->isChecked());
-        QVERIFY(!C(d, IDC_HEADINGS)->isChecked());
+        QCOMPARE(uitest::Texts(d, fields), (QStringList{"", "kesservd", "15", "-1", "-1", "3", "",
+                                                        "", "VARODO", "VARODO", "", "0"}));
+        QCOMPARE(uitest::Checked(d, boxes), QString("0110001"));
         QCOMPARE(gHeadings, 0);
-        QVERIFY(R(d, IDC_3270)->isChecked());
-        QVERIFY(!E(d, IDC_CONNECTNAME)->isEnabled());
-        QVERIFY(E(d, IDC_SESSIONID)->isEnabled());
-        QVERIFY(R(d, IDC_PRINTERCHOICE)->isChecked());
         QCOMPARE(gPrintToPort, 0);
-        QVERIFY(E(d, IDC_JOBNAME)->isEnabled());
-        QVERIFY(!E(d, IDC_PORTNAME)->isEnabled());
+        QCOMPARE(uitest::Enabled(d, {IDC_CONNECTNAME, IDC_SESSIONID, IDC_JOBNAME, IDC_PORTNAME}),
+                 QString("0110"));
     }
 }
 
@@ -237,30 +175,30 @@ void FieldsTest::defaultIniThenSaveWritesEveryKey() {
     QVERIFY(!d.AnyFieldModified());
     QVERIFY(!E(d, IDC_HOSTNAME)->isModified());
 
-    const std::pair<const char*, const char*> expected[] = {{"HOSTNAME", "zos.example"},
-                                                            {"SERVERNAME", "23"},
-                                                            {"CONNECTTIMEOUT", "0"},
-                                                            {"SESSIONID", "C"},
-                                                            {"LUADDRESS", "255"},
-                                                            {"LPTCOMPORT", ""},
-                                                            {"SOCKETPORT", "9100"},
-                                                            {"FILENAME", "ROROR"},
-                                                            {"JOBNAME", "VARODO"},
-                                                            {"LUTYPE", "1"},
-                                                            {"PRINTAFTERNLINESCHK", "1"},
-                                                            {"PRINTAFTERNLINES", "66"},
-                                                            {"AUTOSTART", "1"},
-                                                            {"3270E", "0"},
-                                                            {"STARTVISIBLE", "0"},
-                                                            {"PRINT2PORT", "0"},
-                                                            {"USESOCKET", "1"},
-                                                            {"PRINTTOFILE", "0"},
-                                                            {"HEADINGS", "1"},
-                                                            {"CONNECTNAME", ""},
-                                                            {"ASSOCIATENAME", ""}};
-    for (auto [key, value] : expected) {
-        QVERIFY2(env.Get(key) == value, key);
-    }
+    QCOMPARE(
+        env.Get({"HOSTNAME",
+                 "SERVERNAME",
+                 "CONNECTTIMEOUT",
+                 "SESSIONID",
+                 "LUADDRESS",
+                 "LPTCOMPORT",
+                 "SOCKETPORT",
+                 "FILENAME",
+                 "JOBNAME",
+                 "LUTYPE",
+                 "PRINTAFTERNLINESCHK",
+                 "PRINTAFTERNLINES",
+                 "AUTOSTART",
+                 "3270E",
+                 "STARTVISIBLE",
+                 "PRINT2PORT",
+                 "USESOCKET",
+                 "PRINTTOFILE",
+                 "HEADINGS",
+                 "CONNECTNAME",
+                 "ASSOCIATENAME"}),
+        (QStringList{"zos.example", "23", "0", "C", "255", "",  "9100", "ROROR", "VARODO", "1", "1",
+                     "66",          "1",  "0", "0", "0",   "1", "0",    "1",     "",       ""}));
     QVERIFY(d.autoStart());
     QVERIFY(d.printPageAfterLines());
 
@@ -312,48 +250,40 @@ void FieldsTest::validationMessages() {
     // The first failure wins: a bad session ID hides an empty port number.
     E(d, IDC_SESSIONID)->setText("9");
     E(d, IDC_PORTNUMBER)->setText("");
-    QCOMPARE(d.ValidateFields(), 0);
-    QCOMPARE(gValidationMessage, 48);
+    QVERIFY(Fails(d, 48));
     E(d, IDC_SESSIONID)->setText("1");
-    QCOMPARE(d.ValidateFields(), 0);
-    QCOMPARE(gValidationMessage, 51);
+    QVERIFY(Fails(d, 51));
     E(d, IDC_PORTNUMBER)->setText("23");
 
     // Each medium checks its own field; the port copies its name at once.
     gPortName = "old";
     d.SelectPortOutput(1);
     E(d, IDC_PORTNAME)->setText("");
-    QCOMPARE(d.ValidateFields(), 0);
-    QCOMPARE(gValidationMessage, 59);
+    QVERIFY(Fails(d, 59));
     QCOMPARE(gPortName, std::string());
     E(d, IDC_PORTNAME)->setText("COM1");
     QCOMPARE(d.ValidateFields(), 1);
     QCOMPARE(gPortName, std::string("COM1"));
     d.SelectSocketOutput(1);
     E(d, IDC_SOCKETPORT)->setText("");
-    QCOMPARE(d.ValidateFields(), 0);
-    QCOMPARE(gValidationMessage, 57);
+    QVERIFY(Fails(d, 57));
     // An empty port number with a filled socket port is still message 51.
     E(d, IDC_SOCKETPORT)->setText("9100");
     E(d, IDC_PORTNUMBER)->setText("");
-    QCOMPARE(d.ValidateFields(), 0);
-    QCOMPARE(gValidationMessage, 51);
+    QVERIFY(Fails(d, 51));
     E(d, IDC_PORTNUMBER)->setText("23");
     d.SelectFileOutput(1);
     E(d, IDC_FILENAME)->setText("");
-    QCOMPARE(d.ValidateFields(), 0);
-    QCOMPARE(gValidationMessage, 60);
+    QVERIFY(Fails(d, 60));
     E(d, IDC_FILENAME)->setText("OUT");
 
     // 3270E: exactly one of the two names.
     R(d, IDC_3270E)->click();
     E(d, IDC_SESSIONID)->setText("99"); // not checked in 3270E
-    QCOMPARE(d.ValidateFields(), 0);
-    QCOMPARE(gValidationMessage, 11);
+    QVERIFY(Fails(d, 11));
     E(d, IDC_CONNECTNAME)->setText("C1");
     E(d, IDC_ASSOCIATENAME)->setText("A1");
-    QCOMPARE(d.ValidateFields(), 0);
-    QCOMPARE(gValidationMessage, 12);
+    QVERIFY(Fails(d, 12));
     QCOMPARE(line->text(), QString("Cannot specify both connectname and associatename."));
     E(d, IDC_CONNECTNAME)->setText("");
     QCOMPARE(d.ValidateFields(), 1);
@@ -381,20 +311,14 @@ void FieldsTest::nameFieldsFollowTyping() {
 
     // Back to 3270: names greyed, session ID and address usable again.
     R(d, IDC_3270)->click();
-    QVERIFY(!E(d, IDC_ASSOCIATENAME)->isEnabled());
-    QVERIFY(!E(d, IDC_CONNECTNAME)->isEnabled());
-    QVERIFY(E(d, IDC_SESSIONID)->isEnabled());
-    QVERIFY(E(d, IDC_ADDRESS)->isEnabled());
+    QCOMPARE(uitest::Enabled(d, {IDC_ASSOCIATENAME, IDC_CONNECTNAME, IDC_SESSIONID, IDC_ADDRESS}),
+             QString("0011"));
     QVERIFY(d.choicesChanged());
 }
 
 void FieldsTest::undoRestoresLastEdit() {
     uitest::Env env;
-    env.Set("HOSTNAME", "alpha");
-    env.Set("LUTYPE", "3");
-    env.Set("AUTOSTART", "0");
-    env.Set("PRINT2PORT", "1");
-    env.Set("LPTCOMPORT", "LPT1");
+    env.Set({{"HOSTNAME", "alpha"}, {"LUTYPE", "3"}, {"PRINT2PORT", "1"}, {"LPTCOMPORT", "LPT1"}});
     PrinterClientDialog d;
     d.OnInitDialog();
     // Nothing changed: Undo does nothing at all.
@@ -415,13 +339,10 @@ void FieldsTest::undoRestoresLastEdit() {
     QVERIFY(d.AnyFieldModified());
 
     B(d, IDC_UNDO)->click();
-    QCOMPARE(E(d, IDC_HOSTNAME)->text(), QString("alpha"));
-    QCOMPARE(E(d, IDC_LUTYPE)->text(), QString("3"));
-    QVERIFY(R(d, IDC_3270)->isChecked());
+    QCOMPARE(uitest::Texts(d, {IDC_HOSTNAME, IDC_LUTYPE}), (QStringList{"alpha", "3"}));
+    QCOMPARE(uitest::Checked(d, {IDC_3270, IDC_MANUAL, IDC_PRINTAFTER, IDC_FILECHOICE}),
+             QString("1101"));
     QVERIFY(E(d, IDC_SESSIONID)->isEnabled());
-    QVERIFY(R(d, IDC_MANUAL)->isChecked());
-    QVERIFY(!C(d, IDC_PRINTAFTER)->isChecked());
-    QVERIFY(R(d, IDC_FILECHOICE)->isChecked());
     QVERIFY(B(d, IDC_START)->isEnabled());
     QVERIFY(!d.AnyFieldModified());
     QCOMPARE(gSessionFileInForce, 0);
@@ -439,37 +360,32 @@ void FieldsTest::undoRestoresLastEdit() {
 
 void FieldsTest::mediumPrecedenceAndEnabling() {
     struct Case {
-        const char* file;
-        const char* socket;
-        const char* port;
-        int expected;
+        const char *file, *socket, *port;
+        int checked;
+        const char* switches; // port, socket, file
+        const char* enabled;  // port, socket, file, job, headings, print-after, lines
     };
     const Case cases[] = {
-        {"1", "0", "1", IDC_PORTCHOICE},    {"1", "1", "0", IDC_SOCKETCHOICE},
-        {"1", "1", "1", IDC_PORTCHOICE},    {"1", "0", "0", IDC_FILECHOICE},
-        {"0", "0", "0", IDC_PRINTERCHOICE}, {"0", "1", "x", IDC_SOCKETCHOICE},
-        {"01", "", "", IDC_PRINTERCHOICE},
+        {"1", "0", "1", IDC_PORTCHOICE, "100", "1000000"},
+        {"1", "1", "0", IDC_SOCKETCHOICE, "010", "0100000"},
+        {"1", "1", "1", IDC_PORTCHOICE, "100", "1000000"},
+        {"1", "0", "0", IDC_FILECHOICE, "001", "0010000"},
+        {"0", "0", "0", IDC_PRINTERCHOICE, "000", "0001111"},
+        {"0", "1", "x", IDC_SOCKETCHOICE, "010", "0100000"},
+        {"01", "", "", IDC_PRINTERCHOICE, "000", "0001111"},
     };
     for (const Case& c : cases) {
         uitest::Env env;
-        env.Set("PRINTTOFILE", c.file);
-        env.Set("USESOCKET", c.socket);
-        env.Set("PRINT2PORT", c.port);
+        env.Set({{"PRINTTOFILE", c.file}, {"USESOCKET", c.socket}, {"PRINT2PORT", c.port}});
         PrinterClientDialog d;
         d.OnInitDialog();
-        QVERIFY(R(d, c.expected)->isChecked());
-        QCOMPARE(gPrintToPort, c.expected == IDC_PORTCHOICE ? 1 : 0);
-        QCOMPARE(gUseSocket, c.expected == IDC_SOCKETCHOICE ? 1 : 0);
-        QCOMPARE(d.useSocket(), c.expected == IDC_SOCKETCHOICE);
-        QCOMPARE(gPrintToFile, c.expected == IDC_FILECHOICE ? 1 : 0);
-        QCOMPARE(E(d, IDC_PORTNAME)->isEnabled(), c.expected == IDC_PORTCHOICE);
-        QCOMPARE(E(d, IDC_SOCKETPORT)->isEnabled(), c.expected == IDC_SOCKETCHOICE);
-        QCOMPARE(E(d, IDC_FILENAME)->isEnabled(), c.expected == IDC_FILECHOICE);
-        QCOMPARE(E(d, IDC_JOBNAME)->isEnabled(), c.expected == IDC_PRINTERCHOICE);
-        const bool printer = c.expected == IDC_PRINTERCHOICE;
-        QCOMPARE(C(d, IDC_HEADINGS)->isEnabled(), printer);
-        QCOMPARE(C(d, IDC_PRINTAFTER)->isEnabled(), printer);
-        QCOMPARE(E(d, IDC_LINES)->isEnabled(), printer);
+        QVERIFY(R(d, c.checked)->isChecked());
+        QCOMPARE(QString("%1%2%3").arg(gPrintToPort).arg(gUseSocket).arg(gPrintToFile),
+                 QString(c.switches));
+        QCOMPARE(d.useSocket(), gUseSocket == 1);
+        QCOMPARE(uitest::Enabled(d, {IDC_PORTNAME, IDC_SOCKETPORT, IDC_FILENAME, IDC_JOBNAME,
+                                     IDC_HEADINGS, IDC_PRINTAFTER, IDC_LINES}),
+                 QString(c.enabled));
     }
 }
 
@@ -535,32 +451,21 @@ void FieldsTest::printerSetupAndAdvancedSettings() {
     QCOMPARE(adv.Edit("EOJTIMEOUT")->text(), QString("0"));
     QCOMPARE(adv.SocketHost()->text(), QString());
     adv.SocketHost()->setText("printer.lan");
-    adv.Edit("CODEPAGE")->setText("1141");
-    adv.Edit("EOJTIMEOUT")->setText("30");
-    adv.Edit("TLSCAFILE")->setText("/etc/ca.pem");
-    adv.Edit("TLSSERVERNAME")->setText("tn.example");
-    adv.Edit("TLSCERTFILE")->setText("/c.pem");
-    adv.Edit("TLSKEYFILE")->setText("/k.pem");
-    adv.Check("USECOMMAND")->setChecked(true);
-    adv.Check("KEEPFAILED")->setChecked(true);
-    adv.Check("TLS")->setChecked(true);
-    adv.Check("TLSVERIFY")->setChecked(true);
+    // clang-format off
+    const std::pair<const char*, const char*> edits[] = {
+        {"CODEPAGE", "1141"}, {"EOJTIMEOUT", "30"}, {"TLSCAFILE", "/etc/ca.pem"},
+        {"TLSSERVERNAME", "tn.example"}, {"TLSCERTFILE", "/c.pem"}, {"TLSKEYFILE", "/k.pem"}};
+    // clang-format on
+    for (auto [key, value] : edits)
+        adv.Edit(key)->setText(value);
+    for (const char* key : {"USECOMMAND", "KEEPFAILED", "TLS", "TLSVERIFY"})
+        adv.Check(key)->setChecked(true);
     adv.FileFormat()->setCurrentIndex(1);
     adv.Save();
-    const std::pair<const char*, const char*> expected[] = {{"SOCKETPORT", "printer.lan:9100"},
-                                                            {"CODEPAGE", "1141"},
-                                                            {"EOJTIMEOUT", "30"},
-                                                            {"TLSCAFILE", "/etc/ca.pem"},
-                                                            {"TLSSERVERNAME", "tn.example"},
-                                                            {"TLSCERTFILE", "/c.pem"},
-                                                            {"TLSKEYFILE", "/k.pem"},
-                                                            {"USECOMMAND", "1"},
-                                                            {"KEEPFAILED", "1"},
-                                                            {"TLS", "1"},
-                                                            {"TLSVERIFY", "1"},
-                                                            {"FILEFORMAT", "pdf"}};
-    for (auto [key, value] : expected)
+    for (auto [key, value] : edits)
         QVERIFY2(env.Get(key) == value, key);
+    QCOMPARE(env.Get({"SOCKETPORT", "USECOMMAND", "KEEPFAILED", "TLS", "TLSVERIFY", "FILEFORMAT"}),
+             (QStringList{"printer.lan:9100", "1", "1", "1", "1", "pdf"}));
     QCOMPARE(gUseCommand, 1);
     QCOMPARE(gKeepFailed, 1);
     QCOMPARE(gFileFormat, std::string("pdf"));

@@ -50,17 +50,14 @@ void SessionFileTest::roundTripIn3270() {
     env.Set("HEADINGS", "0");
     PrinterClientDialog d;
     d.OnInitDialog();
-    E(d, IDC_HOSTNAME)->setText("host1");
-    E(d, IDC_PORTNUMBER)->setText("2023");
-    E(d, IDC_CONNECTTIMEOUT)->setText("45");
-    E(d, IDC_SESSIONID)->setText("d");
-    E(d, IDC_ADDRESS)->setText("12");
-    E(d, IDC_LUTYPE)->setText("1");
+    const std::initializer_list<int> fields = {
+        IDC_HOSTNAME, IDC_PORTNUMBER, IDC_CONNECTTIMEOUT, IDC_SESSIONID, IDC_ADDRESS,
+        IDC_LUTYPE,   IDC_PORTNAME,   IDC_SOCKETPORT,     IDC_FILENAME,  IDC_JOBNAME};
+    const QStringList values{"host1", "2023", "45", "d", "12", "1", "COM2", "9100", "OUTF", "JobA"};
+    auto v = values.begin();
+    for (int id : fields)
+        E(d, id)->setText(*v++);
     E(d, IDC_CONNECTNAME)->setText("IGNORED");
-    E(d, IDC_PORTNAME)->setText("COM2");
-    E(d, IDC_SOCKETPORT)->setText("9100");
-    E(d, IDC_FILENAME)->setText("OUTF");
-    E(d, IDC_JOBNAME)->setText("JobA");
     d.SelectPortOutput(1);
     R(d, IDC_AUTO)->setChecked(true);
     d.ControlAs<QCheckBox>(IDC_STARTVISIBLE)->setChecked(false);
@@ -92,17 +89,8 @@ void SessionFileTest::roundTripIn3270() {
     PrinterClientDialog r;
     r.OnInitDialog();
     r.ReadSessionFile(QString::fromStdString(path));
-    QCOMPARE(E(r, IDC_HOSTNAME)->text(), QString("host1"));
-    QCOMPARE(E(r, IDC_PORTNUMBER)->text(), QString("2023"));
-    QCOMPARE(E(r, IDC_CONNECTTIMEOUT)->text(), QString("45"));
-    QCOMPARE(E(r, IDC_SESSIONID)->text(), QString("d"));
-    QCOMPARE(E(r, IDC_ADDRESS)->text(), QString("12"));
-    QCOMPARE(E(r, IDC_LUTYPE)->text(), QString("1"));
-    QCOMPARE(E(r, IDC_PORTNAME)->text(), QString("COM2"));
+    QCOMPARE(uitest::Texts(r, fields), values);
     QCOMPARE(gPortName, std::string("COM2"));
-    QCOMPARE(E(r, IDC_SOCKETPORT)->text(), QString("9100"));
-    QCOMPARE(E(r, IDC_FILENAME)->text(), QString("OUTF"));
-    QCOMPARE(E(r, IDC_JOBNAME)->text(), QString("JobA"));
     QVERIFY(R(r, IDC_PORTCHOICE)->isChecked());
     QCOMPARE(gPrintToPort, 1);
     QVERIFY(R(r, IDC_AUTO)->isChecked());

@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QAbstractButton>
+#include <QLineEdit>
 #include <cstdlib>
 
 #include "config/ini.h"
@@ -62,6 +64,45 @@ void Env::Set(const char* key, const std::string& value) const {
 
 std::string Env::Get(const char* key) const {
     return platform::ProfileGetString("CONFIGURATION", key, "<missing>", ini());
+}
+
+void Env::Set(std::initializer_list<std::pair<const char*, const char*>> keys) const {
+    for (auto [key, value] : keys)
+        Set(key, value);
+}
+
+QStringList Env::Get(std::initializer_list<const char*> keys) const {
+    QStringList values;
+    for (const char* key : keys)
+        values << QString::fromStdString(Get(key));
+    return values;
+}
+
+QStringList Texts(ui::PrinterClientDialog& d, std::initializer_list<int> ids) {
+    QStringList texts;
+    for (int id : ids)
+        texts << d.ControlAs<QLineEdit>(id)->text();
+    return texts;
+}
+
+void SetTexts(ui::PrinterClientDialog& d,
+              std::initializer_list<std::pair<int, const char*>> texts) {
+    for (auto [id, text] : texts)
+        d.ControlAs<QLineEdit>(id)->setText(text);
+}
+
+QString Checked(ui::PrinterClientDialog& d, std::initializer_list<int> ids) {
+    QString s;
+    for (int id : ids)
+        s += d.ControlAs<QAbstractButton>(id)->isChecked() ? '1' : '0';
+    return s;
+}
+
+QString Enabled(ui::PrinterClientDialog& d, std::initializer_list<int> ids) {
+    QString s;
+    for (int id : ids)
+        s += d.Control(id)->isEnabled() ? '1' : '0';
+    return s;
 }
 
 int UnusedPort() {

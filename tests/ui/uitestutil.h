@@ -9,6 +9,10 @@
 
 #include "testutil.h"
 
+namespace ui {
+class PrinterClientDialog;
+}
+
 namespace uitest {
 
 class Env {
@@ -22,6 +26,9 @@ class Env {
     // Writes one key of section CONFIGURATION.
     void Set(const char* key, const std::string& value) const;
     std::string Get(const char* key) const;
+    void Set(std::initializer_list<std::pair<const char*, const char*>> keys) const;
+    // Values of the keys, "<missing>" for a missing one.
+    QStringList Get(std::initializer_list<const char*> keys) const;
 
     // Every text the window showed in a message box, in order.
     QStringList shown;
@@ -36,6 +43,12 @@ class Env {
     testutil::TempDir dir_;
     std::string oldCwd_;
 };
+
+// Texts of edit fields, and "1"/"0" strings of checked and enabled states.
+QStringList Texts(ui::PrinterClientDialog& d, std::initializer_list<int> ids);
+void SetTexts(ui::PrinterClientDialog& d, std::initializer_list<std::pair<int, const char*>> texts);
+QString Checked(ui::PrinterClientDialog& d, std::initializer_list<int> ids);
+QString Enabled(ui::PrinterClientDialog& d, std::initializer_list<int> ids);
 
 // The loopback port of a listening socket that is closed again (nobody listens).
 int UnusedPort();
