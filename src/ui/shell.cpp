@@ -65,8 +65,8 @@ QString DesktopQuote(const QString& s) {
 int RegisterSessionFileType() {
     // The open command follows the program as started last, from the current
     // directory, the way the shell association has always been written.
-    const QString program = QString::fromStdString(
-        platform::JoinPath(platform::CurrentDirectory(), ApplicationName()));
+    const QString program =
+        QString::fromStdString(platform::JoinPath(platform::CurrentDirectory(), ApplicationName()));
     const QString home = DataHome();
     const QString iconPath = home + "/icons/hicolor/scalable/apps/twprinter.svg";
 
