@@ -22,3 +22,5 @@ class Transport {
 std::unique_ptr<Transport> MakeTransport();
 // Plain TCP, whatever the settings.
 std::unique_ptr<Transport> MakeTcpTransport();
+// TLS from the first byte, configured by the TLS* settings.
+std::unique_ptr<Transport> MakeTlsTransport();

@@ -1,0 +1,11 @@
+// Service manager notifications (systemd sd_notify). Every call is a no-op when
+// the program was not started by a service manager or was built without libsystemd.
+#pragma once
+#include <string>
+
+void NotifyReady();
+void NotifyStatus(const std::string& text);
+void NotifyWatchdog();
+void NotifyStopping();
+// Watchdog interval the manager asked for, in microseconds; 0 when none.
+unsigned long long NotifyWatchdogUsec();
