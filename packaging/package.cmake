@@ -1,0 +1,45 @@
+# Install rules and the Debian package (cpack -G DEB). The window's own files
+# (help, icons, desktop entry, MIME type) are installed by src/ui/ui.cmake.
+include(GNUInstallDirs)
+set(PKG_DIR ${CMAKE_CURRENT_LIST_DIR})
+
+install(TARGETS twprinterd RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${PKG_DIR}/twprinterd@.service DESTINATION lib/systemd/system)
+install(FILES ${PKG_DIR}/man/twprinter.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PKG_DIR}/man/twprinterd.8 DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
+install(FILES ${PKG_DIR}/man/twprinter.ini.5 DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
+
+set(CPACK_PACKAGE_NAME twprinter)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "twprinter maintainers <twprinter@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "TN3270E network printer client")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Connects to a TN3270E server as an SNA printer LU (LU type 1 SCS or LU type 3)\n and delivers each print job to a CUPS printer, a file, a port, a socket or a\n command. twprinterd runs one LU per systemd instance (twprinterd@NAME).")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "passwd")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cups-client")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PKG_DIR}/postinst ${PKG_DIR}/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_GENERATOR DEB)
+include(CPack)
+
+# The unit is checked by systemd itself, against the program just built.
+if(TWPRINTER_TESTS)
+  add_test(NAME packaging_unit_verify
+           COMMAND ${PKG_DIR}/../tests/packaging/verify_unit.sh
+                   ${PKG_DIR}/twprinterd@.service $<TARGET_FILE:twprinterd>)
+  set_tests_properties(packaging_unit_verify PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60)
+  # Builds the package, installs it on this machine and runs the installed
+  # daemon against the host simulator. Slow, so it has its own label; the
+  # sanitizer build leaves it out (its package would carry sanitized programs).
+  if(NOT TWPRINTER_SANITIZE AND NOT TWPRINTER_FUZZ AND TARGET hostsim)
+    add_test(NAME packaging_install
+             COMMAND ${PKG_DIR}/../tests/packaging/install_test.sh
+                     ${CMAKE_BINARY_DIR} $<TARGET_FILE:hostsim>)
+    set_tests_properties(packaging_install PROPERTIES
+      SKIP_RETURN_CODE 77 TIMEOUT 600 LABELS package RUN_SERIAL ON)
+  endif()
+endif()
