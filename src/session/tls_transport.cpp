@@ -109,6 +109,8 @@ class TlsTransport : public Transport {
         ssl_ = SSL_new(ctx_);
         if (!ssl_ || SSL_set_fd(ssl_, fd) != 1)
             return Fail("cannot set up the TLS connection: " + OpenSslError());
+        BIO_set_callback_arg(SSL_get_rbio(ssl_), reinterpret_cast<char*>(this));
+        BIO_set_callback_ex(SSL_get_rbio(ssl_), NoteFirstByte);
         name_ = IniGet("TLSSERVERNAME", "");
         if (name_.empty()) name_ = host;
         bool ip = IsIpAddress(name_);
@@ -177,12 +179,17 @@ class TlsTransport : public Transport {
         return MSG_UNABLE_CONNECT;
     }
 
-    // What the server sent first, when the handshake broke off: a telnet
-    // command (IAC) means a plain server.
-    bool PeerSpeaksTelnet() {
-        uint8_t b = 0;
-        return ::recv(fd_, &b, 1, MSG_PEEK | MSG_DONTWAIT) == 1 && b == 0xFF;
+    // The first byte the server sent is kept: when the handshake breaks off,
+    // a telnet command (IAC) there means a plain server.
+    static long NoteFirstByte(BIO* bio, int oper, const char* argp, size_t, int, long, int ret,
+                              size_t* processed) {
+        auto* self = reinterpret_cast<TlsTransport*>(BIO_get_callback_arg(bio));
+        if (self && oper == (BIO_CB_READ | BIO_CB_RETURN) && ret > 0 && processed &&
+            *processed > 0 && self->firstByte_ < 0)
+            self->firstByte_ = static_cast<uint8_t>(argp[0]);
+        return ret;
     }
+    bool PeerSpeaksTelnet() const { return firstByte_ == 0xFF; }
 
     int Handshake() {
         auto start = std::chrono::steady_clock::now();
@@ -216,6 +223,7 @@ class TlsTransport : public Transport {
             if (n > 0 && (p[1].revents & POLLIN)) return MSG_EXIT_PARENT;
         }
         handshakeDone_ = true;
+        BIO_set_callback_ex(SSL_get_rbio(ssl_), nullptr);
         if (SSL_get_verify_mode(ssl_) & SSL_VERIFY_PEER) {
             // Verification failures normally break the handshake; this catches
             // a server that sent no certificate at all.
@@ -232,6 +240,9 @@ class TlsTransport : public Transport {
         if (verify != X509_V_OK) return Fail(VerifyReason(verify, name_));
         if (PeerSpeaksTelnet())
             return Fail("the server answered in plain telnet, not TLS (check TLS and the port)");
+        if (lib == "unexpected eof while reading")
+            return Fail("the server closed the connection during the TLS handshake "
+                        "(is it a TLS server?)");
         if (err == SSL_ERROR_SYSCALL || err == SSL_ERROR_ZERO_RETURN) {
             if (errno == ECONNRESET || lib.empty())
                 return Fail("the server closed the connection during the TLS handshake "
@@ -264,8 +275,10 @@ class TlsTransport : public Transport {
             ERR_clear_error();
             return -1;
         default: {
+            // The session reports errno only; the TLS reason goes to the status line.
             std::string lib = OpenSslError();
-            SetErrorDetail("TLS: " + (lib.empty() ? std::string("protocol error") : lib));
+            Ui().StatusLine("TLS connection failed: " +
+                            (lib.empty() ? std::string("protocol error") : lib));
             errno = EPROTO;
             return -1;
         }
@@ -277,6 +290,7 @@ class TlsTransport : public Transport {
     SSL* ssl_ = nullptr;
     std::string name_;
     bool handshakeDone_ = false;
+    int firstByte_ = -1;
 };
 
 } // namespace

@@ -4,6 +4,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "config/ini.h"
+
 namespace {
 
 class TcpTransport : public Transport {
@@ -34,5 +36,6 @@ std::unique_ptr<Transport> MakeTcpTransport() {
 
 std::unique_ptr<Transport> MakeTransport() {
     // --- TLS choice: the one place where a TLS transport is selected (TLS=1). ---
+    if (IniGet("TLS", "0") == "1") return MakeTlsTransport();
     return MakeTcpTransport();
 }
