@@ -96,10 +96,11 @@ class TlsTransport : public Transport {
                 return Fail("cannot read the client certificate \"" + certFile +
                             "\" (TLSCERTFILE): " + OpenSslError());
             const std::string& key = keyFile.empty() ? certFile : keyFile;
-            if (SSL_CTX_use_PrivateKey_file(ctx_, key.c_str(), SSL_FILETYPE_PEM) != 1)
-                return Fail("cannot read the client key \"" + key +
-                            "\" (TLSKEYFILE): " + OpenSslError());
-            if (SSL_CTX_check_private_key(ctx_) != 1)
+            bool loaded = SSL_CTX_use_PrivateKey_file(ctx_, key.c_str(), SSL_FILETYPE_PEM) == 1;
+            std::string why = loaded ? "" : OpenSslError();
+            if (!loaded && why != "key values mismatch")
+                return Fail("cannot read the client key \"" + key + "\" (TLSKEYFILE): " + why);
+            if (!loaded || SSL_CTX_check_private_key(ctx_) != 1)
                 return Fail("the client key \"" + key +
                             "\" does not belong to the client certificate \"" + certFile + "\"");
         } else if (!keyFile.empty()) {
@@ -200,6 +201,8 @@ class TlsTransport : public Transport {
             int err = SSL_get_error(ssl_, r);
             short events = 0;
             if (err == SSL_ERROR_WANT_READ) {
+                // A telnet server talks first and waits: its IAC is never a TLS record.
+                if (PeerSpeaksTelnet()) return HandshakeFailure(err);
                 events = POLLIN;
             } else if (err == SSL_ERROR_WANT_WRITE) {
                 events = POLLOUT;
@@ -252,7 +255,7 @@ class TlsTransport : public Transport {
         if (lib == "wrong version number" || lib == "packet length too long" ||
             lib == "record layer failure")
             return Fail("the server does not speak TLS (" + lib + ")");
-        if (lib == "unsupported protocol")
+        if (lib == "unsupported protocol" || lib == "tlsv1 alert protocol version")
             return Fail("the server offers no TLS version from 1.2 on (" + lib + ")");
         return Fail("handshake failed: " + (lib.empty() ? std::string("unknown error") : lib));
     }
