@@ -1,5 +1,5 @@
-// Service manager notifications (systemd sd_notify). Every call is a no-op when
-// the program was not started by a service manager or was built without libsystemd.
+// Service manager notifications (the systemd notify protocol). Every call is a
+// no-op when the program was not started by a service manager.
 #pragma once
 #include <string>
 
