@@ -108,10 +108,14 @@ class TlsTransport : public Transport {
         }
 
         ssl_ = SSL_new(ctx_);
-        if (!ssl_ || SSL_set_fd(ssl_, fd) != 1)
+        BIO* bio = SocketMethod() ? BIO_new(SocketMethod()) : nullptr;
+        if (!ssl_ || !bio) {
+            BIO_free(bio);
             return Fail("cannot set up the TLS connection: " + OpenSslError());
-        BIO_set_callback_arg(SSL_get_rbio(ssl_), reinterpret_cast<char*>(this));
-        BIO_set_callback_ex(SSL_get_rbio(ssl_), NoteFirstByte);
+        }
+        BIO_set_data(bio, this);
+        BIO_set_init(bio, 1);
+        SSL_set_bio(ssl_, bio, bio);
         name_ = IniGet("TLSSERVERNAME", "");
         if (name_.empty()) name_ = host;
         bool ip = IsIpAddress(name_);
@@ -180,15 +184,38 @@ class TlsTransport : public Transport {
         return MSG_UNABLE_CONNECT;
     }
 
-    // The first byte the server sent is kept: when the handshake breaks off,
-    // a telnet command (IAC) there means a plain server.
-    static long NoteFirstByte(BIO* bio, int oper, const char* argp, size_t, int, long, int ret,
-                              size_t* processed) {
-        auto* self = reinterpret_cast<TlsTransport*>(BIO_get_callback_arg(bio));
-        if (self && oper == (BIO_CB_READ | BIO_CB_RETURN) && ret > 0 && processed &&
-            *processed > 0 && self->firstByte_ < 0)
-            self->firstByte_ = static_cast<uint8_t>(argp[0]);
-        return ret;
+    // The socket BIO: send with MSG_NOSIGNAL, so that a peer gone away is an
+    // error and never SIGPIPE, and the first byte from the server kept: when
+    // the handshake breaks off, a telnet command (IAC) there means a plain server.
+    static int BioWrite(BIO* bio, const char* data, int len) {
+        auto* self = static_cast<TlsTransport*>(BIO_get_data(bio));
+        BIO_clear_retry_flags(bio);
+        long n = ::send(self->fd_, data, static_cast<size_t>(len), MSG_NOSIGNAL);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            BIO_set_retry_write(bio);
+        return static_cast<int>(n);
+    }
+    static int BioRead(BIO* bio, char* data, int len) {
+        auto* self = static_cast<TlsTransport*>(BIO_get_data(bio));
+        BIO_clear_retry_flags(bio);
+        long n = ::recv(self->fd_, data, static_cast<size_t>(len), 0);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            BIO_set_retry_read(bio);
+        if (n > 0 && self->firstByte_ < 0) self->firstByte_ = static_cast<uint8_t>(data[0]);
+        return static_cast<int>(n);
+    }
+    static long BioCtrl(BIO*, int cmd, long, void*) { return cmd == BIO_CTRL_FLUSH ? 1 : 0; }
+    static BIO_METHOD* SocketMethod() {
+        static BIO_METHOD* method = [] {
+            BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "twsocket");
+            if (m) {
+                BIO_meth_set_write(m, BioWrite);
+                BIO_meth_set_read(m, BioRead);
+                BIO_meth_set_ctrl(m, BioCtrl);
+            }
+            return m;
+        }();
+        return method;
     }
     bool PeerSpeaksTelnet() const { return firstByte_ == 0xFF; }
 
@@ -226,7 +253,6 @@ class TlsTransport : public Transport {
             if (n > 0 && (p[1].revents & POLLIN)) return MSG_EXIT_PARENT;
         }
         handshakeDone_ = true;
-        BIO_set_callback_ex(SSL_get_rbio(ssl_), nullptr);
         if (SSL_get_verify_mode(ssl_) & SSL_VERIFY_PEER) {
             // Verification failures normally break the handshake; this catches
             // a server that sent no certificate at all.
