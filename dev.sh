@@ -9,7 +9,7 @@ PACKAGES=(
   build-essential cmake pkg-config g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcairo2-dev libcups2-dev cups cups-client cups-bsd printer-driver-cups-pdf poppler-utils
-  fonts-dejavu-core libssl-dev openssl libsystemd-dev systemd
+  fonts-dejavu-core libssl-dev openssl libsystemd-dev systemd man-db
   qt6-base-dev libqt6svg6 shared-mime-info xvfb xauth
 )
 
