@@ -22,6 +22,7 @@
 #include "config/report.h"
 #include "config/utilities.h"
 #include "platform/sysinfo.h"
+#include "session/notify.h"
 #include "session/session.h"
 
 namespace {
@@ -52,6 +53,7 @@ class DaemonReport : public UiReport {
         std::fprintf(stderr, "%s.%03ld twprinterd: %s\n", stamp, long(tv.tv_usec / 1000),
                      flat.c_str());
         std::fflush(stderr);
+        NotifyStatus(flat);
     }
 
   private:
@@ -94,8 +96,16 @@ int main(int argc, char** argv) {
         return 1;
     }
     gReport.Line(LoadMessage(MSG_ATTEMPTING_CONNECT));
+    NotifyReady();
+    // The service manager's watchdog is fed at half its interval while the client runs.
+    const uint64_t watchdogMs = NotifyWatchdogUsec() / 2000;
+    uint64_t lastPing = platform::TickCount();
     int code = -1;
     while (ClientRunning()) {
+        if (watchdogMs && platform::TickCount() - lastPing >= watchdogMs) {
+            NotifyWatchdog();
+            lastPing = platform::TickCount();
+        }
         pollfd p{sfd, POLLIN, 0};
         if (::poll(&p, 1, 100) <= 0) continue;
         signalfd_siginfo info;
@@ -103,12 +113,16 @@ int main(int argc, char** argv) {
         if (info.ssi_signo == SIGUSR1) {
             gReport.Line(SessionStatusSummary());
         } else if (info.ssi_signo == SIGTERM || info.ssi_signo == SIGINT) {
+            NotifyStopping();
             ClientStop();
             code = ClientWait();
             break;
         }
     }
-    if (code < 0) code = ClientWait();
+    if (code < 0) {
+        NotifyStopping();
+        code = ClientWait();
+    }
     DebugClose();
     ::close(sfd);
     return code == MSG_EXIT_PARENT || code == 0 ? 0 : code;

@@ -1,10 +1,13 @@
 // The service manager's notify protocol, received on a real datagram socket.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -82,6 +85,65 @@ TEST(Notify, WatchdogIntervalOnlyForTheNamedProcess) {
     EXPECT_EQ(NotifyWatchdogUsec(), 0u);
     unsetenv("WATCHDOG_PID");
     unsetenv("WATCHDOG_USEC");
+}
+
+// twprinterd under a pretend service manager: ready once running, each status
+// line as STATUS, watchdog pings at half the interval, STOPPING on SIGTERM.
+TEST(Notify, DaemonReportsReadinessStatusWatchdogAndStop) {
+    testutil::TempDir dir;
+    // Port 1 on loopback refuses: the client keeps retrying with status lines.
+    testutil::WriteFile(dir.file("twprinter.ini"),
+                        "[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=1\nLUTYPE=1\n"
+                        "CONNECTTIMEOUT=0\n");
+    NotifySocket sock(dir.file("notify"));
+    pid_t pid = fork();
+    if (pid == 0) {
+        setenv("TWPRINTER_DIR", dir.path().c_str(), 1);
+        setenv("NOTIFY_SOCKET", dir.file("notify").c_str(), 1);
+        setenv("WATCHDOG_USEC", "400000", 1);
+        std::string self = std::to_string(getpid());
+        setenv("WATCHDOG_PID", self.c_str(), 1);
+        if (chdir(dir.path().c_str()) != 0) _exit(126);
+        if (!freopen("/dev/null", "w", stderr)) _exit(125);
+        execl(TWPRINTERD_PATH, TWPRINTERD_PATH, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    std::vector<std::string> got;
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+    while (std::chrono::steady_clock::now() < end)
+        for (auto& m : sock.Receive(100))
+            got.push_back(m);
+    kill(pid, SIGTERM);
+    for (auto& m : sock.Receive(1000))
+        got.push_back(m);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+    auto count = [&](const std::string& prefix) {
+        int n = 0;
+        for (const auto& m : got)
+            n += m.rfind(prefix, 0) == 0;
+        return n;
+    };
+    std::string all;
+    for (const auto& m : got)
+        all += m + "|";
+    EXPECT_EQ(count("READY=1"), 1) << all;
+    EXPECT_GE(count("STATUS=Attempting to connect..."), 1) << all;
+    EXPECT_GE(count("STATUS=Unable to connect:"), 1) << all;
+    // 1.5 s at a 400 ms interval: a ping every 200 ms, give or take scheduling.
+    EXPECT_GE(count("WATCHDOG=1"), 4) << all;
+    EXPECT_LE(count("WATCHDOG=1"), 9) << all;
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(count("STOPPING=1"), 1) << all;
+    // Nothing but status lines after the stop notice.
+    bool stopped = false;
+    for (const auto& m : got) {
+        if (stopped) EXPECT_EQ(m.rfind("STATUS=", 0), 0u) << all;
+        if (m == "STOPPING=1") stopped = true;
+    }
 }
 
 } // namespace
