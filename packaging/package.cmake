@@ -14,7 +14,7 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "twprinter maintainers <twprinter@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "TN3270E network printer client")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Connects to a TN3270E server as an SNA printer LU (LU type 1 SCS or LU type 3)\n and delivers each print job to a CUPS printer, a file, a port, a socket or a\n command. twprinterd runs one LU per systemd instance (twprinterd@NAME).")
+    "Connects to a TN3270E server as an SNA printer LU (LU type 1 SCS or LU type 3)\nand delivers each print job to a CUPS printer, a file, a port, a socket or a\ncommand. twprinterd runs one LU per systemd instance (twprinterd@NAME).")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
