@@ -1,0 +1,113 @@
+// Rendering and submitting a 1000-page job: drawing alone, and the whole
+// delivery through a private CUPS scheduler started here.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cups/cups.h>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "config/ini.h"
+#include "config/options.h"
+#include "config/report.h"
+#include "output/printfile.h"
+
+namespace {
+
+constexpr int kPages = 1000;
+
+std::string MakeDir() {
+    char tmpl[] = "/tmp/twbench.XXXXXX";
+    return mkdtemp(tmpl) ? tmpl : "/tmp";
+}
+
+const std::string& Dir() {
+    static std::string d = MakeDir();
+    return d;
+}
+
+std::string JobFile(int bodyLines) {
+    std::string path = Dir() + "/JOB1000.txt";
+    FILE* f = std::fopen(path.c_str(), "w");
+    for (int i = 0; i < kPages * bodyLines; ++i)
+        std::fprintf(
+            f, "%08d The quick brown fox jumps over the lazy dog \xe9\xe8\xe0 0123456789 ABCDEF\n",
+            i);
+    std::fclose(f);
+    return path;
+}
+
+void BM_Render1000Pages(benchmark::State& state) {
+    PageLayout m = DefaultLayout();
+    std::string path = JobFile(m.lines - 3);
+    std::string pdf;
+    for (auto _ : state) {
+        if (!RenderPdf(path, m, 3, path, pdf)) state.SkipWithError("render failed");
+        benchmark::DoNotOptimize(pdf.data());
+    }
+    state.counters["pages"] = kPages;
+    state.counters["pdf_MB"] = pdf.size() / 1e6;
+}
+BENCHMARK(BM_Render1000Pages)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+int FreePort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+void BM_PrintThroughCups1000Pages(benchmark::State& state) {
+    std::string root = Dir() + "/cups";
+    std::string server = "127.0.0.1:" + std::to_string(FreePort());
+    std::string cmd = std::string("sh '") + TWPRINTER_SOURCE_DIR + "/tests/cups/start-cupsd.sh' '" +
+                      root + "' " + server.substr(server.find(':') + 1);
+    FILE* p = popen(cmd.c_str(), "r");
+    int pid = 0;
+    if (p && std::fscanf(p, "%d", &pid) != 1) pid = 0;
+    if (p) pclose(p);
+    cupsSetServer(server.c_str());
+    bool up = false;
+    for (int i = 0; pid > 0 && i < 100 && !up; ++i) {
+        if (cups_dest_t* d = cupsGetNamedDest(CUPS_HTTP_DEFAULT, "twtest", nullptr)) {
+            cupsFreeDests(1, d);
+            up = true;
+        } else {
+            usleep(100000);
+        }
+    }
+    if (!up) {
+        state.SkipWithError("cupsd did not start");
+        if (pid > 0) kill(pid, SIGTERM);
+        return;
+    }
+    setenv("TWPRINTER_DIR", Dir().c_str(), 1);
+    SetIniPathFromProgram("twprinter");
+    IniSet("PRINTER", "twtest");
+    gPrintToPort = gPrintToFile = gUseSocket = gUseCommand = gKeepFailed = 0;
+    gHeadings = 1;
+    PageLayout m;
+    GetPrinterLayout("twtest", m);
+    std::string path = JobFile(m.lines - 3);
+    for (auto _ : state) {
+        gHeadingText = path;
+        if (PrintFile(path) != 1) state.SkipWithError("print failed");
+    }
+    state.counters["pages"] = kPages;
+    kill(pid, SIGTERM);
+    usleep(500000);
+}
+BENCHMARK(BM_PrintThroughCups1000Pages)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+} // namespace
+
+BENCHMARK_MAIN();
