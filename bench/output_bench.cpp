@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "config/ini.h"
@@ -22,7 +23,9 @@ constexpr int kPages = 1000;
 
 std::string MakeDir() {
     char tmpl[] = "/tmp/twbench.XXXXXX";
-    return mkdtemp(tmpl) ? tmpl : "/tmp";
+    if (!mkdtemp(tmpl)) return "/tmp";
+    chmod(tmpl, 0755); // the scheduler's backend runs as another user
+    return tmpl;
 }
 
 const std::string& Dir() {

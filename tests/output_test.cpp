@@ -224,6 +224,23 @@ TEST_F(OutputTest, ReaderSplitsCleansAndCountsLikeThePrintedPage) {
     std::string pdf;
     EXPECT_EQ(RenderPdf(path, strip, 3, "t", pdf), 0);
     EXPECT_EQ(RenderPdf(path, strip, 0, "t", pdf), 1);
+
+    // A page of exactly 60 lines holds 57 body lines under the headings.
+    int px = 60 * a4.lineHeight + a4.lineHeight / 2;
+    PageLayout sixty = ComputeLayout(21000, (px * 2540 + 299) / 300, 0, 0, 0, 0);
+    ASSERT_EQ(sixty.lines, 60);
+    for (int lines : {114, 115}) {
+        std::string job = Job("sixty.txt", Lines(lines));
+        ASSERT_EQ(RenderPdf(job, sixty, 3, "sixty.txt", pdf), 1);
+        std::string file = dir.file("sixty.pdf");
+        WriteFile(file, pdf);
+        EXPECT_EQ(PdfPages(file), lines == 114 ? 2 : 3);
+        std::string text = PdfText(file);
+        EXPECT_NE(text.find(lines == 114 ? "Page 2 of 2" : "Page 3 of 3"), std::string::npos);
+        EXPECT_NE(text.find("line 57\n"), std::string::npos);
+        EXPECT_LT(text.find("line 57\n"), text.find("Page 2 of"));
+        EXPECT_GT(text.find("line 58\n"), text.find("Page 2 of"));
+    }
 }
 
 TEST_F(OutputTest, PrintsThroughCupsWithHeadingsPageCountsAndFaults) {
