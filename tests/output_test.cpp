@@ -34,6 +34,11 @@ __attribute__((weak)) int CopyToOutputFile(const std::string&) {
     return 1;
 }
 
+// Fontconfig keeps its font cache for the life of the process.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig\n";
+}
+
 namespace {
 
 struct Recorder : UiReport {
