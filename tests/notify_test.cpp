@@ -141,7 +141,9 @@ TEST(Notify, DaemonReportsReadinessStatusWatchdogAndStop) {
     // Nothing but status lines after the stop notice.
     bool stopped = false;
     for (const auto& m : got) {
-        if (stopped) EXPECT_EQ(m.rfind("STATUS=", 0), 0u) << all;
+        if (stopped) {
+            EXPECT_EQ(m.rfind("STATUS=", 0), 0u) << all;
+        }
         if (m == "STOPPING=1") stopped = true;
     }
 }
