@@ -1,4 +1,5 @@
 #include "config/options.h"
+#include "datastream/datastream.h"
 
 #include "config/ini.h"
 #include "config/luconfig.h"
@@ -218,6 +219,9 @@ int Configure() {
         if (!gOptions.luType) gOptions.luType = luTypeValue;
         if (!gOptions.fileName) gOptions.fileName = fileNameText;
     }
+    // The session and the writer read these process-wide copies of the options.
+    if (gOptions.luType) Lutype = *gOptions.luType == 1 ? 1 : 3;
+    gLinesPerPage = *gOptions.linesPerPage;
     if (!gCodePageApplied) {
         gCodePageApplied = true;
         std::string codePage = IniGet("CODEPAGE", "");
