@@ -38,24 +38,11 @@ struct Ini : ::testing::Test {
     }
 };
 
-// A loopback port on which nothing listens.
-int ClosedPort() {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
 // A private CUPS scheduler on a loopback port, with queues made by lpadmin.
 class PrivateCups {
   public:
     explicit PrivateCups(const testutil::TempDir& dir) : root_(dir.file("cups")) {
-        port_ = ClosedPort();
+        port_ = testutil::FreePort();
         for (const char* d : {"", "/spool", "/cache", "/log", "/state", "/ppd", "/ssl"})
             mkdir((root_ + d).c_str(), 0777);
         chmod(dir.path().c_str(), 0755);
@@ -142,7 +129,7 @@ TEST_F(Ini, FileNameIsSharedByBothPrograms) {
 
 TEST_F(Ini, DefaultFileWithoutCupsServer) {
     // No scheduler: no Printer entry, and the first start does not wait for one.
-    setenv("CUPS_SERVER", ("127.0.0.1:" + std::to_string(ClosedPort())).c_str(), 1);
+    setenv("CUPS_SERVER", ("127.0.0.1:" + std::to_string(testutil::FreePort())).c_str(), 1);
     auto t0 = std::chrono::steady_clock::now();
     EnsureDefaultIni();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));

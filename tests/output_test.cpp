@@ -89,18 +89,6 @@ std::string Lines(int count, const std::string& stem = "line") {
     return s;
 }
 
-int FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
 class OutputTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -139,7 +127,7 @@ class OutputTest : public ::testing::Test {
 
 class Cupsd {
   public:
-    explicit Cupsd(const std::string& root) : root_(root), port_(FreePort()) {}
+    explicit Cupsd(const std::string& root) : root_(root), port_(testutil::FreePort()) {}
     ~Cupsd() { Stop(); }
     bool Start() {
         std::string out =
@@ -498,7 +486,7 @@ TEST_F(OutputTest, SocketMediumSendsEachJobAndReportsRefusalAndStall) {
         EXPECT_EQ(printer.jobs[1], "second\n");
     }
     // Nobody listens: 76 with the system's text; the job is kept when asked to.
-    gSocketPort = "127.0.0.1:" + std::to_string(FreePort());
+    gSocketPort = "127.0.0.1:" + std::to_string(testutil::FreePort());
     gKeepFailed = 1;
     std::string job = Job("JOB3.txt", "third\n");
     EXPECT_EQ(PrintFile(job), 0);

@@ -1,6 +1,9 @@
 #include "testutil.h"
 
+#include <arpa/inet.h>
 #include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -49,6 +52,18 @@ std::vector<std::string> ListDir(const std::string& dir) {
     return names;
 }
 
+int FreePort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
 std::string Hex(const std::string& bytes) {
     std::string out;
     char buf[4];
@@ -65,11 +80,16 @@ std::string Unhex(const std::string& hex) {
     int nib = -1;
     for (char ch : hex) {
         int v;
-        if (ch >= '0' && ch <= '9') v = ch - '0';
-        else if (ch >= 'a' && ch <= 'f') v = ch - 'a' + 10;
-        else if (ch >= 'A' && ch <= 'F') v = ch - 'A' + 10;
-        else continue;
-        if (nib < 0) nib = v;
+        if (ch >= '0' && ch <= '9')
+            v = ch - '0';
+        else if (ch >= 'a' && ch <= 'f')
+            v = ch - 'a' + 10;
+        else if (ch >= 'A' && ch <= 'F')
+            v = ch - 'A' + 10;
+        else
+            continue;
+        if (nib < 0)
+            nib = v;
         else {
             out += static_cast<char>(nib * 16 + v);
             nib = -1;

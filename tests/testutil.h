@@ -21,6 +21,9 @@ std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 std::vector<std::string> ListDir(const std::string& dir);
 
+// A free loopback TCP port, nothing listening on it.
+int FreePort();
+
 // Hex "01 02 FF" to bytes and back.
 std::string Hex(const std::string& bytes);
 std::string Unhex(const std::string& hex);
