@@ -191,11 +191,12 @@ class TlsTest : public ::testing::Test {
         size_t at = text.find("PORT ");
         std::string port =
             at == std::string::npos ? "1" : text.substr(at + 5, text.find('\n', at) - at - 5);
-        testutil::WriteFile(o.dir->file("twprinter.ini"),
-                            "[CONFIGURATION]\nHOSTNAME=localhost\nSERVERNAME=" + port +
-                                "\nLUTYPE=1\nFILENAME=JOB\nPRINTTOFILE=1\nCONNECTTIMEOUT=0\n"
-                                "TLS=1\n" +
-                                ini);
+        testutil::WriteFile(
+            o.dir->file("twprinter.ini"),
+            "[CONFIGURATION]\nHOSTNAME=localhost\nSERVERNAME=" + port +
+                "\nLUTYPE=1\n3270E=1\nFILENAME=JOB\nPRINTTOFILE=1\nCONNECTTIMEOUT=0\n"
+                "TLS=1\n" +
+                ini);
         o.daemon =
             std::make_unique<Proc>(std::vector<std::string>{TWPRINTERD_PATH}, o.dir->path(),
                                    std::vector<std::string>{"TWPRINTER_DIR=" + o.dir->path()});

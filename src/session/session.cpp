@@ -49,7 +49,23 @@ Stats gStats;
 bool gReconnectAfterClose = false;
 
 std::unique_ptr<platform::Event> gOwnedStopEvent;
-std::thread gClientThread;
+// A run still going when the process exits (a failed test, an exit from
+// another thread) is stopped and joined rather than left to std::terminate.
+struct ClientThread {
+    std::thread thread;
+    ~ClientThread() {
+        if (!thread.joinable()) return;
+        if (gStopEvent) gStopEvent->Set();
+        thread.join();
+    }
+    bool joinable() const { return thread.joinable(); }
+    void join() { thread.join(); }
+    ClientThread& operator=(std::thread&& t) {
+        thread = std::move(t);
+        return *this;
+    }
+};
+ClientThread gClientThread;
 std::atomic<bool> gClientRunning{false};
 std::atomic<int> gClientResult{0};
 

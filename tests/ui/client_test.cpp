@@ -305,7 +305,8 @@ void ClientTest::startupAutostartAndRegistrationFailure() {
         PrinterClientDialog* w = app.MainWindow();
         QVERIFY(w->autoStart());
         QVERIFY(w->running());
-        QTRY_VERIFY_WITH_TIMEOUT(w->TrayOnline(), 10000);
+        QTRY_VERIFY2_WITH_TIMEOUT(w->TrayOnline(),
+                                  qPrintable(Status(*w) + " | " + env.shown.join(" | ")), 10000);
         w->StopClient();
         QTRY_VERIFY_WITH_TIMEOUT(!w->stopping(), 10000);
         QVERIFY(!ClientRunning());

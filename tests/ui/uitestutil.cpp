@@ -31,6 +31,10 @@ Env::Env(const std::string& extraCommandLine) {
     ui::gValidationMessage = 0;
     gSessionFileInForce = 0;
     gDebug = 0;
+    // The options a previous window left in force (LU type, file name, 3270E).
+    gOptions = Options{};
+    gUse3270E = 0;
+    Lutype = 3;
     gPrintToPort = gPrintToFile = gHeadings = gUseSocket = 0;
     auto& hooks = ui::Hooks();
     hooks.messageBox = [this](QWidget*, const QString& text, bool yesNo) {

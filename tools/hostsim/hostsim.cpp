@@ -5,9 +5,12 @@
 // Usage: hostsim [--port P] [--script FILE] [--transcript PREFIX] [--clients N]
 //                [--concurrent] [--listen-after MS] [--timeout MS]
 //                [--load N --size M] [--lu NAME]
+//                [--tls-cert F [--tls-key F] [--tls-client-ca F] [--tls-max 1.1|1.2|1.3]]
 //
 // Prints "PORT <n>" once listening. Connection k writes every byte it received
 // to PREFIX.k. Exit code 0 when every check passed, 1 otherwise.
+// With --tls-cert every connection is TLS from the first byte, and
+// "TLS k SNI name VERSION v [CLIENT cn]" tells what the client presented.
 //
 // Script lines (one command each; '#' starts a comment; "next" starts the
 // section used by the next connection, the last section serves the rest):
@@ -52,6 +55,8 @@
 #include <thread>
 #include <vector>
 
+#include "tls.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -72,6 +77,7 @@ struct Config {
     long load = 0;
     long size = 80;
     std::string lu = "HOSTLU01";
+    HostTlsOptions tls;
 };
 Config gCfg;
 std::mutex gOutMutex;
@@ -195,9 +201,20 @@ class Connection {
         }
         int one = 1;
         setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        if (HostTlsEnabled()) {
+            std::string err, info;
+            tls_ = HostTlsAccept(fd_, gCfg.timeoutMs, err, info);
+            if (tls_) {
+                Out("TLS " + std::to_string(index_) + " " + info);
+            } else {
+                Fail("TLS handshake: " + err);
+                eof_ = true;
+            }
+        }
     }
     ~Connection() {
         if (transcript_) std::fclose(transcript_);
+        HostTlsFree(tls_);
         if (fd_ >= 0) ::close(fd_);
     }
 
@@ -207,11 +224,14 @@ class Connection {
 
   private:
     // ---- transport (a TLS variant wraps these two) ----
-    long ReadSome(uint8_t* buf, size_t len) { return ::recv(fd_, buf, len, 0); }
+    long ReadSome(uint8_t* buf, size_t len) {
+        return tls_ ? HostTlsRead(tls_, buf, len) : ::recv(fd_, buf, len, 0);
+    }
     bool WriteAll(const Bytes& b) {
         size_t off = 0;
         while (off < b.size()) {
-            long n = ::send(fd_, b.data() + off, b.size() - off, MSG_NOSIGNAL);
+            long n = tls_ ? HostTlsWrite(tls_, b.data() + off, b.size() - off)
+                          : ::send(fd_, b.data() + off, b.size() - off, MSG_NOSIGNAL);
             if (n <= 0) {
                 if (n < 0 && errno == EINTR) continue;
                 Fail("send failed: " + std::string(std::strerror(errno)));
@@ -232,7 +252,7 @@ class Connection {
     bool Pump(int ms) {
         if (eof_) return false;
         pollfd p{fd_, POLLIN, 0};
-        int r = ::poll(&p, 1, ms);
+        int r = tls_ && HostTlsPending(tls_) ? 1 : ::poll(&p, 1, ms);
         if (r <= 0) return true;
         uint8_t buf[65536];
         long n = ReadSome(buf, sizeof buf);
@@ -510,6 +530,7 @@ class Connection {
     }
 
     int fd_;
+    HostTls* tls_ = nullptr;
     int index_;
     FILE* transcript_ = nullptr;
     bool failed_ = false;
@@ -635,6 +656,8 @@ void Connection::Run(const std::vector<std::string>& lines) {
         } else if (cmd == "reset") {
             linger l{1, 0};
             setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+            HostTlsFree(tls_);
+            tls_ = nullptr;
             ::close(fd_);
             fd_ = -1;
             return;
@@ -750,11 +773,23 @@ int main(int argc, char** argv) {
             gCfg.size = std::atol(next().c_str());
         else if (a == "--lu")
             gCfg.lu = next();
-        // --- TLS: server-side TLS options and the handshake go here. ---
+        else if (a == "--tls-cert")
+            gCfg.tls.cert = next();
+        else if (a == "--tls-key")
+            gCfg.tls.key = next();
+        else if (a == "--tls-client-ca")
+            gCfg.tls.clientCa = next();
+        else if (a == "--tls-max")
+            gCfg.tls.maxVersion = next();
         else {
             std::fprintf(stderr, "hostsim: unknown option %s\n", a.c_str());
             return 2;
         }
+    }
+    std::string tlsError;
+    if (!HostTlsSetup(gCfg.tls, tlsError)) {
+        std::fprintf(stderr, "hostsim: %s\n", tlsError.c_str());
+        return 2;
     }
     auto sections = ReadScript(gCfg.script);
 
