@@ -37,7 +37,7 @@ daemons=()
 for i in $(seq "$N"); do
     d=$work/lu$i
     mkdir -p "$d"
-    printf '[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=%s\nLUTYPE=1\nFILENAME=JOB\nPRINTTOFILE=1\nCONNECTTIMEOUT=0\n' \
+    printf '[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=%s\nLUTYPE=1\n3270E=1\nFILENAME=JOB\nPRINTTOFILE=1\nCONNECTTIMEOUT=0\n' \
         "$port" >"$d/twprinter.ini"
     (cd "$d" && TWPRINTER_DIR=$d exec "$DAEMON") >"$d/log" 2>&1 &
     daemons+=($!)

@@ -11,6 +11,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <cstdio>
 #include <ctime>
 #include <mutex>
@@ -88,7 +90,19 @@ int main(int argc, char** argv) {
         gDebug = 1;
         DebugOpen();
     }
+    // Without a usable settings directory nothing could be kept: say which and stop,
+    // so a service manager shows the reason and retries.
+    const std::string dir = platform::WindowsDirectory();
+    if (::access(dir.c_str(), W_OK | X_OK) != 0) {
+        gReport.Line("Settings directory " + dir +
+                     " cannot be used: " + FormatSystemError(nullptr, errno));
+        return 1;
+    }
     EnsureDefaultIni();
+    if (!platform::FileExists(gIniPath)) {
+        gReport.Line("Settings file " + gIniPath + " cannot be written");
+        return 1;
+    }
     LoadOutputSettings();
 
     if (!ClientStart()) {
