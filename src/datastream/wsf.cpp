@@ -180,6 +180,8 @@ int16_t WsfProc(Session* sp, const uint8_t* p, int32_t length) {
         case 0x0F:
             if (L <= idPos + 1 || f[idPos + 1] != 0x1F) return static_cast<int16_t>(-(offset + 3));
             break;
+        case 0x10:
+            return static_cast<int16_t>(-(offset + 3));
         case 0x40:
             if (L <= idPos + 1 || f[idPos + 1] != 0) return static_cast<int16_t>(-(offset + 3));
             if (L > idPos + 2) dsoutproc(sp, f + idPos + 2, L - idPos - 2);
