@@ -351,7 +351,7 @@ int16_t outdata(Session* sp, const uint8_t* d, int32_t len) {
             if (LL == 0 || i + 2 + LL > len) return err(i + 2);
             const uint8_t* p = d + i + 3;
             int np = LL - 1;
-            if ((f == 0xC1 || f == 0xC2) && np > 134) return err(i + 2);
+            if ((f == 0xC1 || f == 0xC2) && np > static_cast<int>(sizeof gHformat)) return err(i + 2);
             if (f == 0xC1) {
                 if (LL == 1) {
                     glinesize = 132;
