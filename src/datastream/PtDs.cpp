@@ -176,7 +176,10 @@ int16_t outdata(Session* sp, const uint8_t* d, int32_t len) {
         if (wcc & 0x40) pb->replyMode = 0;
         i = base = 2;
     }
-    auto err = [&](int32_t at) { return static_cast<int16_t>(-std::max<int32_t>(1, at - base)); };
+    // Offsets past the status range still read as errors, never as message numbers.
+    auto err = [&](int32_t at) {
+        return static_cast<int16_t>(-std::clamp<int32_t>(at - base, 1, INT16_MAX));
+    };
     while (i < len) {
         uint8_t b = d[i];
         int32_t s = 0;
@@ -186,7 +189,9 @@ int16_t outdata(Session* sp, const uint8_t* d, int32_t len) {
         case 0x3C: { // RA
             int need = b == 0x3C ? 4 : 3;
             if (i + need > len) return err(i + 1);
-            int16_t a = DecodeBufferAddress(d + i + 1, sp->altSize ? sp->altSize : pb->size);
+            // Never an address past the cells that exist, whatever the session says.
+            int limit = sp->altSize > 0 && sp->altSize < pb->size ? sp->altSize : pb->size;
+            int16_t a = DecodeBufferAddress(d + i + 1, limit);
             if (a < 0) return err(b == 0x3C ? i + 3 : i + 1);
             if (b == 0x11) {
                 pb->currentAddress = a;
@@ -397,6 +402,7 @@ int16_t dsoutproc(Session* sp, const uint8_t* d, int32_t len) {
     }
     if (sp->extOption && sp->hisOpts.size() > 0x37 && sp->hisOpts[0x37] == 0) sp->owner = 2;
     PrintBuffer* pb = sp->screen.get();
+    if (len <= 0) return 0;
     int16_t s = 0;
     inProgress = 1;
     if (Lutype == 1) {

@@ -1,4 +1,5 @@
 // Structured fields and the query replies that describe this printer.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -87,6 +88,11 @@ int Send(Session* sp, size_t n) {
     return TelSendRecord(sp, sp->buildBuf.data(), n) ? 1 : 0;
 }
 size_t gPrefix = 0; // bytes put in front by a partition 0x0B request
+
+// A rejection deep in a long record must not wrap into a message number.
+int16_t Reject(int32_t at) {
+    return static_cast<int16_t>(-std::min<int32_t>(at, INT16_MAX));
+}
 } // namespace
 
 int QueryReply(Session* sp) {
@@ -154,20 +160,20 @@ int16_t WsfProc(Session* sp, const uint8_t* p, int32_t length) {
             idPos = 1;
             shortForm = false;
         } else {
-            if (left < 3) return static_cast<int16_t>(-(offset + 2));
+            if (left < 3) return Reject(offset + 2);
             L = ((f[0] << 8) | f[1]) & 0x7FFF;
             idPos = 2;
         }
-        if (left <= idPos) return static_cast<int16_t>(-(offset + 2));
+        if (left <= idPos) return Reject(offset + 2);
         uint8_t id = f[idPos];
         if (id == 0x01 && L == 0) L = 5;
-        if (L <= idPos || L > left) return static_cast<int16_t>(-(offset + 2));
+        if (L <= idPos || L > left) return Reject(offset + 2);
         switch (id) {
         case 0x01: {
             int s = ReadPartitionProc(sp, f, L);
             if (s) {
                 Trace("LEAVING status %d\n", s);
-                return static_cast<int16_t>(-(offset + s));
+                return Reject(offset + s);
             }
             break;
         }
@@ -178,16 +184,16 @@ int16_t WsfProc(Session* sp, const uint8_t* p, int32_t length) {
             if (L > idPos + 2) sp->screen->replyMode = f[idPos + 2];
             break;
         case 0x0F:
-            if (L <= idPos + 1 || f[idPos + 1] != 0x1F) return static_cast<int16_t>(-(offset + 3));
+            if (L <= idPos + 1 || f[idPos + 1] != 0x1F) return Reject(offset + 3);
             break;
         case 0x10:
-            return static_cast<int16_t>(-(offset + 3));
+            return Reject(offset + 3);
         case 0x40:
-            if (L <= idPos + 1 || f[idPos + 1] != 0) return static_cast<int16_t>(-(offset + 3));
+            if (L <= idPos + 1 || f[idPos + 1] != 0) return Reject(offset + 3);
             if (L > idPos + 2) dsoutproc(sp, f + idPos + 2, L - idPos - 2);
             break;
         default:
-            return static_cast<int16_t>(-(offset + 2));
+            return Reject(offset + 2);
         }
         offset += L;
         f += L;
