@@ -45,7 +45,6 @@ void Setup() {
     SetUiReport(&quiet);
     char tmpl[] = "/tmp/twdsfuzz.XXXXXX";
     gDir = mkdtemp(tmpl) ? tmpl : "/tmp";
-    if (chdir(gDir.c_str()) != 0) std::abort();
     // The jobs of standard-output mode land in a file that is emptied per input.
     if (!std::freopen((gDir + "/stdout.bin").c_str(), "w+b", stdout)) std::abort();
 }

@@ -1,5 +1,6 @@
 // Record dispatcher, the SCS/3270 interpreter and the line and page writer.
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <vector>
 
@@ -23,7 +24,8 @@ std::vector<uint8_t> gPortBytes; // port output of the current record
 
 int32_t Raw(FILE* f, uint8_t c) {
     if (!f) return 75;
-    if (std::fputc(c, f) != c) return 94;
+    // Only the client thread writes the print file: no per-byte stream lock.
+    if (putc_unlocked(c, f) != c) return 94;
     return 0;
 }
 
@@ -80,6 +82,54 @@ void ApplyPairs(PrintBuffer* pb, const uint8_t* p, int n) {
             c.ext = static_cast<uint8_t>((c.ext & 0xC7) | ((v & 7) << 3));
     }
     Advance(pb);
+}
+
+// Bytes that are neither an order nor an SCS control.
+constexpr auto kPlain = [] {
+    std::array<bool, 256> t{};
+    t.fill(true);
+    for (uint8_t b : {0x04, 0x05, 0x0B, 0x0C, 0x0D, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x19,
+                      0x1D, 0x1E, 0x24, 0x25, 0x28, 0x29, 0x2B, 0x2C, 0x2F, 0x35, 0x3C})
+        t[b] = false;
+    return t;
+}();
+constexpr auto kIdentity = [] {
+    std::array<uint8_t, 256> t{};
+    for (int i = 0; i < 256; ++i)
+        t[i] = static_cast<uint8_t>(i);
+    return t;
+}();
+
+// Data characters in bulk, for as long as the writer would only move the
+// column: the job has started, the page and the job have lines to spare, the
+// line has room and no margin falls due. Returns the bytes taken (0: the first
+// one needs the writer), or -94 when the file refused a byte.
+int32_t PlainRun(Session* sp, PrintBuffer* pb, const uint8_t* d, int32_t i, int32_t len) {
+    if (gPrintToPort || !prfile || !sp->fileStarted) return 0;
+    if (gLinesPerPage != 0 && linesInPage >= gLinesPerPage) return 0;
+    if (gPrintAfterNLines != 0 && linesInPage >= gPrintAfterNLines) return 0;
+    const int32_t limit = glinesize != 0 ? std::min<int32_t>(glinesize, 132) : 132;
+    const uint8_t* xl = gTranslate ? gEbcdicToAscii : kIdentity.data();
+    FILE* f = prfile;
+    int32_t col = chrsInLine, at = i;
+    for (; at < len && kPlain[d[at]]; ++at) {
+        const uint8_t b = d[at], c = xl[b];
+        if (c == 0x0D || c == 0x0A || c == 0x0C || c == 0x08) break;
+        if (c != 0) {
+            if (col >= limit || (col == 0 && gleftmargin > 0)) break;
+            ++col;
+            if (putc_unlocked(c, f) != c) {
+                pb->cells[pb->currentAddress] = Cell{0x02, b, 0, 0};
+                Advance(pb);
+                chrsInLine = col;
+                return -94;
+            }
+        }
+        pb->cells[pb->currentAddress] = Cell{0x02, b, 0, 0};
+        Advance(pb);
+    }
+    chrsInLine = col;
+    return at - i;
 }
 
 // A job ended by EM or FF continues into the next job's file.
@@ -183,7 +233,7 @@ int16_t outdata(Session* sp, const uint8_t* d, int32_t len) {
     while (i < len) {
         uint8_t b = d[i];
         int32_t s = 0;
-        switch (b) {
+        switch (b) { // every code with a case here is listed in kPlain
         case 0x11:   // SBA
         case 0x12:   // EUA
         case 0x3C: { // RA
@@ -356,7 +406,8 @@ int16_t outdata(Session* sp, const uint8_t* d, int32_t len) {
             if (LL == 0 || i + 2 + LL > len) return err(i + 2);
             const uint8_t* p = d + i + 3;
             int np = LL - 1;
-            if ((f == 0xC1 || f == 0xC2) && np > static_cast<int>(sizeof gHformat)) return err(i + 2);
+            if ((f == 0xC1 || f == 0xC2) && np > static_cast<int>(sizeof gHformat))
+                return err(i + 2);
             if (f == 0xC1) {
                 if (LL == 1) {
                     glinesize = 132;
@@ -378,10 +429,17 @@ int16_t outdata(Session* sp, const uint8_t* d, int32_t len) {
             i += 2 + LL;
             break;
         }
-        default:
+        default: {
+            int32_t run = PlainRun(sp, pb, d, i, len);
+            if (run < 0) return 94;
+            if (run > 0) {
+                i += run;
+                continue;
+            }
             s = DataChar(sp, b, true);
             ++i;
             break;
+        }
         }
         if (s) return static_cast<int16_t>(s);
     }
