@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "config/options.h"
 #include "config/utilities.h"
 #include "datastream/datastream.h"
 #include "datastream/printbuffer.h"
@@ -152,7 +153,8 @@ int16_t WsfProc(Session* sp, const uint8_t* p, int32_t length) {
     const uint8_t* f = p + 1;
     int32_t left = length - 1, offset = 0;
     bool shortForm = sp->sfMode;
-    Trace("in wsf %02X\n", p[0]);
+    // An LU1 record read as structured fields has no command byte in front of it.
+    Trace("in wsf %02X\n", Lutype == 1 && sp->sfMode ? 0 : p[0]);
     while (left > 0) {
         int32_t L, idPos;
         if (shortForm) {
