@@ -2,9 +2,16 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <algorithm>
 #include <cstdio>
@@ -96,6 +103,86 @@ std::string Unhex(const std::string& hex) {
         }
     }
     return out;
+}
+
+Proc::Proc(const std::vector<std::string>& argv, const std::string& dir,
+           const std::vector<std::string>& env) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+        dup2(fds[1], 1);
+        dup2(fds[1], 2);
+        if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(126);
+        for (const auto& e : env)
+            putenv(const_cast<char*>(e.c_str()));
+        std::vector<char*> args;
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    out_ = fds[0];
+}
+
+Proc::~Proc() {
+    Stop(SIGKILL);
+    if (out_ >= 0) close(out_);
+}
+
+bool Proc::WaitFor(const std::string& needle, int ms) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (text_.find(needle) == std::string::npos) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        end - std::chrono::steady_clock::now())
+                        .count();
+        if (left <= 0 || !ReadSome(static_cast<int>(left))) break;
+    }
+    return text_.find(needle) != std::string::npos;
+}
+
+int Proc::Wait(int ms) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (pid_ > 0 && std::chrono::steady_clock::now() < end) {
+        int st = 0;
+        if (waitpid(pid_, &st, WNOHANG) == pid_) return Reaped(st);
+        // At end of file the output is closed but the process may not be reaped yet.
+        if (!ReadSome(20)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return pid_ > 0 ? -1 : status_;
+}
+
+bool Proc::Alive() const {
+    return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0;
+}
+
+int Proc::Stop(int sig) {
+    if (pid_ <= 0) return status_;
+    kill(pid_, sig);
+    int st = 0;
+    waitpid(pid_, &st, 0);
+    return Reaped(st);
+}
+
+int Proc::Reaped(int st) {
+    while (ReadSome(0)) {
+    }
+    pid_ = -1;
+    status_ = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return status_;
+}
+
+bool Proc::ReadSome(int ms) {
+    if (out_ < 0) return false;
+    pollfd p{out_, POLLIN, 0};
+    if (poll(&p, 1, ms) <= 0) return ms > 0;
+    char buf[4096];
+    ssize_t n = read(out_, buf, sizeof buf);
+    if (n <= 0) return false;
+    text_.append(buf, static_cast<size_t>(n));
+    return true;
 }
 
 } // namespace testutil

@@ -1,5 +1,7 @@
 // Helpers shared by the tests: temporary directories, files, processes.
 #pragma once
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -27,5 +29,33 @@ int FreePort();
 // Hex "01 02 FF" to bytes and back.
 std::string Hex(const std::string& bytes);
 std::string Unhex(const std::string& hex);
+
+// A child process whose standard output and error are collected together.
+class Proc {
+  public:
+    // env entries are "NAME=value"; dir, when given, is the working directory.
+    Proc(const std::vector<std::string>& argv, const std::string& dir = "",
+         const std::vector<std::string>& env = {});
+    ~Proc();
+    Proc(const Proc&) = delete;
+    Proc& operator=(const Proc&) = delete;
+
+    // Reads until needle appears in the output or ms pass.
+    bool WaitFor(const std::string& needle, int ms = 10000);
+    // Waits for the process to end by itself: its exit code, or -1.
+    int Wait(int ms);
+    bool Alive() const;
+    // Signals the process and returns its exit code (-1 when a signal ended it).
+    int Stop(int sig);
+    const std::string& text() const { return text_; }
+
+  private:
+    bool ReadSome(int ms);
+    int Reaped(int status);
+    pid_t pid_ = -1;
+    int out_ = -1;
+    int status_ = -1;
+    std::string text_;
+};
 
 } // namespace testutil

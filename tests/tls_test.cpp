@@ -17,82 +17,10 @@
 
 #include "testutil.h"
 
+using testutil::Proc;
 using testutil::TempDir;
 
 namespace {
-
-// A child process whose standard output and error are collected.
-class Proc {
-  public:
-    Proc(const std::vector<std::string>& argv, const std::string& dir,
-         const std::vector<std::string>& env) {
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(fds[1], 1);
-            dup2(fds[1], 2);
-            if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(126);
-            for (const auto& e : env)
-                putenv(const_cast<char*>(e.c_str()));
-            std::vector<char*> args;
-            for (const auto& a : argv)
-                args.push_back(const_cast<char*>(a.c_str()));
-            args.push_back(nullptr);
-            execv(args[0], args.data());
-            _exit(127);
-        }
-        close(fds[1]);
-        out_ = fds[0];
-    }
-    ~Proc() {
-        Stop(SIGKILL);
-        if (out_ >= 0) close(out_);
-    }
-
-    // Reads until needle appears in the output or ms pass.
-    bool WaitFor(const std::string& needle, int ms = 10000) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (text_.find(needle) == std::string::npos) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            end - std::chrono::steady_clock::now())
-                            .count();
-            if (left <= 0 || !ReadSome(static_cast<int>(left))) break;
-        }
-        return text_.find(needle) != std::string::npos;
-    }
-    bool Alive() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
-    // Signals the process and returns its exit status (-1 when it died by a signal).
-    int Stop(int sig) {
-        if (pid_ <= 0) return status_;
-        kill(pid_, sig);
-        int st = 0;
-        waitpid(pid_, &st, 0);
-        while (ReadSome(0)) {
-        }
-        pid_ = -1;
-        status_ = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-        return status_;
-    }
-    const std::string& text() const { return text_; }
-
-  private:
-    bool ReadSome(int ms) {
-        if (out_ < 0) return false;
-        pollfd p{out_, POLLIN, 0};
-        if (poll(&p, 1, ms) <= 0) return ms > 0;
-        char buf[4096];
-        ssize_t n = read(out_, buf, sizeof buf);
-        if (n <= 0) return false;
-        text_.append(buf, static_cast<size_t>(n));
-        return true;
-    }
-
-    pid_t pid_ = -1;
-    int out_ = -1;
-    int status_ = -1;
-    std::string text_;
-};
 
 TempDir* gCerts;
 bool gHostTls = false;
