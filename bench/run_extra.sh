@@ -8,4 +8,7 @@ status=0
 echo "== scale (50 twprinterd processes, one host simulator)"
 "$HERE/scale.sh" "$BUILD" 50 2000 80 || status=1
 
+echo "== session load (one twprinterd, 100000 acknowledged SCS records)"
+"$HERE/session_load.sh" "$BUILD" 100000 80 || status=1
+
 exit $status
