@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 
 #include <cstdio>
 #include <ctime>
@@ -80,6 +81,8 @@ int main(int argc, char** argv) {
     sigaddset(&set, SIGUSR1);
     sigaddset(&set, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    // A file-size limit on the spool then fails the write with a message instead of killing us.
+    std::signal(SIGXFSZ, SIG_IGN);
     int sfd = signalfd(-1, &set, SFD_CLOEXEC);
     if (sfd < 0) {
         std::perror("signalfd");

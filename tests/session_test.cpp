@@ -35,6 +35,9 @@ std::string B(const std::string& hex) {
     return testutil::Unhex(hex);
 }
 
+// Runs twprinterd through this program and its arguments when set.
+std::vector<std::string> launcher;
+
 // One host simulator and one twprinterd in a fresh directory.
 struct HostRun {
     TempDir dir;
@@ -64,6 +67,7 @@ struct HostRun {
                                 "RETRYDELAY=1\n" +
                                 ini);
         daemonArgs.insert(daemonArgs.begin(), TWPRINTERD_PATH);
+        daemonArgs.insert(daemonArgs.begin(), launcher.begin(), launcher.end());
         daemon = std::make_unique<Proc>(daemonArgs, dir.path(),
                                         std::vector<std::string>{"TWPRINTER_DIR=" + dir.path()});
     }
@@ -306,6 +310,27 @@ TEST(Session, DebugTraceHasDumpFormat) {
         pos = nl == std::string::npos ? log.size() : nl + 1;
     }
     EXPECT_GT(lines, 5u);
+}
+
+TEST(Session, SpoolThatCannotTakeTheJobKeepsItAndSaysWhy) {
+    // A 2 KB file-size limit stands in for a full spool volume.
+    launcher = {"/usr/bin/prlimit", "--fsize=2048"};
+    HostRun r("negotiate tn3270e\nbind\nscs \"" + std::string(3000, 'X') +
+                  "\" always\nexpect-response\nhold\n",
+              kTn3270e);
+    launcher.clear();
+    EXPECT_EQ(r.daemon->Wait(10000), 94) << r.daemon->text();
+    EXPECT_NE(r.daemon->text().find("Print file JOB0.txt could not be written completely (File "
+                                    "too large); it is kept and was not printed."),
+              std::string::npos)
+        << r.daemon->text();
+    EXPECT_NE(r.daemon->text().find("Error from system function fputc. File too large"),
+              std::string::npos);
+    // What the volume took stays on disk.
+    const std::string kept = testutil::ReadFile(r.dir.file("JOB0.txt"));
+    EXPECT_EQ(kept.size(), 2048u);
+    EXPECT_EQ(kept.substr(0, 134), std::string(132, 'X') + "\r\n");
+    EXPECT_FALSE(testutil::ReadFile(r.dir.file("JOB0f.txt")).size());
 }
 
 // ---- the receive state machine in-process, over a socketpair ----

@@ -1,9 +1,11 @@
 // Record dispatcher, the SCS/3270 interpreter and the line and page writer.
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
+#include "config/messages.h"
 #include "config/options.h"
 #include "config/translate.h"
 #include "config/utilities.h"
@@ -145,7 +147,11 @@ int32_t FlushOutput() {
         gPortBytes.clear();
         if (r) return r;
     }
-    if (prfile) std::fflush(prfile);
+    if (prfile && (std::fflush(prfile) != 0 || std::ferror(prfile))) {
+        // A full or read-only spool volume shows here, not at the buffered writes.
+        SetErrorDetail(FormatSystemError(nullptr, errno ? errno : EIO));
+        return 94;
+    }
     return 0;
 }
 
@@ -510,18 +516,20 @@ int16_t dsoutproc(Session* sp, const uint8_t* d, int32_t len) {
     return s;
 }
 
-void FinishRecord(Session* sp) {
-    FlushOutput();
+int32_t FinishRecord(Session* sp) {
+    int32_t r = FlushOutput();
+    if (r == 94) KeepUnwrittenJob(sp);
     if (jobEnded) {
         jobEnded = 0;
         ClearPrintBuffer(sp->screen.get());
     }
+    return r;
 }
 
 int16_t TelDeliverRecord(Session* sp, const uint8_t* data, int16_t length) {
     if (gDeliverObserver) gDeliverObserver(data, length);
     if (length == 0) return 0;
     int16_t s = dsoutproc(sp, data, length);
-    FinishRecord(sp);
-    return s;
+    int32_t f = FinishRecord(sp);
+    return s ? s : static_cast<int16_t>(f);
 }

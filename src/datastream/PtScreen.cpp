@@ -2,9 +2,12 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
+#include "config/messages.h"
 #include "config/options.h"
+#include "config/report.h"
 #include "config/utilities.h"
 #include "datastream/datastream.h"
 #include "datastream/screen.h"
@@ -82,14 +85,36 @@ void PrScreen(Session* sp) {
     if (sp && sp->prScreen) sp->prScreen->count = 0;
 }
 
+void KeepUnwrittenJob(Session* sp) {
+    if (!IsStdout() && prfile) {
+        std::fclose(prfile);
+        prfile = nullptr;
+    }
+    if (sp->fileStarted && !IsStdout() && !IsNul(prfileName))
+        Ui().StatusLine("Print file " + prfileName + " could not be written completely (" +
+                        gErrorDetail + "); it is kept and was not printed.");
+    chrsInLine = 0;
+    sp->fileStarted = false;
+    sp->bracket = 0;
+}
+
 void PrScreenRemote(Session* sp) {
-    FlushOutput();
+    bool written = FlushOutput() == 0;
     if (!IsStdout()) {
         if (prfile) {
             Trace("We are closing prfile\n");
-            std::fclose(prfile);
+            if (std::fclose(prfile) != 0 && written) {
+                SetErrorDetail(FormatSystemError(nullptr, errno));
+                written = false;
+            }
         }
         prfile = nullptr;
+    }
+    if (!written) {
+        KeepUnwrittenJob(sp);
+        std::memset(gHformat, 0, sizeof gHformat);
+        if (!gChannelsFixed) std::memset(gVformat, 0, sizeof gVformat);
+        return;
     }
     if (sp->fileStarted) {
         PrScreen(sp);

@@ -25,7 +25,11 @@ int16_t TelDeliverRecord(Session* sp, const uint8_t* data, int16_t length);
 // Records longer than 32767 bytes are legal on the wire; the length type is wide.
 int16_t dsoutproc(Session* sp, const uint8_t* data, int32_t length);
 int16_t outdata(Session* sp, const uint8_t* data, int32_t length);
-void FinishRecord(Session* sp);
+// End of a record: flushes the job file; a file that cannot be written is
+// kept on disk undelivered and the result is 94.
+int32_t FinishRecord(Session* sp);
+// Closes the open job file without delivering it, leaves it on disk and names it.
+void KeepUnwrittenJob(Session* sp);
 
 // Every output byte of a job goes through here. file is prfile.
 int32_t WPUTC(Session* sp, uint8_t c, FILE* file);

@@ -732,7 +732,8 @@ int TelRecordDone(Session* sp) {
         // Longer than the hand-over's count: same path, wide length.
         if (gDeliverObserver) gDeliverObserver(data, length);
         result = dsoutproc(sp, data, length);
-        FinishRecord(sp);
+        int32_t f = FinishRecord(sp);
+        if (!result) result = f;
     }
     if (result > 0) return result;
     TelRecordReset(sp);
