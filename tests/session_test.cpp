@@ -312,6 +312,25 @@ TEST(Session, DebugTraceHasDumpFormat) {
     EXPECT_GT(lines, 5u);
 }
 
+TEST(Session, EndOfJobTimeOutDeliversAJobTheHostNeverEnds) {
+    // No PRINT-EOJ: the silent job is ended after one second, the next one starts fresh.
+    HostRun r("negotiate tn3270e\nbind\nscs \"FIRST\" always\nexpect-response\nsleep 2500\n"
+              "scs \"SECOND\" always\nexpect-response\nhold\n",
+              kTn3270e + "EOJTIMEOUT=1\n");
+    auto jobs = r.Jobs(1, 2200);
+    ASSERT_EQ(jobs.size(), 1u) << r.daemon->text();
+    EXPECT_EQ(jobs[0], "FIRST");
+    jobs = r.Jobs(2, 5000);
+    ASSERT_EQ(jobs.size(), 2u) << r.daemon->text();
+    EXPECT_EQ(jobs[1], "SECOND");
+    EXPECT_EQ(r.daemon->Stop(SIGTERM), 0);
+    // Off by default: the job stays open for as long as the host is silent.
+    HostRun off("negotiate tn3270e\nbind\nscs \"OPEN\" always\nexpect-response\nhold\n", kTn3270e);
+    EXPECT_TRUE(off.Jobs(1, 2500).empty());
+    EXPECT_EQ(testutil::ReadFile(off.dir.file("JOB0.txt")), "OPEN");
+    EXPECT_EQ(off.daemon->Stop(SIGTERM), 0);
+}
+
 TEST(Session, SpoolThatCannotTakeTheJobKeepsItAndSaysWhy) {
     // A 2 KB file-size limit stands in for a full spool volume.
     launcher = {"/usr/bin/prlimit", "--fsize=2048"};
