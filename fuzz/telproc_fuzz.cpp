@@ -22,39 +22,22 @@
 #include "datastream/datastream.h"
 #include "datastream/printbuffer.h"
 #include "datastream/screen.h"
+#include "fuzz_engine.h"
 #include "session/session.h"
 #include "session/telnet.h"
 #include "session/transport.h"
 
 namespace {
 
-class QuietReport : public UiReport {
-  public:
-    void ShowOnlineState(bool) override {}
-    void ShowStatusMessage(int, const std::string&) override {}
-    void ShowMessageBox(const std::string&) override {}
-    bool AskYesNo(const std::string&) override { return true; }
-    void StatusLine(const std::string&) override {}
-};
-
 std::string gDir;
 char gSink[1 << 16];
 
 void Setup() {
-    static QuietReport quiet;
-    SetUiReport(&quiet);
-    char tmpl[] = "/tmp/twtelfuzz.XXXXXX";
-    gDir = mkdtemp(tmpl) ? tmpl : "/tmp";
-    // The jobs of standard-output mode land in a file that is emptied per input.
-    if (!std::freopen((gDir + "/stdout.bin").c_str(), "w+b", stdout)) std::abort();
+    gDir = FuzzSpoolSetup("twtelfuzz");
 }
 
 void RemoveJobFiles() {
-    if (DIR* d = opendir(gDir.c_str())) {
-        while (dirent* e = readdir(d))
-            if (e->d_name[0] == 'J') unlink((gDir + "/" + e->d_name).c_str());
-        closedir(d);
-    }
+    FuzzSpoolClear(gDir);
 }
 
 // Replies never fill the socket: they are read away after every chunk.
