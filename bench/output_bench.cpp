@@ -16,6 +16,7 @@
 #include "config/options.h"
 #include "config/report.h"
 #include "output/printfile.h"
+#include "testutil.h"
 
 namespace {
 
@@ -57,21 +58,9 @@ void BM_Render1000Pages(benchmark::State& state) {
 }
 BENCHMARK(BM_Render1000Pages)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-int FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
 void BM_PrintThroughCups1000Pages(benchmark::State& state) {
     std::string root = Dir() + "/cups";
-    std::string server = "127.0.0.1:" + std::to_string(FreePort());
+    std::string server = "127.0.0.1:" + std::to_string(testutil::FreePort());
     std::string cmd = std::string("sh '") + TWPRINTER_SOURCE_DIR + "/tests/cups/start-cupsd.sh' '" +
                       root + "' " + server.substr(server.find(':') + 1);
     FILE* p = popen(cmd.c_str(), "r");

@@ -1,5 +1,7 @@
 #include "uitestutil.h"
 
+#include "testutil.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -110,15 +112,7 @@ QString Enabled(ui::PrinterClientDialog& d, std::initializer_list<int> ids) {
 }
 
 int UnusedPort() {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
+    return testutil::FreePort();
 }
 
 } // namespace uitest
