@@ -2,10 +2,9 @@
 
 #include "config/options.h"
 #include "config/utilities.h"
+#include "platform/printlibs.h"
 #include "platform/profile.h"
 #include "platform/sysinfo.h"
-
-#include <cups/cups.h>
 
 #include <strings.h>
 
@@ -96,17 +95,19 @@ namespace {
 std::string FirstCupsDestination() {
     // A missing or stuck scheduler must not hold up the first start: connect
     // ourselves with a short time-out instead of the library's long default.
+    if (!platform::CupsReady()) return {};
     int cancel = 0;
-    http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
-                                3000, &cancel);
+    http_t* http =
+        platform::PL().httpConnect2(platform::PL().cupsServer(), platform::PL().ippPort(), nullptr,
+                                    AF_UNSPEC, platform::PL().cupsEncryption(), 1, 3000, &cancel);
     if (!http) return {};
-    httpSetTimeout(http, 5.0, nullptr, nullptr);
+    platform::PL().httpSetTimeout(http, 5.0, nullptr, nullptr);
     cups_dest_t* dests = nullptr;
-    int n = cupsGetDests2(http, &dests);
+    int n = platform::PL().cupsGetDests2(http, &dests);
     std::string name;
     if (n > 0 && dests && dests[0].name) name = dests[0].name;
-    cupsFreeDests(n, dests);
-    httpClose(http);
+    platform::PL().cupsFreeDests(n, dests);
+    platform::PL().httpClose(http);
     return name;
 }
 

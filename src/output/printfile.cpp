@@ -3,14 +3,11 @@
 #include "output/printfile.h"
 
 #include <algorithm>
-#include <cairo-pdf.h>
-#include <cairo.h>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstring>
 #include <ctime>
-#include <cups/cups.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -27,6 +24,7 @@
 #include "config/report.h"
 #include "config/utilities.h"
 #include "output/port.h"
+#include "platform/printlibs.h"
 
 std::string gHeadingText;
 
@@ -90,19 +88,21 @@ struct FontMetrics {
 const FontMetrics& Metrics() {
     static FontMetrics m = [] {
         FontMetrics r;
-        cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_A8, 1, 1);
-        cairo_t* cr = cairo_create(s);
-        cairo_select_font_face(cr, kFontFace, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
-        cairo_set_font_size(cr, kFontSize);
+        if (!platform::CairoReady()) return r;
+        cairo_surface_t* s = platform::PL().cairo_image_surface_create(CAIRO_FORMAT_A8, 1, 1);
+        cairo_t* cr = platform::PL().cairo_create(s);
+        platform::PL().cairo_select_font_face(cr, kFontFace, CAIRO_FONT_SLANT_NORMAL,
+                                              CAIRO_FONT_WEIGHT_NORMAL);
+        platform::PL().cairo_set_font_size(cr, kFontSize);
         cairo_font_extents_t fe;
-        cairo_font_extents(cr, &fe);
+        platform::PL().cairo_font_extents(cr, &fe);
         cairo_text_extents_t te;
-        cairo_text_extents(cr, "M", &te);
+        platform::PL().cairo_text_extents(cr, "M", &te);
         r.height = fe.height;
         r.ascent = fe.ascent;
         r.advance = te.x_advance > 0 ? te.x_advance : fe.max_x_advance;
-        cairo_destroy(cr);
-        cairo_surface_destroy(s);
+        platform::PL().cairo_destroy(cr);
+        platform::PL().cairo_surface_destroy(s);
         return r;
     }();
     return m;
@@ -126,9 +126,9 @@ struct Drawer {
     std::string utf8;
     void Text(int xPixels, int yPixels, const char* latin1) {
         Latin1ToUtf8(latin1, utf8);
-        cairo_move_to(cr, layout.left + Points(std::max(0, xPixels)),
-                      layout.top + Points(yPixels) + Points(layout.ascent));
-        cairo_show_text(cr, utf8.c_str());
+        platform::PL().cairo_move_to(cr, layout.left + Points(std::max(0, xPixels)),
+                                     layout.top + Points(yPixels) + Points(layout.ascent));
+        platform::PL().cairo_show_text(cr, utf8.c_str());
     }
 };
 
@@ -350,6 +350,10 @@ bool LayoutUsable(const PageLayout& m, int h, const std::string& where) {
 
 int DrawAndCount(const std::string& path, const PageLayout& m, int h, const std::string& heading,
                  std::string& out) {
+    if (!platform::CairoReady()) {
+        Ui().StatusLine("Unable to draw the pages of " + path + ": " + platform::PrintLibsError());
+        return 0;
+    }
     FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) {
         Debug("fopen() failed in PrintFile()\n");
@@ -364,13 +368,15 @@ int DrawAndCount(const std::string& path, const PageLayout& m, int h, const std:
     long pages = (total - h + m.lines - 1) / (m.lines - h);
     std::vector<char> buffer(260);
     out.clear();
-    cairo_surface_t* surface =
-        cairo_pdf_surface_create_for_stream(AppendToString, &out, m.pageWidth, m.pageHeight);
-    cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_TITLE, heading.c_str());
-    cairo_t* cr = cairo_create(surface);
-    cairo_select_font_face(cr, kFontFace, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
-    cairo_set_font_size(cr, kFontSize);
-    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_surface_t* surface = platform::PL().cairo_pdf_surface_create_for_stream(
+        AppendToString, &out, m.pageWidth, m.pageHeight);
+    platform::PL().cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_TITLE,
+                                                  heading.c_str());
+    cairo_t* cr = platform::PL().cairo_create(surface);
+    platform::PL().cairo_select_font_face(cr, kFontFace, CAIRO_FONT_SLANT_NORMAL,
+                                          CAIRO_FONT_WEIGHT_NORMAL);
+    platform::PL().cairo_set_font_size(cr, kFontSize);
+    platform::PL().cairo_set_source_rgb(cr, 0, 0, 0);
     Drawer dc{m, cr, {}};
     std::string saved = gHeadingText;
     gHeadingText = heading;
@@ -385,18 +391,18 @@ int DrawAndCount(const std::string& path, const PageLayout& m, int h, const std:
             }
             dc.Text(0, n * m.lineHeight, buffer.data());
         }
-        cairo_show_page(cr);
+        platform::PL().cairo_show_page(cr);
     }
     gHeadingText = saved;
-    cairo_status_t status = cairo_status(cr);
-    cairo_destroy(cr);
-    cairo_surface_finish(surface);
-    if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_status(surface);
-    cairo_surface_destroy(surface);
+    cairo_status_t status = platform::PL().cairo_status(cr);
+    platform::PL().cairo_destroy(cr);
+    platform::PL().cairo_surface_finish(surface);
+    if (status == CAIRO_STATUS_SUCCESS) status = platform::PL().cairo_surface_status(surface);
+    platform::PL().cairo_surface_destroy(surface);
     std::fclose(file);
     if (status != CAIRO_STATUS_SUCCESS) {
         Ui().StatusLine(std::string("Unable to draw the pages of ") + path + ": " +
-                        cairo_status_to_string(status));
+                        platform::PL().cairo_status_to_string(status));
         return 0;
     }
     return 1;
@@ -404,21 +410,28 @@ int DrawAndCount(const std::string& path, const PageLayout& m, int h, const std:
 
 int SubmitToCups(const std::string& printer, const std::string& title, const std::string& pdf,
                  std::string& detail) {
-    int job = cupsCreateJob(CUPS_HTTP_DEFAULT, printer.c_str(), title.c_str(), 0, nullptr);
-    if (job <= 0) {
-        detail = cupsLastErrorString();
+    if (!platform::CupsReady()) {
+        detail = platform::PrintLibsError();
         return 0;
     }
-    bool ok = cupsStartDocument(CUPS_HTTP_DEFAULT, printer.c_str(), job, title.c_str(),
-                                CUPS_FORMAT_PDF, 1) == HTTP_STATUS_CONTINUE;
+    int job =
+        platform::PL().cupsCreateJob(CUPS_HTTP_DEFAULT, printer.c_str(), title.c_str(), 0, nullptr);
+    if (job <= 0) {
+        detail = platform::PL().cupsLastErrorString();
+        return 0;
+    }
+    bool ok =
+        platform::PL().cupsStartDocument(CUPS_HTTP_DEFAULT, printer.c_str(), job, title.c_str(),
+                                         CUPS_FORMAT_PDF, 1) == HTTP_STATUS_CONTINUE;
     for (size_t done = 0; ok && done < pdf.size(); done += 65536) {
         size_t n = std::min<size_t>(65536, pdf.size() - done);
-        ok = cupsWriteRequestData(CUPS_HTTP_DEFAULT, pdf.data() + done, n) == HTTP_STATUS_CONTINUE;
+        ok = platform::PL().cupsWriteRequestData(CUPS_HTTP_DEFAULT, pdf.data() + done, n) ==
+             HTTP_STATUS_CONTINUE;
     }
-    ipp_status_t finish = cupsFinishDocument(CUPS_HTTP_DEFAULT, printer.c_str());
+    ipp_status_t finish = platform::PL().cupsFinishDocument(CUPS_HTTP_DEFAULT, printer.c_str());
     if (!ok || finish > IPP_STATUS_OK_CONFLICTING) {
-        detail = cupsLastErrorString();
-        cupsCancelJob2(CUPS_HTTP_DEFAULT, printer.c_str(), job, 0);
+        detail = platform::PL().cupsLastErrorString();
+        platform::PL().cupsCancelJob2(CUPS_HTTP_DEFAULT, printer.c_str(), job, 0);
         return 0;
     }
     return 1;
@@ -436,7 +449,7 @@ int PrintOnPrinter(const std::string& path, const std::string& heading) {
     if (!GetPrinterLayout(name, m)) {
         Debug("Unable to get printer DC\n");
         Ui().StatusLine(std::string("Unable to print ") + BaseName(path) + " on printer " + name +
-                        ": " + cupsLastErrorString());
+                        ": " + platform::PL().cupsLastErrorString());
         return 0;
     }
     if (!LayoutUsable(m, h, std::string("printer ") + name)) return 0;
@@ -612,17 +625,22 @@ PageLayout DefaultLayout() {
 }
 
 bool GetPrinterLayout(const std::string& printer, PageLayout& layout) {
-    cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, printer.c_str(), nullptr);
+    if (!platform::CupsReady()) {
+        Ui().StatusLine("Printing is not available: " + platform::PrintLibsError());
+        return false;
+    }
+    cups_dest_t* dest =
+        platform::PL().cupsGetNamedDest(CUPS_HTTP_DEFAULT, printer.c_str(), nullptr);
     if (!dest) return false;
     layout = DefaultLayout();
-    cups_dinfo_t* info = cupsCopyDestInfo(CUPS_HTTP_DEFAULT, dest);
+    cups_dinfo_t* info = platform::PL().cupsCopyDestInfo(CUPS_HTTP_DEFAULT, dest);
     cups_size_t size{};
-    if (info && cupsGetDestMediaDefault(CUPS_HTTP_DEFAULT, dest, info, 0, &size) &&
+    if (info && platform::PL().cupsGetDestMediaDefault(CUPS_HTTP_DEFAULT, dest, info, 0, &size) &&
         size.width > 0 && size.length > 0)
         layout =
             ComputeLayout(size.width, size.length, size.left, size.top, size.right, size.bottom);
-    if (info) cupsFreeDestInfo(info);
-    cupsFreeDests(1, dest);
+    if (info) platform::PL().cupsFreeDestInfo(info);
+    platform::PL().cupsFreeDests(1, dest);
     return true;
 }
 
