@@ -59,29 +59,12 @@ void BM_Render1000Pages(benchmark::State& state) {
 BENCHMARK(BM_Render1000Pages)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_PrintThroughCups1000Pages(benchmark::State& state) {
-    std::string root = Dir() + "/cups";
-    std::string server = "127.0.0.1:" + std::to_string(testutil::FreePort());
-    std::string cmd = std::string("sh '") + TWPRINTER_SOURCE_DIR + "/tests/cups/start-cupsd.sh' '" +
-                      root + "' " + server.substr(server.find(':') + 1);
-    FILE* p = popen(cmd.c_str(), "r");
-    int pid = 0;
-    if (p && std::fscanf(p, "%d", &pid) != 1) pid = 0;
-    if (p) pclose(p);
-    cupsSetServer(server.c_str());
-    bool up = false;
-    for (int i = 0; pid > 0 && i < 100 && !up; ++i) {
-        if (cups_dest_t* d = cupsGetNamedDest(CUPS_HTTP_DEFAULT, "twtest", nullptr)) {
-            cupsFreeDests(1, d);
-            up = true;
-        } else {
-            usleep(100000);
-        }
-    }
-    if (!up) {
+    testutil::Cupsd cupsd(Dir() + "/cups");
+    if (!cupsd.Start()) {
         state.SkipWithError("cupsd did not start");
-        if (pid > 0) kill(pid, SIGTERM);
         return;
     }
+    cupsSetServer(cupsd.server().c_str());
     setenv("TWPRINTER_DIR", Dir().c_str(), 1);
     SetIniPathFromProgram("twprinter");
     IniSet("PRINTER", "twtest");
@@ -95,8 +78,6 @@ void BM_PrintThroughCups1000Pages(benchmark::State& state) {
         if (PrintFile(path) != 1) state.SkipWithError("print failed");
     }
     state.counters["pages"] = kPages;
-    kill(pid, SIGTERM);
-    usleep(500000);
 }
 BENCHMARK(BM_PrintThroughCups1000Pages)->Unit(benchmark::kMillisecond)->Iterations(2);
 

@@ -38,73 +38,12 @@ struct Ini : ::testing::Test {
     }
 };
 
-// A private CUPS scheduler on a loopback port, with queues made by lpadmin.
-class PrivateCups {
-  public:
-    explicit PrivateCups(const testutil::TempDir& dir) : root_(dir.file("cups")) {
-        port_ = testutil::FreePort();
-        for (const char* d : {"", "/spool", "/cache", "/log", "/state", "/ppd", "/ssl"})
-            mkdir((root_ + d).c_str(), 0777);
-        chmod(dir.path().c_str(), 0755);
-        testutil::WriteFile(root_ + "/cupsd.conf",
-                            "Listen 127.0.0.1:" + std::to_string(port_) +
-                                "\nLogLevel warn\nWebInterface No\nBrowsing No\n"
-                                "<Location />\nOrder allow,deny\nAllow all\n</Location>\n"
-                                "<Policy default>\n<Limit All>\nOrder allow,deny\nAllow all\n"
-                                "</Limit>\n</Policy>\n");
-        testutil::WriteFile(root_ + "/cups-files.conf",
-                            "ServerRoot " + root_ + "\nRequestRoot " + root_ + "/spool\nCacheDir " +
-                                root_ + "/cache\nStateDir " + root_ + "/state\nErrorLog " + root_ +
-                                "/log/error_log\nAccessLog " + root_ +
-                                "/log/access_log\nFileDevice Yes\nSandboxing Relaxed\n" +
-                                (geteuid() == 0 ? "User lp\nGroup lp\n" : ""));
-        std::system(("chmod -R a+rwX '" + root_ + "'").c_str());
-        if (access("/usr/sbin/cupsd", X_OK) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            std::string c = root_ + "/cupsd.conf", s = root_ + "/cups-files.conf";
-            execl("/usr/sbin/cupsd", "cupsd", "-f", "-c", c.c_str(), "-s", s.c_str(), nullptr);
-            _exit(127);
-        }
-        for (int i = 0; i < 100 && !ready_; ++i) {
-            int fd = socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_port = htons(static_cast<uint16_t>(port_));
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            ready_ = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-            close(fd);
-            if (!ready_) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-    }
-    ~PrivateCups() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            int status;
-            waitpid(pid_, &status, 0);
-        }
-    }
-    bool ready() const { return ready_; }
-    std::string server() const { return "127.0.0.1:" + std::to_string(port_); }
-    bool AddQueue(const std::string& name) {
-        std::string cmd =
-            "lpadmin -h " + server() + " -p " + name + " -E -v file:///dev/null >/dev/null 2>&1";
-        return std::system(cmd.c_str()) == 0;
-    }
-
-  private:
-    std::string root_;
-    int port_ = 0;
-    pid_t pid_ = -1;
-    bool ready_ = false;
-};
-
 } // namespace
 
 TEST_F(Ini, DefaultFilePrinterIsTheFirstCupsDestination) {
-    PrivateCups cups(dir);
-    if (!cups.ready()) GTEST_SKIP() << "cupsd cannot run here";
-    setenv("CUPS_SERVER", cups.server().c_str(), 1);
+    chmod(dir.path().c_str(), 0755); // the scheduler runs as another user
+    testutil::Cupsd cups(dir.file("cups"));
+    if (!cups.Start(false)) GTEST_SKIP() << "cupsd cannot run here";
     // A scheduler without queues: still no entry.
     WriteDefaultIni(gIniPath);
     EXPECT_EQ(IniGet("PRINTER", "none"), "none");

@@ -123,55 +123,6 @@ class OutputTest : public ::testing::Test {
     Recorder ui;
 };
 
-// ---- the private scheduler ----
-
-class Cupsd {
-  public:
-    explicit Cupsd(const std::string& root) : root_(root), port_(testutil::FreePort()) {}
-    ~Cupsd() { Stop(); }
-    bool Start() {
-        std::string out =
-            Run(std::string("sh '") + TWPRINTER_SOURCE_DIR + "/tests/cups/start-cupsd.sh' '" +
-                root_ + "' " + std::to_string(port_));
-        pid_ = std::atoi(out.c_str());
-        if (pid_ <= 0) return false;
-        std::string server = "127.0.0.1:" + std::to_string(port_);
-        setenv("CUPS_SERVER", server.c_str(), 1);
-        cupsSetServer(server.c_str());
-        for (int i = 0; i < 100; ++i) {
-            if (cups_dest_t* d = cupsGetNamedDest(CUPS_HTTP_DEFAULT, "twtest", nullptr)) {
-                cupsFreeDests(1, d);
-                return true;
-            }
-            usleep(100000);
-        }
-        return false;
-    }
-    void Stop() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            for (int i = 0; i < 50 && kill(pid_, 0) == 0; ++i)
-                usleep(100000);
-            pid_ = 0;
-        }
-    }
-    // The document of job id, once the queue has written it.
-    std::string WaitJob(int id) {
-        std::string path = root_ + "/out/job-" + std::to_string(id) + ".pdf";
-        for (int i = 0; i < 150; ++i) {
-            if (access(path.c_str(), F_OK) == 0) return path;
-            usleep(100000);
-        }
-        return "";
-    }
-    std::string Log() const { return ReadFile(root_ + "/log/error_log"); }
-
-  private:
-    std::string root_;
-    int port_;
-    int pid_ = 0;
-};
-
 TEST_F(OutputTest, ReaderSplitsCleansAndCountsLikeThePrintedPage) {
     std::string longLine(600, 'x');
     std::string path = Job("r.txt", "a\tb\x08"
@@ -238,8 +189,9 @@ TEST_F(OutputTest, ReaderSplitsCleansAndCountsLikeThePrintedPage) {
 
 TEST_F(OutputTest, PrintsThroughCupsWithHeadingsPageCountsAndFaults) {
     TempDir cupsRoot;
-    Cupsd cupsd(cupsRoot.path());
+    testutil::Cupsd cupsd(cupsRoot.path());
     ASSERT_TRUE(cupsd.Start()) << cupsd.Log();
+    cupsSetServer(cupsd.server().c_str());
     PageLayout m;
     ASSERT_TRUE(GetPrinterLayout("twtest", m));
     ASSERT_GT(m.lines, 10);

@@ -185,4 +185,67 @@ bool Proc::ReadSome(int ms) {
     return true;
 }
 
+Cupsd::Cupsd(const std::string& root) : root_(root), port_(FreePort()) {}
+
+Cupsd::~Cupsd() {
+    Stop();
+}
+
+std::string Cupsd::server() const {
+    return "127.0.0.1:" + std::to_string(port_);
+}
+
+bool Cupsd::Start(bool withQueue) {
+    if (access("/usr/sbin/cupsd", X_OK) != 0) return false;
+    std::string cmd = std::string("sh '") + TWPRINTER_SOURCE_DIR + "/tests/cups/start-cupsd.sh' '" +
+                      root_ + "' " + std::to_string(port_) + (withQueue ? "" : " empty");
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return false;
+    if (std::fscanf(p, "%d", &pid_) != 1) pid_ = 0;
+    pclose(p);
+    if (pid_ <= 0) return false;
+    setenv("CUPS_SERVER", server().c_str(), 1);
+    // Ready when it takes connections, and has loaded its queue when it has one.
+    std::string probe = "lpstat -h " + server() + " -v twtest >/dev/null 2>&1";
+    for (int i = 0; i < 100; ++i) {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port_));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bool up = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        close(fd);
+        if (up && (!withQueue || std::system(probe.c_str()) == 0)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+void Cupsd::Stop() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    for (int i = 0; i < 50 && kill(pid_, 0) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    pid_ = 0;
+}
+
+bool Cupsd::AddQueue(const std::string& name) {
+    std::string cmd =
+        "lpadmin -h " + server() + " -p " + name + " -E -v file:///dev/null >/dev/null 2>&1";
+    return std::system(cmd.c_str()) == 0;
+}
+
+std::string Cupsd::WaitJob(int id) {
+    std::string path = root_ + "/out/job-" + std::to_string(id) + ".pdf";
+    for (int i = 0; i < 150; ++i) {
+        if (access(path.c_str(), F_OK) == 0) return path;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return "";
+}
+
+std::string Cupsd::Log() const {
+    return ReadFile(root_ + "/log/error_log");
+}
+
 } // namespace testutil

@@ -58,4 +58,29 @@ class Proc {
     std::string text_;
 };
 
+// A private CUPS scheduler on a loopback port (tests/cups/start-cupsd.sh). With
+// its queue, "twtest" keeps each document it receives as ROOT/out/job-<id>.pdf.
+class Cupsd {
+  public:
+    explicit Cupsd(const std::string& root);
+    ~Cupsd();
+    Cupsd(const Cupsd&) = delete;
+    Cupsd& operator=(const Cupsd&) = delete;
+
+    // Starts it (again on the same port after Stop) and sets CUPS_SERVER.
+    bool Start(bool withQueue = true);
+    void Stop();
+    std::string server() const;
+    // Adds a queue that discards what it receives.
+    bool AddQueue(const std::string& name);
+    // The document of job id once the queue has written it, or "".
+    std::string WaitJob(int id);
+    std::string Log() const;
+
+  private:
+    std::string root_;
+    int port_;
+    pid_t pid_ = 0;
+};
+
 } // namespace testutil

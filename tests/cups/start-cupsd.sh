@@ -1,10 +1,12 @@
 #!/bin/sh
-# Starts a private CUPS scheduler for the tests: start-cupsd.sh DIR PORT
-# Queue "twtest" keeps each document it receives as DIR/out/job-<id>.pdf.
+# Starts a private CUPS scheduler for the tests: start-cupsd.sh DIR PORT [empty]
+# Queue "twtest" keeps each document it receives as DIR/out/job-<id>.pdf;
+# with "empty" the scheduler starts without queues.
 # Prints the scheduler's pid; stop it with kill.
 set -eu
 dir=$1
 port=$2
+queues=${3:-twtest}
 mkdir -p "$dir/bin/backend" "$dir/etc/ppd" "$dir/spool/tmp" "$dir/cache" "$dir/state" "$dir/log" "$dir/out"
 chmod 0755 "$dir" "$dir/etc" "$dir/bin" "$dir/bin/backend"
 chmod 0777 "$dir/out"
@@ -53,7 +55,9 @@ Printcap $dir/state/printcap
 User $user
 Group $group
 SystemGroup root
+FileDevice Yes
 EOF
+if [ "$queues" != empty ]; then
 cat >"$dir/etc/printers.conf" <<EOF
 <DefaultPrinter twtest>
 Info twprinter test queue
@@ -71,5 +75,6 @@ OpPolicy default
 ErrorPolicy abort-job
 </Printer>
 EOF
+fi
 /usr/sbin/cupsd -f -c "$dir/etc/cupsd.conf" -s "$dir/etc/cups-files.conf" </dev/null >"$dir/log/stdout" 2>&1 &
 echo $!
