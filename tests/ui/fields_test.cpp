@@ -20,19 +20,12 @@
 
 using namespace ui;
 
+using uitest::B;
+using uitest::C;
+using uitest::E;
+using uitest::R;
+
 namespace {
-QLineEdit* E(PrinterClientDialog& d, int id) {
-    return d.ControlAs<QLineEdit>(id);
-}
-QRadioButton* R(PrinterClientDialog& d, int id) {
-    return d.ControlAs<QRadioButton>(id);
-}
-QCheckBox* C(PrinterClientDialog& d, int id) {
-    return d.ControlAs<QCheckBox>(id);
-}
-QPushButton* B(PrinterClientDialog& d, int id) {
-    return d.ControlAs<QPushButton>(id);
-}
 void Type(PrinterClientDialog& d, int id, const QString& text) {
     auto* e = E(d, id);
     e->selectAll();

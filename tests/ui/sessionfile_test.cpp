@@ -15,13 +15,10 @@
 
 using namespace ui;
 
+using uitest::E;
+using uitest::R;
+
 namespace {
-QLineEdit* E(PrinterClientDialog& d, int id) {
-    return d.ControlAs<QLineEdit>(id);
-}
-QRadioButton* R(PrinterClientDialog& d, int id) {
-    return d.ControlAs<QRadioButton>(id);
-}
 
 // The key names of a profile file, in file order.
 QStringList Keys(const std::string& path) {

@@ -8,7 +8,10 @@
 #include <unistd.h>
 
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
 #include <cstdlib>
 
 #include "config/ini.h"
@@ -109,6 +112,19 @@ QString Enabled(ui::PrinterClientDialog& d, std::initializer_list<int> ids) {
     for (int id : ids)
         s += d.Control(id)->isEnabled() ? '1' : '0';
     return s;
+}
+
+QLineEdit* E(ui::PrinterClientDialog& d, int id) {
+    return d.ControlAs<QLineEdit>(id);
+}
+QRadioButton* R(ui::PrinterClientDialog& d, int id) {
+    return d.ControlAs<QRadioButton>(id);
+}
+QCheckBox* C(ui::PrinterClientDialog& d, int id) {
+    return d.ControlAs<QCheckBox>(id);
+}
+QPushButton* B(ui::PrinterClientDialog& d, int id) {
+    return d.ControlAs<QPushButton>(id);
 }
 
 int UnusedPort() {

@@ -9,6 +9,11 @@
 
 #include "testutil.h"
 
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
 namespace ui {
 class PrinterClientDialog;
 }
@@ -49,6 +54,12 @@ QStringList Texts(ui::PrinterClientDialog& d, std::initializer_list<int> ids);
 void SetTexts(ui::PrinterClientDialog& d, std::initializer_list<std::pair<int, const char*>> texts);
 QString Checked(ui::PrinterClientDialog& d, std::initializer_list<int> ids);
 QString Enabled(ui::PrinterClientDialog& d, std::initializer_list<int> ids);
+
+// The window's controls by id.
+QLineEdit* E(ui::PrinterClientDialog& d, int id);
+QRadioButton* R(ui::PrinterClientDialog& d, int id);
+QCheckBox* C(ui::PrinterClientDialog& d, int id);
+QPushButton* B(ui::PrinterClientDialog& d, int id);
 
 // The loopback port of a listening socket that is closed again (nobody listens).
 int UnusedPort();
