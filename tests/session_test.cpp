@@ -60,12 +60,16 @@ struct HostRun {
         port = host->text().substr(at + 5, host->text().find('\n', at) - at - 5);
         StartDaemon(ini, daemonArgs);
     }
+    // The lines of ini take the place of the base lines with the same key.
     void StartDaemon(const std::string& ini, std::vector<std::string> daemonArgs) {
-        testutil::WriteFile(dir.file("twprinter.ini"),
-                            "[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=" + port +
-                                "\nLUTYPE=1\nFILENAME=JOB\nPRINTTOFILE=1\nCONNECTTIMEOUT=0\n"
-                                "RETRYDELAY=1\n" +
-                                ini);
+        std::string text = "[CONFIGURATION]\n";
+        const std::vector<std::string> base = {
+            "HOSTNAME=127.0.0.1", "SERVERNAME=" + port, "LUTYPE=1",    "FILENAME=JOB",
+            "PRINTTOFILE=1",      "CONNECTTIMEOUT=0",   "RETRYDELAY=1"};
+        for (const std::string& line : base)
+            if (("\n" + ini).find("\n" + line.substr(0, line.find('=') + 1)) == std::string::npos)
+                text += line + "\n";
+        testutil::WriteFile(dir.file("twprinter.ini"), text + ini);
         daemonArgs.insert(daemonArgs.begin(), TWPRINTERD_PATH);
         daemonArgs.insert(daemonArgs.begin(), launcher.begin(), launcher.end());
         daemon = std::make_unique<Proc>(daemonArgs, dir.path(),
@@ -264,6 +268,25 @@ TEST(Session, ConnectionLostMidJobDeliversItAndReconnects) {
     EXPECT_NE(jobs[2].find("THIRD"), std::string::npos);
     EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
     EXPECT_TRUE(r.host->WaitFor("DONE 3 ok")) << r.host->text();
+}
+
+TEST(Session, PrinterLibraryThatCannotLoadFailsTheJobAndKeepsIt) {
+    // A broken libcups found first on the library path: the job fails with the
+    // loader's reason instead of crashing, and is kept for a later delivery.
+    TempDir libs;
+    testutil::WriteFile(libs.file("libcups.so.2"), "not a library");
+    setenv("LD_LIBRARY_PATH", libs.path().c_str(), 1);
+    HostRun r("negotiate tn3270e\nbind\nscs \"FOR PAPER\" always\nexpect-response\neoj\nhold\n",
+              kTn3270e + "PRINTTOFILE=0\nPRINTER=twtest\nKEEPFAILED=1\n");
+    unsetenv("LD_LIBRARY_PATH");
+    EXPECT_TRUE(r.daemon->WaitFor("on printer twtest: cannot load libcups.so.2"))
+        << r.daemon->text();
+    EXPECT_TRUE(r.daemon->WaitFor("is kept as ./failed/")) << r.daemon->text();
+    auto kept = testutil::ListDir(r.dir.file("failed"));
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_NE(testutil::ReadFile(r.dir.file("failed/" + kept[0])).find("FOR PAPER"),
+              std::string::npos);
+    EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
 }
 
 TEST(Session, DebugTraceHasDumpFormat) {

@@ -410,10 +410,6 @@ int DrawAndCount(const std::string& path, const PageLayout& m, int h, const std:
 
 int SubmitToCups(const std::string& printer, const std::string& title, const std::string& pdf,
                  std::string& detail) {
-    if (!platform::CupsReady()) {
-        detail = platform::PrintLibsError();
-        return 0;
-    }
     int job =
         platform::PL().cupsCreateJob(CUPS_HTTP_DEFAULT, printer.c_str(), title.c_str(), 0, nullptr);
     if (job <= 0) {
@@ -448,8 +444,10 @@ int PrintOnPrinter(const std::string& path, const std::string& heading) {
     PageLayout m;
     if (!GetPrinterLayout(name, m)) {
         Debug("Unable to get printer DC\n");
+        std::string why = platform::CupsReady() ? platform::PL().cupsLastErrorString()
+                                                : platform::PrintLibsError();
         Ui().StatusLine(std::string("Unable to print ") + BaseName(path) + " on printer " + name +
-                        ": " + platform::PL().cupsLastErrorString());
+                        ": " + why);
         return 0;
     }
     if (!LayoutUsable(m, h, std::string("printer ") + name)) return 0;
@@ -625,10 +623,7 @@ PageLayout DefaultLayout() {
 }
 
 bool GetPrinterLayout(const std::string& printer, PageLayout& layout) {
-    if (!platform::CupsReady()) {
-        Ui().StatusLine("Printing is not available: " + platform::PrintLibsError());
-        return false;
-    }
+    if (!platform::CupsReady()) return false;
     cups_dest_t* dest =
         platform::PL().cupsGetNamedDest(CUPS_HTTP_DEFAULT, printer.c_str(), nullptr);
     if (!dest) return false;
