@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <mutex>
+#include <span>
 
 namespace platform {
 namespace {
@@ -12,22 +13,31 @@ std::mutex gMutex;
 int gCups = 0, gCairo = 0; // 0 not tried, 1 loaded, -1 failed
 std::string gError;
 
-bool Load(const char* soname, int& state, bool (*bind)(void*)) {
+struct Slot {
+    const char* name;
+    void** entry;
+};
+
+// dlsym's result stored through void**, the way POSIX documents for function pointers.
+#define TW_SLOT(f) {#f, reinterpret_cast<void**>(&gLibs.f)},
+const Slot kCups[] = {TW_CUPS_FUNCS(TW_SLOT)};
+const Slot kCairo[] = {TW_CAIRO_FUNCS(TW_SLOT)};
+#undef TW_SLOT
+
+bool Load(const char* soname, int& state, std::span<const Slot> slots) {
     std::lock_guard<std::mutex> lock(gMutex);
     if (state == 0) {
         void* h = dlopen(soname, RTLD_NOW | RTLD_GLOBAL);
-        state = h && bind(h) ? 1 : -1;
-        if (state < 0) {
+        bool ok = h != nullptr;
+        for (const Slot& s : slots)
+            ok = ok && (*s.entry = dlsym(h, s.name)) != nullptr;
+        state = ok ? 1 : -1;
+        if (!ok) {
             const char* e = dlerror();
             gError = std::string("cannot load ") + soname + (e ? std::string(": ") + e : "");
         }
     }
     return state == 1;
-}
-
-template <typename F> bool Bind(void* h, const char* name, F& slot) {
-    slot = reinterpret_cast<F>(dlsym(h, name));
-    return slot != nullptr;
 }
 
 } // namespace
@@ -37,23 +47,11 @@ const PrintLibs& PL() {
 }
 
 bool CupsReady() {
-    return Load("libcups.so.2", gCups, [](void* h) {
-        bool ok = true;
-#define TW_BIND(f) ok = Bind(h, #f, gLibs.f) && ok;
-        TW_CUPS_FUNCS(TW_BIND)
-#undef TW_BIND
-        return ok;
-    });
+    return Load("libcups.so.2", gCups, kCups);
 }
 
 bool CairoReady() {
-    return Load("libcairo.so.2", gCairo, [](void* h) {
-        bool ok = true;
-#define TW_BIND(f) ok = Bind(h, #f, gLibs.f) && ok;
-        TW_CAIRO_FUNCS(TW_BIND)
-#undef TW_BIND
-        return ok;
-    });
+    return Load("libcairo.so.2", gCairo, kCairo);
 }
 
 std::string PrintLibsError() {
