@@ -19,6 +19,8 @@ RUN cmake -S . -B /build -DCMAKE_BUILD_TYPE=Release -DTWPRINTER_UI=OFF \
     && strip /build/twprinterd
 
 FROM debian:bookworm-slim
+# Jobs in a double-byte code page drawn for a CUPS printer or as PDF need a CJK font:
+# add fonts-ipafont-gothic (or fonts-noto-cjk) to this list. Text media need none.
 RUN apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
         libcairo2 libcups2 libssl3 libsystemd0 ca-certificates cups-client fonts-dejavu-core \
     && rm -rf /var/lib/apt/lists/* \

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Developer entry point: deps, build, test, demo, fuzz, bench, screenshot, package.
+# Developer entry point: deps, build, test, tsan, mutate, demo, fuzz, bench, screenshot, package.
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$PWD
@@ -9,7 +9,7 @@ PACKAGES=(
   build-essential cmake pkg-config g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcairo2-dev libcups2-dev cups cups-client cups-bsd printer-driver-cups-pdf poppler-utils
-  fonts-dejavu-core libssl-dev openssl libsystemd-dev systemd man-db
+  fonts-dejavu-core fonts-ipafont-gothic libssl-dev openssl libsystemd-dev systemd man-db debootstrap
   qt6-base-dev libqt6svg6 shared-mime-info xvfb xauth
 )
 
@@ -29,7 +29,8 @@ cmd_deps() {
 
 configure() { # dir extra-cmake-args...
   local dir=$1; shift
-  cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  # Our own builds treat warnings as errors; a packager's build need not.
+  cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTWPRINTER_WERROR=ON "$@" >/dev/null
 }
 
 cmd_build() {
@@ -38,17 +39,48 @@ cmd_build() {
   cmake --build build -j"$JOBS"
 }
 
-run_ctest() { # dir
-  (cd "$1" && ctest --output-on-failure -j"$JOBS" --timeout 600)
+run_ctest() { # dir ctest-args...
+  local dir=$1; shift
+  (cd "$dir" && ctest --output-on-failure -j"$JOBS" --timeout 600 "$@")
+}
+
+# The build a packager makes: Release, clean with -Wall -Wextra. The package and
+# the container image are made and tested from it.
+cmd_release() {
+  cmd_deps
+  configure buildrel -DCMAKE_BUILD_TYPE=Release -DTWPRINTER_BENCH=OFF
+  cmake --build buildrel -j"$JOBS"
 }
 
 cmd_test() {
   cmd_build
-  run_ctest build
+  run_ctest build -LE 'package|container'
   configure buildasan -DTWPRINTER_SANITIZE=ON -DTWPRINTER_BENCH=OFF
   cmake --build buildasan -j"$JOBS"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    run_ctest buildasan
+    LSAN_OPTIONS=suppressions=$ROOT/tools/lsan.supp run_ctest buildasan
+  cmd_release
+  run_ctest buildrel -L 'package|container'
+}
+
+# The session and window tests under ThreadSanitizer. The window tests start
+# programs from a process that already runs threads (die_after_fork=0 lets the
+# child reach its exec).
+cmd_tsan() {
+  cmd_deps
+  configure buildtsan -DTWPRINTER_TSAN=ON -DTWPRINTER_BENCH=OFF
+  cmake --build buildtsan -j"$JOBS"
+  local tsan=halt_on_error=1:second_deadlock_stack=1:die_after_fork=0
+  TSAN_OPTIONS=$tsan:suppressions=$ROOT/tools/tsan.supp run_ctest buildtsan \
+    -R '^(Session|TelProcSplit|TlsTest|Daemon|Protocol|Tls|Pool)\.|^ui_(client|fields|sessionfile)_test'
+  TSAN_OPTIONS=$tsan:suppressions=$ROOT/tools/tsan_widgets.supp run_ctest buildtsan \
+    -R '^ui_(layout|window)_test'
+}
+
+# Mutation testing of the engine (tools/mutate.sh): a rebuild and a test run per mutation.
+cmd_mutate() { # [list] (default tools/mutations.txt)
+  cmd_deps
+  tools/mutate.sh buildmut "${1:-tools/mutations.txt}"
 }
 
 cmd_fuzz() { # seconds per target (default 20)
@@ -90,18 +122,21 @@ cmd_screenshot() {
 }
 
 cmd_package() {
-  cmd_build
-  (cd build && cpack -G DEB)
+  cmd_release
+  (cd buildrel && cpack -G DEB)
 }
 
 case "${1:-}" in
   deps) cmd_deps ;;
   build) cmd_build ;;
   test) cmd_test ;;
+  tsan) cmd_tsan ;;
+  mutate) shift; cmd_mutate "$@" ;;
   demo) cmd_demo ;;
   fuzz) shift; cmd_fuzz "$@" ;;
   bench) cmd_bench ;;
   screenshot) cmd_screenshot ;;
+  release) cmd_release ;;
   package) cmd_package ;;
-  *) echo "usage: $0 {deps|build|test|demo|fuzz [secs]|bench|screenshot|package}"; exit 2 ;;
+  *) echo "usage: $0 {deps|build|test|tsan|mutate [list]|release|demo|fuzz [secs]|bench|screenshot|package}"; exit 2 ;;
 esac

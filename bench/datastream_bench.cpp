@@ -1,6 +1,8 @@
 // 100 MB jobs through the record interpreter into a real print file: SCS text
-// (80-column lines, 60-line pages) and LU3 Writes with orders. Reports MB/s of
-// host data and the peak resident memory, which must not grow with the job.
+// (80-column lines, 60-line pages) with the built-in table and with host code
+// pages into UTF-8 (single-byte 273, double-byte 930), and LU3 Writes with
+// orders. Reports MB/s of host data and the peak resident memory, which must
+// not grow with the job.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -11,24 +13,30 @@
 #include <string>
 #include <vector>
 
-#include "config/options.h"
 #include "config/report.h"
-#include "datastream/datastream.h"
-#include "datastream/printbuffer.h"
-#include "datastream/screen.h"
-#include "session/session.h"
+#include "config/settings.h"
+#include "config/translate.h"
+#include "datastream/data_stream.h"
+#include "datastream/host_link.h"
+#include "output/delivery.h"
 
 namespace {
 
 constexpr size_t kJobBytes = 100u << 20;
 
-class QuietReport : public UiReport {
+class QuietReport : public Reporter {
   public:
     void ShowOnlineState(bool) override {}
     void ShowStatusMessage(int, const std::string&) override {}
     void ShowMessageBox(const std::string&) override {}
     bool AskYesNo(const std::string&) override { return true; }
     void StatusLine(const std::string&) override {}
+};
+
+class NullHost : public HostLink {
+  public:
+    int SendRecord(std::span<const uint8_t>) override { return 0; }
+    bool ExtensionUnnegotiated() const override { return false; }
 };
 
 // EBCDIC text: letters, digits and spaces, 79 characters and NL per line.
@@ -63,45 +71,61 @@ std::vector<uint8_t> Lu3Record() {
     return r;
 }
 
+// Japanese: each line SO, 38 kanji, SI, then a blank and NL: 80 bytes, 79 columns.
+std::vector<uint8_t> DbcsRecord() {
+    static const uint8_t kanji[] = {0x45, 0x62, 0x45, 0x66, 0x48, 0xE7, 0x4F, 0x58, 0x48, 0xF2};
+    std::vector<uint8_t> r;
+    for (int line = 0; line < 48; ++line) {
+        r.push_back(0x0E);
+        for (int c = 0; c < 38; ++c) {
+            r.push_back(kanji[(2 * (c + line)) % sizeof kanji]);
+            r.push_back(kanji[(2 * (c + line) + 1) % sizeof kanji]);
+        }
+        r.insert(r.end(), {0x0F, 0x40, 0x15});
+    }
+    return r;
+}
+
 long PeakRssKb() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return u.ru_maxrss;
 }
 
-void RunJob(benchmark::State& state, int lutype, const std::vector<uint8_t>& rec) {
-    static QuietReport quiet;
-    SetUiReport(&quiet);
+void RunJob(benchmark::State& state, int lutype, const std::vector<uint8_t>& rec,
+            const char* codePage = nullptr) {
+    QuietReport quiet;
+    NullHost host;
     char tmpl[] = "/tmp/twdsbench.XXXXXX";
     const std::string dir = mkdtemp(tmpl) ? tmpl : "/tmp";
-    gOptions = Options{};
-    gOptions.fileName = dir + "/JOB";
-    gPrintToPort = 0;
-    gPrintToFile = 1;
-    gPrintAfterNLines = 0;
-    gLinesPerPage = 60;
-    glinesize = gleftmargin = 0;
-    Lutype = lutype;
-    auto sp = std::make_unique<Session>();
-    sp->altRows = 27;
-    sp->altCols = 132;
-    sp->altSize = 27 * 132;
-    sp->owner = 2;
-    sp->screen = ScreenNew(sp.get());
-    PrScreenInit(sp.get());
+    Settings s = DefaultSettings();
+    s.fileName = dir + "/JOB";
+    s.medium = Medium::File;
+    s.linesPerPage = 60;
+    s.luType = lutype;
+    std::string message;
+    if (codePage && (!LoadCodePage(codePage, s.ebcdicToAscii, message) ||
+                     !LoadHostCharacters(codePage, s.codePage, message))) {
+        state.SkipWithError(message.c_str());
+        return;
+    }
+    Delivery delivery(s, quiet, nullptr);
+    DataStream ds(s, quiet, host, delivery);
+    ds.StartConnection();
+    ds.State().owner = 2;
     const size_t records = kJobBytes / rec.size();
     const long rssBefore = PeakRssKb();
+    int job = 0;
     for (auto _ : state) {
         for (size_t i = 0; i < records; ++i)
-            if (TelDeliverRecord(sp.get(), rec.data(), static_cast<int16_t>(rec.size())) != 0) {
+            if (ds.ProcessRecord(rec) != 0) {
                 state.SkipWithError("record rejected");
                 break;
             }
         state.PauseTiming();
         // Delivery copies the file; it is not the interpreter's cost.
-        std::string name = prfileName;
-        PrScreenRemote(sp.get());
-        std::remove((name.substr(0, name.size() - 4) + "f.txt").c_str());
+        ds.EndJob();
+        std::remove((dir + "/JOB" + std::to_string(job++) + "f.txt").c_str());
         state.ResumeTiming();
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * records * rec.size()));
@@ -115,6 +139,16 @@ void BM_ScsText100MB(benchmark::State& state) {
     RunJob(state, 1, ScsRecord());
 }
 BENCHMARK(BM_ScsText100MB)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+void BM_ScsTextUtf8_100MB(benchmark::State& state) {
+    RunJob(state, 1, ScsRecord(), "273");
+}
+BENCHMARK(BM_ScsTextUtf8_100MB)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+void BM_ScsDbcsUtf8_100MB(benchmark::State& state) {
+    RunJob(state, 1, DbcsRecord(), "930");
+}
+BENCHMARK(BM_ScsDbcsUtf8_100MB)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 void BM_Lu3Writes100MB(benchmark::State& state) {
     RunJob(state, 3, Lu3Record());

@@ -12,10 +12,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "config/ini.h"
-#include "config/options.h"
 #include "config/report.h"
-#include "output/printfile.h"
+#include "config/settings.h"
+#include "output/delivery.h"
+#include "output/pdf_render.h"
 #include "testutil.h"
 
 namespace {
@@ -58,6 +58,32 @@ void BM_Render1000Pages(benchmark::State& state) {
 }
 BENCHMARK(BM_Render1000Pages)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// The default layout: the same lines, each page ended by a form feed, on A4.
+void BM_RenderHostLayout1000Pages(benchmark::State& state) {
+    std::string path = Dir() + "/JOBHOST.txt";
+    FILE* f = std::fopen(path.c_str(), "w");
+    for (int p = 0; p < kPages; ++p) {
+        for (int i = 0; i < 60; ++i)
+            std::fprintf(f,
+                         "%08d The quick brown fox jumps over the lazy dog \xe9\xe8\xe0 0123456789 "
+                         "ABCDEF\r\n",
+                         p * 60 + i);
+        std::fputc('\f', f);
+    }
+    std::fclose(f);
+    Paper a4;
+    PaperByName("a4", a4);
+    std::string pdf;
+    for (auto _ : state) {
+        if (!DrawHostPages(path, a4, PageChoices{}, JobHints{}, 3, path, pdf, StderrReporter()))
+            state.SkipWithError("render failed");
+        benchmark::DoNotOptimize(pdf.data());
+    }
+    state.counters["pages"] = kPages;
+    state.counters["pdf_MB"] = pdf.size() / 1e6;
+}
+BENCHMARK(BM_RenderHostLayout1000Pages)->Unit(benchmark::kMillisecond)->Iterations(3);
+
 void BM_PrintThroughCups1000Pages(benchmark::State& state) {
     testutil::Cupsd cupsd(Dir() + "/cups");
     if (!cupsd.Start()) {
@@ -65,17 +91,16 @@ void BM_PrintThroughCups1000Pages(benchmark::State& state) {
         return;
     }
     cupsSetServer(cupsd.server().c_str());
-    setenv("TWPRINTER_DIR", Dir().c_str(), 1);
-    SetIniPathFromProgram("twprinter");
-    IniSet("PRINTER", "twtest");
-    gPrintToPort = gPrintToFile = gUseSocket = gUseCommand = gKeepFailed = 0;
-    gHeadings = 1;
+    Settings settings;
+    settings.medium = Medium::Printer;
+    settings.printer = "twtest";
+    settings.headings = true;
+    Delivery delivery(settings, StderrReporter(), nullptr);
     PageLayout m;
     GetPrinterLayout("twtest", m);
     std::string path = JobFile(m.lines - 3);
     for (auto _ : state) {
-        gHeadingText = path;
-        if (PrintFile(path) != 1) state.SkipWithError("print failed");
+        if (delivery.Deliver(path, path) != 1) state.SkipWithError("print failed");
     }
     state.counters["pages"] = kPages;
 }

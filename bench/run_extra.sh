@@ -11,4 +11,14 @@ echo "== scale (50 twprinterd processes, one host simulator)"
 echo "== session load (one twprinterd, 100000 acknowledged SCS records)"
 "$HERE/session_load.sh" "$BUILD" 100000 80 || status=1
 
+echo "== pool (500 LUs in one twprinterd, file medium)"
+"$HERE/pool.sh" "$BUILD" 500 2000 80 file || status=1
+
+echo "== pool (500 LUs in one twprinterd, CUPS medium: resident memory)"
+"$HERE/pool.sh" "$BUILD" 500 100 80 cups || status=1
+
+echo "== beside it: 50 LUs as processes and as a pool, CUPS medium"
+"$HERE/scale.sh" "$BUILD" 50 100 80 cups || status=1
+"$HERE/pool.sh" "$BUILD" 50 100 80 cups || status=1
+
 exit $status

@@ -3,12 +3,16 @@
 # against one host simulator serving them all at once. Each gets one job of
 # RECORDS SCS records. Reports total records per second and the resident memory
 # of the processes. Targets: every job delivered, no process over 8 MB resident.
-# Usage: bench/scale.sh BUILD_DIR [N=50] [RECORDS=2000] [SIZE=80]
+# With MEDIUM cups the jobs go to the queue of a private CUPS scheduler
+# instead, to see what a process costs that maps libcups.
+# Usage: bench/scale.sh BUILD_DIR [N=50] [RECORDS=2000] [SIZE=80] [MEDIUM=file|cups]
 set -u
 BUILD=${1:-build}
 N=${2:-50}
 RECORDS=${3:-2000}
 SIZE=${4:-80}
+MEDIUM=${5:-file}
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
 LIMIT_KB=8192
 HOSTSIM=$BUILD/hostsim
 DAEMON=$(cd "$(dirname "$BUILD/twprinterd")" && pwd)/twprinterd
@@ -16,7 +20,9 @@ DAEMON=$(cd "$(dirname "$BUILD/twprinterd")" && pwd)/twprinterd
 
 work=$(mktemp -d /tmp/twscale.XXXXXX)
 pids=()
+. "$ROOT/bench/load_common.sh"
 cleanup() {
+    stop_medium
     [ -n "${KEEP:-}" ] && cp "$work/hostsim.out" /tmp/scale_hostsim.out
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
     wait 2>/dev/null
@@ -24,21 +30,16 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$HOSTSIM" --port 0 --clients "$N" --concurrent --load "$RECORDS" --size "$SIZE" \
-    --timeout 60000 >"$work/hostsim.out" 2>&1 &
-host=$!
-pids+=($host)
-for _ in $(seq 100); do grep -q LISTENING "$work/hostsim.out" && break; sleep 0.05; done
-port=$(sed -n 's/^PORT //p' "$work/hostsim.out")
-[ -n "$port" ] || { echo "scale: hostsim did not start"; cat "$work/hostsim.out"; exit 1; }
+start_medium
+start_load_host scale
 
 start=$(date +%s.%N)
 daemons=()
 for i in $(seq "$N"); do
     d=$work/lu$i
     mkdir -p "$d"
-    printf '[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=%s\nLUTYPE=1\n3270E=1\nFILENAME=JOB\nPRINTTOFILE=1\nCONNECTTIMEOUT=0\n' \
-        "$port" >"$d/twprinter.ini"
+    printf '[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=%s\nLUTYPE=1\n3270E=1\nFILENAME=JOB\n%s\nCONNECTTIMEOUT=0\n' \
+        "$port" "$output" >"$d/twprinter.ini"
     (cd "$d" && TWPRINTER_DIR=$d exec "$DAEMON") >"$d/log" 2>&1 &
     daemons+=($!)
     pids+=($!)
@@ -52,7 +53,13 @@ done
 end=$(date +%s.%N)
 # Let the last deliveries finish before looking.
 for _ in $(seq 100); do
-    n=$(ls "$work"/lu*/JOB*f.txt 2>/dev/null | wc -l)
+    if [ "$MEDIUM" = cups ]; then
+        for p in "${daemons[@]}"; do kill -USR1 "$p" 2>/dev/null; done
+        sleep 0.3
+        n=$(grep -l 'jobs delivered 1,' "$work"/lu*/log 2>/dev/null | wc -l)
+    else
+        n=$(ls "$work"/lu*/JOB*f.txt 2>/dev/null | wc -l)
+    fi
     [ "$n" -ge "$N" ] && break
     sleep 0.1
 done
@@ -75,6 +82,10 @@ for p in "${daemons[@]}"; do kill -0 "$p" 2>/dev/null && alive=$((alive + 1)); d
 
 delivered=0 lines=0
 for i in $(seq "$N"); do
+    if [ "$MEDIUM" = cups ]; then
+        grep -q 'jobs delivered 1,' "$work/lu$i/log" && delivered=$((delivered + 1))
+        continue
+    fi
     f=$(ls "$work/lu$i"/JOB*f.txt 2>/dev/null | head -1)
     [ -n "$f" ] || continue
     l=$(grep -c . "$f")
@@ -86,7 +97,7 @@ acked=$(awk '/^LOAD/{for(i=1;i<=NF;i++) if ($i ~ /^records=/) {split($i,a,"="); 
 total=$((N * RECORDS))
 secs=$(awk -v a="$start" -v b="$end" 'BEGIN {print b - a}')
 rate=$(awk -v t="$total" -v s="$secs" 'BEGIN {print (s > 0 ? t / s : 0)}')
-printf 'scale: %d processes x %d records of %d bytes\n' "$N" "$RECORDS" "$SIZE"
+printf 'scale: %d processes x %d records of %d bytes, medium %s\n' "$N" "$RECORDS" "$SIZE" "$MEDIUM"
 printf 'scale: sessions ok %d/%d, records acknowledged %d/%d, jobs delivered complete %d/%d, lines %d/%d, processes alive %d\n' \
     "$ok" "$N" "$acked" "$total" "$delivered" "$N" "$lines" "$total" "$alive"
 printf 'scale: wall %.2f s, total %.0f records/s\n' "$secs" "$rate"
@@ -96,5 +107,6 @@ printf 'scale: one process RssAnon %s kB, PSS %s kB, private %s kB\n' "$anon" "$
 grep -h 'LOAD' "$work/hostsim.out" | awk '{for(i=1;i<=NF;i++) if ($i ~ /^p99_us=/) {split($i,a,"="); if (a[2]>m) m=a[2]}} END {printf "scale: worst per-session p99 response %.1f us\n", m}'
 result=0
 [ "$delivered" -eq "$N" ] || { echo "scale: FAIL: not every job delivered"; grep -h -m3 . "$work"/lu1/log; result=1; }
-[ "$maxhwm" -le $LIMIT_KB ] || { echo "scale: FAIL: a process went over $LIMIT_KB kB resident"; result=1; }
+# A process that maps libcups is bigger by design: only reported.
+[ "$MEDIUM" = cups ] || [ "$maxhwm" -le $LIMIT_KB ] || { echo "scale: FAIL: a process went over $LIMIT_KB kB resident"; result=1; }
 exit $result

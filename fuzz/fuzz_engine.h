@@ -1,5 +1,6 @@
-// Shared by the fuzz targets that run the engine: a silent window report and a
-// scratch spool whose job files are removed after every input.
+// Shared by the fuzz targets that run the engine: a silent reporter and a
+// scratch spool (in memory when it can be) whose job files are removed after
+// every input.
 #pragma once
 #include <dirent.h>
 #include <unistd.h>
@@ -9,8 +10,9 @@
 #include <string>
 
 #include "config/report.h"
+#include "fuzz_file.h"
 
-class QuietReport : public UiReport {
+class QuietReport : public Reporter {
   public:
     void ShowOnlineState(bool) override {}
     void ShowStatusMessage(int, const std::string&) override {}
@@ -19,14 +21,15 @@ class QuietReport : public UiReport {
     void StatusLine(const std::string&) override {}
 };
 
-// Silences the engine and makes the spool; jobs of standard-output mode land
-// in stdout.bin there, emptied per input by the target.
-inline std::string FuzzSpoolSetup(const char* name) {
+inline Reporter& FuzzQuietReporter() {
     static QuietReport quiet;
-    SetUiReport(&quiet);
-    std::string tmpl = std::string("/tmp/") + name + ".XXXXXX";
-    const char* d = mkdtemp(tmpl.data());
-    std::string dir = d ? d : "/tmp";
+    return quiet;
+}
+
+// Makes the spool; jobs of standard-output mode land in stdout.bin there,
+// emptied per input by the target.
+inline std::string FuzzSpoolSetup(const char* name) {
+    std::string dir = FuzzScratchDir(name);
     if (!std::freopen((dir + "/stdout.bin").c_str(), "w+b", stdout)) std::abort();
     return dir;
 }

@@ -1,6 +1,5 @@
 // Settings reader and writer on arbitrary file bytes.
-#include "config/ini.h"
-#include "config/options.h"
+#include "config/settings.h"
 #include "fuzz_file.h"
 #include "platform/profile.h"
 
@@ -8,12 +7,17 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string path = FuzzFile(".ini", data, size);
-    gOptions = Options{};
-    std::string addr, file, session;
-    int luType = 0;
-    ReadIniFile(path, addr, luType, file, session);
-    if (luType != 1 && luType != 3) std::abort();
-    if (addr.size() > 260 || file.size() > 260 || session.size() > 260) std::abort();
+    Settings s = DefaultSettings();
+    int rc;
+    {
+        QuietStderr quiet; // an unknown CODEPAGE is named there
+        rc = LoadSettings(path, "", false, s);
+    }
+    if (rc != 0) std::abort(); // without options nothing can fail
+    if (s.luType != 1 && s.luType != 3) std::abort();
+    if (s.host.size() > 260 || s.service.size() > 260 || s.fileName.size() > 260) std::abort();
+    if (s.socketTimeoutMs < 1000 || s.socketTimeoutMs > 3600000) std::abort();
+    if (s.retryDelayMs < 0) std::abort();
 
     // Whatever was there, a written key reads back and other keys survive.
     std::string before = platform::ProfileGetString("CONFIGURATION", "LUTYPE", "<none>", path);

@@ -1,61 +1,60 @@
-// The telnet and TN3270E receive state machine on arbitrary server bytes.
-// Input: a flags byte, then the bytes the server sends. Flags: low nibble
-// chunk size (1 << n bytes, n up to 12) so that sequences are cut anywhere;
-// 0x10 TN3270E allowed, 0x20 option 0x37 allowed, 0x40 LU1 terminal type
-// (else LU3), 0x80 job files in a directory instead of standard output.
-// The session's socket is one end of a socketpair: the server's bytes are
-// written to the other end, and everything the engine replies is drained
-// after each chunk. Records go on to the data stream as in a real session.
-#include <dirent.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
+// The telnet and TN3270E protocol core on arbitrary host bytes, with the
+// records going on to a real data stream.
+// Input: a flags byte, then the bytes the host sends. Flags: low nibble chunk
+// size (1 << n bytes, n up to 12) so that sequences are cut anywhere; 0x10
+// TN3270E allowed, 0x20 option 0x37 allowed, 0x40 LU1 terminal type (else
+// LU3), 0x80 job files in a directory instead of standard output.
+// What the core sends is counted, not kept.
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
-#include "config/options.h"
-#include "config/report.h"
-#include "config/translate.h"
-#include "datastream/datastream.h"
-#include "datastream/printbuffer.h"
-#include "datastream/screen.h"
+#include "config/settings.h"
+#include "datastream/data_stream.h"
+#include "datastream/host_link.h"
 #include "fuzz_engine.h"
-#include "session/session.h"
-#include "session/telnet.h"
-#include "session/transport.h"
+#include "output/delivery.h"
+#include "session/telnet_protocol.h"
 
 namespace {
 
-std::string gDir;
-char gSink[1 << 16];
+// The session's side of the core: sends counted, records to the data stream.
+class Peer : public ProtocolPeer, public HostLink {
+  public:
+    DataStream* stream = nullptr;
+    TelnetProtocol* core = nullptr;
+    size_t sent = 0;
 
-void Setup() {
-    gDir = FuzzSpoolSetup("twtelfuzz");
-}
-
-void RemoveJobFiles() {
-    FuzzSpoolClear(gDir);
-}
-
-// Replies never fill the socket: they are read away after every chunk.
-void Drain(int fd) {
-    while (recv(fd, gSink, sizeof gSink, MSG_DONTWAIT) > 0) {
+    int Send(std::span<const uint8_t> chunk) override {
+        sent += chunk.size();
+        return 0;
     }
-}
+    int Record(std::span<const uint8_t> record) override {
+        // The core stops at any record in progress; none may be open here.
+        if (inRecord_) std::abort();
+        inRecord_ = true;
+        int rc = stream->ProcessRecord(record);
+        inRecord_ = false;
+        return rc;
+    }
+    bool JobOpen() const override { return stream->JobOpen(); }
+    void EndJob() override { stream->EndJob(); }
+    void Bracket(uint8_t argument) override { stream->Bracket(argument); }
+    void ClearPrintBuffer() override { stream->ClearPrintBuffer(); }
+    void LuGranted(const std::string&) override {}
+    int SendRecord(std::span<const uint8_t> bytes) override { return core->SendRecord(bytes); }
+    bool ExtensionUnnegotiated() const override { return core->ExtensionUnnegotiated(); }
 
-size_t Unread(int fd) {
-    int n = 0;
-    return ioctl(fd, FIONREAD, &n) == 0 && n > 0 ? static_cast<size_t>(n) : 0;
-}
+  private:
+    bool inRecord_ = false;
+};
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static bool ready = (Setup(), true);
-    (void)ready;
+    static const std::string dir = FuzzSpoolSetup("twtelfuzz");
     if (size < 1) return 0;
     const uint8_t flags = data[0];
     const size_t chunk = size_t{1} << std::min(flags & 0x0F, 12);
@@ -63,69 +62,44 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ++data;
     --size;
 
-    gOptions = Options{};
-    gOptions.standardOutput = toStdout ? 1 : 0;
-    gOptions.fileName = gDir + "/J";
-    gOptions.connectName = "PRT1";
-    gPrintToPort = 0;
-    gPrintToFile = 1;
-    gTranslate = 1;
-    gUse3270E = flags & 0x10 ? 1 : 0;
-    gLinesPerPage = gPrintAfterNLines = 0;
-    glinesize = gleftmargin = chrsInLine = linesInPage = 0;
-    gChannelsFixed = jobEnded = 0;
-    Lutype = flags & 0x40 ? 1 : 3;
+    Settings s = DefaultSettings();
+    s.standardOutput = toStdout;
+    s.fileName = dir + "/J";
+    s.medium = Medium::File;
+    s.connectName = "PRT1";
+    s.use3270E = flags & 0x10;
+    s.luType = flags & 0x40 ? 1 : 3;
     std::fflush(stdout);
     if (ftruncate(fileno(stdout), 0) != 0) std::abort();
     std::rewind(stdout);
 
-    // The session as the client thread sets it up before connecting.
-    Session s;
-    s.host = "127.0.0.1";
-    s.termModel = flags & 0x40 ? 11 : 0;
-    s.termType = flags & 0x40 ? "IBM-LU1" : "IBM-LU3";
-    s.tblRows = s.altRows = 27;
-    s.tblCols = s.altCols = 132;
-    s.tblSize = s.altSize = 27 * 132;
-    s.rows = 24;
-    s.cols = 80;
-    s.size = 1920;
-    s.extOption = s.extAllowed = flags & 0x20;
-    s.prScreen = std::make_unique<ScreenNameRec>();
-    s.screen = ScreenNew(&s);
-
-    int fds[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) std::abort();
-    // Room for a whole chunk's replies even before they are drained.
-    int big = 1 << 20;
-    setsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &big, sizeof big);
-    setsockopt(fds[1], SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
-    if (TelAttach(&s, fds[0], MakeTcpTransport()) != 0) std::abort();
-    PrScreenInit(&s);
-
-    int rc = 0;
-    for (size_t at = 0; at < size && rc == 0; at += chunk) {
-        size_t n = std::min(chunk, size - at);
-        if (send(fds[1], data + at, n, 0) != static_cast<ssize_t>(n)) std::abort();
-        // TelProc may return with bytes left unread, as the main loop would
-        // call it again when poll shows them.
-        do {
-            rc = TelProc(&s);
-            Drain(fds[1]);
-        } while (rc == 0 && Unread(fds[0]) > 0);
-        if (inProgress != 0) std::abort();
-        if (s.recBuf.size() > static_cast<size_t>(kMaxRecordBuffer) + 64) std::abort();
+    Peer peer;
+    Delivery delivery(s, FuzzQuietReporter(), nullptr);
+    {
+        DataStream ds(s, FuzzQuietReporter(), peer, delivery);
+        ProtocolConfig config = ProtocolConfig::From(s);
+        config.extAllowed = flags & 0x20;
+        TelnetProtocol core(config, ds.State(), peer);
+        peer.stream = &ds;
+        peer.core = &core;
+        ds.StartConnection();
+        int rc = 0;
+        for (size_t at = 0; at < size && rc == 0; at += chunk) {
+            rc = core.Feed({data + at, std::min(chunk, size - at)});
+            if (core.Records().Capacity() > static_cast<size_t>(RecordBuffer::kMax) + 64)
+                std::abort();
+        }
+        // The connection ends here as after a host close: the open job is handed on.
+        if (ds.JobOpen()) ds.EndJob();
     }
-    // The session ends here as after a server close: the open job is handed on.
-    PrScreenRemote(&s);
-    close(fds[1]);
-    SessionFree(&s);
+    // Replies stay in proportion: a short read command may answer with a whole buffer.
+    if (peer.sent > 8192 * (size + 1)) std::abort();
     if (toStdout) {
         std::fflush(stdout);
         long out = std::ftell(stdout);
         if (out < 0 || static_cast<size_t>(out) > 4096 * (size + 1)) std::abort();
     } else {
-        RemoveJobFiles();
+        FuzzSpoolClear(dir);
     }
     return 0;
 }

@@ -2,35 +2,49 @@
 //
 // Status lines go to standard error, one per report, time-stamped. SIGTERM
 // and SIGINT stop the client through the stop event; SIGUSR1 logs a summary.
-// Exit code: 0 after a stop, 10 for conflicting connect and associate names
-// (taken inside Configure), otherwise the number of the message that ended
-// the run (for example 65 "Unable to connect to server").
+// Exit code: 0 after a stop, 2 for a command line that cannot be read, 10 for
+// conflicting connect and associate names,
+// otherwise the number of the message that ended the run (for example 65
+// "Unable to connect to server").
+#include <netdb.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
+#include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+#include <initializer_list>
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <initializer_list>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "config/ini.h"
 #include "config/messages.h"
 #include "config/options.h"
 #include "config/report.h"
+#include "config/service.h"
+#include "config/settings.h"
+#include "config/settings_check.h"
 #include "config/utilities.h"
+#include "output/delivery.h"
 #include "platform/sysinfo.h"
 #include "session/notify.h"
-#include "session/session.h"
+#include "session/pool.h"
+#include "session/printer_session.h"
 
 namespace {
 
-class DaemonReport : public UiReport {
+class DaemonReport : public Reporter {
   public:
     void ShowOnlineState(bool online) override { Line(LoadMessage(online ? 7 : 6)); }
     void ShowStatusMessage(int, const std::string& text) override { Line(text); }
@@ -43,53 +57,195 @@ class DaemonReport : public UiReport {
     void StatusLine(const std::string& text) override { Line(text); }
 
     void Line(const std::string& text) {
-        timeval tv;
-        gettimeofday(&tv, nullptr);
-        tm t;
-        localtime_r(&tv.tv_sec, &t);
-        char stamp[40];
-        std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &t);
+        LogLines(text);
         std::string flat;
-        for (char c : text)
-            flat += (c == '\n' || c == '\r') ? ' ' : c;
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::fprintf(stderr, "%s.%03ld twprinterd: %s\n", stamp, long(tv.tv_usec / 1000),
-                     flat.c_str());
-        std::fflush(stderr);
+        for (const std::string& line : LogMessages(text))
+            flat += (flat.empty() ? "" : " ") + line;
         NotifyStatus(flat);
     }
-
-  private:
-    std::mutex mutex_;
 };
 
 DaemonReport gReport;
 
+constexpr const char* kUsage =
+    "usage: twprinterd [--check] [options]\n"
+    "       twprinterd --pool DIR [-d]\n"
+    "       twprinterd --help | --version\n"
+    "Runs one TN3270E printer session with the settings of twprinter.ini in\n"
+    "$TWPRINTER_DIR (default ~/.twprinter), as twprinter does without its window.\n"
+    "  --check       check the settings, the host and the output medium; exit 0 or 1\n"
+    "  --pool DIR    one session per DIR/NAME.ini, spooling to DIR/NAME/\n"
+    "  -h host       server host name (HOSTNAME)\n"
+    "  -s service    service name or port (SERVERNAME)\n"
+    "  -l type       LU type 1 or 3 (LUTYPE)\n"
+    "  -n id         session id (SESSIONID)\n"
+    "  -a address    LU address (LUADDRESS)\n"
+    "  -f name       print file name (FILENAME)\n"
+    "  -c file       LU-name configuration file (CONFIGFILE)\n"
+    "  -C name       connect LU name (CONNECTNAME)\n"
+    "  -A name       associate LU name (ASSOCIATENAME)\n"
+    "  -E            TN3270E with connect or associate name (3270E)\n"
+    "  -x file       translation file\n"
+    "  -T            no translation\n"
+    "  -D            fixed print file name\n"
+    "  -S            print to standard output\n"
+    "  -btam         an SCS end-of-message ends the job\n"
+    "  -FF           an SCS form feed ends the job\n"
+    "  -d            debug traces\n"
+    "See twprinterd(8), twprinter(1) and twprinter.ini(5).\n";
+
+// The folder after --pool, "" without one.
+std::string PoolDir(int argc, char** argv) {
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], "--pool") == 0) return argv[i + 1];
+    return {};
+}
+
+// The signals blocked for every thread and read from the returned descriptor
+// (-1 on failure, said). A file-size limit on the spool then fails the write
+// with a message instead of killing us.
+int SignalsAsFd(std::initializer_list<int> signals) {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : signals)
+        sigaddset(&set, sig);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    std::signal(SIGXFSZ, SIG_IGN);
+    const int sfd = signalfd(-1, &set, SFD_CLOEXEC);
+    if (sfd < 0) std::perror("signalfd");
+    return sfd;
+}
+
+// Many LUs in this process: the signals as for one, and SIGHUP reads the folder again.
+int RunPoolMain(const std::string& dir, bool debug) {
+    const int sfd = SignalsAsFd({SIGTERM, SIGINT, SIGUSR1, SIGHUP, SIGPIPE});
+    if (sfd < 0) return 1;
+    if (debug) {
+        gDebug = 1;
+        DebugOpen();
+    }
+    const int code = RunPool(dir, sfd);
+    DebugClose();
+    ::close(sfd);
+    return code;
+}
+
+bool HasWord(int argc, char** argv, const char* word) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], word) == 0) return true;
+    return false;
+}
+
+// The host as a session would reach it: name look-up and a TCP connect.
+bool CheckHost(const Settings& s, std::string& found) {
+    std::string host = s.host.empty() ? platform::ComputerName() : s.host;
+    const std::string service = s.service.empty() ? kDefaultService : s.service;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* res = nullptr;
+    int gai = getaddrinfo(host.c_str(), nullptr, &hints, &res);
+    if (gai != 0) {
+        found = "host " + host + " cannot be resolved: " + gai_strerror(gai);
+        return false;
+    }
+    bool fallback = false;
+    const int port = ServicePort(service, &fallback);
+    if (port == 0) {
+        freeaddrinfo(res);
+        found = "host " + host + ": port " + service + " is unknown";
+        return false;
+    }
+    for (addrinfo* a = res; a; a = a->ai_next)
+        reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_port = htons(static_cast<uint16_t>(port));
+    int err = ECONNREFUSED;
+    bool ok = false;
+    for (addrinfo* a = res; a && !ok; a = a->ai_next) {
+        int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd < 0) continue;
+        timeval tv{5, 0};
+        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+        ok = ::connect(fd, a->ai_addr, a->ai_addrlen) == 0;
+        if (!ok) err = errno == EINPROGRESS ? ETIMEDOUT : errno;
+        ::close(fd);
+    }
+    freeaddrinfo(res);
+    found = "host " + host + " port " + service + (fallback ? " (23)" : "") +
+            (ok ? std::string(": reachable") : std::string(": ") + FormatSystemError(nullptr, err));
+    return ok;
+}
+
+// --check: what a start would find, and 0 when a session could run.
+int Check(const Settings& settings, const SettingsCheck& check, int loaded) {
+    if (loaded) std::printf("settings: %s\n", TakeMessageText(loaded).c_str());
+    for (const std::string& line : check.lines)
+        std::printf("setting %s\n", line.c_str());
+    if (check.lines.empty() && !loaded)
+        std::printf("settings: %s is in order\n", settings.iniPath.c_str());
+    std::string found;
+    bool host = CheckHost(settings, found);
+    std::printf("%s\n", found.c_str());
+    bool medium = CheckOutputMedium(settings, found);
+    std::printf("output to %s\n", found.c_str());
+    const bool ok = loaded == 0 && check.stop == 0 && host && medium;
+    std::printf("%s\n", ok ? "check passed" : "check failed");
+    return ok ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (HasWord(argc, argv, "--help")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (HasWord(argc, argv, "--version")) {
+        std::printf("twprinterd %s\n", TWPRINTER_VERSION);
+        return 0;
+    }
+    if (HasWord(argc, argv, "--pool")) {
+        const std::string dir = PoolDir(argc, argv);
+        if (dir.empty()) {
+            std::fputs("twprinterd: --pool needs a folder\n", stderr);
+            return kBadCommandLine;
+        }
+        // A pool's settings are its files: -d is the one option beside the folder.
+        for (int i = 1; i < argc; ++i) {
+            const std::string w = argv[i];
+            if (w == "--pool" || w == "-d" || (i > 1 && std::strcmp(argv[i - 1], "--pool") == 0))
+                continue;
+            std::fprintf(stderr, "twprinterd: %s is no option of a pool (only -d is)\n%s",
+                         w.c_str(), kUsage);
+            return kBadCommandLine;
+        }
+        return RunPoolMain(dir, HasWord(argc, argv, "-d"));
+    }
+    // --check is no option of the session: the option scan must not see it.
+    const bool checkOnly = HasWord(argc, argv, "--check");
+    std::vector<char*> args;
+    for (int i = 0; i < argc; ++i)
+        if (std::strcmp(argv[i], "--check") != 0) args.push_back(argv[i]);
+    args.push_back(nullptr);
+    argc = static_cast<int>(args.size()) - 1;
+    argv = args.data();
     platform::SetCommandLine(argc, argv);
+    // Every word is read before anything is written, so a misread never reaches the INI file.
+    CommandWords words = ParseCommandWords(platform::CommandArgs());
+    if (words.error.empty() && !words.operands.empty())
+        words.error = "unexpected word " + words.operands.front() + " (options begin with -)";
+    if (!words.error.empty()) {
+        std::fprintf(stderr, "twprinterd: %s\n", words.error.c_str());
+        std::fputs(kUsage, stderr);
+        return kBadCommandLine;
+    }
     SetIniPathFromProgram(platform::ProgramName());
-    SetUiReport(&gReport);
 
     // The signals are taken synchronously through a signalfd: no handler runs
     // in signal context, and the client thread never sees them.
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGUSR1);
-    sigaddset(&set, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    // A file-size limit on the spool then fails the write with a message instead of killing us.
-    std::signal(SIGXFSZ, SIG_IGN);
-    int sfd = signalfd(-1, &set, SFD_CLOEXEC);
-    if (sfd < 0) {
-        std::perror("signalfd");
-        return 1;
-    }
+    const int sfd = SignalsAsFd({SIGTERM, SIGINT, SIGUSR1, SIGPIPE});
+    if (sfd < 0) return 1;
 
-    if (platform::CommandLine().find("-d") != std::string::npos) {
+    if (words.Has("-d")) {
         gDebug = 1;
         DebugOpen();
     }
@@ -106,9 +262,35 @@ int main(int argc, char** argv) {
         gReport.Line("Settings file " + gIniPath + " cannot be written");
         return 1;
     }
-    LoadOutputSettings();
-
-    if (!ClientStart()) {
+    Settings settings = DefaultSettings();
+    const int loaded = LoadSettings(gIniPath, platform::CommandArgs(), false, settings);
+    if (loaded == kConflictingNames) return kConflictingNames;
+    const SettingsCheck check = CheckSettings(gIniPath, settings);
+    if (checkOnly) return Check(settings, check, loaded);
+    for (const std::string& line : check.lines)
+        gReport.Line(line);
+    if (check.stop) {
+        gReport.Line(LoadMessage(check.stop));
+        DebugClose();
+        ::close(sfd);
+        return check.stop;
+    }
+    PrinterSession session(std::move(settings), gReport);
+    if (loaded != 0) {
+        // A settings error ends the run at once, with the lines a run ended by it shows.
+        gReport.Line(LoadMessage(MSG_ATTEMPTING_CONNECT));
+        NotifyReady();
+        const std::string text = TakeMessageText(loaded);
+        gReport.ShowMessageBox(text);
+        if (gDebug) DebugPrint(text + "\n");
+        Trace("%s\n", text.c_str());
+        gReport.ShowOnlineState(false);
+        NotifyStopping();
+        DebugClose();
+        ::close(sfd);
+        return loaded;
+    }
+    if (!session.Start()) {
         gReport.Line("Unable to start the printer client");
         return 1;
     }
@@ -118,7 +300,7 @@ int main(int argc, char** argv) {
     const uint64_t watchdogMs = NotifyWatchdogUsec() / 2000;
     uint64_t lastPing = platform::TickCount();
     int code = -1;
-    while (ClientRunning()) {
+    while (session.Running()) {
         if (watchdogMs && platform::TickCount() - lastPing >= watchdogMs) {
             NotifyWatchdog();
             lastPing = platform::TickCount();
@@ -128,17 +310,17 @@ int main(int argc, char** argv) {
         signalfd_siginfo info;
         if (::read(sfd, &info, sizeof info) != sizeof info) continue;
         if (info.ssi_signo == SIGUSR1) {
-            gReport.Line(SessionStatusSummary());
+            gReport.Line(session.StatusSummary());
         } else if (info.ssi_signo == SIGTERM || info.ssi_signo == SIGINT) {
             NotifyStopping();
-            ClientStop();
-            code = ClientWait();
+            session.Stop();
+            code = session.Wait();
             break;
         }
     }
     if (code < 0) {
         NotifyStopping();
-        code = ClientWait();
+        code = session.Wait();
     }
     DebugClose();
     ::close(sfd);

@@ -1,29 +1,39 @@
-// Host records run through the interpreter into real job files, compared byte
-// for byte with files worked out by hand. Each tests/data/datastream/NAME.in is
-// one session:
-//   set k=v ...   lu=1|3 lines=N after=N rows=R cols=C, or the flag btam / ff
-//   rec HEX [=> STATUS]   one record; "{HEX}*N" repeats; STATUS defaults to 0
-//   reply HEX     everything the record sent to the host (IAC EOR included)
-//   eoj           the host ends the job; bracket: the next record ends a bracket
-// NAME.<n>.txt is what the delivered job file number n must hold; no other job
-// may be delivered.
-#include <dirent.h>
+// Host records run through the data stream into real job files, delivered by
+// the file medium and compared byte for byte with files worked out by hand.
+// Each tests/data/datastream/NAME.in is one session:
+//   set k=v ...  before the first record: lines=N after=N channels=A:B:..., the
+//                flags btam ff notranslate lf (LINEEND=lf), and where jobs go: fixed (the one
+//                file J0.txt), port (the device J0f.txt), noport (a missing
+//                device), stdout, full (a job file on a full disk), codepage=N
+//                and charset=NAME (the print file's); any time:
+//                lu=1|3, owner=N, sf (fields mode), sendfails=N (what sending a
+//                reply answers), rows=R cols=C (a new connection with that buffer)
+//   rec HEX [=> STATUS]  one record; "{HEX}*N" repeats; STATUS defaults to 0
+//   reply HEX    every record it sent to the host, each followed by FFEF
+//   eoj          the host ends the job, as the session does: when one is open
+//   bracket XX   the extension option's bracket control with argument XX
+//   exists F T   a file F holding T is in the spool already (and must stay)
+//   said TEXT    the status lines reported since the last check contain TEXT
+// NAME.<n>.txt is what job file J<n>f.txt must hold (standard output: NAME.0.txt);
+// no other file may be left.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <map>
+#include <memory>
+#include <set>
 #include <sstream>
 
-#include "config/options.h"
-#include "datastream/datastream.h"
-#include "datastream/printbuffer.h"
-#include "datastream/screen.h"
-#include "session/session.h"
-#include "session/telnet.h"
-#include "session/transport.h"
+#include "config/report.h"
+#include "config/translate.h"
+#include "datastream/data_stream.h"
+#include "datastream/host_link.h"
+#include "datastream/print_buffer.h"
+#include "output/delivery.h"
 #include "testutil.h"
 
 namespace {
@@ -44,108 +54,189 @@ std::string Expand(std::string hex) {
     return testutil::Unhex(hex);
 }
 
-// Everything the session has sent so far, without waiting.
-std::string Drain(int fd) {
-    std::string out;
-    char buf[8192];
-    ssize_t n;
-    while ((n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0)
-        out.append(buf, static_cast<size_t>(n));
-    return out;
-}
+struct Host : HostLink {
+    std::string sent;
+    int fails = 0; // what sending answers; 0 sends
+    int SendRecord(std::span<const uint8_t> b) override {
+        if (fails) return fails;
+        sent.append(b.begin(), b.end());
+        sent += "\xFF\xEF";
+        return 0;
+    }
+    bool ExtensionUnnegotiated() const override { return false; }
+};
+
+struct Report : Reporter {
+    std::string lines;
+    void ShowOnlineState(bool) override {}
+    void ShowStatusMessage(int, const std::string&) override {}
+    void ShowMessageBox(const std::string&) override {}
+    bool AskYesNo(const std::string&) override { return true; }
+    void StatusLine(const std::string& text) override { lines += text + "\n"; }
+    // What was said beside the line per job.
+    std::string Notes() const {
+        std::string out;
+        std::istringstream in(lines);
+        for (std::string l; std::getline(in, l);)
+            if (l.rfind("Job ", 0) != 0) out += l + "\n";
+        return out;
+    }
+};
+
+// One LU's data stream on the file medium (print files dir/J...), set up by set.
+struct Rig {
+    explicit Rig(const std::function<void(Settings&)>& set = {}) {
+        s.fileName = dir.file("J");
+        s.medium = Medium::File;
+        s.luType = 1;
+        if (set) set(s);
+        delivery = std::make_unique<Delivery>(s, report, nullptr);
+        ds = std::make_unique<DataStream>(s, report, host, *delivery);
+        ds->StartConnection();
+    }
+    // One record (hex as Expand takes it), then the end of its job.
+    void Job(const std::string& hex) {
+        std::string rec = Expand(hex);
+        EXPECT_EQ(ds->ProcessRecord({reinterpret_cast<const uint8_t*>(rec.data()), rec.size()}), 0);
+        if (ds->JobOpen()) ds->EndJob();
+    }
+    testutil::TempDir dir;
+    Settings s = DefaultSettings();
+    Host host;
+    Report report;
+    std::unique_ptr<Delivery> delivery;
+    std::unique_ptr<DataStream> ds;
+};
 
 void RunCase(const std::string& name) {
     testutil::TempDir dir;
-    gOptions = Options{};
-    gOptions.fileName = dir.file("J");
-    gPrintToPort = 0;
-    gPrintToFile = 1;
-    gPrintAfterNLines = 0;
-    gLinesPerPage = glinesize = gleftmargin = 0;
-    gChannelsFixed = 0;
-    fileCounter = 0;
-    Lutype = 1;
-    auto sp = std::make_unique<Session>();
-    sp->altRows = 27;
-    sp->altCols = 132;
-    sp->rows = 24;
-    sp->cols = 80;
-    int fds[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-    ASSERT_EQ(TelAttach(sp.get(), fds[0], nullptr), 0);
-    auto openBuffer = [&] {
-        sp->altSize = static_cast<int16_t>(sp->altRows * sp->altCols);
-        sp->screen = ScreenNew(sp.get());
+    Settings s = DefaultSettings();
+    s.fileName = dir.file("J");
+    s.medium = Medium::File;
+    s.luType = 1;
+    Host host;
+    Report report;
+    std::unique_ptr<Delivery> delivery;
+    std::unique_ptr<DataStream> ds;
+    auto stream = [&]() -> DataStream& {
+        if (!ds) {
+            delivery = std::make_unique<Delivery>(s, report, nullptr);
+            ds = std::make_unique<DataStream>(s, report, host, *delivery);
+            ds->StartConnection();
+        }
+        return *ds;
     };
-    openBuffer();
-    PrScreenInit(sp.get());
+    std::map<std::string, std::string> want, got;
+    int savedStdout = -1;
 
     std::ifstream in(kDir + name + ".in");
-    std::string line, sent;
-    int lineNo = 0;
-    while (std::getline(in, line)) {
-        ++lineNo;
+    std::string line;
+    for (int lineNo = 1; std::getline(in, line); ++lineNo) {
         SCOPED_TRACE(name + ".in:" + std::to_string(lineNo));
         std::istringstream ls(line);
-        std::string cmd;
+        std::string cmd, rest;
         ls >> cmd;
-        std::string rest;
-        std::getline(ls, rest);
+        std::getline(ls >> std::ws, rest);
         if (cmd.empty() || cmd[0] == '#') continue;
         if (cmd == "set") {
             std::istringstream kv(rest);
             for (std::string item; kv >> item;) {
                 size_t eq = item.find('=');
-                std::string k = item.substr(0, eq);
-                int v = eq == std::string::npos ? 1 : std::stoi(item.substr(eq + 1));
-                if (k == "lu") Lutype = v;
-                if (k == "lines") gLinesPerPage = v;
-                if (k == "after") gPrintAfterNLines = v;
-                if (k == "btam") gOptions.btam = v;
-                if (k == "ff") gOptions.formFeed = v;
-                if (k == "rows") sp->altRows = static_cast<int16_t>(v);
-                if (k == "cols") sp->altCols = static_cast<int16_t>(v);
-                if (k == "rows" || k == "cols") openBuffer();
+                std::string k = item.substr(0, eq), v = eq == item.npos ? "1" : item.substr(eq + 1);
+                ASSERT_TRUE(!ds || k == "lu" || k == "rows" || k == "cols" || k == "owner" ||
+                            k == "sf" || k == "sendfails")
+                    << k << " after a record";
+                if (k == "lines") s.linesPerPage = std::stoi(v);
+                if (k == "after") s.printAfterNLines = std::stoi(v);
+                if (k == "btam") s.btam = true;
+                if (k == "ff") s.formFeed = true;
+                if (k == "notranslate") s.translate = false;
+                if (k == "codepage") {
+                    std::string m;
+                    ASSERT_TRUE(LoadCodePage(v, s.ebcdicToAscii, m)) << m;
+                    ASSERT_TRUE(LoadHostCharacters(v, s.codePage, m)) << m;
+                }
+                if (k == "charset") s.outputCharset = v;
+                if (k == "lf") s.lineEndLf = true;
+                if (k == "channels") {
+                    s.channelsFixed = true;
+                    std::istringstream list(v);
+                    int at = 3;
+                    for (std::string n; std::getline(list, n, ':');)
+                        s.channels[at++] = static_cast<uint8_t>(std::stoi(n));
+                }
+                if (k == "fixed" || k == "full") {
+                    s.fixedFile = true;
+                    s.fileName = dir.file(k == "fixed" ? "J0.txt" : "full");
+                    if (k == "full") {
+                        ASSERT_EQ(symlink("/dev/full", s.fileName.c_str()), 0);
+                    }
+                }
+                if (k == "port" || k == "noport") {
+                    s.medium = Medium::Port;
+                    s.portName = dir.file(k == "port" ? "J0f.txt" : "none");
+                    if (k == "port") testutil::WriteFile(s.portName, "");
+                }
+                if (k == "stdout") {
+                    s.standardOutput = true;
+                    std::fflush(stdout);
+                    savedStdout = dup(1);
+                    int fd = open(dir.file("J0f.txt").c_str(), O_WRONLY | O_CREAT, 0644);
+                    dup2(fd, 1);
+                    close(fd);
+                }
+                if (k == "lu") stream().State().luType = std::stoi(v);
+                if (k == "owner") stream().State().owner = std::stoi(v);
+                if (k == "sendfails") host.fails = std::stoi(v);
+                if (k == "sf") stream().State().sfMode = true;
+                if (k == "rows") stream().State().altRows = static_cast<int16_t>(std::stoi(v));
+                if (k == "cols") stream().State().altCols = static_cast<int16_t>(std::stoi(v));
+                if (k == "rows" || k == "cols") stream().StartConnection();
             }
         } else if (cmd == "rec") {
-            EXPECT_EQ(sent, "") << "reply not expected: " << testutil::Hex(sent);
+            EXPECT_EQ(host.sent, "") << "reply not expected: " << testutil::Hex(host.sent);
             size_t arrow = rest.find("=>");
-            int want = arrow == std::string::npos ? 0 : std::stoi(rest.substr(arrow + 2));
+            int status = arrow == std::string::npos ? 0 : std::stoi(rest.substr(arrow + 2));
             std::string rec = Expand(rest.substr(0, arrow));
-            const auto* bytes = reinterpret_cast<const uint8_t*>(rec.data());
-            int status;
-            if (rec.size() <= INT16_MAX) {
-                status = TelDeliverRecord(sp.get(), bytes, static_cast<int16_t>(rec.size()));
-            } else { // as the session hands over a long record
-                status = dsoutproc(sp.get(), bytes, static_cast<int32_t>(rec.size()));
-                FinishRecord(sp.get());
-            }
-            EXPECT_EQ(status, want);
-            EXPECT_EQ(inProgress, 0);
-            sent = Drain(fds[1]);
+            EXPECT_EQ(
+                stream().ProcessRecord({reinterpret_cast<const uint8_t*>(rec.data()), rec.size()}),
+                status);
         } else if (cmd == "reply") {
-            EXPECT_EQ(testutil::Hex(sent), testutil::Hex(Expand(rest)));
-            sent.clear();
+            EXPECT_EQ(testutil::Hex(host.sent), testutil::Hex(Expand(rest)));
+            host.sent.clear();
         } else if (cmd == "eoj") {
-            PrScreenRemote(sp.get());
+            if (stream().JobOpen()) stream().EndJob();
         } else if (cmd == "bracket") {
-            sp->bracket = 2;
+            stream().Bracket(static_cast<uint8_t>(std::stoi(rest, nullptr, 16)));
+        } else if (cmd == "exists") {
+            std::string file = rest.substr(0, rest.find(' ')), text = rest.substr(file.size() + 1);
+            testutil::WriteFile(dir.file(file), text);
+            want[file] = text;
+        } else if (cmd == "said") {
+            EXPECT_NE(report.lines.find(rest), std::string::npos) << report.lines;
+            report.lines.clear();
         } else {
             ADD_FAILURE() << "unknown line: " << line;
         }
     }
-    EXPECT_EQ(sent, "") << "reply not expected: " << testutil::Hex(sent);
-    PrScreenRemote(sp.get());
-    TelClose(sp.get());
-    ::close(fds[1]);
+    EXPECT_EQ(host.sent, "") << "reply not expected: " << testutil::Hex(host.sent);
+    if (stream().JobOpen()) stream().EndJob();
+    ds.reset();
+    delivery.reset();
+    if (savedStdout >= 0) {
+        std::fflush(stdout);
+        dup2(savedStdout, 1);
+        close(savedStdout);
+    }
 
-    std::map<std::string, std::string> want, got;
     for (const auto& f : testutil::ListDir(kDir.substr(0, kDir.size() - 1)))
         if (f.rfind(name + ".", 0) == 0 && f.size() > 4 && f.substr(f.size() - 4) == ".txt")
             want["J" + f.substr(name.size() + 1, f.size() - name.size() - 5) + "f.txt"] =
                 testutil::ReadFile(kDir + f);
+    struct stat st {};
     for (const auto& f : testutil::ListDir(dir.path()))
-        got[f] = testutil::ReadFile(dir.file(f));
+        if (lstat(dir.file(f).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            got[f] = testutil::ReadFile(dir.file(f));
     for (const auto& [f, content] : want)
         EXPECT_EQ(testutil::Hex(got[f]), testutil::Hex(content)) << name << " job file " << f;
     for (const auto& [f, content] : got)
@@ -169,4 +260,115 @@ TEST_P(HostStream, ProducesTheExpectedJobFiles) {
 INSTANTIATE_TEST_SUITE_P(Files, HostStream, ::testing::ValuesIn(Cases()),
                          [](const auto& info) { return info.param; });
 
+// The host's line length, page length and transparent bytes reach the drawn pages.
+TEST(HostHints, ShapeThePdfPages) {
+    Rig r([](Settings& s) { s.fileFormat = "pdf", s.paper = "a4"; });
+    const testutil::TempDir& dir = r.dir;
+    auto run = [&](const std::string& hex) { r.Job(hex); };
+    // A line of 132 with a short text: landscape; the transparent bytes are not drawn.
+    run("2BC10284C8C5D3D3D63504C1C2C3C415");
+    EXPECT_EQ(testutil::PdfPageSize(dir.file("J0f.pdf")), "842 x 595");
+    EXPECT_EQ(testutil::PdfText(dir.file("J0f.pdf")), "HELLO\n\f");
+    // A host page of 80 lines fits one landscape sheet, without headings.
+    run("2BC20250{C115}*10");
+    std::vector<testutil::PdfWord> words = testutil::PdfWords(dir.file("J1f.pdf"));
+    ASSERT_EQ(words.size(), 10u);
+    EXPECT_NEAR(words[1].y - words[0].y, 559.28 / 80, 0.02);
+    // One line when a job comes in, one when it is delivered.
+    auto lines = [&](int n, const char* size) {
+        const std::string job = "Job " + dir.file("J" + std::to_string(n));
+        return job + ".txt received: " + size + ", 1 record, 1 page\n" + job +
+               ".txt delivered to file " + dir.file("J" + std::to_string(n)) + "f.pdf\n";
+    };
+    EXPECT_EQ(r.report.lines, lines(0, "11 bytes") + lines(1, "30 bytes"));
+}
+
+// Every 12-bit address a reply can carry reads back as itself, in 64 distinct codes.
+TEST(BufferAddress, TwelveBitCodesRoundTrip) {
+    std::set<uint8_t> codes;
+    for (int a = 0; a < 4096; ++a) {
+        const uint8_t b[2] = {AddressCode(a >> 6), AddressCode(a)};
+        codes.insert(b[1]);
+        ASSERT_EQ(DecodeBufferAddress(b, 4096), a);
+    }
+    EXPECT_EQ(codes.size(), 64u);
+}
+
 } // namespace
+
+// The Chinese and Korean pages and the euro Japanese ones: one job each, into
+// the print file and, for Korean, through the port, which gets the same bytes.
+TEST(DoubleBytePages, ChineseKoreanAndJapaneseWithEuro) {
+    struct Page {
+        const char* page;
+        const char* host; // the record
+        const char* text; // the print file, UTF-8
+    } pages[] = {
+        // "中文打印" with SHF line 6: the third character has no room.
+        {"935", "2BC10206 0E5BCF57C34AF15A410F 15", "中文打\r\n印\r\n"},
+        {"1388", "C1 0E5BCF57C30F C2 15", "A中文B\r\n"},
+        {"937", "0E4C844CC50F 4040 C1 15", "中文  A\r\n"},
+        // Korean words with a single-byte blank between them.
+        {"933", "0ED0658A82B4E10F 40 0EB7A5ADE10F 15", "한국어 인쇄\r\n"},
+        {"1364", "0ED0658A820F C1 15", "한국A\r\n"},
+        // A double-byte blank is an ideographic space.
+        {"1390", "0E4562 4040 45660F 15", "日\u3000本\r\n"},
+        {"1399", "81 0E45620F E1 15", "a日€\r\n"},
+    };
+    for (const Page& p : pages)
+        for (bool port : {false, true}) {
+            if (port && std::string(p.page) != "933") continue;
+            SCOPED_TRACE(std::string(p.page) + (port ? " port" : " file"));
+            std::string m;
+            Rig r([&](Settings& s) {
+                s.medium = port ? Medium::Port : Medium::File;
+                s.portName = s.fileName + "port";
+                if (port) testutil::WriteFile(s.portName, "");
+                EXPECT_TRUE(LoadCodePage(p.page, s.ebcdicToAscii, m)) << m;
+                EXPECT_TRUE(LoadHostCharacters(p.page, s.codePage, m) && s.codePage.dbcs) << m;
+            });
+            r.Job(p.host);
+            r.ds.reset(), r.delivery.reset(); // the port is closed
+            EXPECT_EQ(testutil::ReadFile(port ? r.s.portName : r.dir.file("J0f.txt")), p.text);
+            EXPECT_EQ(r.report.Notes(), "");
+        }
+}
+
+// The Japanese job drawn as PDF reads back as its characters, each kanji two
+// columns of the grid wide.
+TEST(DoubleBytePages, PdfPagesReadBackInTheirColumns) {
+    std::string m;
+    auto kanji930 = [&m](Settings& s) {
+        s.fileFormat = "pdf", s.paper = "a4";
+        EXPECT_TRUE(LoadHostCharacters("930", s.codePage, m)) << m;
+    };
+    Rig r(kanji930);
+    const testutil::TempDir& dir = r.dir;
+    auto run = [&](const std::string& hex) { r.Job(hex); };
+    // "AB日本 X" over "1 3 5 7 9", then 日本語 after an ideographic space.
+    run("C1C20E456245660F40E7 15 F140F340F540F740F9 15 0E40404562456648E7 0F C1 15");
+    const std::string pdf = dir.file("J0f.pdf");
+    EXPECT_EQ(testutil::PdfText(pdf), "AB日本 X\n1 3 5 7 9\n  日本語A\n\f");
+    std::map<std::string, double> x;
+    for (const testutil::PdfWord& w : testutil::PdfWords(pdf))
+        x[w.text] = w.x;
+    ASSERT_TRUE(x.count("1") && x.count("9") && x.count("X")) << testutil::PdfText(pdf);
+    const double cell = (x["9"] - x["1"]) / 8;
+    EXPECT_GT(cell, 3);
+    // X is in column 7 and 日本語 starts in column 2, as the job file counts them.
+    EXPECT_NEAR(x["X"], x["1"] + 7 * cell, 0.3);
+    bool kanji = false;
+    for (const auto& [word, at] : x) {
+        if (word.rfind("日本語", 0) != 0) continue;
+        kanji = true;
+        EXPECT_NEAR(at, x["1"] + 2 * cell, 0.3) << word;
+    }
+    EXPECT_TRUE(kanji) << testutil::PdfText(pdf);
+    EXPECT_EQ(r.report.Notes(), "");
+
+    // The classic layout reads the same file as characters too.
+    Rig classic([&](Settings& s) { kanji930(s), s.classicLayout = true; });
+    classic.Job("C1C20E456245660F C4 15");
+    const std::string text = testutil::PdfText(classic.dir.file("J0f.pdf"));
+    EXPECT_NE(text.find("AB日本D"), std::string::npos) << text;
+}

@@ -1,87 +1,58 @@
-// Delivery of finished jobs: a private CUPS scheduler, PDF files, a pseudo
-// terminal, FIFOs and /dev/full as ports, loopback listeners and print commands.
+// Delivery of finished jobs: a private CUPS scheduler, PDF and text copies,
+// plain files and /dev/full as ports, loopback printers and print commands.
 #include <arpa/inet.h>
-#include <atomic>
-#include <chrono>
-#include <cstdlib>
-#include <cups/cups.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <signal.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <termios.h>
-#include <thread>
 #include <unistd.h>
 
-#include "config/ini.h"
+#include <cmath>
+#include <map>
+#include <sstream>
+
 #include "config/messages.h"
-#include "config/options.h"
 #include "config/report.h"
-#include "output/port.h"
-#include "output/printfile.h"
+#include "config_cases.h"
+#include "output/delivery.h"
+#include "output/pdf_render.h"
+#include "output/port_channel.h"
+#include "output/printers.h"
 #include "testutil.h"
 
 using testutil::ReadFile;
-using testutil::TempDir;
 using testutil::WriteFile;
-
-// The copy branch belongs to the data-stream module; a stand-in keeps this test
-// linkable on its own and yields to the real one when that is linked.
-__attribute__((weak)) int CopyToOutputFile(const std::string&) {
-    return 1;
-}
-
-// Fontconfig keeps its font cache for the life of the process.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig\n";
-}
 
 namespace {
 
-struct Recorder : UiReport {
-    std::vector<std::string> lines;
+struct Recorder : Reporter {
     void ShowOnlineState(bool) override {}
-    void ShowStatusMessage(int, const std::string& t) override { lines.push_back(t); }
-    void ShowMessageBox(const std::string& t) override { lines.push_back(t); }
-    bool AskYesNo(const std::string& q) override {
-        lines.push_back(q);
-        return answer;
-    }
-    void StatusLine(const std::string& t) override { lines.push_back(t); }
-    std::string All() const {
-        std::string s;
-        for (auto& l : lines)
-            s += l + "\n";
-        return s;
-    }
+    void ShowStatusMessage(int, const std::string& t) override { text += t + "\n"; }
+    void ShowMessageBox(const std::string& t) override { text += t + "\n"; }
+    bool AskYesNo(const std::string& q) override { return text += q + "\n", answer; }
+    void StatusLine(const std::string& t) override { text += t + "\n"; }
+    bool Saw(const std::string& needle) const { return text.find(needle) != std::string::npos; }
+    std::string text;
     bool answer = true;
+    int delivered = 0, failed = 0;
 };
 
-std::string Run(const std::string& cmd) {
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    pclose(p);
-    return out;
-}
+using testutil::PdfPageSize;
+using testutil::PdfText;
 
-int PdfPages(const std::string& pdf) {
-    std::string info = Run("pdfinfo '" + pdf + "' 2>&1");
-    size_t at = info.find("Pages:");
-    return at == std::string::npos ? -1 : std::atoi(info.c_str() + at + 6);
+long Pages(const std::string& text) {
+    return std::count(text.begin(), text.end(), '\f');
 }
-
-std::string PdfText(const std::string& pdf) {
-    return Run("pdftotext -layout '" + pdf + "' - 2>&1");
+// The text of each page.
+std::vector<std::string> PageTexts(const std::string& pdf) {
+    std::vector<std::string> pages;
+    std::istringstream in(testutil::Run({"/usr/bin/pdftotext", pdf, "-"}));
+    for (std::string page; std::getline(in, page, '\f');)
+        pages.push_back(page);
+    return pages;
 }
-
 std::string Lines(int count, const std::string& stem = "line") {
     std::string s;
     for (int i = 1; i <= count; ++i)
@@ -89,432 +60,476 @@ std::string Lines(int count, const std::string& stem = "line") {
     return s;
 }
 
+// A loopback printer: jobs wait in the kernel, in order, until Next takes one.
+struct Listener {
+    explicit Listener(bool small = false, bool v6 = false)
+        : fd(socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0)) {
+        int size = 4096;
+        if (small) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        sockaddr_in6 a6{AF_INET6, 0, 0, in6addr_loopback, 0};
+        sockaddr* at = v6 ? reinterpret_cast<sockaddr*>(&a6) : reinterpret_cast<sockaddr*>(&a);
+        socklen_t len = v6 ? sizeof a6 : sizeof a;
+        bind(fd, at, len);
+        getsockname(fd, at, &len);
+        port = std::to_string(ntohs(v6 ? a6.sin6_port : a.sin_port));
+        listen(fd, 8);
+    }
+    ~Listener() { close(fd); }
+    // "" when no job comes within 10 s, so a missing delivery fails instead of hanging.
+    std::string Next() {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 10000) != 1) return "";
+        int c = accept(fd, nullptr, nullptr);
+        std::string job;
+        char buf[65536];
+        for (ssize_t n; (n = read(c, buf, sizeof buf)) > 0;)
+            job.append(buf, n);
+        close(c);
+        return job;
+    }
+    int fd;
+    std::string port;
+};
+
 class OutputTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        setenv("TWPRINTER_DIR", dir.path().c_str(), 1);
-        SetIniPathFromProgram("twprinter");
-        SetUiReport(&ui);
-        Medium();
-        gHeadings = 1;
-        gKeepFailed = 0;
-        gFileFormat.clear();
-        gOptions.printerCmds = "lpr";
-        gOptions.printerOptions = "";
-    }
-    void TearDown() override {
-        PortClose();
-        SetUiReport(nullptr);
-        unsetenv("TWPRINTER_DIR");
-    }
-    static void Medium(int port = 0, int file = 0, int socket = 0, int command = 0) {
-        gPrintToPort = port;
-        gPrintToFile = file;
-        gUseSocket = socket;
-        gUseCommand = command;
+    // A fresh session's failed folder is the one beside its print files: dir/failed.
+    OutputTest() { s.fileName = dir.file("JOB"); }
+    std::unique_ptr<Delivery> Make() {
+        return std::make_unique<Delivery>(s, ui,
+                                          [this](bool ok) { ++(ok ? ui.delivered : ui.failed); });
     }
     std::string Job(const std::string& name, const std::string& content) {
-        std::string path = dir.file(name);
-        WriteFile(path, content);
-        gHeadingText = path;
-        return path;
+        WriteFile(dir.file(name), content);
+        return dir.file(name);
     }
-    TempDir dir;
+    int Deliver(const std::string& name, const std::string& content) {
+        return Make()->Deliver(Job(name, content), "");
+    }
+    size_t Kept() { return testutil::ListDir(dir.path() + "/failed").size(); }
+    testutil::TempDir dir;
+    Settings s;
     Recorder ui;
 };
 
-TEST_F(OutputTest, ReaderSplitsCleansAndCountsLikeThePrintedPage) {
-    std::string longLine(600, 'x');
-    std::string path = Job("r.txt", "a\tb\x08"
-                                    "c\x0b"
-                                    "d\x0c"
-                                    "e\rf\n" +
-                                        longLine + "\n\nend");
-    EXPECT_EQ(GetTotalLines(path, 1000), 6); // 600 = 258 + 258 + 84, the empty line, "end"
-    EXPECT_EQ(GetTotalLines(path, 100), 1 + 7 + 1 + 1);
-    EXPECT_EQ(GetTotalLines(dir.file("missing"), 80), 0);
-    FILE* f = fopen(path.c_str(), "rb");
-    char buf[260];
-    ASSERT_EQ(GetLineToPrint(f, 80, buf), 1);
-    EXPECT_STREQ(buf, "a b c d e f");
-    ASSERT_EQ(GetLineToPrint(f, 80, buf), 1);
-    EXPECT_EQ(std::string(buf), std::string(79, 'x'));
-    int pieces = 1;
-    while (GetLineToPrint(f, 80, buf) && std::string(buf) != "")
-        ++pieces;
-    EXPECT_EQ(pieces, 8); // 600 = 7 * 79 + 47
-    ASSERT_EQ(GetLineToPrint(f, 80, buf), 1);
-    EXPECT_STREQ(buf, "end");
-    EXPECT_EQ(GetLineToPrint(f, 80, buf), 0);
-    fclose(f);
-
-    char name[81];
-    ASSERT_EQ(GetDefaultPrinter(name, sizeof name), 1);
-    EXPECT_STREQ(name, "NO DEAFULT PRINTER");
-    IniSet("PRINTER", "");
-    EXPECT_EQ(GetDefaultPrinter(name, sizeof name), 0);
-    IniSet("PRINTER", "Office");
-    ASSERT_EQ(GetDefaultPrinter(name, sizeof name), 1);
-    EXPECT_STREQ(name, "Office");
-
-    // Page geometry: A4 with quarter-inch margins, and a page too short for headings.
-    PageLayout a4 = ComputeLayout(21000, 29700, 635, 635, 635, 635);
-    EXPECT_GT(a4.chars, 80);
-    EXPECT_GT(a4.lines, 60);
-    EXPECT_EQ(a4.chars, a4.hres / a4.avgCharWidth);
-    EXPECT_EQ(a4.lines, a4.vres / a4.lineHeight);
-    PageLayout strip = ComputeLayout(21000, 3 * 2540 * a4.lineHeight / 300 + 200, 0, 100, 0, 100);
-    EXPECT_LE(strip.lines, 3);
-    std::string pdf;
-    EXPECT_EQ(RenderPdf(path, strip, 3, "t", pdf), 0);
-    EXPECT_EQ(RenderPdf(path, strip, 0, "t", pdf), 1);
-
-    // A page of exactly 60 lines holds 57 body lines under the headings.
-    int px = 60 * a4.lineHeight + a4.lineHeight / 2;
-    PageLayout sixty = ComputeLayout(21000, (px * 2540 + 299) / 300, 0, 0, 0, 0);
-    ASSERT_EQ(sixty.lines, 60);
-    for (int lines : {114, 115}) {
-        std::string job = Job("sixty.txt", Lines(lines));
-        ASSERT_EQ(RenderPdf(job, sixty, 3, "sixty.txt", pdf), 1);
-        std::string file = dir.file("sixty.pdf");
-        WriteFile(file, pdf);
-        EXPECT_EQ(PdfPages(file), lines == 114 ? 2 : 3);
-        std::string text = PdfText(file);
-        EXPECT_NE(text.find(lines == 114 ? "Page 2 of 2" : "Page 3 of 3"), std::string::npos);
-        EXPECT_NE(text.find("line 57\n"), std::string::npos);
-        EXPECT_LT(text.find("line 57\n"), text.find("Page 2 of"));
-        EXPECT_GT(text.find("line 58\n"), text.find("Page 2 of"));
-    }
-}
-
-TEST_F(OutputTest, PrintsThroughCupsWithHeadingsPageCountsAndFaults) {
-    TempDir cupsRoot;
+TEST_F(OutputTest, PrinterMediumDrawsPagesForCupsAndKeepsWhatItCannotSubmit) {
+    testutil::TempDir cupsRoot;
     testutil::Cupsd cupsd(cupsRoot.path());
     ASSERT_TRUE(cupsd.Start()) << cupsd.Log();
-    cupsSetServer(cupsd.server().c_str());
     PageLayout m;
     ASSERT_TRUE(GetPrinterLayout("twtest", m));
-    ASSERT_GT(m.lines, 10);
+    s.headings = true;
+    s.classicLayout = true;
+    s.keepFailed = false; // the kept-job path is the scheduler's below
     const int body = m.lines - 3;
+    ASSERT_TRUE(cupsd.AddQueue("held") &&
+                !system(("cupsreject -h " + cupsd.server() + " held").c_str()));
+    for (auto [printer, says] :
+         {std::pair{"nosuchqueue", "Unable to print JOB1.txt on printer nosuchqueue: "},
+          {"held", "Unable to print JOB1.txt on printer held: "}}) {
+        s.printer = printer;
+        EXPECT_EQ(Deliver("JOB1.txt", Lines(5)), 0);
+        EXPECT_TRUE(ui.Saw(says)) << ui.text;
+    }
+    // Each outcome has its line: where, why, and whether the job is kept.
+    EXPECT_TRUE(ui.Saw("Job " + dir.file("JOB1.txt") +
+                       " failed on CUPS printer held: Unable to print JOB1.txt on printer held: "))
+        << ui.text;
+    EXPECT_TRUE(ui.Saw("; it is not kept\n")) << ui.text;
 
-    // Missing PRINTER key: the default name is no destination.
-    std::string job = Job("JOB1.txt", Lines(5));
-    EXPECT_EQ(PrintFile(job), 0);
-    EXPECT_NE(ui.All().find("NO DEAFULT PRINTER"), std::string::npos) << ui.All();
-    IniSet("PRINTER", "nosuchqueue");
-    EXPECT_EQ(PrintFile(job), 0);
-    EXPECT_NE(ui.All().find("nosuchqueue"), std::string::npos);
-    IniSet("PRINTER", "twtest");
-
-    int id = 0;
     // Two full pages of body lines, then one more line for a third page.
-    job = Job("JOB2.txt", Lines(2 * body, "body"));
-    ASSERT_EQ(PrintFile(job), 1) << ui.All();
+    s.printer = "twtest";
+    int id = 0;
+    for (int lines : {2 * body, 2 * body + 1}) {
+        ASSERT_EQ(Deliver("JOB2.txt", Lines(lines, "body")), 1) << ui.text;
+        std::string text = PdfText(cupsd.WaitJob(++id));
+        EXPECT_EQ(Pages(text), lines == 2 * body ? 2 : 3) << cupsd.Log();
+        EXPECT_NE(text.find(lines == 2 * body ? "Page 1 of 2" : "Page 3 of 3"), std::string::npos);
+        EXPECT_NE(text.find("body " + std::to_string(lines) + "\n"), std::string::npos);
+        EXPECT_TRUE(ui.Saw("Job " + dir.file("JOB2.txt") +
+                           " delivered to CUPS printer twtest, job " + std::to_string(id) + "\n"))
+            << ui.text;
+    }
+    // Without PRINTER the job goes to CUPS's default destination.
+    for (const char* unset : {"", "NO DEAFULT PRINTER"}) {
+        s.printer = unset;
+        ASSERT_EQ(Deliver("JOB3.txt", Lines(1, "default")), 1) << ui.text;
+        EXPECT_NE(PdfText(cupsd.WaitJob(++id)).find("default 1\n"), std::string::npos);
+    }
+    const PrinterList list = ListPrinters();
+    EXPECT_EQ(list.names, (std::vector<std::string>{"held", "twtest"})) << list.error;
+    EXPECT_TRUE(list.defaultName == "twtest" && list.error.empty());
+    std::string found;
+    EXPECT_TRUE(CheckOutputMedium(s, found));
+    EXPECT_EQ(found, "printer: CUPS destination twtest (the default)");
+    s.printer = "nosuchqueue";
+    EXPECT_FALSE(CheckOutputMedium(s, found));
+    EXPECT_EQ(found.rfind("printer: CUPS at ", 0), 0u) << found;
+    EXPECT_NE(found.find(" has no destination nosuchqueue ("), std::string::npos) << found;
+    s.printer = "twtest";
+    EXPECT_EQ(std::pair(ui.delivered, ui.failed), std::pair(4, 2));
+
+    // A long heading keeps the file's own name; a heading given wins over the path.
+    std::string deep(90, 'd');
+    mkdir(dir.file(deep).c_str(), 0755);
+    ASSERT_EQ(Deliver(deep + "/JOB5.txt", Lines(3)), 1);
+    std::string text = PdfText(cupsd.WaitJob(++id));
+    EXPECT_NE(text.find(" ..." + std::string(71, 'd') + "/JOB5.txt\n"), std::string::npos) << text;
+    ASSERT_EQ(Make()->Deliver(Job("JOB6.txt", "x\n"), "Monthly report"), 1);
+    EXPECT_NE(PdfText(cupsd.WaitJob(++id)).find("Monthly report"), std::string::npos);
+
+    // As the host laid it out: the paper and the job options asked for go with the job.
+    s.classicLayout = false;
+    s.paper = "Letter";
+    s.jobOptions = "copies=2 sides=two-sided-long-edge";
+    ASSERT_EQ(Deliver("JOB9.txt", "one\ftwo\n"), 1) << ui.text;
     std::string pdf = cupsd.WaitJob(++id);
-    ASSERT_FALSE(pdf.empty()) << cupsd.Log();
-    EXPECT_EQ(PdfPages(pdf), 2);
-    std::string text = PdfText(pdf);
-    EXPECT_NE(text.find("Page 1 of 2"), std::string::npos) << text;
-    EXPECT_NE(text.find("Page 2 of 2"), std::string::npos);
-    EXPECT_NE(text.find("JOB2.txt"), std::string::npos);
-    EXPECT_NE(text.find("body " + std::to_string(body) + "\n"), std::string::npos);
-    EXPECT_NE(text.find("body " + std::to_string(2 * body) + "\n"), std::string::npos);
+    EXPECT_EQ(PdfPageSize(pdf), "612 x 792");
+    EXPECT_EQ(PageTexts(pdf).size(), 2u);
+    std::string args = ReadFile(pdf + ".args");
+    for (const char* want : {"copies=2 ", "media=na_letter_8.5x11in", "sides=two-sided-long-edge"})
+        EXPECT_NE(args.find(want), std::string::npos) << want << " in " << args;
+    // Without PAPER the destination's default media decides the sheet.
+    ASSERT_EQ(
+        system(("lpadmin -h " + cupsd.server() + " -p twtest -o media-default=iso_a5_148x210mm")
+                   .c_str()),
+        0);
+    s.paper.clear();
+    ASSERT_EQ(Deliver("JOB9.txt", "a5\n"), 1) << ui.text;
+    EXPECT_EQ(PdfPageSize(cupsd.WaitJob(++id)), "420 x 595");
+    s.classicLayout = true;
 
-    job = Job("JOB3.txt", Lines(2 * body + 1));
-    ASSERT_EQ(PrintFile(job), 1);
-    pdf = cupsd.WaitJob(++id);
-    EXPECT_EQ(PdfPages(pdf), 3);
-    EXPECT_NE(PdfText(pdf).find("Page 3 of 3"), std::string::npos);
+    // A stop while the job goes to the scheduler cancels it there; it is kept for later.
+    int stop[2];
+    ASSERT_EQ(pipe(stop), 0);
+    ASSERT_EQ(write(stop[1], "x", 1), 1);
+    std::unique_ptr<Delivery> stopping = Make();
+    stopping->WatchStop(stop[0]);
+    EXPECT_EQ(stopping->Deliver(Job("JOB10.txt", Lines(2, "stopped")), ""), 0);
+    close(stop[0]), close(stop[1]);
+    EXPECT_TRUE(ui.Saw("Delivery of JOB10.txt was stopped; the job is kept")) << ui.text;
+    EXPECT_EQ(testutil::Run({"lpstat", "-h", cupsd.server(), "-W", "not-completed", "-o"}), "");
+    Make()->RedeliverFailedJobs();
+    EXPECT_NE(PdfText(cupsd.WaitJob(id += 2)).find("stopped 2\n"), std::string::npos);
+    EXPECT_NE(
+        access((cupsRoot.path() + "/out/job-" + std::to_string(id - 1) + ".pdf").c_str(), F_OK), 0);
+    ASSERT_EQ(Kept(), 0u);
 
-    // Headings off: a page holds L lines; Latin-1 shows as the characters; long lines wrap.
-    gHeadings = 0;
-    std::string wide(m.chars + 10, 'w');
-    job = Job("JOB4.txt", Lines(m.lines - 2) + "caf\xe9 \xa7 na\xefve\n" + wide + "\n");
-    ASSERT_EQ(PrintFile(job), 1);
-    pdf = cupsd.WaitJob(++id);
-    EXPECT_EQ(PdfPages(pdf), 2);
-    text = PdfText(pdf);
-    EXPECT_EQ(text.find("Page 1"), std::string::npos);
-    EXPECT_NE(text.find("caf\xc3\xa9 \xc2\xa7 na\xc3\xafve"), std::string::npos) << text;
-    EXPECT_NE(text.find(std::string(m.chars - 1, 'w') + "\n"), std::string::npos);
-    EXPECT_NE(text.find("\f" + std::string(11, 'w') + "\n"), std::string::npos) << text;
-    gHeadings = 1;
-
-    // A long heading keeps the file's own name.
-    std::string deep = dir.path() + "/" + std::string(90, 'd');
-    mkdir(deep.c_str(), 0755);
-    job = deep + "/JOB5.txt";
-    WriteFile(job, Lines(3));
-    gHeadingText = job;
-    ASSERT_EQ(PrintFile(job), 1);
-    text = PdfText(cupsd.WaitJob(++id));
-    size_t at = text.find("d/JOB5.txt");
-    ASSERT_NE(at, std::string::npos) << text;
-    size_t from = text.rfind("...", at);
-    ASSERT_NE(from, std::string::npos);
-    EXPECT_EQ(at + 10 - from, 83u);
-    EXPECT_EQ(text.find(dir.path()), std::string::npos);
-
-    // An empty job prints nothing.
-    EXPECT_EQ(PrintFile(Job("JOB6.txt", "")), 0);
-
-    // The scheduler goes away: the job fails with a status line and is kept,
-    // then goes out when the scheduler is back.
+    // The scheduler goes away: the job is kept, and goes out when the scheduler is back.
+    s.keepFailed = true;
+    EXPECT_EQ(Deliver("JOB7.txt", ""), 0); // an empty job prints nothing, and is not kept
     cupsd.Stop();
-    gKeepFailed = 1;
-    ui.lines.clear();
-    job = Job("JOB7.txt", Lines(4, "kept"));
-    EXPECT_EQ(PrintFile(job), 0);
-    EXPECT_NE(ui.All().find("twtest"), std::string::npos) << ui.All();
-    EXPECT_NE(ui.All().find(dir.path() + "/failed/"), std::string::npos);
-    EXPECT_EQ(access(job.c_str(), F_OK), -1);
-    ASSERT_EQ(testutil::ListDir(dir.path() + "/failed").size(), 1u);
+    EXPECT_EQ(Deliver("JOB8.txt", Lines(4, "kept")), 0);
+    EXPECT_TRUE(ui.Saw("Unable to print JOB8.txt on printer twtest: ")) << ui.text;
+    ASSERT_EQ(Kept(), 1u);
     ASSERT_TRUE(cupsd.Start());
-    RedeliverFailedJobs();
-    EXPECT_TRUE(testutil::ListDir(dir.path() + "/failed").empty());
+    Make()->RedeliverFailedJobs();
     text = PdfText(cupsd.WaitJob(++id));
-    EXPECT_NE(text.find("kept 4"), std::string::npos);
-    EXPECT_NE(text.find("JOB7.txt"), std::string::npos);
+    EXPECT_NE(text.find(" JOB8.txt\n"), std::string::npos) << text; // the job's own name
+
+    // No default destination left: the job says how to set one.
+    ASSERT_EQ(system(("lpadmin -h " + cupsd.server() + " -x twtest").c_str()), 0);
+    s.printer = "NO DEAFULT PRINTER";
+    s.keepFailed = false;
+    EXPECT_EQ(Deliver("JOB9.txt", Lines(1)), 0);
+    EXPECT_TRUE(ui.Saw("Unable to print JOB9.txt: no printer is set (PRINTER) and CUPS has no "
+                       "default destination; set one with \"lpadmin -d NAME\" or set PRINTER"))
+        << ui.text;
+    EXPECT_FALSE(CheckOutputMedium(s, found));
+    EXPECT_NE(found.find("CUPS has no default destination; set one with"), std::string::npos);
     unsetenv("CUPS_SERVER");
 }
 
-TEST_F(OutputTest, PdfFileBesideThePrintFile) {
-    Medium(0, 1);
-    gFileFormat = "pdf";
-    PageLayout m = DefaultLayout();
-    std::string job = Job("JOB1.txt", Lines(2 * (m.lines - 3) + 1));
-    ASSERT_EQ(PrintFile(job), 1) << ui.All();
-    std::string pdf = dir.file("JOB1f.pdf");
-    EXPECT_EQ(PdfPages(pdf), 3);
-    EXPECT_NE(PdfText(pdf).find("Page 2 of 3"), std::string::npos);
-    // Present already: the user is asked, and No keeps the old file.
-    WriteFile(job, Lines(1));
-    ui.answer = false;
-    ASSERT_EQ(PrintFile(job), 1);
-    EXPECT_NE(ui.All().find("Output file " + pdf + " already exists. Overwrite?"),
-              std::string::npos);
-    EXPECT_EQ(PdfPages(pdf), 3);
-    ui.answer = true;
-    ASSERT_EQ(PrintFile(job), 1);
-    EXPECT_EQ(PdfPages(pdf), 1);
-    EXPECT_EQ(PrintFile("NUL"), 1);
-    // With the port switch on, nothing is done at all.
-    Medium(1, 1);
-    unlink(pdf.c_str());
-    EXPECT_EQ(PrintFile(job), 1);
-    EXPECT_EQ(access(pdf.c_str(), F_OK), -1);
+TEST_F(OutputTest, MediumCheckedWithoutAJob) {
+    const std::string refused = "127.0.0.1:" + std::to_string(testutil::FreePort());
+    struct {
+        Medium medium;
+        std::string value, found;
+        bool ok;
+    } cases[] = {
+        {Medium::File, dir.file("JOB"), "files: text copies of the jobs in " + dir.path(), true},
+        {Medium::File, dir.file("none/JOB"), "files: " + dir.file("none") + ": No such file",
+         false},
+        {Medium::Command, "cat -n", "print command cat -n", true},
+        {Medium::Command, "nosuchcommand -x", "print command: nosuchcommand is not found", false},
+        {Medium::Port, "NUL", "port /dev/null can be written", true},
+        {Medium::Port, dir.file("none/lp"), "port: " + dir.file("none/lp") + ": No such file",
+         false},
+        {Medium::Socket, refused, "network printer: Error writing to socket: ", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        s.medium = c.medium;
+        s.fileName = s.printerCmds = s.portName = s.socketPort = c.value;
+        std::string found;
+        EXPECT_EQ(CheckOutputMedium(s, found), c.ok);
+        EXPECT_EQ(found.rfind(c.found, 0), 0u) << found;
+    }
 }
 
-TEST_F(OutputTest, PortChannelDevicesAndFailures) {
-    EXPECT_EQ(PortDevicePath("LPT1"), "/dev/lp0");
-    EXPECT_EQ(PortDevicePath("lpt3"), "/dev/lp2");
-    EXPECT_EQ(PortDevicePath("COM2"), "/dev/ttyS1");
-    EXPECT_EQ(PortDevicePath("nul"), "/dev/null");
-    EXPECT_EQ(PortDevicePath("NUL"), "/dev/null");
-    EXPECT_EQ(PortDevicePath("/dev/usb/lp0"), "/dev/usb/lp0");
-    EXPECT_EQ(PortDevicePath("LPT"), "LPT");
-    EXPECT_EQ(PortDevicePath("COM0"), "COM0");
+TEST_F(OutputTest, FileMediumCopiesBesideThePrintFileAndAsksBeforeReplacing) {
+    s.medium = Medium::File;
+    const std::string bytes("a\0\xe9\f\r\n", 6);
+    mkdir(dir.file("v.1").c_str(), 0755);
+    for (auto [name, copy] : {std::pair{"JOB1.txt", "JOB1f.txt"}, {"v.1/JOB2", "v.1/JOB2f"}}) {
+        ASSERT_EQ(Deliver(name, bytes), 1);
+        EXPECT_EQ(ReadFile(dir.file(copy)), bytes);
+        EXPECT_TRUE(ui.Saw("Job " + dir.file(name) + " delivered to file " + dir.file(copy) + "\n"))
+            << ui.text;
+        ui.answer = false;
+        ASSERT_EQ(Deliver(name, "new\n"), 1);
+        EXPECT_TRUE(ui.Saw("Output file " + dir.file(copy) + " already exists. Overwrite?"));
+        EXPECT_EQ(ReadFile(dir.file(copy)), bytes);
+        ui.answer = true;
+        ASSERT_EQ(Deliver(name, "new\n"), 1);
+        EXPECT_EQ(ReadFile(dir.file(copy)), "new\n");
+    }
 
-    // A FIFO: two jobs through one open handle, bytes in order.
-    std::string fifo = dir.file("port");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-    gPortName = fifo;
-    const uint8_t one[] = {'A', 0x0C, 0xE9, '\n'};
-    ASSERT_EQ(PortWrite(one, sizeof one), 0);
-    int handle = gPortHandle;
-    EXPECT_NE(handle, 0);
-    ASSERT_EQ(PortWrite(reinterpret_cast<const uint8_t*>("job2"), 4), 0);
-    EXPECT_EQ(gPortHandle, handle);
-    char got[16] = {};
-    EXPECT_EQ(read(reader, got, sizeof got), 8);
-    EXPECT_EQ(std::string(got, 8), std::string("A\x0c\xe9\njob2"));
-    close(reader);
-    PortClose();
+    // As PDF on the default page, here without headings: a page holds L lines;
+    // Latin-1 shows as the characters, control characters as blanks; long lines wrap.
+    s.fileFormat = "pdf";
+    s.classicLayout = true;
+    PageLayout m = DefaultLayout();
+    std::string latin1 = "caf\xe9\t\xa7\x0bna\xefve\x08x\x0cy\rz\n", wide(m.chars + 10, 'w');
+    ASSERT_EQ(Deliver("JOB1.txt", Lines(m.lines - 2) + latin1 + wide + "\n"), 1) << ui.text;
+    std::string pdf = dir.file("JOB1f.pdf"), text = PdfText(pdf);
+    EXPECT_EQ(Pages(text), 2);
+    EXPECT_EQ(text.find("Page 1"), std::string::npos);
+    EXPECT_NE(text.find("caf\xc3\xa9 \xc2\xa7 na\xc3\xafve x y z\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(std::string(m.chars - 1, 'w') + "\n"), std::string::npos);
+    EXPECT_NE(text.find("\f" + std::string(11, 'w') + "\n"), std::string::npos) << text;
+    ui.answer = false;
+    ASSERT_EQ(Deliver("JOB1.txt", Lines(1)), 1);
+    EXPECT_EQ(Pages(PdfText(pdf)), 2);
+    ui.answer = true;
+    ASSERT_EQ(Deliver("JOB1.txt", Lines(1)), 1);
+    EXPECT_EQ(Pages(PdfText(pdf)), 1);
+    EXPECT_EQ(Make()->Deliver("NUL", ""), 1);
+    EXPECT_EQ(ui.delivered, 10);
 
-    // A pseudo-terminal in raw mode.
-    int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    grantpt(master);
-    unlockpt(master);
-    termios t{};
-    tcgetattr(master, &t);
-    cfmakeraw(&t);
-    tcsetattr(master, TCSANOW, &t);
-    gPortName = ptsname(master);
-    ASSERT_EQ(PortWrite(reinterpret_cast<const uint8_t*>("tty\n"), 4), 0);
-    char tty[8] = {};
-    EXPECT_EQ(read(master, tty, sizeof tty), 4);
-    EXPECT_EQ(std::string(tty, 4), "tty\n");
-    PortClose();
-    close(master);
+    // A page of three lines cannot hold the headings and a line under them.
+    PageLayout strip = ComputeLayout(21000, 3 * 2540 * m.lineHeight / 300 + 200, 0, 100, 0, 100);
+    ASSERT_EQ(strip.lines, 3);
+    EXPECT_FALSE(LayoutUsable(strip, 3, "the strip", ui));
+    EXPECT_TRUE(LayoutUsable(strip, 2, "the strip", ui));
+    EXPECT_TRUE(ui.Saw("The page of the strip holds 3 lines of " + std::to_string(strip.chars) +
+                       " characters: too small to print on.\n"));
+
+    // The port medium wrote its jobs as they came: nothing to do, nothing counted.
+    s.medium = Medium::Port;
+    unlink(dir.file("JOB1f.pdf").c_str());
+    EXPECT_EQ(Deliver("JOB1.txt", Lines(1)), 1);
+    EXPECT_EQ(access(dir.file("JOB1f.pdf").c_str(), F_OK), -1);
+    EXPECT_EQ(ui.delivered + ui.failed, 10);
+}
+
+TEST_F(OutputTest, HostLayoutBreaksAtFormFeedsFitsTheWidestLineAndOverstrikes) {
+    s.medium = Medium::File;
+    s.fileFormat = "pdf";
+    s.headings = true;
+    const std::string pdf = dir.file("JOBf.pdf");
+    auto deliver = [&](const std::string& content, const JobHints& hints = {}) {
+        unlink(pdf.c_str());
+        EXPECT_EQ(Make()->Deliver(Job("JOB", content), "Report", hints), 1) << ui.text;
+        return PageTexts(pdf);
+    };
+    for (const Case& c : LoadCases("../output/layouts.txt")) {
+        SCOPED_TRACE(c.title);
+        s.paper = "a4", s.orientation = "auto", s.lpi = 0, s.cpi = 0;
+        JobHints hints;
+        for (auto& [key, value] : c.items) {
+            auto [name, v] = NameValue(value);
+            if (key == "set" && name == "PAPER") s.paper = v;
+            if (key == "set" && name == "ORIENTATION") s.orientation = v;
+            if (key == "set" && name == "LPI") s.lpi = std::stod(v);
+            if (key == "set" && name == "CPI") s.cpi = std::stod(v);
+            if (key == "width") hints.maxPrintPosition = std::stoi(value);
+            if (key == "length") hints.pageLength = std::stoi(value);
+        }
+        std::vector<std::string> pages = deliver(c.Get("job"), hints);
+        EXPECT_EQ(PdfPageSize(pdf), c.Get("size"));
+        if (!c.Get("pages").empty()) {
+            EXPECT_EQ(pages.size(), std::stoul(c.Get("pages")));
+        }
+        for (auto& [key, value] : c.items) {
+            if (key != "page") continue;
+            size_t n = std::stoul(value);
+            std::string want = "Report\nPage " + std::to_string(n) + " of " +
+                               std::to_string(pages.size()) + "\n" +
+                               value.substr(value.find(' ') + 1);
+            EXPECT_EQ(n <= pages.size() ? pages[n - 1].substr(0, want.size()) : "", want);
+        }
+    }
+
+    // Without PAPER a PDF file takes the locale's paper.
+    s.paper.clear();
+    unsetenv("PAPERSIZE"), unsetenv("LC_ALL"), setenv("LC_PAPER", "en_US.UTF-8", 1);
+    deliver("x\n");
+    EXPECT_EQ(PdfPageSize(pdf), "612 x 792");
+    unsetenv("LC_PAPER");
+
+    // Green-bar paper: the first three lines under the headings shaded, the next three not.
+    s.greenbar = true;
+    deliver(Lines(9));
+    for (int line : {0, 2, 3, 5, 6}) { // 18 pt margins, 12 pt lines, three of headings
+        std::string rgb = testutil::PdfPixel(pdf, 400, 18 + (3 + line) * 12 + 6);
+        EXPECT_EQ(testutil::Hex(rgb), line / 3 % 2 ? "FF FF FF" : "DE F2 DE") << line;
+    }
+    s.greenbar = false;
+
+    // Underscores after a bare carriage return, and a backspace, fall on the letters;
+    // transparent bytes are not drawn at all.
+    JobHints hints;
+    hints.transparent = {{27, 31}};
+    deliver("  SUMMARY PAGE\r  ____\nAB\bB \xc1\xc4\xc2\xc3ok\n", hints);
+    std::map<std::string, testutil::PdfWord> w; // the first of each
+    for (const testutil::PdfWord& word : testutil::PdfWords(pdf))
+        w.emplace(word.text, word);
+    auto summary = w["SUMMARY"], under = w["____"], ab = w["AB"], b = w["B"], ok = w["ok"];
+    ASSERT_EQ(w.size(), 10u); // with Report, Page, 1, of and PAGE
+    EXPECT_NEAR(under.x, summary.x, 0.1);
+    EXPECT_NEAR(under.y, summary.y, 0.1);
+    EXPECT_NEAR(b.y, ab.y, 0.1);
+    EXPECT_NEAR(b.x, ab.x + (ok.x - ab.x) / 3, 0.1);
+    EXPECT_NEAR(ok.y, ab.y, 0.1);
+    EXPECT_GT(ok.y, summary.y);
+    EXPECT_EQ(PdfText(pdf).find("\xc3\x81"), std::string::npos);
+    EXPECT_EQ(ReadFile(dir.file("JOB")).size(), 34u);
+}
+
+TEST_F(OutputTest, PortMediumKeepsOneDeviceOpenAndReopensAfterAFault) {
+    std::istringstream names(ReadFile(TEST_DATA_DIR "/output/port_names.txt"));
+    for (std::string name, path; names >> name >> path;)
+        EXPECT_EQ(PortDevicePath(name), path) << name;
+
+    // A plain file as the device: opened once, written from its start, opened again after a close.
+    s.portName = Job("port", "");
+    auto d = Make();
+    auto bytes = [](const char* t) {
+        return std::span(reinterpret_cast<const uint8_t*>(t), strlen(t));
+    };
+    ASSERT_EQ(d->PortWrite(bytes("ABCD\xe9\f")), 0);
+    ASSERT_EQ(d->PortWrite(bytes("xy")), 0);
+    EXPECT_EQ(ReadFile(s.portName), "ABCD\xe9\fxy");
+    d->PortClose();
+    ASSERT_EQ(d->PortWrite(bytes("zz")), 0);
+    EXPECT_EQ(ReadFile(s.portName), "zzCD\xe9\fxy");
 
     // Missing device: 72 with the system's text, no file left behind.
-    gPortName = dir.file("nosuchport");
-    EXPECT_EQ(PortWrite(one, 1), MSG_PORT_OPEN);
-    EXPECT_EQ(gPortHandle, 0);
-    EXPECT_EQ(TakeMessageText(MSG_PORT_OPEN),
-              "Unable to open LPT/COM port: No such file or directory");
-    EXPECT_EQ(access(gPortName.c_str(), F_OK), -1);
+    s.portName = dir.file("nosuchport");
+    EXPECT_EQ(Make()->PortWrite(bytes("A")), MSG_PORT_OPEN);
+    EXPECT_EQ(TakeMessageText(72), "Unable to open LPT/COM port: No such file or directory");
+    EXPECT_EQ(access(s.portName.c_str(), F_OK), -1);
 
-    // A device that refuses the bytes: 73, closed, and reopened by the next write.
-    gPortName = "/dev/full";
-    EXPECT_EQ(PortWrite(one, 1), MSG_PORT_WRITE);
-    EXPECT_EQ(gPortHandle, 0);
-    EXPECT_EQ(TakeMessageText(MSG_PORT_WRITE),
-              "Unable to write to LPT/COM port: No space left on device");
-    gPortName = "NUL";
-    EXPECT_EQ(PortWrite(one, sizeof one), 0);
-    EXPECT_NE(gPortHandle, 0);
+    // A device that refuses the bytes: 73, and its descriptor is released.
+    s.portName = "/dev/full";
+    d = Make();
+    int lowest = open("/dev/null", O_RDONLY);
+    close(lowest);
+    EXPECT_EQ(d->PortWrite(bytes("A")), MSG_PORT_WRITE);
+    EXPECT_EQ(TakeMessageText(73), "Unable to write to LPT/COM port: No space left on device");
+    EXPECT_EQ(open("/dev/null", O_RDONLY), lowest);
+    close(lowest);
 }
 
-// A loopback printer that records each connection's bytes.
-class Listener {
-  public:
-    explicit Listener(bool readData = true) {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        int small = 4096;
-        if (!readData) setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-        listen(fd_, 4);
-        thread_ = std::thread([this, readData] {
-            for (;;) {
-                int c = accept(fd_, nullptr, nullptr);
-                if (c < 0) return;
-                if (!readData) {
-                    held_.push_back(c);
-                    continue;
-                }
-                std::string job;
-                char buf[65536];
-                ssize_t n;
-                while ((n = read(c, buf, sizeof buf)) > 0)
-                    job.append(buf, n);
-                close(c);
-                jobs.push_back(job);
-                count++;
-            }
-        });
-    }
-    ~Listener() {
-        shutdown(fd_, SHUT_RDWR);
-        close(fd_);
-        thread_.join();
-        for (int c : held_)
-            close(c);
-    }
-    bool Wait(int n) {
-        for (int i = 0; i < 100 && count < n; ++i)
-            usleep(50000);
-        return count >= n;
-    }
-    int port = 0;
-    std::vector<std::string> jobs;
-    std::atomic<int> count{0};
-
-  private:
-    int fd_;
-    std::thread thread_;
-    std::vector<int> held_;
-};
-
 TEST_F(OutputTest, SocketMediumSendsEachJobAndReportsRefusalAndStall) {
-    Medium(0, 0, 1);
-    {
-        Listener printer;
-        gSocketPort = std::to_string(printer.port);
-        std::string first = std::string("first\f\x00\xff", 8);
-        ASSERT_EQ(PrintFile(Job("JOB1.txt", first)), 1) << ui.All();
-        gSocketPort = "127.0.0.1:" + std::to_string(printer.port);
-        ASSERT_EQ(PrintFile(Job("JOB2.txt", "second\n")), 1);
-        ASSERT_TRUE(printer.Wait(2));
-        EXPECT_EQ(printer.jobs[0], first);
-        EXPECT_EQ(printer.jobs[1], "second\n");
+    s.medium = Medium::Socket;
+    Listener printer;
+    const std::string first("first\f\x00\xff", 8);
+    for (const std::string& at : {printer.port, "127.0.0.1:" + printer.port, ":" + printer.port,
+                                  "[127.0.0.1]:" + printer.port}) {
+        s.socketPort = at;
+        ASSERT_EQ(Deliver("JOB1.txt", first), 1) << at << ui.text;
+        EXPECT_EQ(printer.Next(), first);
+        EXPECT_TRUE(
+            ui.Saw("Job " + dir.file("JOB1.txt") + " delivered to network printer " + at + "\n"))
+            << ui.text;
     }
+    Listener v6(false, true);
+    s.socketPort = "[::1]:" + v6.port;
+    ASSERT_EQ(Deliver("JOB2.txt", first), 1) << ui.text;
+    EXPECT_EQ(v6.Next(), first);
+    EXPECT_EQ(Make()->Deliver("NUL", ""), 1);
+
     // Nobody listens: 76 with the system's text; the job is kept when asked to.
-    gSocketPort = "127.0.0.1:" + std::to_string(testutil::FreePort());
-    gKeepFailed = 1;
-    std::string job = Job("JOB3.txt", "third\n");
-    EXPECT_EQ(PrintFile(job), 0);
-    EXPECT_NE(ui.All().find("Error writing to socket: Connection refused"), std::string::npos)
-        << ui.All();
-    EXPECT_EQ(testutil::ListDir(dir.path() + "/failed").size(), 1u);
-    // A printer that comes back takes the kept job first, then the new one.
-    {
-        Listener printer;
-        gSocketPort = "localhost:" + std::to_string(printer.port);
-        ASSERT_EQ(PrintFile(Job("JOB4.txt", "fourth\n")), 1);
-        ASSERT_TRUE(printer.Wait(2));
-        EXPECT_EQ(printer.jobs[0], "fourth\n");
-        EXPECT_EQ(printer.jobs[1], "third\n");
-        EXPECT_TRUE(testutil::ListDir(dir.path() + "/failed").empty());
+    s.socketPort = "127.0.0.1:" + std::to_string(testutil::FreePort());
+    s.keepFailed = true;
+    EXPECT_EQ(Deliver("JOB3.txt", "third\n"), 0);
+    EXPECT_TRUE(ui.Saw("Error writing to socket: Connection refused")) << ui.text;
+    EXPECT_TRUE(ui.Saw("Job " + dir.file("JOB3.txt") + " failed on network printer " +
+                       s.socketPort + ": Error writing to socket: Connection refused"))
+        << ui.text;
+    EXPECT_TRUE(ui.Saw("; kept as " + dir.path() + "/failed/")) << ui.text;
+    // A printer that comes back takes the new job first, then the kept one.
+    s.socketPort = "localhost:" + printer.port;
+    ASSERT_EQ(Deliver("JOB4.txt", "fourth\n"), 1);
+    EXPECT_EQ(printer.Next(), "fourth\n");
+    EXPECT_EQ(printer.Next(), "third\n");
+    EXPECT_TRUE(ui.Saw("The kept job " + dir.path() + "/failed/"));
+    EXPECT_EQ(std::pair(ui.delivered, ui.failed), std::pair(8, 1));
+
+    // A printer that stops reading: the write times out after the socket timeout.
+    s.socketTimeoutMs = 1000;
+    Listener stalled(true);
+    s.socketPort = stalled.port;
+    EXPECT_EQ(Deliver("JOB5.txt", std::string(32 << 20, 'z')), 0);
+    EXPECT_TRUE(ui.Saw("Error writing to socket: Connection timed out")) << ui.text;
+    for (std::string bad : {"nosuchhost.invalid:9100", "127.0.0.1:"}) {
+        s.socketPort = bad;
+        EXPECT_EQ(Deliver("JOB6.txt", "x"), 0);
+        EXPECT_TRUE(ui.Saw("Error writing to socket: ") && ui.Saw("(" + bad + ")")) << ui.text;
     }
-    // A printer that stops reading: the write times out.
-    IniSet("SOCKETTIMEOUT", "1");
-    gKeepFailed = 0;
-    {
-        Listener stalled(false);
-        gSocketPort = std::to_string(stalled.port);
-        ui.lines.clear();
-        auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(PrintFile(Job("JOB5.txt", std::string(32 << 20, 'z'))), 0);
-        auto secs = std::chrono::duration_cast<std::chrono::seconds>(
-                        std::chrono::steady_clock::now() - start)
-                        .count();
-        EXPECT_LT(secs, 30);
-        EXPECT_NE(ui.All().find("Error writing to socket: Connection timed out"), std::string::npos)
-            << ui.All();
-    }
-    gSocketPort = "nosuchhost.invalid:9100";
-    EXPECT_EQ(PrintFile(Job("JOB6.txt", "x")), 0);
-    EXPECT_NE(ui.All().find("Error writing to socket:"), std::string::npos);
 }
 
 TEST_F(OutputTest, CommandMediumPipesTheJobAndKeepsFailures) {
-    Medium(0, 0, 0, 1);
-    std::string out = dir.file("received");
-    std::string script = dir.file("printcmd.sh");
-    WriteFile(script, "#!/bin/sh\nif [ -e " + dir.file("jammed") +
-                          " ]; then echo 'paper jam' >&2; exit 3; fi\ncat >>" + out +
-                          "\necho \"args:$*\" >>" + out + "\n");
-    chmod(script.c_str(), 0755);
-    gOptions.printerCmds = script;
-    gOptions.printerOptions = "-P office";
-    ASSERT_EQ(PrintFile(Job("JOB1.txt", std::string("data\x00\xe9\n", 7))), 1) << ui.All();
-    EXPECT_EQ(ReadFile(out), std::string("data\x00\xe9\nargs:-P office\n", 22));
+    s.medium = Medium::Command;
+    // No command given means lpr: this one, first on the path.
+    std::string out = dir.file("received"), path = getenv("PATH");
+    WriteFile(dir.file("lpr"), ReadFile(TEST_DATA_DIR "/output/lpr.sh"));
+    chmod(dir.file("lpr").c_str(), 0755);
+    setenv("PATH", (dir.path() + ":" + path).c_str(), 1);
+    s.printerCmds = "";
+    s.printerOptions = "-P office";
+    const std::string first("data\x00\xe9\n", 7);
+    ASSERT_EQ(Deliver("JOB1.txt", first), 1) << ui.text;
+    EXPECT_TRUE(ui.Saw("Job " + dir.file("JOB1.txt") + " delivered to command \"lpr -P office\"\n"))
+        << ui.text;
 
     // A failing command: the status line carries its standard error; the job is kept.
-    WriteFile(dir.file("jammed"), "");
-    gKeepFailed = 1;
-    std::string job = Job("JOB2.txt", "second\n");
-    EXPECT_EQ(PrintFile(job), 0);
-    EXPECT_NE(ui.All().find("paper jam"), std::string::npos) << ui.All();
-    EXPECT_NE(ui.All().find("exit status 3"), std::string::npos);
-    EXPECT_EQ(access(job.c_str(), F_OK), -1);
-    EXPECT_EQ(PrintFile(Job("JOB3.txt", "third\n")), 0);
-    auto kept = testutil::ListDir(dir.path() + "/failed");
-    ASSERT_EQ(kept.size(), 2u);
-    // Kept jobs go out oldest first once the command works again.
+    WriteFile(dir.file("jammed"), ".");
+    s.keepFailed = true;
+    EXPECT_EQ(Deliver("JOB2.txt", "second\n"), 0);
+    EXPECT_TRUE(
+        ui.Saw("Print command failed for JOB2.txt: \"lpr -P office\" failed (exit status 1): "
+               "paper jam\nThe job was not delivered and is kept as " +
+               dir.path() + "/failed/"))
+        << ui.text;
+    EXPECT_TRUE(ui.Saw("Job " + dir.file("JOB2.txt") +
+                       " failed on command \"lpr -P office\": Print command failed for JOB2.txt: "
+                       "\"lpr -P office\" failed (exit status 1): paper jam; kept as " +
+                       dir.path() + "/failed/"))
+        << ui.text;
+    EXPECT_EQ(Deliver("JOB3.txt", "third\n"), 0);
+    ASSERT_EQ(Kept(), 2u);
+    // Kept jobs go out oldest first, from a session that delivered none yet;
+    // the first that fails again holds back the rest.
+    WriteFile(dir.file("jammed"), "second");
+    Make()->RedeliverFailedJobs();
+    EXPECT_EQ(Kept(), 2u);
     unlink(dir.file("jammed").c_str());
-    RedeliverFailedJobs();
-    EXPECT_EQ(ReadFile(out), std::string("data\x00\xe9\nargs:-P office\n", 22) +
-                                 "second\nargs:-P office\nthird\nargs:-P office\n");
-    EXPECT_TRUE(testutil::ListDir(dir.path() + "/failed").empty());
+    Make()->RedeliverFailedJobs();
+    EXPECT_EQ(ReadFile(out),
+              first + "args:-P office\nsecond\nargs:-P office\nthird\nargs:-P office\n");
+    EXPECT_EQ(std::pair(ui.delivered, ui.failed), std::pair(3, 2));
 
     // A command that cannot start, and the default off: nothing is kept.
-    gKeepFailed = 0;
-    gOptions.printerCmds = dir.file("nosuchcommand");
-    gOptions.printerOptions = "";
-    job = Job("JOB4.txt", "fourth\n");
-    EXPECT_EQ(PrintFile(job), 0);
-    EXPECT_NE(ui.All().find("exit status 127"), std::string::npos);
-    EXPECT_EQ(access(job.c_str(), F_OK), 0);
+    s.keepFailed = false;
+    s.printerCmds = dir.file("nosuchcommand");
+    EXPECT_EQ(Deliver("JOB4.txt", "fourth\n"), 0);
+    EXPECT_TRUE(ui.Saw("nosuchcommand -P office\" failed (exit status 127)")) << ui.text;
+    EXPECT_EQ(Kept(), 0u);
+    setenv("PATH", path.c_str(), 1);
 }
 
 } // namespace

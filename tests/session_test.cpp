@@ -1,472 +1,627 @@
-// Host sessions end to end: twprinterd against the host simulator on loopback,
-// and the receive state machine fed the same stream cut at every position.
+// The protocol core fed host bytes directly (what it sends, hands over and
+// ends), and twprinterd against the host simulator on loopback.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "config/options.h"
-#include "datastream/datastream.h"
-#include "datastream/printbuffer.h"
-#include "datastream/screen.h"
-#include "session/session.h"
-#include "session/telnet.h"
-#include "session/transport.h"
+#include "config/settings.h"
+#include "datastream/data_stream.h"
+#include "session/telnet_protocol.h"
 #include "testutil.h"
 
-using testutil::Hex;
 using testutil::Proc;
-using testutil::TempDir;
 
 namespace {
 
-std::string B(const std::string& hex) {
-    return testutil::Unhex(hex);
+// Hex with 'quoted text'; blanks are ignored.
+std::string B(const std::string& s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        size_t end = s[i] == '\'' ? s.find('\'', i + 1) : i;
+        if (end > i)
+            out += s.substr(i + 1, end - i - 1), i = end;
+        else if (std::isxdigit(static_cast<unsigned char>(s[i])))
+            out += static_cast<char>(std::stoi(s.substr(i++, 2), nullptr, 16));
+    }
+    return out;
 }
 
-// Runs twprinterd through this program and its arguments when set.
-std::vector<std::string> launcher;
+std::string H(const std::string& bytes) {
+    std::string h;
+    for (unsigned char c : bytes)
+        h += "0123456789ABCDEF"[c >> 4], h += "0123456789ABCDEF"[c & 15];
+    return h;
+}
 
-// One host simulator and one twprinterd in a fresh directory.
+// Log tokens: ">bytes" sent, "Rbytes" a record handed over, "end" a job ended,
+// "clear", "brNN" a bracket control, "lu:NAME" granted. Expected logs write
+// the bytes as B() does; $HOST is this computer's name.
+std::string Canon(const std::string& expected) {
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    std::istringstream in(expected);
+    std::string tok, out;
+    while (in >> tok) {
+        if (tok == "$HOST") tok = ">'" + std::string(host) + "'";
+        if (tok[0] == '>' || tok[0] == 'R') tok = tok[0] + H(B(tok.substr(1)));
+        out += (out.empty() ? "" : " ") + tok;
+    }
+    return out;
+}
+
+struct Core : ProtocolPeer {
+    PrintState ps;
+    std::string log;
+    int recordResult = 0;
+    bool open = false;
+    std::vector<size_t> sizes;
+    std::unique_ptr<TelnetProtocol> tp;
+
+    explicit Core(const ProtocolConfig& c) { tp = std::make_unique<TelnetProtocol>(c, ps, *this); }
+    void Add(const std::string& t) { log += (log.empty() ? "" : " ") + t; }
+    int Send(std::span<const uint8_t> c) override {
+        sizes.push_back(c.size());
+        if (!c.empty()) Add(">" + H({c.begin(), c.end()}));
+        return 0;
+    }
+    int Record(std::span<const uint8_t> r) override {
+        Add("R" + H({r.begin(), r.end()}));
+        open = open || !r.empty();
+        return recordResult;
+    }
+    bool JobOpen() const override { return open; }
+    void EndJob() override { Add("end"), open = false; }
+    void Bracket(uint8_t a) override { Add("br" + H(std::string(1, char(a)))); }
+    void ClearPrintBuffer() override { Add("clear"); }
+    void LuGranted(const std::string& name) override { Add("lu:" + name); }
+    // In chunks of at most chunk bytes, cut first at cut.
+    int Feed(const std::string& s, size_t chunk = 1 << 20, size_t cut = 0) {
+        for (size_t at = 0; at < s.size();) {
+            size_t n = std::min(chunk, s.size() - at);
+            if (cut > at && cut < at + n) n = cut - at;
+            if (int rc = tp->Feed({reinterpret_cast<const uint8_t*>(s.data()) + at, n})) return rc;
+            // The rest belongs to TLS: where it starts.
+            if (tp->TlsReady()) return Add("tls@" + std::to_string(at + tp->TlsOffset())), 0;
+            at += n;
+        }
+        return 0;
+    }
+    std::string State() const {
+        char b[80];
+        std::snprintf(b, sizeof b, "lu%d owner%d br%d sf%d %dx%d tbl%dx%d", ps.luType, ps.owner,
+                      ps.bracket, ps.sfMode, ps.rows, ps.cols, ps.tblRows, ps.tblCols);
+        return b;
+    }
+};
+
+const std::string kNeg =
+    "FFFD28 FFFA280802FFF0 FFFA280204'IBM-3287-1'01'PRT1'FFF0 FFFA28030400010203FFF0 ";
+const std::string kNegOut =
+    ">FFFB28 >FFFA280207'IBM-3287-1'01'PRT1'FFF0 lu:PRT1 >FFFA2803070001020304 >FFF0 ";
+
+const ProtocolConfig kPrt1{.tn3270e = true, .nameKind = 1, .name = "PRT1"};
+
+// opts: "plain" (TN3270E refused), "lu1", "noname", "A:NAME" (associate), "sX" session id,
+// "aX" LU address, "tN" STARTTLS, "inside" (TLS is up).
+struct Row {
+    const char* what;
+    std::string in, out;
+    int rc = 0, recordResult = 0;
+    std::string opts = "";
+};
+
+TEST(Protocol, HostBytesGiveRepliesRecordsAndJobEnds) {
+    const Row rows[] = {
+        {"connect name", kNeg, kNegOut},
+        {"associate name", "FFFD28 FFFA280802FFF0", ">FFFB28 >FFFA280207'IBM-3287-1'00'TERM7'FFF0",
+         0, 0, "A:TERM7"},
+        {"no name", "FFFD28 FFFA280802FFF0", ">FFFB28 >FFFA280207'IBM-3287-1'FFF0", 0, 0, "noname"},
+        {"device-type reject", "FFFD28 FFFA280802FFF0 FFFA2802060503FFF0 FFEF",
+         ">FFFB28 >FFFA280207'IBM-3287-1'01'PRT1'FFF0"},
+        {"plain TN3270 fallback",
+         "FFFD28 FFFD18 FFFA1801FFF0 FFFB00 FFFD00 FFFB19 FFFD19 C1C2FFFFC3FFEF FFEF",
+         ">FFFC28 >FFFB18 >FFFA1800 >'IBM-LU3' >FFF0 >FFFD00 >FFFB00 >FFFD19 >FFFB19 clear "
+         "RC1C2FFC3 R",
+         0, 0, "plain"},
+        {"plain TN3270 for LU1", "FFFD18 FFFA1801FFF0", ">FFFB18 >FFFA1800 >'IBM-LU1' >FFF0", 0, 0,
+         "plain lu1"},
+        {"option states", "FFFB00 FFFB00 FFFC00 FFFC00 FFFE01 FFFD05 FFFB37 FFFB28 FFFC37",
+         ">FFFD00 >FFFE00 >FFFC01 >FFFC05 >FFFD37 >FFFE28 >FFFE37", 0, 0, "plain"},
+        {"bind, responses, eoj, unbind",
+         kNeg + "03000000003101FFEF 0100020007C1C2FFEF 0800000000FFEF 01000200FFFFC4FFEF "
+                "04000000000102FFFF03FFEF 010002FFFFFFFFC5FFEF 0300000000FFEF",
+         kNegOut + "RC1C2 >0200000007FFEF end RC4 >02000000FFFFFFEF end "
+                   "RC5 >020000FFFFFFFFFFEF end =lu1 owner2 br0 sf0 24x80 tbl27x132"},
+        {"messages not for the printer",
+         kNeg + "0600000000AAFFEF 0700000000BBFFEF 020000000000FFEF 0500000000'x'FFEF "
+                "FFF1 0100FFEF 0000000000F1C1FFEF",
+         kNegOut + "RF1C1 =lu3 owner2 br0 sf0 24x80 tbl27x132"},
+        {"ext identity by session", "FFFB37 FFFA3723FFF0", ">FFFD37 >FFFA372501FFF0", 0, 0, "sb"},
+        {"ext identity by session number", "FFFB37 FFFA3723FFF0", ">FFFD37 >FFFA372504FFF0", 0, 0,
+         "s4"},
+        {"ext identity by session letter", "FFFB37 FFFA3723FFF0", ">FFFD37 >FFFA372502FFF0", 0, 0,
+         "sC"},
+        {"ext identity by LU address", "FFFB37 FFFA3723FFF0", ">FFFD37 >FFFA37240CFFF0", 0, 0,
+         "a0x0C"},
+        {"ext LU address out of range", "FFFB37 FFFA3723FFF0 FFFA3727FFF0",
+         ">FFFD37 >FFFA3726FFF0 >FFFA3727 $HOST >FFF0", 0, 0, "a256"},
+        {"ext identity none", "FFFB37 FFFA3723FFF0 FFFA3727FFF0",
+         ">FFFD37 >FFFA3726FFF0 >FFFA3727 $HOST >FFF0"},
+        {"ext owner, sizes, lu, sf",
+         "FFFA370301FFF0 FFFA370301FFF0 FFFA37042B500000FFF0 FFFA372F01FFF0 FFFA3731FFF0",
+         "clear =lu1 owner1 br0 sf1 43x80 tbl43x80"},
+        {"ext sizes kept", "FFFA37040A500C28FFF0 FFFA37042050FFFFFFFFFFF0",
+         "=lu3 owner2 br0 sf0 32x80 tbl12x40"},
+        {"ext brackets and status unbind",
+         kNeg + "FFFA372A01FFF0 0100000001C1FFEF FFFA372A02FFF0 FFFA3730FFF0",
+         kNegOut + "br01 RC1 br02 end"},
+        {"ext not a printer", "FFFA372F02FFF0 FFFA3703FFF0", "", 62, 0},
+        {"data-stream error reported", kNeg + "FFFB37 0100020001C1FFEF 0100000002C2FFEF",
+         kNegOut + ">FFFD37 RC1 >0200000001FFEF >FFFA372100FFFF00FFF0 RC2 "
+                   ">FFFA372100FFFF00FFF0",
+         0, -255},
+        {"data-stream error without ext", kNeg + "0100000001C1FFEF 0100FFEF", kNegOut + "RC1", 63,
+         -3},
+        // Negative responses (always and error-response alike) carry the reason byte.
+        {"spool refuses: intervention required, the session stays",
+         kNeg + "0100020001C1FFEF 010001FFFFFFFFC2FFEF 0100000003C3FFEF",
+         kNegOut + "RC1 >020001000101FFEF RC2 >020001FFFFFFFF01FFEF RC3", 0, 94},
+        {"port device missing", kNeg + "0100020001C1FFEF", kNegOut + "RC1 >020001000101FFEF", 0,
+         72},
+        {"record refused: command reject", kNeg + "0100010001C1FFEF",
+         kNegOut + "RC1 >020001000100FFEF", 63, 63},
+        {"error-response stored: no answer", kNeg + "0100010001C1FFEF 0100010002C2FFEF",
+         kNegOut + "RC1 RC2"},
+        {"long subnegotiation", "FFFA18" + std::string(2100, '1') + "FFF0 FFFA1801FFF0",
+         ">FFFA1800 >'IBM-LU3' >FFF0"},
+        {"START-TLS refused", "FFFD2E FFFA2E01FFF0 FFFD28", ">FFFC2E >FFFB28"},
+        {"START-TLS, server's FOLLOWS second", "FFFD2E FFFA2E01FFF0 1603",
+         ">FFFB2EFFFA2E01FFF0 tls@9", 0, 0, "t1"},
+        {"START-TLS, server's FOLLOWS first", "FFFA2E01FFF0 FFFD2E FFFD2E 16",
+         ">FFFB2EFFFA2E01FFF0 tls@9", 0, 0, "t2"},
+        {"START-TLS not offered: plain", "FFFD28", ">FFFB28", 0, 0, "t1"},
+        {"START-TLS required, TN3270E first", "FFFD28", "", 93, 0, "t2"},
+        {"START-TLS required, data first", "C1", "", 93, 0, "t2"},
+        {"START-TLS required, withdrawn", "FFFD2E FFFC2E", ">FFFB2EFFFA2E01FFF0", 93, 0, "t2"},
+        {"START-TLS required, other subnegotiation", "FFFA1801FFF0", "", 93, 0, "t2"},
+        {"inside TLS: START-TLS refused, the rest negotiated", "FFFD2E FFFD28", ">FFFC2E >FFFB28",
+         0, 0, "t2 inside"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        // The protocol's view of the settings, as a session takes it.
+        Settings s;
+        s.use3270E = true;
+        s.connectName = "PRT1";
+        std::istringstream opts(r.opts);
+        for (std::string t; opts >> t;) {
+            if (t == "plain") s.use3270E = false;
+            if (t == "lu1") s.luType = 1;
+            if (t == "noname") s.connectName.reset();
+            if (t[0] == 'A') s.connectName.reset(), s.associateName = t.substr(2);
+            if (t[0] == 's' || t[0] == 'a') (t[0] == 's' ? s.sessionId : s.luAddress) = t.substr(1);
+            if (t[0] == 't') s.tls.startTls = std::stoi(t.substr(1));
+        }
+        Core core(ProtocolConfig::From(s));
+        if (r.opts.find("inside") != std::string::npos) core.tp->Secured();
+        core.recordResult = r.recordResult;
+        EXPECT_EQ(core.Feed(B(r.in)), r.rc);
+        // A row may end with "=" and the print state the bytes leave.
+        if (r.out.find('=') != std::string::npos) core.Add("=" + core.State());
+        EXPECT_EQ(core.log, Canon(r.out));
+    }
+}
+
+TEST(Protocol, StreamCutAnywhereGivesTheSameResult) {
+    const std::string stream =
+        B(kNeg + "0100020007C1C2FFFFC3FFEF 0100020008") + std::string(5000, '\xC4') +
+        B("FFEF FFF1 0100000009C5FFEF 0800000000FFEF 0400000000010203FFFFFFEF FFFA1801FFF0 "
+          "FFFB00 FFFD19 FFFA37042B50FFFF FFF0 0100020009FFEF");
+    std::string big;
+    for (int i = 0; i < 5000; ++i)
+        big += "C4";
+    const std::string expected =
+        Canon(kNegOut + "RC1C2FFC3 >0200000007FFEF R" + big +
+              " >0200000008FFEF RC5 end >FFFA1800 >'IBM-LU3' >FFF0 >FFFD00 >FFFB19 R "
+              ">0200000009FFEF");
+    // Whole, byte by byte, and in two pieces cut at every position.
+    for (size_t cut = 0; cut < stream.size(); ++cut) {
+        Core part(kPrt1);
+        ASSERT_EQ(part.Feed(stream, cut == 1 ? 1 : 4096, cut), 0);
+        ASSERT_EQ(part.log, expected) << "cut at " << cut;
+    }
+}
+
+TEST(Protocol, RecordBufferAndSendPath) {
+    Core core(kPrt1);
+    EXPECT_TRUE(core.tp->ExtensionUnnegotiated());
+    core.Feed(B(kNeg + "FFFC37"));
+    EXPECT_FALSE(core.tp->ExtensionUnnegotiated());
+    const size_t first = core.tp->Records().Capacity();
+    EXPECT_EQ(first, 27u * 132 + 256);
+    // A long record grows the buffer; nine records later it is back to its first size.
+    core.Feed(B("0100000001") + std::string(9000, 'A') + B("FFEF"));
+    EXPECT_GE(core.tp->Records().Capacity(), 9000u);
+    for (int i = 0; i < 7; ++i)
+        core.Feed(B("0100000001C1FFEF"));
+    EXPECT_GE(core.tp->Records().Capacity(), 9000u);
+    core.Feed(B("0100000001C1FFEF"));
+    EXPECT_EQ(core.tp->Records().Capacity(), first);
+    // Too long for the buffer: refused (COMMAND-REJECT, as a response was asked for).
+    core.Feed(B("0100020007"));
+    EXPECT_EQ(core.tp->Feed(std::vector<uint8_t>(RecordBuffer::kMax + 1, 0x41)), kRecordTooLong);
+    EXPECT_EQ(core.log.substr(core.log.size() - 17), ">020001000700FFEF");
+    // Inbound records: FF doubled, IAC EOR added, cut where the send buffer is full.
+    core.sizes.clear();
+    EXPECT_EQ(core.tp->SendRecord(std::vector<uint8_t>(5000, 0xFF)), 0);
+    EXPECT_EQ(core.sizes, (std::vector<size_t>{4094, 4094, 1814}));
+    EXPECT_EQ(core.log.substr(core.log.size() - 6), "FFFFEF");
+    core.sizes.clear();
+    core.tp->SendRecord(std::vector<uint8_t>(4093, 0x40));
+    EXPECT_EQ(core.sizes, (std::vector<size_t>{4093, 2}));
+}
+
+// One host simulator (on port, else any) and one twprinterd in a fresh directory.
 struct HostRun {
-    TempDir dir;
+    testutil::TempDir dir;
     std::unique_ptr<Proc> host, daemon;
-    std::string port;
 
     HostRun(const std::string& script, const std::string& ini,
             std::vector<std::string> hostArgs = {}, std::vector<std::string> daemonArgs = {},
-            int clients = 1) {
+            int clients = 1, int port = 0, std::vector<std::string> launcher = {}) {
         testutil::WriteFile(dir.file("script"), script);
-        std::vector<std::string> args = {
-            HOSTSIM_PATH, "--script", dir.file("script"), "--clients",   std::to_string(clients),
-            "--timeout",  "5000",     "--transcript",     dir.file("tx")};
-        if (std::find(hostArgs.begin(), hostArgs.end(), "--port") == hostArgs.end())
-            args.insert(args.end(), {"--port", "0"});
+        std::vector<std::string> args{HOSTSIM_PATH, "--script", dir.file("script"), "--timeout",
+                                      "5000"};
+        args.insert(args.end(),
+                    {"--clients", std::to_string(clients), "--port", std::to_string(port)});
         args.insert(args.end(), hostArgs.begin(), hostArgs.end());
         host = std::make_unique<Proc>(args);
         EXPECT_TRUE(host->WaitFor("PORT ", 5000)) << host->text();
         size_t at = host->text().find("PORT ");
-        port = host->text().substr(at + 5, host->text().find('\n', at) - at - 5);
-        StartDaemon(ini, daemonArgs);
-    }
-    // The lines of ini take the place of the base lines with the same key.
-    void StartDaemon(const std::string& ini, std::vector<std::string> daemonArgs) {
-        std::string text = "[CONFIGURATION]\n";
-        const std::vector<std::string> base = {
-            "HOSTNAME=127.0.0.1", "SERVERNAME=" + port, "LUTYPE=1",    "FILENAME=JOB",
-            "PRINTTOFILE=1",      "CONNECTTIMEOUT=0",   "RETRYDELAY=1"};
-        for (const std::string& line : base)
-            if (("\n" + ini).find("\n" + line.substr(0, line.find('=') + 1)) == std::string::npos)
-                text += line + "\n";
-        testutil::WriteFile(dir.file("twprinter.ini"), text + ini);
-        daemonArgs.insert(daemonArgs.begin(), TWPRINTERD_PATH);
-        daemonArgs.insert(daemonArgs.begin(), launcher.begin(), launcher.end());
-        daemon = std::make_unique<Proc>(daemonArgs, dir.path(),
+        testutil::WriteFile(dir.file("twprinter.ini"),
+                            "[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=" +
+                                host->text().substr(at + 5, host->text().find('\n', at) - at - 5) +
+                                "\nLUTYPE=1\n3270E=1\nFILENAME=JOB\nPRINTTOFILE=1\n"
+                                "CONNECTTIMEOUT=0\nRETRYDELAY=1\n" +
+                                ini);
+        // The shell leaves its pid, which exec hands on to the daemon.
+        launcher.insert(launcher.begin(), {"/bin/sh", "-c", "echo $$ >pid; exec \"$@\"", "sh"});
+        launcher.push_back(TWPRINTERD_PATH);
+        launcher.insert(launcher.end(), daemonArgs.begin(), daemonArgs.end());
+        daemon = std::make_unique<Proc>(launcher, dir.path(),
                                         std::vector<std::string>{"TWPRINTER_DIR=" + dir.path()});
     }
-    std::string Transcript(int k = 1) {
-        return testutil::ReadFile(dir.file("tx." + std::to_string(k)));
-    }
-    // Contents of the delivered job copies once count of them exist, in job order.
+    // The delivered job copies once count of them exist, in job order.
     std::vector<std::string> Jobs(size_t count, int ms = 10000) {
-        std::vector<std::string> out;
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        do {
-            std::vector<std::pair<int, std::string>> found;
-            for (const auto& f : testutil::ListDir(dir.path()))
-                if (f.size() > 8 && f.rfind("JOB", 0) == 0 &&
-                    f.compare(f.size() - 5, 5, "f.txt") == 0)
-                    found.emplace_back(std::atoi(f.c_str() + 3), testutil::ReadFile(dir.file(f)));
-            std::sort(found.begin(), found.end());
-            out.clear();
-            for (auto& p : found)
-                out.push_back(p.second);
-            if (out.size() >= count) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        } while (std::chrono::steady_clock::now() < end);
-        return out;
-    }
-    bool Contains(int k, const std::string& bytes) {
-        return Transcript(k).find(bytes) != std::string::npos;
+        return testutil::DeliveredJobs(dir.file("JOB"), count, ms);
     }
 };
 
-const std::string kTn3270e = "3270E=1\n";
-
-TEST(Session, Tn3270eNegotiationAnnouncesThePrinterWithItsName) {
-    const std::string script =
-        "negotiate tn3270e\nbind\nscs \"HELLO\" always\nexpect-response\neoj\nhold\n";
-    const std::string functions = B("FF FA 28 03 07 00 01 02 03 04 FF F0");
-    struct Case {
-        std::string ini, request, report;
-    } cases[] = {
-        {"CONNECTNAME=PRT1\n", B("FF FA 28 02 07") + "IBM-3287-1" + B("01") + "PRT1" + B("FF F0"),
-         "DEVICE-TYPE REQUEST IBM-3287-1 CONNECT PRT1"},
-        {"ASSOCIATENAME=TERM7\n",
-         B("FF FA 28 02 07") + "IBM-3287-1" + B("00") + "TERM7" + B("FF F0"),
-         "DEVICE-TYPE REQUEST IBM-3287-1 ASSOCIATE TERM7"},
-        {"", B("FF FA 28 02 07") + "IBM-3287-1" + B("FF F0"), "DEVICE-TYPE REQUEST IBM-3287-1\n"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.report);
-        HostRun r(script, kTn3270e + c.ini);
-        auto jobs = r.Jobs(1);
-        ASSERT_EQ(jobs.size(), 1u) << r.daemon->text();
-        EXPECT_NE(jobs[0].find("HELLO"), std::string::npos) << jobs[0];
-        EXPECT_TRUE(r.host->WaitFor(c.report)) << r.host->text();
-        EXPECT_TRUE(r.Contains(1, B("FF FB 28") + c.request)) << Hex(r.Transcript());
-        EXPECT_TRUE(r.Contains(1, functions)) << Hex(r.Transcript());
-        EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
-        EXPECT_TRUE(r.host->WaitFor("DONE 1 ok")) << r.host->text();
-    }
-}
-
-TEST(Session, PlainTn3270WhenTn3270eIsOffAndServerCloseDeliversTheJob) {
-    // The server falls back, sends a record without header and closes mid-job;
-    // the job is handed on and the client comes back for the next one.
-    HostRun r("negotiate tn3270e\nscs \"PLAIN ONE\"\nsleep 200\nclose\nnext\n"
-              "negotiate tn3270e\nscs \"PLAIN TWO\"\nsleep 200\nreset\nnext\nhold\n",
-              "3270E=0\n", {}, {}, 3);
-    EXPECT_TRUE(r.host->WaitFor("FALLBACK tn3270")) << r.host->text();
-    EXPECT_TRUE(r.host->WaitFor("TERMINAL-TYPE IBM-LU1")) << r.host->text();
-    auto jobs = r.Jobs(2);
-    ASSERT_EQ(jobs.size(), 2u) << r.daemon->text();
-    EXPECT_NE(jobs[0].find("PLAIN ONE"), std::string::npos);
-    EXPECT_NE(jobs[1].find("PLAIN TWO"), std::string::npos);
-    EXPECT_TRUE(r.Contains(1, B("FF FC 28"))) << Hex(r.Transcript());
-    EXPECT_TRUE(r.Contains(1, B("FF FA 18 00") + "IBM-LU1" + B("FF F0")));
-    EXPECT_TRUE(r.host->WaitFor("CONNECTED 3")) << r.host->text();
-    EXPECT_TRUE(r.daemon->WaitFor("Connection closed by server")) << r.daemon->text();
+TEST(Daemon, RetriesUntilTheHostListensEndsSilentJobsAndCounts) {
+    HostRun r("negotiate tn3270e PRT9\nbind\nscs \"LATE\" always\nexpect-response\neoj\n"
+              "scs \"SILENT\" always\nexpect-response\nhold\n",
+              "EOJTIMEOUT=1\n", {"--listen-after", "1500"}, {}, 1, testutil::FreePort());
+    EXPECT_EQ(r.Jobs(2, 15000), (std::vector<std::string>{"LATE", "SILENT"})) << r.daemon->text();
     EXPECT_TRUE(r.daemon->WaitFor("Delaying before reconnect.")) << r.daemon->text();
+    // SIGUSR1: one summary line with the counters.
+    ASSERT_EQ(::kill(std::atoi(testutil::ReadFile(r.dir.file("pid")).c_str()), SIGUSR1), 0);
+    EXPECT_TRUE(r.daemon->WaitFor("state online, LU PRT9, jobs delivered 2, jobs failed 0, "
+                                  "last job 20"))
+        << r.daemon->text();
+    EXPECT_TRUE(r.daemon->WaitFor(" delivered, bytes received ")) << r.daemon->text();
+    // A line per job received and per job delivered.
+    EXPECT_TRUE(r.daemon->WaitFor("twprinterd: Job JOB0.txt received from LU PRT9: 4 bytes, 1 "
+                                  "record, 1 page\n"))
+        << r.daemon->text();
+    EXPECT_TRUE(r.daemon->WaitFor("twprinterd: Job JOB1.txt delivered to file JOB1f.txt\n"))
+        << r.daemon->text();
     EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
 }
 
-TEST(Session, DeviceTypeRejectStopsTheNegotiation) {
-    // RFC 2355 reason codes; none may be answered with a FUNCTIONS REQUEST.
-    for (const char* reason : {"00", "01", "02", "03", "04", "05", "06", "07"}) {
-        SCOPED_TRACE(reason);
-        HostRun r(std::string("reject ") + reason + "\nquiet 400\nclose\n",
-                  kTn3270e + "CONNECTNAME=PRT1\n", {}, {"-d"});
-        EXPECT_TRUE(r.host->WaitFor("DONE 1 ok")) << r.host->text();
-        EXPECT_TRUE(r.daemon->WaitFor(" UNKNOWN sbbuf2 after TYPE IS")) << r.daemon->text();
-        EXPECT_EQ(r.Transcript().find(B("FF FA 28 03")), std::string::npos);
-        EXPECT_TRUE(r.daemon->WaitFor("Connection closed by server")) << r.daemon->text();
-        EXPECT_TRUE(r.Jobs(0, 0).empty());
-        EXPECT_EQ(r.daemon->Stop(SIGTERM), 0);
+TEST(Daemon, ConnectionLostMidJobDeliversItReconnectsAndTraces) {
+    {
+        // The job is delivered when the server goes, not at the next connection.
+        HostRun gone("negotiate tn3270e\nbind\nscs \"ONLY PART\" always\nexpect-response\nclose\n",
+                     "");
+        EXPECT_EQ(gone.Jobs(1, 5000), (std::vector<std::string>{"ONLY PART"}))
+            << gone.daemon->text();
+        EXPECT_EQ(gone.daemon->Stop(SIGTERM), 0);
+    }
+    HostRun r("negotiate tn3270e\nbind\nscs \"FIRST PART\" always\nexpect-response\nclose\nnext\n"
+              "negotiate tn3270e\nbind\nscs \"CUT BY RESET\" always\nexpect-response\nreset\nnext\n"
+              "negotiate tn3270e\nbind\nscs \"THIRD\" always\nexpect-response\neoj\nhold\n",
+              "", {}, {"-d"}, 3);
+    EXPECT_EQ(r.Jobs(3, 15000), (std::vector<std::string>{"FIRST PART", "CUT BY RESET", "THIRD"}))
+        << r.daemon->text();
+    EXPECT_TRUE(r.daemon->WaitFor("Delaying before reconnect.")) << r.daemon->text();
+    EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
+    EXPECT_TRUE(r.host->WaitFor("DONE 3 ok")) << r.host->text();
+    // The trace holds the last connection: DO TN3270E first, each send with its count.
+    std::string log = testutil::ReadFile(r.dir.file("kestelnet.log"));
+    EXPECT_EQ(log.find("\nRead 3 bytes from server\n0000  FFFD28" + std::string(29, ' ') +
+                       "  |???|" + std::string(13, ' ') + " |--(|\n"),
+              0u)
+        << log;
+    EXPECT_NE(log.find("\nWrote 3 (3) bytes to server\n0000  FFFB28"), std::string::npos);
+    EXPECT_NE(log.find("\nWrote 7 (7) bytes to server\n0000  02000000 01FFEF "), std::string::npos);
+    EXPECT_NE(log.find("?THIRD??|"), std::string::npos) << log;
+}
+
+TEST(Daemon, JobOfAKilledRunIsDeliveredAtTheNextStart) {
+    HostRun r("negotiate tn3270e\nbind\nscs \"HALF A JOB\" always\nexpect-response\nhold\nnext\n"
+              "negotiate tn3270e\nbind\nscs \"NEXT JOB\" always\nexpect-response\neoj\nhold\n",
+              "", {}, {"-d"}, 2);
+    const std::string left = r.dir.file("JOB0.txt");
+    for (int i = 0; i < 200 && testutil::ReadFile(left) != "HALF A JOB"; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(testutil::ReadFile(left), "HALF A JOB") << r.daemon->text();
+    ASSERT_EQ(::kill(std::atoi(testutil::ReadFile(r.dir.file("pid")).c_str()), SIGKILL), 0);
+    EXPECT_EQ(r.daemon->Wait(5000), -1);
+    // A file being written by a running session is locked and no left-over.
+    testutil::WriteFile(r.dir.file("JOB7.txt"), "BUSY");
+    int busy = ::open(r.dir.file("JOB7.txt").c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(busy, LOCK_EX), 0);
+    testutil::WriteFile(r.dir.file("JOB12.txt"), "");
+    testutil::WriteFile(r.dir.file("JOBX.txt"), "NOT A JOB");
+    Proc again({TWPRINTERD_PATH, "-d"}, r.dir.path(), {"TWPRINTER_DIR=" + r.dir.path()});
+    EXPECT_TRUE(again.WaitFor("Print file JOB0.txt (10 bytes) was left by an earlier run in the "
+                              "middle of a job; it is delivered now as an incomplete job."))
+        << again.text();
+    // The next job gets a name of its own.
+    EXPECT_EQ(r.Jobs(2), (std::vector<std::string>{"HALF A JOB", "NEXT JOB"})) << again.text();
+    EXPECT_EQ(again.Stop(SIGTERM), 0) << again.text();
+    EXPECT_NE(again.text().find("Incomplete job JOB0.txt from an earlier run delivered"),
+              std::string::npos);
+    EXPECT_EQ(testutil::ReadFile(r.dir.file("JOB7.txt")), "BUSY");
+    EXPECT_EQ(testutil::ReadFile(r.dir.file("JOBX.txt")), "NOT A JOB");
+    for (const std::string& name : testutil::ListDir(r.dir.path()))
+        EXPECT_TRUE(name != "JOB0.txt" && name != "JOB12.txt") << name;
+
+    // Undeliverable: kept in the failed folder with KEEPFAILED, else left in the spool.
+    for (const char* keep : {"1", "0"}) {
+        testutil::WriteFile(r.dir.file("JOB3.txt"), "CUT SHORT");
+        testutil::WriteFile(r.dir.file("twprinter.ini"),
+                            "[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=" +
+                                std::to_string(testutil::FreePort()) +
+                                "\nFILENAME=JOB\nUSESOCKET=1\nSOCKETPORT=127.0.0.1:" +
+                                std::to_string(testutil::FreePort()) + "\nKEEPFAILED=" + keep +
+                                "\nCONNECTTIMEOUT=0\n");
+        Proc failing({TWPRINTERD_PATH}, r.dir.path(), {"TWPRINTER_DIR=" + r.dir.path()});
+        EXPECT_TRUE(failing.WaitFor(*keep == '1' ? "The job was not delivered and is kept as"
+                                                 : "could not be delivered; it stays in the spool"))
+            << failing.text();
+        EXPECT_EQ(failing.Stop(SIGTERM), 0) << failing.text();
+        EXPECT_EQ(testutil::ReadFile(r.dir.file("JOB3.txt")).empty(), *keep == '1');
+        EXPECT_EQ(testutil::ListDir(r.dir.file("failed")).size(), 1u);
+    }
+    ::close(busy);
+}
+
+size_t Count(const std::string& text, const std::string& piece) {
+    size_t n = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+        ++n;
+    return n;
+}
+
+TEST(Daemon, SettingsCheckedAtStartAndOnRequest) {
+    testutil::TempDir dir;
+    const std::vector<std::string> env{"TWPRINTER_DIR=" + dir.path()};
+    auto run = [&](const std::string& ini, std::vector<std::string> args, int code,
+                   const std::vector<std::string>& says) {
+        SCOPED_TRACE(ini);
+        testutil::WriteFile(dir.file("twprinter.ini"), "[CONFIGURATION]\n" + ini);
+        args.insert(args.begin(), TWPRINTERD_PATH);
+        Proc p(args, dir.path(), env);
+        EXPECT_EQ(p.Wait(10000), code) << p.text();
+        for (const std::string& text : says)
+            EXPECT_NE(p.text().find(text), std::string::npos) << p.text();
+        return p.text();
+    };
+    // -h in --help and -c in --check are no options here.
+    run("", {"--help"}, 0, {"usage: twprinterd [--check] [options]", "  -FF "});
+    run("", {"--version"}, 0, {"twprinterd 1.5.1"});
+    // A word that cannot be read stops the program before anything is written.
+    run("HOSTNAME=mvs1\n", {"-h", "tn-server.example.com", "-q"}, 2,
+        {"twprinterd: unknown option -q\nusage: twprinterd [--check] [options]"});
+    run("HOSTNAME=mvs1\n", {"-s"}, 2, {"twprinterd: option -s needs a value\nusage: "});
+    EXPECT_EQ(testutil::ReadFile(dir.file("twprinter.ini")), "[CONFIGURATION]\nHOSTNAME=mvs1\n");
+    testutil::WriteFile(dir.file("script"), "hold\n");
+    // The check's connect is the first client, the session's the second.
+    Proc sim({HOSTSIM_PATH, "--script", dir.file("script"), "--port", "0", "--clients", "2",
+              "--timeout", "5000"});
+    ASSERT_TRUE(sim.WaitFor("LISTENING", 5000)) << sim.text();
+    const std::string host =
+        "HOSTNAME=127.0.0.1\nSERVERNAME=" + sim.text().substr(5, sim.text().find('\n') - 5) +
+        "\nPRINTTOFILE=1\n";
+    std::string good =
+        run(host + "FILENAME=JOB\n", {"--check"}, 0,
+            {"settings: " + dir.file("twprinter.ini") + " is in order\n", "host 127.0.0.1 port ",
+             ": reachable\n", "output to files: text copies of the jobs in .\n", "check passed"});
+    EXPECT_EQ(testutil::ListDir(dir.path()), (std::vector<std::string>{"script", "twprinter.ini"}))
+        << good;
+    run("HOSTNAME=nosuchhost.invalid\nSERVERNAME=" + std::to_string(testutil::FreePort()) +
+            "\nUSESOCKET=1\nSOCKETPORT=nonsense\nLUTYPE=7\n",
+        {"--check"}, 1,
+        {"setting LUTYPE=7: expected 1 or 3\n", "setting SOCKETPORT=nonsense: expected host:port\n",
+         "host nosuchhost.invalid cannot be resolved: ", "output to network printer: ",
+         "check failed"});
+    run("HOSTNAME=127.0.0.1\nSERVERNAME=" + std::to_string(testutil::FreePort()) +
+            "\nPRINTTOFILE=1\nFILENAME=" + dir.file("none/JOB") + "\n",
+        {"--check"}, 1,
+        {": Connection refused\n", "output to files: " + dir.file("none"), "check failed"});
+    // A stopping setting ends the run before any connect, with its own code.
+    run(host + "LUTYPE=7\n", {}, 52, {"LUTYPE=7: expected 1 or 3", "Enter an LU Type: 1 or 3."});
+    run(host + "FILENAME=/etc/passwd/JOB\n", {}, 97,
+        {"FILENAME=/etc/passwd/JOB: expected a print file prefix in a folder that can be written "
+         "(/etc/passwd: Not a directory)"});
+    // A name that does not resolve is retried like a refused connection, and the
+    // time-out ends the attempts though it is shorter than the retry interval.
+    std::string text = run("HOSTNAME=nosuchhost.invalid\nCONNECTTIMEOUT=2\nRETRYINTERVAL=60\n", {},
+                           65, {"Unable to connect to server"});
+    const std::string unresolved = "twprinterd: Unable to connect: host nosuchhost.invalid cannot "
+                                   "be resolved: Name or service not known\n";
+    EXPECT_EQ(Count(text, unresolved), 2u) << text;
+    // The delay is a line of its own, said only where an attempt follows.
+    EXPECT_EQ(Count(text, " twprinterd: Delaying before reconnect.\n"), 1u) << text;
+    EXPECT_EQ(Count(text, " twprinterd: Attempting to connect...\n"), 2u) << text;
+    // The default service name, which no services file knows, is telnet's port.
+    run("HOSTNAME=127.0.0.1\nCONNECTTIMEOUT=1\nRETRYINTERVAL=1\n", {}, 65,
+        {"twprinterd: Service kesservd is not in /etc/services: port 23 is used\n",
+         "twprinterd: Unable to connect: Connection refused\n"});
+    run("HOSTNAME=127.0.0.1\nSERVERNAME=nonsenseport\n", {}, 92,
+        {"SERVERNAME=nonsenseport: expected a port number",
+         "Invalid port: nonsenseport (neither a port number 1 to 65535 nor a service name"});
+    // A bad time-out falls back to its default, and the session runs.
+    testutil::WriteFile(dir.file("twprinter.ini"),
+                        "[CONFIGURATION]\n" + host + "CONNECTTIMEOUT=abc\n");
+    Proc on({TWPRINTERD_PATH}, dir.path(), env);
+    EXPECT_TRUE(on.WaitFor("CONNECTTIMEOUT=abc: expected a number of seconds (0: no limit); 15 is "
+                           "used"));
+    EXPECT_TRUE(sim.WaitFor("CONNECTED 2")) << sim.text();
+    EXPECT_EQ(on.Stop(SIGTERM), 0) << on.text();
+}
+
+TEST(Daemon, FinalMessagesAndResultCodes) {
+    struct Case {
+        std::string script, ini, text;
+        int code;
+        std::vector<std::string> launcher = {};
+    } cases[] = {
+        {"negotiate tn3270e\next-on\next 2F02\nhold\n", "", "This LU is not a printer!", 62},
+        {"negotiate tn3270e\nbind\ndata3270 99C1\nhold\n", "", "LU mismatch. Try LU 1", 63},
+        {"hold\n", "CONNECTNAME=" + std::string(83, 'N') + "\n", "connect name of 83 characters",
+         79},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        HostRun r(c.script, c.ini, {}, {}, 1, 0, c.launcher);
+        EXPECT_EQ(r.daemon->Wait(10000), c.code) << r.daemon->text();
+        EXPECT_NE(r.daemon->text().find(c.text), std::string::npos) << r.daemon->text();
     }
 }
 
-TEST(Session, BindUnbindAndEojEndJobsAndRequestedResponsesCarryTheSequence) {
-    HostRun r("negotiate tn3270e\nbind\n"
-              "seq 7\nscs \"JOB ONE\" always\nexpect-response\nscs \" MORE\" none\nquiet 300\n"
-              "eoj\nseq 255\nscs \"JOB TWO\" always\nexpect-response\nunbind 0102030405060708\n"
-              "bind\nseq 65535\nscs \"JOB THREE\" always\nexpect-response\nbind\n"
-              "scs \"JOB FOUR\" error\nmsg 06 C1C2\nmsg 07 C3\nexpect-response\neoj\n"
-              "scs \"JOB FIVE\" always\nexpect-response\neoj\nhold\n",
-              kTn3270e);
-    auto jobs = r.Jobs(5);
-    ASSERT_EQ(jobs.size(), 5u) << r.daemon->text();
-    EXPECT_NE(jobs[0].find("JOB ONE MORE"), std::string::npos) << jobs[0];
-    EXPECT_NE(jobs[1].find("JOB TWO"), std::string::npos) << jobs[1];
-    EXPECT_NE(jobs[2].find("JOB THREE"), std::string::npos) << jobs[2];
-    EXPECT_NE(jobs[3].find("JOB FOUR"), std::string::npos) << jobs[3];
-    // The REQUEST and SSCP-LU-DATA bodies are dropped, not printed.
-    EXPECT_EQ(jobs[3].find("AB"), std::string::npos) << jobs[3];
-    EXPECT_NE(jobs[4].find("JOB FIVE"), std::string::npos) << jobs[4];
-    // Responses: exact bytes, FF in the sequence number doubled.
-    EXPECT_TRUE(r.Contains(1, B("02 00 00 00 07 FF EF")));
-    EXPECT_TRUE(r.Contains(1, B("02 00 00 00 FF FF FF EF")));
-    EXPECT_TRUE(r.Contains(1, B("02 00 00 FF FF FF FF FF EF"))) << Hex(r.Transcript());
+// A spool that refuses writes (a file-size limit): the host gets a negative response
+// (intervention required) for what was not stored, the daemon stays up, says so once,
+// finds by itself that the limit was raised while the host is quiet, and stores the
+// next record.
+TEST(Daemon, StorageFaultIsAnsweredNegativelyAndClears) {
+    HostRun r("negotiate tn3270e\nbind\nnegative-ok\nseq 5\nscs \"" + std::string(3000, 'X') +
+                  "\" always\nexpect 020001000501FFEF\nsleep 7000\n"
+                  "scs \"AFTER\" always\nexpect-response\neoj\nhold\n",
+              "", {}, {}, 1, 0, {"/usr/bin/prlimit", "--fsize=2048:unlimited"});
+    EXPECT_TRUE(r.host->WaitFor("NEGATIVE 1 SEQ 5 REASON 01")) << r.host->text();
+    EXPECT_TRUE(r.daemon->WaitFor("File too large Records are refused until it is cleared"))
+        << r.daemon->text();
+    // Tried again every 2 s, and still refused while the limit holds.
+    EXPECT_FALSE(r.daemon->WaitFor("stored again", 2500)) << r.daemon->text();
+    const std::string pid =
+        std::to_string(std::atoi(testutil::ReadFile(r.dir.file("pid")).c_str()));
+    EXPECT_EQ(system(("prlimit --pid " + pid + " --fsize=unlimited").c_str()), 0);
+    EXPECT_TRUE(r.daemon->WaitFor("Print data is stored again.", 5000)) << r.daemon->text();
+    EXPECT_NE(access(r.dir.file("JOB1.txt").c_str(), F_OK), 0) << "cleared by a record";
+    // The job that hit the limit stays as far as it got; the next one is delivered.
+    EXPECT_EQ(testutil::ReadFile(r.dir.file("JOB0.txt")).size(), 2048u);
+    for (int i = 0; i < 100 && testutil::ReadFile(r.dir.file("JOB1f.txt")).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(testutil::ReadFile(r.dir.file("JOB1f.txt")), "AFTER");
+    EXPECT_TRUE(r.daemon->Alive());
     EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
     EXPECT_TRUE(r.host->WaitFor("DONE 1 ok")) << r.host->text();
 }
 
-TEST(Session, ExtensionOptionCommands) {
-    {
-        // Identity by session id, host name, owner, brackets, screen sizes.
-        char host[256] = {};
-        gethostname(host, sizeof host - 1);
-        HostRun r(
-            "negotiate tn3270e\next-on\next 23\nexpect FFFA372501FFF0\next 27\nexpect FFFA3727\n"
-            "ext 0418500000\next 2F01\next 03 01\nscs \"DROPPED\"\next 03 02\n"
-            "ext 2A01\nscs \"IN BRACKET\"\next 2A02\nwait-bytes 1\nsleep 300\n"
-            // End of bracket with no job open: the next record is a job of its own.
-            "ext 30\next 2A01\next 2A02\nscs \"LAST\"\nwait-bytes 1\n"
-            // The next record is taken as structured fields: a length past its end is
-            // reported through the option, and the session goes on.
-            "ext 31\nscs \"AFTER\"\nexpect FFFA3721000200FFF0\nhold\n",
-            kTn3270e + "SESSIONID=b\n");
-        auto jobs = r.Jobs(2);
-        ASSERT_GE(jobs.size(), 2u) << r.daemon->text() << r.host->text();
-        EXPECT_NE(jobs[0].find("IN BRACKET"), std::string::npos) << jobs[0];
-        EXPECT_EQ(jobs[0].find("DROPPED"), std::string::npos) << jobs[0];
-        EXPECT_EQ(jobs[1], "LAST");
-        EXPECT_TRUE(r.Contains(1, B("FF FA 37 27") + host + B("FF F0"))) << Hex(r.Transcript());
-        EXPECT_TRUE(r.Contains(1, B("FF FD 37")));
-        EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
-        EXPECT_TRUE(r.host->WaitFor("DONE 1 ok")) << r.host->text();
-    }
-    {
-        HostRun r("negotiate tn3270e\next-on\next 23\nexpect FFFA37240CFFF0\nclose\n",
-                  kTn3270e + "LUADDRESS=12\n");
-        EXPECT_TRUE(r.host->WaitFor("DONE 1 ok")) << r.host->text();
-    }
-    {
-        HostRun r("negotiate tn3270e\next-on\next 23\nexpect FFFA3726FFF0\nclose\n", kTn3270e);
-        EXPECT_TRUE(r.host->WaitFor("DONE 1 ok")) << r.host->text();
-    }
-    {
-        // An LU type that is not a printer ends the run with its message.
-        HostRun r("negotiate tn3270e\next-on\next 2F02\nhold\n", kTn3270e);
-        EXPECT_EQ(r.daemon->Wait(10000), 62) << r.daemon->text();
-        EXPECT_NE(r.daemon->text().find("This LU is not a printer!"), std::string::npos);
-    }
-}
-
-TEST(Session, RetriesUntilTheServerListensAndStopsWhileRetrying) {
-    {
-        int port = testutil::FreePort();
-        HostRun r("negotiate tn3270e\nbind\nscs \"LATE\" always\nexpect-response\neoj\nhold\n",
-                  kTn3270e, {"--port", std::to_string(port), "--listen-after", "2500"});
-        auto jobs = r.Jobs(1, 15000);
-        ASSERT_EQ(jobs.size(), 1u) << r.daemon->text();
-        EXPECT_NE(jobs[0].find("LATE"), std::string::npos);
-        EXPECT_TRUE(r.daemon->WaitFor("Delaying before reconnect.")) << r.daemon->text();
-        EXPECT_EQ(r.daemon->Stop(SIGTERM), 0);
-    }
-    {
-        // Nothing listens: SIGTERM in the retry wait stops at once with 0.
-        int port = testutil::FreePort();
-        HostRun r("hold\n", kTn3270e, {"--port", std::to_string(port), "--listen-after", "60000"});
-        EXPECT_TRUE(r.daemon->WaitFor("Delaying before reconnect.")) << r.daemon->text();
-        auto t0 = std::chrono::steady_clock::now();
-        EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
-        EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
-    }
-}
-
-TEST(Session, ConnectionLostMidJobDeliversItAndReconnects) {
-    HostRun r("negotiate tn3270e\nbind\nscs \"FIRST PART\" always\nexpect-response\nclose\nnext\n"
-              "negotiate tn3270e\nbind\nscs \"CUT BY RESET\" always\nexpect-response\nreset\nnext\n"
-              "negotiate tn3270e\nbind\nscs \"THIRD\" always\nexpect-response\neoj\nhold\n",
-              kTn3270e, {}, {}, 3);
-    auto jobs = r.Jobs(3, 15000);
-    ASSERT_EQ(jobs.size(), 3u) << r.daemon->text();
-    EXPECT_NE(jobs[0].find("FIRST PART"), std::string::npos);
-    EXPECT_NE(jobs[1].find("CUT BY RESET"), std::string::npos);
-    EXPECT_NE(jobs[2].find("THIRD"), std::string::npos);
-    EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
-    EXPECT_TRUE(r.host->WaitFor("DONE 3 ok")) << r.host->text();
-}
-
-TEST(Session, PrinterLibraryThatCannotLoadFailsTheJobAndKeepsIt) {
-    // A broken libcups found first on the library path: the job fails with the
-    // loader's reason instead of crashing, and is kept for a later delivery.
-    TempDir libs;
-    testutil::WriteFile(libs.file("libcups.so.2"), "not a library");
-    setenv("LD_LIBRARY_PATH", libs.path().c_str(), 1);
-    HostRun r("negotiate tn3270e\nbind\nscs \"FOR PAPER\" always\nexpect-response\neoj\nhold\n",
-              kTn3270e + "PRINTTOFILE=0\nPRINTER=twtest\nKEEPFAILED=1\n");
-    unsetenv("LD_LIBRARY_PATH");
-    EXPECT_TRUE(r.daemon->WaitFor("on printer twtest: cannot load libcups.so.2"))
+// A record longer than the record buffer: refused, the job so far delivered, the
+// connection reset and made again; the daemon never exits for what a host sends.
+TEST(Daemon, OversizedRecordIsRefusedAndTheConnectionComesBack) {
+    testutil::TempDir spare;
+    testutil::WriteFile(spare.file("big"), std::string(10 << 20, '\xC1'));
+    HostRun r("negotiate tn3270e\nbind\nscs \"FIRST\" always\nexpect-response\nnegative-ok\n"
+              "seq 9\nscs @" +
+                  spare.file("big") +
+                  " always\nhold\nnext\n"
+                  "negotiate tn3270e\nbind\nscs \"SECOND\" always\nexpect-response\neoj\nhold\n",
+              "", {"--transcript", spare.file("sent")}, {}, 2);
+    EXPECT_EQ(r.Jobs(2, 15000), (std::vector<std::string>{"FIRST", "SECOND"})) << r.daemon->text();
+    EXPECT_TRUE(r.daemon->WaitFor("A record longer than 4194304 bytes from the server was "
+                                  "refused; the connection is reset."))
         << r.daemon->text();
-    EXPECT_TRUE(r.daemon->WaitFor("is kept as ./failed/")) << r.daemon->text();
-    auto kept = testutil::ListDir(r.dir.file("failed"));
-    ASSERT_EQ(kept.size(), 1u);
-    EXPECT_NE(testutil::ReadFile(r.dir.file("failed/" + kept[0])).find("FOR PAPER"),
+    EXPECT_NE(testutil::ReadFile(spare.file("sent.1")).find(B("020001000900FFEF")),
               std::string::npos);
+    EXPECT_TRUE(r.daemon->Alive());
     EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
 }
 
-TEST(Session, DebugTraceHasDumpFormat) {
-    HostRun r("negotiate tn3270e\nbind\nscs \"HELLO\" always\nexpect-response\neoj\nhold\n",
-              kTn3270e, {}, {"-d"});
-    ASSERT_EQ(r.Jobs(1).size(), 1u) << r.daemon->text();
-    EXPECT_EQ(r.daemon->Stop(SIGTERM), 0);
-    std::string log = testutil::ReadFile(r.dir.file("kestelnet.log"));
-    // The first block is DO TN3270E alone; the answer is WILL TN3270E.
-    EXPECT_EQ(log.find("\nRead 3 bytes from server\n0000  FFFD28" + std::string(29, ' ') + "  |"),
-              0u)
-        << log;
-    // Short lines pad the EBCDIC column to 18 characters.
-    EXPECT_NE(log.find("|???|" + std::string(13, ' ') + " |--(|\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("\nWrote 3 (3) bytes to server\n0000  FFFB28"), std::string::npos);
-    // The response to the record: 7 bytes, grouped by four.
-    EXPECT_NE(log.find("\nWrote 7 (7) bytes to server\n0000  02000000 01FFEF "), std::string::npos)
-        << log;
-    // "%04X  %-35.35s  %-18s %s": n bytes give 2n hex digits, |n EBCDIC| padded, |n ASCII|.
-    auto dumpLine = [](const std::string& l) {
-        if (l.size() < 65 || l.size() > 80 || l.compare(4, 2, "  ") != 0 ||
-            l.compare(41, 2, "  ") != 0 || l[43] != '|' || l[61] != ' ' || l[62] != '|' ||
-            l.back() != '|')
-            return false;
-        const size_t n = l.size() - 64;
-        size_t digits = 0;
-        for (size_t i = 6; i < 41; ++i)
-            digits += std::isxdigit(static_cast<unsigned char>(l[i])) != 0;
-        if (n < 1 || digits != 2 * n || l[44 + n] != '|') return false;
-        for (size_t i = 45 + n; i < 61; ++i)
-            if (l[i] != ' ') return false;
-        for (size_t i = 63; i + 1 < l.size(); ++i)
-            if (l[i] < ' ' || l[i] > '~') return false;
-        return true;
-    };
-    size_t lines = 0, pos = 0;
-    while (pos < log.size()) {
-        size_t nl = log.find('\n', pos);
-        std::string l = log.substr(pos, nl - pos);
-        if (l.size() > 4 && std::isxdigit(static_cast<unsigned char>(l[0])) && l[4] == ' ') {
-            ++lines;
-            EXPECT_TRUE(dumpLine(l)) << l;
+// SIGTERM while a job goes to a printer that takes a byte a second: the daemon ends
+// within 5 s with 0, the job is kept, and the next start delivers it whole.
+TEST(Daemon, StopEndsASlowSocketDeliveryAndTheNextStartDeliversTheJob) {
+    int printerPort = 0;
+    const int ls = testutil::SlowPrinter(printerPort);
+    ASSERT_GE(ls, 0);
+    std::atomic<bool> fast{false};
+    std::atomic<size_t> slowBytes{0}, fastBytes{0};
+    std::thread printer([&] {
+        for (int k = 0; k < 2; ++k) {
+            int c = ::accept(ls, nullptr, nullptr);
+            if (c < 0) return;
+            static char b[65536];
+            // The first printer reads a byte a second until the test has seen the stop.
+            for (ssize_t n; (n = ::read(c, b, k ? sizeof b : 1)) > 0;) {
+                (k ? fastBytes : slowBytes) += static_cast<size_t>(n);
+                if (k) continue;
+                std::this_thread::sleep_for(std::chrono::seconds(1));
+                if (fast) break;
+            }
+            ::close(c);
         }
-        pos = nl == std::string::npos ? log.size() : nl + 1;
-    }
-    EXPECT_GT(lines, 5u);
-}
-
-TEST(Session, EndOfJobTimeOutDeliversAJobTheHostNeverEnds) {
-    // No PRINT-EOJ: the silent job is ended after one second, the next one starts fresh.
-    HostRun r("negotiate tn3270e\nbind\nscs \"FIRST\" always\nexpect-response\nsleep 2500\n"
-              "scs \"SECOND\" always\nexpect-response\nhold\n",
-              kTn3270e + "EOJTIMEOUT=1\n");
-    auto jobs = r.Jobs(1, 2200);
-    ASSERT_EQ(jobs.size(), 1u) << r.daemon->text();
-    EXPECT_EQ(jobs[0], "FIRST");
-    jobs = r.Jobs(2, 5000);
-    ASSERT_EQ(jobs.size(), 2u) << r.daemon->text();
-    EXPECT_EQ(jobs[1], "SECOND");
-    EXPECT_EQ(r.daemon->Stop(SIGTERM), 0);
-    // Off by default: the job stays open for as long as the host is silent.
-    HostRun off("negotiate tn3270e\nbind\nscs \"OPEN\" always\nexpect-response\nhold\n", kTn3270e);
-    EXPECT_TRUE(off.Jobs(1, 2500).empty());
-    EXPECT_EQ(testutil::ReadFile(off.dir.file("JOB0.txt")), "OPEN");
-    EXPECT_EQ(off.daemon->Stop(SIGTERM), 0);
-}
-
-TEST(Session, SpoolThatCannotTakeTheJobKeepsItAndSaysWhy) {
-    // A 2 KB file-size limit stands in for a full spool volume.
-    launcher = {"/usr/bin/prlimit", "--fsize=2048"};
-    HostRun r("negotiate tn3270e\nbind\nscs \"" + std::string(3000, 'X') +
-                  "\" always\nexpect-response\nhold\n",
-              kTn3270e);
-    launcher.clear();
-    EXPECT_EQ(r.daemon->Wait(10000), 94) << r.daemon->text();
-    EXPECT_NE(r.daemon->text().find("Print file JOB0.txt could not be written completely (File "
-                                    "too large); it is kept and was not printed."),
-              std::string::npos)
+    });
+    testutil::TempDir spare;
+    testutil::WriteFile(spare.file("big"), std::string(2 << 20, '\xC1'));
+    std::string script = "negotiate tn3270e\nbind\n";
+    for (int i = 0; i < 4; ++i)
+        script += "scs @" + spare.file("big") + " always\n";
+    const std::string ini =
+        "USESOCKET=1\nSOCKETPORT=127.0.0.1:" + std::to_string(printerPort) + "\n";
+    HostRun r(script + "expect-response\neoj\nhold\nnext\nnegotiate tn3270e\nhold\n", ini, {}, {},
+              2);
+    for (int i = 0; i < 200 && slowBytes == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_GT(slowBytes.load(), 0u) << r.daemon->text();
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+    EXPECT_NE(r.daemon->text().find("is kept and delivered at the next start"), std::string::npos)
         << r.daemon->text();
-    EXPECT_NE(r.daemon->text().find("Error from system function fputc. File too large"),
-              std::string::npos);
-    // What the volume took stays on disk.
-    const std::string kept = testutil::ReadFile(r.dir.file("JOB0.txt"));
-    EXPECT_EQ(kept.size(), 2048u);
-    EXPECT_EQ(kept.substr(0, 134), std::string(132, 'X') + "\r\n");
-    EXPECT_FALSE(testutil::ReadFile(r.dir.file("JOB0f.txt")).size());
-}
+    const auto kept = testutil::ListDir(r.dir.file("failed"));
+    ASSERT_EQ(kept.size(), 1u) << r.daemon->text();
+    const size_t size = testutil::ReadFile(r.dir.file("failed/" + kept[0])).size();
+    EXPECT_GT(size, 8u << 20);
 
-// ---- the receive state machine in-process, over a socketpair ----
-
-std::vector<std::string>* gRecords;
-void Observe(const uint8_t* data, int32_t length) {
-    gRecords->emplace_back(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
-}
-
-struct Fed {
-    std::vector<std::string> records;
-    std::string sent;
-};
-
-// Runs the stream through TelProc, written to the socket in the given pieces.
-Fed Feed(const std::string& stream, const std::vector<size_t>& cuts) {
-    TempDir dir;
-    Fed out;
-    gRecords = &out.records;
-    gDeliverObserver = Observe;
-    gUse3270E = 1;
-    Lutype = 1;
-    gPrintToPort = 0;
-    gPrintToFile = 1;
-    gOptions = Options{};
-    gOptions.fileName = dir.file("J");
-    gOptions.connectName = "PRT1";
-    Session sp;
-    sp.termType = "IBM-LU1";
-    sp.altRows = 27;
-    sp.altCols = 132;
-    sp.altSize = 3564;
-    sp.screen = ScreenNew(&sp);
-    PrScreenInit(&sp);
-    int fds[2];
-    EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-    fcntl(fds[1], F_SETFL, O_NONBLOCK);
-    EXPECT_EQ(TelAttach(&sp, fds[0], MakeTcpTransport()), 0);
-    size_t from = 0;
-    std::vector<size_t> ends = cuts;
-    ends.push_back(stream.size());
-    for (size_t end : ends) {
-        EXPECT_EQ(write(fds[1], stream.data() + from, end - from), ssize_t(end - from));
-        from = end;
-        pollfd p{fds[0], POLLIN, 0};
-        while (poll(&p, 1, 0) > 0)
-            EXPECT_EQ(TelProc(&sp), 0);
-        char buf[4096];
-        ssize_t n;
-        while ((n = read(fds[1], buf, sizeof buf)) > 0)
-            out.sent.append(buf, static_cast<size_t>(n));
-    }
-    if (sp.fileStarted) PrScreenRemote(&sp);
-    TelClose(&sp);
-    close(fds[1]);
-    gDeliverObserver = nullptr;
-    gOptions = Options{};
-    return out;
-}
-
-TEST(TelProcSplit, RecordsAndAnswersDoNotDependOnHowTheStreamIsCut) {
-    const std::string stream =
-        B("FF FD 28  FF FA 28 08 02 FF F0") + // DO TN3270E, SEND DEVICE-TYPE
-        B("FF FA 28 02 04") + "IBM-3287-1" + B("01") + "PRT1" + B("FF F0") +
-        B("FF FA 28 03 04 00 01 02 03 FF F0") +                // FUNCTIONS IS
-        B("01 00 02 00 07 C1 C2 FF FF C3 FF EF") +             // SCS, response, data with FF
-        B("01 00 02 00 FF FF C4 FF EF") +                      // sequence 00FF
-        B("FF F1 01 00 00 00 02 C5 C6 FF EF") +                // NOP, then no response
-        B("08 00 00 00 00 FF EF") +                            // PRINT-EOJ
-        B("04 00 00 00 00 01 02 03 04 05 FF FF FF EF") +       // long UNBIND with an FF
-        B("06 00 00 00 00 AA FF EF 07 00 00 00 00 BB FF EF") + // REQUEST, SSCP-LU-DATA
-        B("FF FA 18 01 FF F0") +                               // TERMINAL-TYPE SEND
-        B("FF FB 00 FF FD 19") +                               // WILL BINARY, DO EOR
-        B("01 00 02 00 08 FF EF") +                            // empty record with response
-        B("01 00 00 00 09 C7 FF EF");
-    const Fed whole = Feed(stream, {});
-    const std::vector<std::string> records = {B("C1 C2 FF C3"), B("C4"), B("C5 C6"), "", B("C7")};
-    EXPECT_EQ(whole.records, records);
-    const std::string sent = B("FF FB 28  FF FA 28 02 07") + "IBM-3287-1" + B("01") + "PRT1" +
-                             B("FF F0  FF FA 28 03 07 00 01 02 03 04 FF F0") +
-                             B("02 00 00 00 07 FF EF  02 00 00 00 FF FF FF EF") + B("FF FA 18 00") +
-                             "IBM-LU1" + B("FF F0") + B("FF FD 00 FF FB 19  02 00 00 00 08 FF EF");
-    EXPECT_EQ(Hex(whole.sent), Hex(sent));
-    for (size_t cut = 1; cut < stream.size(); ++cut) {
-        Fed f = Feed(stream, {cut});
-        EXPECT_EQ(f.records, records) << "cut at " << cut;
-        EXPECT_EQ(f.sent, sent) << "cut at " << cut;
-    }
-    std::vector<size_t> every;
-    for (size_t i = 1; i < stream.size(); ++i)
-        every.push_back(i);
-    Fed bytes = Feed(stream, every);
-    EXPECT_EQ(bytes.records, records);
-    EXPECT_EQ(bytes.sent, sent);
+    fast = true;
+    Proc again({TWPRINTERD_PATH}, r.dir.path(), {"TWPRINTER_DIR=" + r.dir.path()});
+    for (int i = 0; i < 200 && fastBytes < size; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(fastBytes.load(), size) << again.text();
+    EXPECT_TRUE(again.WaitFor("was delivered.")) << again.text();
+    EXPECT_TRUE(testutil::ListDir(r.dir.file("failed")).empty());
+    EXPECT_EQ(again.Stop(SIGTERM), 0) << again.text();
+    ::shutdown(ls, SHUT_RDWR);
+    ::close(ls);
+    printer.join();
 }
 
 } // namespace

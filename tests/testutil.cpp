@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,11 +15,20 @@
 #include <thread>
 
 #include <algorithm>
+#include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+// Fontconfig keeps its font cache for the life of the process; every test
+// that draws a page would otherwise fail the leak check at exit.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig\n";
+}
 
 namespace testutil {
 
@@ -57,6 +67,61 @@ std::vector<std::string> ListDir(const std::string& dir) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+int SlowPrinter(int& port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    int small = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(fd, 4) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
+std::vector<std::string> DeliveredJobs(const std::string& prefix, size_t count, int ms) {
+    std::vector<std::string> out;
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+         out.size() < count && std::chrono::steady_clock::now() < end;) {
+        std::string f = prefix + std::to_string(out.size()) + "f.txt";
+        if (access(f.c_str(), R_OK) == 0)
+            out.push_back(ReadFile(f));
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return out;
+}
+
+NotifySocket::NotifySocket(const std::string& path)
+    : fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_un addr{AF_UNIX, {}};
+    const size_t n = std::min(path.size(), sizeof addr.sun_path - 1);
+    std::memcpy(addr.sun_path, path.data(), n);
+    if (path[0] == '@') addr.sun_path[0] = '\0';
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr),
+           static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + n));
+}
+
+NotifySocket::~NotifySocket() {
+    ::close(fd);
+}
+
+std::vector<std::string> NotifySocket::Receive(int ms) {
+    std::vector<std::string> got;
+    char buf[4096];
+    for (pollfd p{fd, POLLIN, 0}; ::poll(&p, 1, ms) > 0;) {
+        ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        got.emplace_back(buf, static_cast<size_t>(n));
+    }
+    return got;
 }
 
 int FreePort() {
@@ -246,6 +311,42 @@ std::string Cupsd::WaitJob(int id) {
 
 std::string Cupsd::Log() const {
     return ReadFile(root_ + "/log/error_log");
+}
+
+std::string Run(const std::vector<std::string>& argv) {
+    Proc p(argv);
+    p.Wait(20000);
+    return p.text();
+}
+
+std::string PdfText(const std::string& pdf) {
+    return Run({"/usr/bin/pdftotext", "-layout", pdf, "-"});
+}
+
+std::string PdfPageSize(const std::string& pdf) {
+    std::string info = Run({"/usr/bin/pdfinfo", pdf});
+    double w = 0, h = 0;
+    size_t at = info.find("Page size:");
+    if (at != std::string::npos) std::sscanf(info.c_str() + at, "Page size: %lf x %lf", &w, &h);
+    return std::to_string(std::lround(w)) + " x " + std::to_string(std::lround(h));
+}
+
+std::vector<PdfWord> PdfWords(const std::string& pdf) {
+    std::istringstream in(Run({"/usr/bin/pdftotext", "-bbox", "-l", "1", pdf, "-"}));
+    std::vector<PdfWord> words;
+    double x, y;
+    char text[512];
+    for (std::string line; std::getline(in, line);)
+        if (std::sscanf(line.c_str(), " <word xMin=\"%lf\" yMin=\"%lf\" %*[^>]>%511[^<]", &x, &y,
+                        text) == 3)
+            words.push_back({text, x, y});
+    return words;
+}
+
+std::string PdfPixel(const std::string& pdf, int x, int y) {
+    std::string ppm = Run({"/usr/bin/pdftoppm", "-r", "72", "-l", "1", "-x", std::to_string(x),
+                           "-y", std::to_string(y), "-W", "1", "-H", "1", pdf});
+    return ppm.size() < 3 ? "" : ppm.substr(ppm.size() - 3);
 }
 
 } // namespace testutil

@@ -25,6 +25,38 @@ std::vector<std::string> ListDir(const std::string& dir);
 
 // A free loopback TCP port, nothing listening on it.
 int FreePort();
+// A loopback listener with a 4 KB receive buffer, a printer that soon stops
+// taking data: its socket (-1 on failure), its port in port.
+int SlowPrinter(int& port);
+// The delivered copies PREFIX0f.txt, PREFIX1f.txt... once count of them exist
+// (fewer when ms pass first), in job order.
+std::vector<std::string> DeliveredJobs(const std::string& prefix, size_t count, int ms);
+
+// A notify socket as the service manager opens it; path "@name" is abstract.
+struct NotifySocket {
+    explicit NotifySocket(const std::string& path);
+    ~NotifySocket();
+    NotifySocket(const NotifySocket&) = delete;
+    NotifySocket& operator=(const NotifySocket&) = delete;
+    // The datagrams that arrive until ms pass without one.
+    std::vector<std::string> Receive(int ms = 200);
+    int fd;
+};
+
+// Poppler's view of a PDF: the text (pdftotext -layout; each page ends in a form
+// feed), the first page's size in whole points ("595 x 842"), the words of the
+// first page with the top left corner of each, and the RGB bytes of one pixel of
+// the first page at 72 dpi.
+struct PdfWord {
+    std::string text;
+    double x, y;
+};
+std::string PdfText(const std::string& pdf);
+// The output of a program that ends within 20 s.
+std::string Run(const std::vector<std::string>& argv);
+std::string PdfPageSize(const std::string& pdf);
+std::vector<PdfWord> PdfWords(const std::string& pdf);
+std::string PdfPixel(const std::string& pdf, int x, int y);
 
 // Hex "01 02 FF" to bytes and back.
 std::string Hex(const std::string& bytes);

@@ -1,16 +1,10 @@
 // TLS sessions end to end: twprinterd against the host simulator in TLS mode,
 // with a CA and certificates made by the openssl command for this run.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,239 +16,154 @@ using testutil::TempDir;
 
 namespace {
 
-TempDir* gCerts;
-bool gHostTls = false;
-
-// The simulator's TLS mode is a hook in its option parser; without it these
-// tests cannot run and say so.
-bool HostsimHasTls() {
-    std::string cmd = std::string(HOSTSIM_PATH) + " --tls-cert /nonexistent 2>&1";
-    FILE* f = popen(cmd.c_str(), "r");
-    if (!f) return false;
-    std::string out;
-    char buf[256];
-    while (fgets(buf, sizeof buf, f))
-        out += buf;
-    pclose(f);
-    return out.find("unknown option") == std::string::npos;
-}
-
-std::string Cert(const std::string& name) {
-    return gCerts->file(name);
-}
-
-void Shell(const std::string& cmd) {
-    std::string full = "cd '" + gCerts->path() + "' && " + cmd + " >>openssl.log 2>&1";
-    ASSERT_EQ(std::system(full.c_str()), 0) << cmd;
-}
-
-void MakeKey(const std::string& name) {
-    Shell("openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:prime256v1 -out " + name +
-          ".key");
-}
-
-void MakeCa(const std::string& name) {
-    MakeKey(name);
-    Shell("openssl req -x509 -new -key " + name + ".key -out " + name +
-          ".pem -days 30 -subj '/CN=" + name + "'");
-}
-
-// A certificate for subject cn with the given extensions, signed by ca.
-void MakeCert(const std::string& name, const std::string& cn, const std::string& ext,
-              const std::string& ca, int days = 30) {
-    MakeKey(name);
-    testutil::WriteFile(Cert(name + ".ext"), ext + "\n");
-    Shell("openssl req -new -key " + name + ".key -out " + name + ".csr -subj '/CN=" + cn + "'");
-    Shell("openssl x509 -req -in " + name + ".csr -CA " + ca + ".pem -CAkey " + ca +
-          ".key -CAcreateserial -out " + name + ".pem -days " + std::to_string(days) +
-          " -extfile " + name + ".ext");
-}
-
-class TlsTest : public ::testing::Test {
-  public:
-    static void SetUpTestSuite() {
-        gHostTls = HostsimHasTls();
-        gCerts = new TempDir;
-        MakeCa("ca");
-        MakeCa("otherca");
-        const std::string local = "subjectAltName=DNS:localhost,IP:127.0.0.1";
-        MakeCert("good", "localhost", local, "ca");
-        MakeCert("expired", "localhost", local, "ca", -1);
-        MakeCert("wrongname", "other.example", "subjectAltName=DNS:other.example", "ca");
-        MakeCert("foreign", "localhost", local, "otherca");
-        MakeCert("client", "printer-client", "extendedKeyUsage=clientAuth", "ca");
-        MakeKey("self");
-        Shell("openssl req -x509 -new -key self.key -out self.pem -days 30 -subj /CN=localhost "
-              "-addext " +
-              local);
+struct Certs {
+    TempDir dir;
+    std::string operator()(const std::string& name) const { return dir.file(name); }
+    void Shell(const std::string& cmd) const {
+        std::string full = "cd '" + dir.path() + "' && " + cmd + " >>openssl.log 2>&1";
+        ASSERT_EQ(std::system(full.c_str()), 0) << cmd;
     }
-    static void TearDownTestSuite() {
-        delete gCerts;
-        gCerts = nullptr;
+    void Key(const std::string& n) const {
+        Shell("openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:prime256v1 -out " + n +
+              ".key");
     }
-
-  protected:
-    void SetUp() override {
-        if (!gHostTls) GTEST_SKIP() << "hostsim was built without its TLS mode (--tls-cert)";
+    void SelfSigned(const std::string& n, const std::string& cn,
+                    const std::string& more = "") const {
+        Key(n);
+        Shell("openssl req -x509 -new -key " + n + ".key -out " + n +
+              ".pem -days 30 -subj /CN=" + cn + more);
     }
-
-    struct Outcome {
-        std::unique_ptr<Proc> host, daemon;
-        std::unique_ptr<TempDir> dir;
-    };
-
-    // Starts hostsim with hostArgs and twprinterd with the extra INI lines.
-    Outcome Start(const std::vector<std::string>& hostArgs, const std::string& ini,
-                  const std::string& script = kJob) {
-        Outcome o;
-        o.dir = std::make_unique<TempDir>();
-        testutil::WriteFile(o.dir->file("script"), script);
-        std::vector<std::string> args = {
-            HOSTSIM_PATH, "--port", "0",         "--script", o.dir->file("script"),
-            "--clients",  "1",      "--timeout", "5000"};
-        args.insert(args.end(), hostArgs.begin(), hostArgs.end());
-        o.host = std::make_unique<Proc>(args, "", std::vector<std::string>{});
-        EXPECT_TRUE(o.host->WaitFor("LISTENING", 5000)) << o.host->text();
-        std::string text = o.host->text();
-        size_t at = text.find("PORT ");
-        std::string port =
-            at == std::string::npos ? "1" : text.substr(at + 5, text.find('\n', at) - at - 5);
-        testutil::WriteFile(
-            o.dir->file("twprinter.ini"),
-            "[CONFIGURATION]\nHOSTNAME=localhost\nSERVERNAME=" + port +
-                "\nLUTYPE=1\n3270E=1\nFILENAME=JOB\nPRINTTOFILE=1\nCONNECTTIMEOUT=0\n"
-                "TLS=1\n" +
-                ini);
-        o.daemon =
-            std::make_unique<Proc>(std::vector<std::string>{TWPRINTERD_PATH}, o.dir->path(),
-                                   std::vector<std::string>{"TWPRINTER_DIR=" + o.dir->path()});
-        return o;
+    // A certificate for subject cn with the given extensions, signed by ca.
+    void Cert(const std::string& n, const std::string& cn, const std::string& ext,
+              const std::string& ca, int days = 30) const {
+        Key(n);
+        testutil::WriteFile(dir.file(n + ".ext"), ext + "\n");
+        Shell("openssl req -new -key " + n + ".key -out " + n + ".csr -subj /CN=" + cn);
+        Shell("openssl x509 -req -in " + n + ".csr -CA " + ca + ".pem -CAkey " + ca +
+              ".key -CAcreateserial -out " + n + ".pem -days " + std::to_string(days) +
+              " -extfile " + n + ".ext");
     }
-
-    // Waits for the job's output file; its content, or empty.
-    static std::string Delivered(Outcome& o, int ms = 10000) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (std::chrono::steady_clock::now() < end) {
-            for (const auto& f : testutil::ListDir(o.dir->path()))
-                if (f.size() > 5 && f.compare(f.size() - 5, 5, "f.txt") == 0) {
-                    std::string s = testutil::ReadFile(o.dir->file(f));
-                    if (!s.empty()) return s;
-                }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return "";
-    }
-
-    static constexpr const char* kJob = "negotiate tn3270e\nbind\nscs \"SECURE JOB\\n\" always\n"
-                                        "eoj\nunbind\nhold\n";
 };
 
-std::string CaIni() {
-    return "TLSCAFILE=" + Cert("ca.pem") + "\n";
-}
+struct Case {
+    std::string cert;                  // the server's; "" for a plain telnet server
+    std::vector<std::string> hostArgs; // more simulator options
+    std::string ini, daemonSays, hostSays;
+    bool delivers;
+    std::string script =
+        "negotiate tn3270e\nbind\nscs \"SECURE JOB\\n\" always\neoj\nunbind\nhold\n";
+    int code = 0; // the exit code after SIGTERM; a refused session that is not retried ends itself
+};
 
-std::vector<std::string> Serve(const std::string& cert) {
-    return {"--tls-cert", Cert(cert + ".pem"), "--tls-key", Cert(cert + ".key")};
-}
-
-TEST_F(TlsTest, VerifiedSessionsDeliverAndSendTheServerName) {
-    {
-        auto o = Start(Serve("good"), CaIni());
-        EXPECT_NE(Delivered(o).find("SECURE JOB"), std::string::npos) << o.daemon->text();
-        EXPECT_TRUE(o.host->WaitFor("SNI localhost VERSION TLSv1.3")) << o.host->text();
-        EXPECT_EQ(o.daemon->Stop(SIGTERM), 0) << o.daemon->text();
-        EXPECT_TRUE(o.host->WaitFor("DONE 1 ok")) << o.host->text();
-    }
-    {
+TEST(Tls, SessionsAndTheirFaults) {
+    Certs c;
+    c.SelfSigned("ca", "ca");
+    c.SelfSigned("otherca", "otherca");
+    const std::string local = "subjectAltName=DNS:localhost,IP:127.0.0.1";
+    c.Cert("good", "localhost", local, "ca");
+    c.Cert("expired", "localhost", local, "ca", -1);
+    c.Cert("wrongname", "other.example", "subjectAltName=DNS:other.example", "ca");
+    c.Cert("foreign", "localhost", local, "otherca");
+    c.Cert("client", "printer-client", "extendedKeyUsage=clientAuth", "ca");
+    c.SelfSigned("self", "localhost", " -addext " + local);
+    const std::string ca = "TLSCAFILE=" + c("ca.pem") + "\n";
+    const std::string clientCert = "TLSCERTFILE=" + c("client.pem") + "\n";
+    const std::vector<std::string> none, wantsClient{"--tls-client-ca", c("ca.pem")},
+        offers{"--starttls"};
+    const Case cases[] = {
+        {"good", none, ca, "", "SNI localhost VERSION TLSv1.3", true},
         // TLSSERVERNAME is what is checked and sent, not HOSTNAME.
-        auto o = Start(Serve("wrongname"), CaIni() + "TLSSERVERNAME=other.example\n");
-        EXPECT_NE(Delivered(o).find("SECURE JOB"), std::string::npos) << o.daemon->text();
-        EXPECT_TRUE(o.host->WaitFor("SNI other.example")) << o.host->text();
-    }
-    {
-        // A TLS 1.2 server is still accepted.
-        auto args = Serve("good");
-        args.insert(args.end(), {"--tls-max", "1.2"});
-        auto o = Start(args, CaIni());
-        EXPECT_NE(Delivered(o).find("SECURE JOB"), std::string::npos) << o.daemon->text();
-        EXPECT_TRUE(o.host->WaitFor("VERSION TLSv1.2")) << o.host->text();
-    }
-}
-
-TEST_F(TlsTest, CertificateFaultsNameTheReasonAndAreRetried) {
-    struct Case {
-        std::string cert, ini, reason;
-    } cases[] = {
-        {"expired", CaIni(), "TLS: the server certificate has expired"},
-        {"wrongname", CaIni(), "TLS: the server certificate does not match the name \"localhost\""},
-        {"self", CaIni(), "TLS: the server certificate is self-signed and not trusted"},
-        {"foreign", CaIni(), "issued by an unknown certificate authority"},
+        {"wrongname", none, ca + "TLSSERVERNAME=other.example\n", "", "SNI other.example", true},
+        {"good", {"--tls-max", "1.2"}, ca, "", "VERSION TLSv1.2", true},
+        {"self", none, "TLSVERIFY=0\n", "TLS certificate verification is off", "", true},
+        {"good", wantsClient, ca + clientCert + "TLSKEYFILE=" + c("client.key") + "\n", "",
+         "CLIENT printer-client", true},
+        // Refused after the client's side of the handshake: a failed session, not a connect.
+        {"good", wantsClient, ca, "certificate required", "", false, Case{}.script, 70},
+        {"expired", none, ca, "Unable to connect: TLS: the server certificate has expired", "",
+         false},
+        {"wrongname", none, ca, "TLS: the server certificate does not match the name \"localhost\"",
+         "", false},
+        {"self", none, ca, "TLS: the server certificate is self-signed and not trusted", "", false},
+        {"foreign", none, ca, "issued by an unknown certificate authority", "", false},
         // Without TLSCAFILE the system store decides, and it does not know our CA.
-        {"good", "", "issued by an unknown certificate authority"},
-        {"good", "TLSCAFILE=/nonexistent/ca.pem\n",
-         "TLS: cannot read the CA file \"/nonexistent/ca.pem\" (TLSCAFILE)"},
-        {"good", CaIni() + "TLSCERTFILE=" + Cert("missing.pem") + "\n",
-         "cannot read the client certificate"},
+        {"good", none, "", "issued by an unknown certificate authority", "", false},
+        // Files that cannot be read stop the run at start.
+        {"good", none, "TLSCAFILE=/nonexistent/ca.pem\n",
+         "TLSCAFILE=/nonexistent/ca.pem: expected a readable file", "", false, Case{}.script, 98},
+        {"good", none, ca + "TLSCERTFILE=" + c("missing.pem") + "\n",
+         "missing.pem: expected a readable file", "", false, Case{}.script, 98},
+        {"good", none, ca + clientCert + "TLSKEYFILE=" + c("good.key") + "\n",
+         "does not belong to the client certificate", "", false},
+        {"", none, ca, "the server answered in plain telnet, not TLS", "", false},
+        {"", none, ca, "closed the connection during the TLS handshake", "", false, "close\n"},
+        {"good", {"--tls-max", "1.1"}, ca, "no TLS version from 1.2 on", "", false},
+        // Negotiated TLS on the plain port: the server offers, in either order.
+        {"good", offers, ca + "STARTTLS=1\n", "TLS negotiated with localhost (START-TLS)",
+         "SNI localhost VERSION TLSv1.3", true, "starttls server-first\n" + Case{}.script},
         {"good",
-         CaIni() + "TLSCERTFILE=" + Cert("client.pem") + "\nTLSKEYFILE=" + Cert("good.key") + "\n",
-         "does not belong to the client certificate"},
+         {"--starttls", "--tls-client-ca", c("ca.pem")},
+         ca + "STARTTLS=2\n" + clientCert + "TLSKEYFILE=" + c("client.key") + "\n",
+         "",
+         "CLIENT printer-client",
+         true,
+         "starttls client-first\n" + Case{}.script},
+        // Refused: the session goes on in plain text.
+        {"good", offers, ca, "", "STARTTLS 1 REFUSED", true, "starttls\n" + Case{}.script},
+        // Required but never offered: no plain session, the connect is retried.
+        {"good", offers, ca + "STARTTLS=2\n",
+         "Unable to connect: TLS: the server sent DO option TN3270E before offering START-TLS",
+         "FAIL 1: no answer to DO TN3270E", false},
+        {"good", offers, "STARTTLS=2\n", "the server closed the connection without offering", "",
+         false, "close\n"},
+        {"", offers, ca + "STARTTLS=1\n", "the server does not speak TLS", "STARTTLS 1 BAD", false,
+         "starttls-bad client-first\nhold\n"},
+        {"wrongname", offers, ca + "STARTTLS=2\n",
+         "TLS: the server certificate does not match the name \"localhost\"", "", false,
+         "starttls\n" + Case{}.script},
+        {"foreign", offers, ca + "STARTTLS=1\n", "issued by an unknown certificate authority", "",
+         false, "starttls\n" + Case{}.script},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.cert + " / " + c.ini);
-        auto o = Start(Serve(c.cert), c.ini);
-        EXPECT_TRUE(o.daemon->WaitFor(c.reason)) << o.daemon->text();
-        // The connect-retry rules apply: the message is followed by a retry.
-        EXPECT_TRUE(o.daemon->WaitFor("Delaying before reconnect.")) << o.daemon->text();
-        EXPECT_NE(o.daemon->text().find("Unable to connect: TLS"), std::string::npos)
-            << o.daemon->text();
-        EXPECT_TRUE(o.daemon->Alive());
-        EXPECT_TRUE(Delivered(o, 0).empty());
-        EXPECT_EQ(o.daemon->Stop(SIGTERM), 0) << o.daemon->text();
-    }
-}
-
-TEST_F(TlsTest, VerificationOffWarnsAndStillConnects) {
-    auto o = Start(Serve("self"), "TLSVERIFY=0\n");
-    EXPECT_TRUE(o.daemon->WaitFor("TLS certificate verification is off")) << o.daemon->text();
-    EXPECT_NE(Delivered(o).find("SECURE JOB"), std::string::npos) << o.daemon->text();
-}
-
-TEST_F(TlsTest, ClientCertificateIsPresentedWhenTheServerWantsOne) {
-    auto args = Serve("good");
-    args.insert(args.end(), {"--tls-client-ca", Cert("ca.pem")});
-    {
-        auto o = Start(args, CaIni() + "TLSCERTFILE=" + Cert("client.pem") +
-                                 "\nTLSKEYFILE=" + Cert("client.key") + "\n");
-        EXPECT_NE(Delivered(o).find("SECURE JOB"), std::string::npos) << o.daemon->text();
-        EXPECT_TRUE(o.host->WaitFor("CLIENT printer-client")) << o.host->text();
-    }
-    {
-        // Without one the server refuses, after the client's side of the handshake.
-        auto o = Start(args, CaIni());
-        EXPECT_TRUE(o.daemon->WaitFor("certificate required")) << o.daemon->text();
-        EXPECT_TRUE(Delivered(o, 0).empty());
-    }
-}
-
-TEST_F(TlsTest, WrongProtocolOnTheOtherSideIsNamed) {
-    {
-        // A plain telnet server gets a TLS hello and answers in telnet.
-        auto o = Start({}, CaIni());
-        EXPECT_TRUE(o.daemon->WaitFor("the server answered in plain telnet, not TLS"))
-            << o.daemon->text();
-        EXPECT_TRUE(o.daemon->WaitFor("Delaying before reconnect.")) << o.daemon->text();
-    }
-    {
-        // A plain server that closes on the hello.
-        auto o = Start({}, CaIni(), "close\n");
-        EXPECT_TRUE(o.daemon->WaitFor("closed the connection during the TLS handshake"))
-            << o.daemon->text();
-    }
-    {
-        auto args = Serve("good");
-        args.insert(args.end(), {"--tls-max", "1.1"});
-        auto o = Start(args, CaIni());
-        EXPECT_TRUE(o.daemon->WaitFor("no TLS version from 1.2 on")) << o.daemon->text();
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.cert + " / " + k.ini + k.daemonSays + k.hostSays);
+        TempDir dir;
+        testutil::WriteFile(dir.file("script"), k.script);
+        std::vector<std::string> args = {HOSTSIM_PATH, "--port",           "0",
+                                         "--script",   dir.file("script"), "--clients",
+                                         "1",          "--timeout",        "5000"};
+        if (!k.cert.empty())
+            args.insert(args.end(),
+                        {"--tls-cert", c(k.cert + ".pem"), "--tls-key", c(k.cert + ".key")});
+        args.insert(args.end(), k.hostArgs.begin(), k.hostArgs.end());
+        const bool direct = k.hostArgs.empty() || k.hostArgs[0] != "--starttls";
+        Proc host(args);
+        ASSERT_TRUE(host.WaitFor("LISTENING", 5000)) << host.text();
+        size_t at = host.text().find("PORT ");
+        std::string port = host.text().substr(at + 5, host.text().find('\n', at) - at - 5);
+        testutil::WriteFile(dir.file("twprinter.ini"),
+                            "[CONFIGURATION]\nHOSTNAME=localhost\nSERVERNAME=" + port +
+                                "\nLUTYPE=1\n3270E=1\nFILENAME=JOB\nPRINTTOFILE=1\n"
+                                "CONNECTTIMEOUT=0\n" +
+                                (direct ? "TLS=1\n" : "") + k.ini);
+        Proc daemon({TWPRINTERD_PATH}, dir.path(), {"TWPRINTER_DIR=" + dir.path()});
+        if (!k.daemonSays.empty()) {
+            EXPECT_TRUE(daemon.WaitFor(k.daemonSays)) << daemon.text();
+        }
+        if (!k.hostSays.empty()) {
+            EXPECT_TRUE(host.WaitFor(k.hostSays)) << host.text();
+        }
+        std::string job;
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(k.delivers ? 10 : 0);
+        do {
+            job = testutil::ReadFile(dir.file("JOB0f.txt"));
+            if (job.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        } while (job.empty() && std::chrono::steady_clock::now() < end);
+        EXPECT_EQ(job.find("SECURE JOB") != std::string::npos, k.delivers) << daemon.text();
+        // A refused handshake follows the connect-retry rules.
+        if (!k.delivers && !k.code) {
+            EXPECT_TRUE(daemon.WaitFor("Delaying before reconnect.")) << daemon.text();
+        }
+        EXPECT_EQ(daemon.Stop(SIGTERM), k.code) << daemon.text();
     }
 }
 

@@ -1,12 +1,8 @@
 #include "config/ini.h"
 
-#include "config/options.h"
-#include "config/utilities.h"
 #include "platform/printlibs.h"
 #include "platform/profile.h"
 #include "platform/sysinfo.h"
-
-#include <strings.h>
 
 std::string gIniPath;
 
@@ -31,8 +27,12 @@ std::string IniNameFor(const std::string& programName) {
 
 } // namespace
 
+std::string IniPathForProgram(const std::string& programName) {
+    return platform::JoinPath(platform::WindowsDirectory(), IniNameFor(programName));
+}
+
 void SetIniPathFromProgram(const std::string& programName) {
-    gIniPath = platform::JoinPath(platform::WindowsDirectory(), IniNameFor(programName));
+    gIniPath = IniPathForProgram(programName);
 }
 
 static const std::string& IniPath() {
@@ -40,53 +40,20 @@ static const std::string& IniPath() {
     return gIniPath;
 }
 
+std::string IniRead(const std::string& path, const char* key, const char* def) {
+    return Cut(platform::ProfileGetString(kIniSection, key, def ? def : "", path), kValueMax);
+}
+
+bool IniWrite(const std::string& path, const char* key, const std::string& value) {
+    return platform::ProfileWriteString(kIniSection, key, value, path);
+}
+
 std::string IniGet(const char* key, const char* def) {
-    return Cut(platform::ProfileGetString(kIniSection, key, def ? def : "", IniPath()), kValueMax);
+    return IniRead(IniPath(), key, def);
 }
 
 bool IniSet(const char* key, const std::string& value) {
-    return platform::ProfileWriteString(kIniSection, key, value, IniPath());
-}
-
-void ReadIniFile(const std::string& iniPath, std::string& luAddressText, int& luTypeValue,
-                 std::string& fileNameText, std::string& sessionIdText) {
-    auto get = [&](const char* key, const char* def) {
-        return Cut(platform::ProfileGetString(kIniSection, key, def, iniPath), kValueMax);
-    };
-
-    if (!gSessionFileInForce) {
-        std::string host = get("HOSTNAME", "");
-        Trace("ReadIniFile(): host is: %s\n", host.c_str());
-        if (host.empty()) host = Cut(platform::ComputerName(), 15);
-        gHostName = host;
-    }
-
-    std::string address = get("LUADDRESS", "-1");
-    if (!gSessionFileInForce) gOptions.luAddress = address;
-    luAddressText = address;
-
-    std::string type = get("LUTYPE", "3");
-    luTypeValue = type == "1" ? 1 : 3;
-
-    fileNameText = get("FILENAME", "ROROR");
-
-    std::string server = get("SERVERNAME", "kesservd");
-    if (!gSessionFileInForce) gOptions.serverName = server;
-
-    sessionIdText = get("SESSIONID", "-1");
-
-    std::string e = get("3270E", "0");
-    if (!gSessionFileInForce) {
-        if (e == "1") {
-            gUse3270E = 1;
-            std::string connect = get("CONNECTNAME", "");
-            std::string associate = get("ASSOCIATENAME", "");
-            if (!connect.empty()) gOptions.connectName = connect;
-            if (!associate.empty()) gOptions.associateName = associate;
-        } else {
-            gUse3270E = 0;
-        }
-    }
+    return IniWrite(IniPath(), key, value);
 }
 
 namespace {

@@ -1,19 +1,29 @@
-// Settings in section CONFIGURATION of the INI file.
+// The settings file: section CONFIGURATION of "<INI dir>/<program>.ini".
+//
+// gIniPath, IniGet and IniSet are the program's own file, set once at start and
+// used by the window for its fields. Engine code (session, data stream, output)
+// never calls IniGet or IniSet: it gets every value from its Settings, and
+// LoadSettings writes the keys the command-line options name.
 #pragma once
 #include <string>
 
 inline constexpr const char* kIniSection = "CONFIGURATION";
 
-// Full path of the INI file in use ("<dir>/<program>.ini").
+// Full path of the program's INI file.
 extern std::string gIniPath;
-// Sets gIniPath from the program name ("twprinterd" -> "twprinter.ini" in the INI dir).
+// "<INI dir>/<program>.ini"; twprinterd shares twprinter.ini.
+std::string IniPathForProgram(const std::string& programName);
+// Sets gIniPath from the program name.
 void SetIniPathFromProgram(const std::string& programName);
 
+// A key of gIniPath, cut at 260 characters.
 std::string IniGet(const char* key, const char* def);
 bool IniSet(const char* key, const std::string& value);
 
-void ReadIniFile(const std::string& iniPath, std::string& luAddressText, int& luTypeValue,
-                 std::string& fileNameText, std::string& sessionIdText);
+// A key of the file at path, cut at 260 characters.
+std::string IniRead(const std::string& path, const char* key, const char* def);
+bool IniWrite(const std::string& path, const char* key, const std::string& value);
+
 int WriteDefaultIni(const std::string& iniPath);
 // Writes the default file when gIniPath does not exist yet.
 void EnsureDefaultIni();

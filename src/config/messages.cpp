@@ -26,9 +26,9 @@ constexpr Entry kStrings[] = {
     {14, "S&top"},
     {15, "H&ide"},
     {16, "&Printer setup"},
-    {17, "&Save"},
+    {17, "Sa&ve"},
     {18, "&Undo"},
-    {19, "&Exit"},
+    {19, "E&xit"},
     {20, "&Help"},
     {22, "Host name:"},
     {23, "Port number:"},
@@ -82,16 +82,18 @@ constexpr Entry kStrings[] = {
     {94, "Error from system function fputc."},
     {95, "Must set  connection timeout. Set to 0 to disable."},
     {96, "Delaying before reconnect."},
+    {97, "The print file folder cannot be written."},
+    {98, "A TLS file cannot be read."},
+    {120, "Port number: expected a port number 1 to 65535 or a service name."},
+    {121, "Socket port: expected a port number 1 to 65535, or host:port."},
 };
 
 struct Status {
     char cls;
-    std::string text;
+    const char* text;
 };
 
-constexpr int kStatusCount = 18;
-
-Status gStatus[kStatusCount] = {
+constexpr Status kStatus[kStatusCount] = {
     {' ', ""},
     {'M', "Telnet error"},
     {'M', "Connection closed by server"},
@@ -112,12 +114,9 @@ Status gStatus[kStatusCount] = {
     {'M', "Trying to Connect"},
 };
 
-// The window thread reads status texts while the client thread may replace them.
-std::mutex gStatusLock;
-
 } // namespace
 
-std::string gErrorDetail;
+thread_local std::string gErrorDetail;
 
 const char* LoadMessage(int number) {
     for (const Entry& e : kStrings)
@@ -139,28 +138,18 @@ std::string TakeMessageText(int number) {
     return text;
 }
 
-const char* StatusMessage(int number) {
+std::string StatusMessage(int number, const StatusTexts* replaced) {
     if (number < 0 || number >= kStatusCount) return "";
-    std::lock_guard<std::mutex> lock(gStatusLock);
-    return gStatus[number].text.c_str();
-}
-
-void SetMessage(int number, const std::string& text) {
-    if (number < 1 || number >= kStatusCount) return;
-    std::lock_guard<std::mutex> lock(gStatusLock);
-    gStatus[number].text = text;
+    if (replaced && !(*replaced)[number].empty()) return (*replaced)[number];
+    return kStatus[number].text;
 }
 
 std::string ReportStatus(const char* caller, int number, int kind) {
     int err = errno;
     std::string line;
-    {
-        std::lock_guard<std::mutex> lock(gStatusLock);
-        if (number < 0 || number >= kStatusCount || gStatus[number].cls == ' ') return line;
-        line = std::string(caller ? caller : "") + ": " + gStatus[number].text;
-        if (kind == 1 || kind == 2) line += std::string(" ") + std::strerror(err);
-        if (gStatus[number].cls == 'S') gStatus[number].cls = ' ';
-    }
+    if (number < 0 || number >= kStatusCount || kStatus[number].cls == ' ') return line;
+    line = std::string(caller ? caller : "") + ": " + kStatus[number].text;
+    if (kind == 1 || kind == 2) line += std::string(" ") + std::strerror(err);
     std::fflush(stdout);
     std::fflush(stderr);
     return line;

@@ -1,6 +1,7 @@
 // Numbered messages, the error detail that travels with them, and the
 // replaceable status message table.
 #pragma once
+#include <array>
 #include <string>
 
 // Message numbers of the string table used by the engine.
@@ -40,16 +41,18 @@ enum : int {
 // Text of a string-table message; "" for an unknown number.
 const char* LoadMessage(int number);
 
-// Process-wide detail text; empty means none.
-extern std::string gErrorDetail;
+// Detail text of the current thread's last result code; empty means none.
+extern thread_local std::string gErrorDetail;
 void SetErrorDetail(const std::string& text);
 
 // The message text, with " " + detail appended when there is one; clears the detail.
 std::string TakeMessageText(int number);
 
-// Status message table, entries 0..17.
-const char* StatusMessage(int number);
-void SetMessage(int number, const std::string& text);
+// Status messages 0..17. An LU-name file's PRINTMSG.n replaces one for the
+// session that read it; an empty entry keeps the built-in text.
+inline constexpr int kStatusCount = 18;
+using StatusTexts = std::array<std::string, kStatusCount>;
+std::string StatusMessage(int number, const StatusTexts* replaced = nullptr);
 // Builds "caller: text" (kind 1 or 2 add strerror(errno)); returns the line, "" when
 // nothing is reported.
 std::string ReportStatus(const char* caller, int number, int kind);

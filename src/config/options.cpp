@@ -1,262 +1,191 @@
+// The command-line step of LoadSettings.
 #include "config/options.h"
-#include "datastream/datastream.h"
 
 #include "config/ini.h"
-#include "config/luconfig.h"
-#include "config/translate.h"
+#include "config/load_steps.h"
+#include "config/lu_names.h"
 #include "config/utilities.h"
-#include "platform/sysinfo.h"
 
-#include <cctype>
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-
-Options gOptions;
-std::string gHostName;
-int gUse3270E = 0;
-int gSessionFileInForce = 0;
-int Lutype = 3;
-long gConnectTimeout = 15000;
-int gDebug = 0;
-
-// Port output until the settings are loaded, as the window starts.
-int gPrintToPort = 1;
-int gPrintToFile = 0;
-int gHeadings = 0;
-int gUseSocket = 0;
-int gUseCommand = 0;
-int gKeepFailed = 0;
-std::string gPortName;
-std::string gSocketPort;
-std::string gFileFormat;
-long gPrintAfterNLines = 0;
-int gPrintAfterNLinesChecked = 0;
-
-std::string gLuConfigPath;
+#include <cstring>
 
 namespace {
 
 // Option values longer than this are cut; a command line is not limited.
 constexpr size_t kOptionValueMax = 255;
 
-// The host code page is applied once per client-thread run, like the -x file.
-bool gCodePageApplied = false;
+constexpr const char* kValueOptions[] = {"-n", "-a", "-s", "-c", "-h",
+                                         "-f", "-l", "-x", "-C", "-A"};
+constexpr const char* kFlags[] = {"-d", "-btam", "-FF", "-D", "-S", "-T", "-E"};
 
-long Digits(const std::string& s) {
-    long n = 0;
-    for (char c : s) {
-        if (c < '0' || c > '9') break;
-        if (n < 100000000) n = n * 10 + (c - '0');
+bool TakesValue(const std::string& word) {
+    return std::any_of(std::begin(kValueOptions), std::end(kValueOptions),
+                       [&](const char* o) { return word == o; });
+}
+
+bool IsFlag(const std::string& word) {
+    return std::any_of(std::begin(kFlags), std::end(kFlags),
+                       [&](const char* o) { return word == o; });
+}
+
+// The file's directives beat the options read before -c and the INI file.
+void MergeLuFile(const LuFileValues& file, LoadState& state, Settings& out) {
+    auto take = [](auto& to, const auto& from) {
+        if (from) to = from;
+    };
+    take(state.printerCmds, file.printerCmds);
+    take(state.printerOptions, file.printerOptions);
+    take(state.luNumber, file.luNumber);
+    take(state.luAddress, file.luAddress);
+    take(state.fileName, file.fileName);
+    take(state.xltFile, file.xltFile);
+    take(state.serverName, file.serverName);
+    take(state.linesPerPage, file.linesPerPage);
+    take(state.luType, file.luType);
+    take(state.standardOutput, file.standardOutput);
+    if (file.portName) out.portName = *file.portName;
+    out.luNames = file.names;
+    out.statusMessages = file.statusMessages;
+    if (file.channelsFixed) {
+        out.channelsFixed = true;
+        out.channels = file.channels;
     }
-    return n;
+}
+
+int Conflict(const LoadState& state) {
+    if (state.debugOption) std::fprintf(stderr, "CANNOT SPECIFY BOTH ASSOCIATE AND CONNECT\n");
+    return kConflictingNames;
 }
 
 } // namespace
 
-void LoadOutputSettings() {
-    gPortName = IniGet("LPTCOMPORT", "");
-    gSocketPort = IniGet("SOCKETPORT", "");
-    gPrintAfterNLines = Digits(IniGet("PRINTAFTERNLINES", "0"));
-    gPrintAfterNLinesChecked = IniGet("PRINTAFTERNLINESCHK", "0") == "1";
-    gHeadings = IniGet("HEADINGS", "") == "1";
-    gUseCommand = IniGet("USECOMMAND", "0") == "1";
-    gKeepFailed = IniGet("KEEPFAILED", "0") == "1";
-    std::string format = IniGet("FILEFORMAT", "");
-    for (char& c : format)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    gFileFormat = format;
-
-    // One medium at a time; of several "1" keys the later selection wins, so
-    // port beats socket beats file.
-    if (IniGet("PRINTTOFILE", "0") == "1") {
-        gPrintToPort = 0;
-        gUseSocket = 0;
-        gPrintToFile = 1;
-    } else {
-        gPrintToFile = 0;
-    }
-    if (IniGet("USESOCKET", "") == "1") {
-        gPrintToPort = 0;
-        gUseSocket = 1;
-        gPrintToFile = 0;
-    } else {
-        gUseSocket = 0;
-    }
-    if (IniGet("PRINT2PORT", "") == "1") {
-        gPrintToPort = 1;
-        gUseSocket = 0;
-        gPrintToFile = 0;
-    } else {
-        gPrintToPort = 0;
-    }
+const std::string& CommandWords::Value(const char* option) const {
+    static const std::string none;
+    auto it = options.find(option);
+    return it == options.end() ? none : it->second;
 }
 
-bool FindOption(const std::string& commandLine, std::string& value, const char* option) {
-    value.clear();
-    size_t at = commandLine.find(option);
-    if (at == std::string::npos) return false;
-    size_t p = at + std::char_traits<char>::length(option);
-    // The character right after the option is skipped whatever it is.
-    if (p >= commandLine.size()) return true;
-    ++p;
-    while (p < commandLine.size() && commandLine[p] == ' ')
-        ++p;
-    size_t end = commandLine.find(' ', p);
-    if (end == std::string::npos) end = commandLine.size();
-    value = commandLine.substr(p, std::min(end - p, kOptionValueMax));
-    return true;
+CommandWords ParseCommandWords(const std::vector<std::string>& args) {
+    CommandWords out;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& word = args[i];
+        if (word.size() < 2 || word[0] != '-') {
+            out.operands.push_back(word);
+            continue;
+        }
+        if (IsFlag(word)) {
+            out.options[word].clear();
+            continue;
+        }
+        std::string option = word.substr(0, 2), value;
+        if (!TakesValue(option)) {
+            out.error = "unknown option " + word;
+            return out;
+        }
+        if (word.size() > 2) {
+            value = word.substr(2);
+        } else if (i + 1 < args.size() && !TakesValue(args[i + 1]) && !IsFlag(args[i + 1])) {
+            value = args[++i];
+        } else {
+            out.error = "option " + option + " needs a value";
+            return out;
+        }
+        out.options[option] = value.substr(0, kOptionValueMax);
+    }
+    return out;
 }
 
-std::string LuConfigPathFromIni() {
-    std::string configFile = IniGet("CONFIGFILE", "KESLUPRT.CFG");
-    if (configFile.size() > 255) configFile.resize(255);
-    size_t cut = configFile.find_last_of("/\\");
-    std::string dir = cut == std::string::npos ? std::string() : configFile.substr(0, cut + 1);
-    for (char& c : dir)
-        if (c == '\\') c = '/';
-    return dir + "kesluprt.cfg";
+std::vector<std::string> CommandArgs(const std::string& commandLine) {
+    std::vector<std::string> words;
+    size_t p = 0;
+    while (p < commandLine.size()) {
+        p = commandLine.find_first_not_of(" \t", p);
+        if (p == std::string::npos) break;
+        size_t end = std::min(commandLine.find_first_of(" \t", p), commandLine.size());
+        words.push_back(commandLine.substr(p, end - p));
+        p = end;
+    }
+    if (!words.empty()) words.erase(words.begin());
+    return words;
 }
 
-int Configure() {
-    if (gIniPath.empty()) SetIniPathFromProgram(platform::ProgramName());
-
-    std::string luAddressText, fileNameText, sessionIdText;
-    int luTypeValue = 3;
-    ReadIniFile(gIniPath, luAddressText, luTypeValue, fileNameText, sessionIdText);
-
-    const std::string commandLine = platform::CommandLine();
-    bool standardOutputRequested = false;
-    std::string xltValue;
+int ApplyCommandLine(const CommandWords& cl, LoadState& state, Settings& out) {
+    const std::string& ini = out.iniPath;
+    const bool free = !state.inForce; // the window's connection values are not in force
+    auto found = [&](const char* option, std::string& v) {
+        if (!cl.Has(option)) return false;
+        v = cl.Value(option);
+        return true;
+    };
     std::string v;
-
-    if (!commandLine.empty()) {
-        const std::string& cl = commandLine;
-        if (FindOption(cl, v, "-n")) {
-            sessionIdText = v;
-            IniSet("SESSIONID", v);
-        }
-        if (FindOption(cl, v, "-a") && !gSessionFileInForce) {
-            gOptions.luAddress = v;
-            luAddressText = v;
-            IniSet("LUADDRESS", v);
-        }
-        if (FindOption(cl, v, "-d")) {
-            gOptions.debug = 1;
-            gDebug = 1;
-            DebugOpen();
-        }
-        if (FindOption(cl, v, "-btam")) {
-            gOptions.btam = 1;
-            gOptions.formFeed = 0;
-        }
-        if (FindOption(cl, v, "-FF")) {
-            gOptions.formFeed = 1;
-            gOptions.btam = 0;
-        }
-        if (FindOption(cl, v, "-D")) gOptions.fixedFile = 1;
-        if (FindOption(cl, v, "-s") && !gSessionFileInForce) {
-            gOptions.serverName = v;
-            IniSet("SERVERNAME", v);
-        }
-        if (FindOption(cl, v, "-S")) standardOutputRequested = true;
-        if (FindOption(cl, v, "-c") && !gSessionFileInForce && !v.empty()) {
-            IniSet("CONFIGFILE", v);
-            gLuConfigPath = LuConfigPathFromIni();
-            int rc = ParseLuConfig(v);
-            if (rc != 0) return rc;
-        }
-        if (FindOption(cl, v, "-h") && !gSessionFileInForce) {
-            gHostName = v;
-            IniSet("HOSTNAME", v);
-        }
-        if (FindOption(cl, v, "-f")) {
-            fileNameText = v;
-            IniSet("FILENAME", v);
-        }
-        if (FindOption(cl, v, "-l")) {
-            luTypeValue = v == "1" ? 1 : 3;
-            IniSet("LUTYPE", v);
-        }
-        if (FindOption(cl, v, "-x")) xltValue = v;
-        if (FindOption(cl, v, "-T")) gTranslate = 0;
-        if (FindOption(cl, v, "-C")) {
-            if (gOptions.associateName) {
-                if (gOptions.debug == 1)
-                    std::fprintf(stderr, "CANNOT SPECIFY BOTH ASSOCIATE AND CONNECT\n");
-                std::exit(10);
-            }
-            if (!gSessionFileInForce) {
-                gOptions.connectName = v;
-                IniSet("CONNECTNAME", v);
-            }
-        }
-        if (FindOption(cl, v, "-A")) {
-            if (gOptions.connectName) {
-                if (gOptions.debug == 1)
-                    std::fprintf(stderr, "CANNOT SPECIFY BOTH ASSOCIATE AND CONNECT\n");
-                std::exit(10);
-            }
-            if (!gSessionFileInForce) {
-                gOptions.associateName = v;
-                IniSet("ASSOCIATENAME", v);
-            }
-        }
-        if (FindOption(cl, v, "-E")) {
-            gUse3270E = 1;
-            IniSet("3270E", "1");
+    if (found("-n", v)) {
+        state.sessionIdText = v;
+        IniWrite(ini, "SESSIONID", v);
+    }
+    if (found("-a", v) && free) {
+        state.luAddress = v;
+        state.luAddressText = v;
+        IniWrite(ini, "LUADDRESS", v);
+    }
+    if (cl.Has("-d")) {
+        state.debugOption = true;
+        gDebug = 1;
+        DebugOpen();
+    }
+    if (cl.Has("-btam")) {
+        out.btam = true;
+        out.formFeed = false;
+    }
+    if (cl.Has("-FF")) {
+        out.formFeed = true;
+        out.btam = false;
+    }
+    if (cl.Has("-D")) out.fixedFile = true;
+    if (found("-s", v) && free) {
+        state.serverName = v;
+        IniWrite(ini, "SERVERNAME", v);
+    }
+    if (cl.Has("-S")) state.standardOutputRequested = true;
+    if (found("-c", v) && free && !v.empty()) {
+        IniWrite(ini, "CONFIGFILE", v);
+        out.luConfigPath = LuConfigPathFromIni(ini);
+        LuFileValues file;
+        int rc = ParseLuConfig(v, file);
+        MergeLuFile(file, state, out);
+        if (rc != 0) return rc;
+    }
+    if (found("-h", v) && free) {
+        out.host = v;
+        IniWrite(ini, "HOSTNAME", v);
+    }
+    if (found("-f", v)) {
+        state.fileNameText = v;
+        IniWrite(ini, "FILENAME", v);
+    }
+    if (found("-l", v)) {
+        state.luTypeValue = v == "1" ? 1 : 3;
+        IniWrite(ini, "LUTYPE", v);
+    }
+    if (found("-x", v)) state.xltValue = v;
+    if (cl.Has("-T")) out.translate = false;
+    if (found("-C", v)) {
+        if (state.associateName) return Conflict(state);
+        if (free) {
+            state.connectName = v;
+            IniWrite(ini, "CONNECTNAME", v);
         }
     }
-
-    // Defaults.
-    if (luAddressText != "-1" && !gSessionFileInForce) gOptions.luAddress = luAddressText;
-    if ((sessionIdText.empty() || sessionIdText[0] != '0') && !gSessionFileInForce)
-        gOptions.luNumber = sessionIdText;
-    if (!gOptions.printerCmds) gOptions.printerCmds = "lpr";
-    if (!gOptions.printerOptions) gOptions.printerOptions = "";
-    if (!gOptions.linesPerPage) gOptions.linesPerPage = 0;
-    if (!gSessionFileInForce) {
-        if (!gOptions.serverName) gOptions.serverName = "kesservd";
-        if (!gOptions.luType) gOptions.luType = luTypeValue;
-        if (!gOptions.fileName) gOptions.fileName = fileNameText;
+    if (found("-A", v)) {
+        if (state.connectName) return Conflict(state);
+        if (free) {
+            state.associateName = v;
+            IniWrite(ini, "ASSOCIATENAME", v);
+        }
     }
-    // The session and the writer read these process-wide copies of the options.
-    if (gOptions.luType) Lutype = *gOptions.luType == 1 ? 1 : 3;
-    gLinesPerPage = *gOptions.linesPerPage;
-    if (!gCodePageApplied) {
-        gCodePageApplied = true;
-        std::string codePage = IniGet("CODEPAGE", "");
-        std::string message;
-        if (!LoadCodePage(codePage, message))
-            std::fprintf(stderr, "%s; the built-in translation table stays in force\n",
-                         message.c_str());
-    }
-    if (!gOptions.xltFile) {
-        gOptions.xltFile = xltValue;
-        if (!xltValue.empty()) PrtXlateInit(xltValue);
-    }
-    if (!gOptions.standardOutput) gOptions.standardOutput = standardOutputRequested ? 1 : 0;
-
-    if (gOptions.debug == 1) {
-        const Options& o = gOptions;
-        std::fprintf(stderr, "PRINTER VERSION %s\n", "1.5.1");
-        std::fprintf(stderr, "options\n");
-        std::fprintf(stderr, "Printer options %s\n", o.printerOptions.value_or("").c_str());
-        std::fprintf(stderr, "Printer cmds %s\n", o.printerCmds.value_or("").c_str());
-        std::fprintf(stderr, "File Name = %s\n", o.fileName.value_or("").c_str());
-        std::fprintf(stderr, "Lutype = %d\n", o.luType.value_or(0));
-        if (o.luAddress) std::fprintf(stderr, "Luaddress = %s\n", o.luAddress->c_str());
-        if (o.luNumber) std::fprintf(stderr, "Lunumber = %s\n", o.luNumber->c_str());
-        std::fprintf(stderr, "Linesperpage = %d\n", o.linesPerPage.value_or(0));
-        std::fprintf(stderr, "StandardOutput = %d\n", o.standardOutput.value_or(0));
-        std::fprintf(stderr, "Servername = %s\n", o.serverName.value_or("").c_str());
-        std::fprintf(stderr, "FixedFile = %d\n", o.fixedFile);
-        std::fprintf(stderr, "end of options\n");
-        std::fflush(stderr);
+    if (cl.Has("-E")) {
+        out.use3270E = true;
+        IniWrite(ini, "3270E", "1");
     }
     return 0;
-}
-
-void ReleaseOptions() {
-    gOptions = Options{};
-    gCodePageApplied = false;
 }

@@ -1,8 +1,8 @@
 #include "config/report.h"
 
 #include "config/messages.h"
-#include "config/options.h"
 #include "config/utilities.h"
+#include "platform/sysinfo.h"
 
 #include <cstdio>
 #include <ctime>
@@ -11,60 +11,83 @@
 
 namespace {
 
-// Headless default: one time-stamped line per report on standard error.
-class StderrReport : public UiReport {
+class StderrReport : public Reporter {
   public:
-    void ShowOnlineState(bool online) override { Line(online ? LoadMessage(7) : LoadMessage(6)); }
-    void ShowStatusMessage(int, const std::string& text) override { Line(text); }
-    void ShowMessageBox(const std::string& text) override { Line(text); }
+    void ShowOnlineState(bool online) override {
+        LogLines(online ? LoadMessage(7) : LoadMessage(6));
+    }
+    void ShowStatusMessage(int, const std::string& text) override { LogLines(text); }
+    void ShowMessageBox(const std::string& text) override { LogLines(text); }
     bool AskYesNo(const std::string& question) override {
         // Nobody can answer: keep what is on disk.
-        Line(question + " No");
+        LogLines(question + " No");
         return false;
     }
-    void StatusLine(const std::string& text) override { Line(text); }
-
-  private:
-    void Line(const std::string& text) {
-        struct timeval tv;
-        gettimeofday(&tv, nullptr);
-        struct tm tm;
-        localtime_r(&tv.tv_sec, &tm);
-        char stamp[32];
-        std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);
-        // Multi-line messages ("LU mismatch.\nTry LU 1") stay on one line.
-        std::string flat;
-        flat.reserve(text.size());
-        for (char c : text)
-            flat += (c == '\n' || c == '\r') ? ' ' : c;
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::fprintf(stderr, "%s.%03ld %s\n", stamp, static_cast<long>(tv.tv_usec / 1000),
-                     flat.c_str());
-        std::fflush(stderr);
-    }
-    std::mutex mutex_;
+    void StatusLine(const std::string& text) override { LogLines(text); }
 };
 
 StderrReport gStderrReport;
-UiReport* gReport = &gStderrReport;
+std::mutex gLogMutex; // lines of sessions on several threads stay whole
 
 } // namespace
 
-void SetUiReport(UiReport* report) {
-    gReport = report ? report : &gStderrReport;
+std::string JobLine(const JobReport& job) {
+    auto count = [](long long n, const char* what) {
+        return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+    };
+    std::string line = "Job " + job.name;
+    if (job.received)
+        return line + " received" + (job.lu.empty() ? "" : " from LU " + job.lu) + ": " +
+               count(job.bytes, "byte") + ", " + count(job.records, "record") + ", " +
+               count(job.pages, "page");
+    if (job.delivered) return line + " delivered to " + job.where;
+    line += " failed" + (job.where.empty() ? "" : " on " + job.where) + ": " +
+            (job.reason.empty() ? "no reason given" : job.reason);
+    return line + (job.kept.empty() ? "; it is not kept" : "; kept as " + job.kept);
 }
 
-UiReport& Ui() {
-    return *gReport;
+std::vector<std::string> LogMessages(const std::string& text) {
+    const std::string delay = std::string("\n") + LoadMessage(96);
+    std::vector<std::string> out;
+    std::string rest = text;
+    for (size_t at; (at = rest.find(delay)) != std::string::npos;) {
+        out.push_back(rest.substr(0, at));
+        rest.erase(0, at + 1);
+    }
+    out.push_back(rest);
+    for (std::string& line : out)
+        for (char& c : line)
+            if (c == '\n' || c == '\r') c = ' ';
+    return out;
 }
 
-void ShowOnlineState(bool online) {
-    gReport->ShowOnlineState(online);
+void LogLines(const std::string& text) {
+    struct timeval tv;
+    gettimeofday(&tv, nullptr);
+    struct tm tm;
+    localtime_r(&tv.tv_sec, &tm);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);
+    const std::string& name = platform::ProgramName();
+    const char* program = name.empty() ? "twprinter" : name.c_str();
+    std::lock_guard<std::mutex> lock(gLogMutex);
+    for (const std::string& line : LogMessages(text))
+        std::fprintf(stderr, "%s.%03ld %s: %s\n", stamp, static_cast<long>(tv.tv_usec / 1000),
+                     program, line.c_str());
+    std::fflush(stderr);
 }
 
-void ShowStatusMessage(int code) {
+Reporter& StderrReporter() {
+    return gStderrReport;
+}
+
+std::string ComposeStatus(int code) {
     std::string text = TakeMessageText(code);
     if (code != MSG_ATTEMPTING_CONNECT) text += std::string("\n") + LoadMessage(96);
-    gReport->ShowStatusMessage(code, text);
     if (gDebug == 1) DebugPrint(text + "\n");
+    return text;
+}
+
+void ReportStatus(Reporter& reporter, int code) {
+    reporter.ShowStatusMessage(code, ComposeStatus(code));
 }

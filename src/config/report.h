@@ -1,30 +1,57 @@
-// How the engine reports to whoever runs it (the window or the headless program).
-// Calls arrive on the client thread; implementations marshal them as they need.
+// How a session reports to whoever runs it (the window, the headless program,
+// a pool). Each session is handed its own reporter; calls arrive on the
+// session's thread and implementations marshal them as they need.
 #pragma once
 #include <string>
+#include <vector>
 
-class UiReport {
+// One job's line: received from the host, then delivered or failed.
+struct JobReport {
+    bool received = false;  // true: the job came in; false: the outcome of its delivery
+    std::string lu;         // the LU name the server granted, "" when none was said
+    std::string name;       // the job file
+    long long bytes = 0;    // received: size of the job file
+    long records = 0;       // received: host records that wrote to it
+    long pages = 0;         // received: pages in it
+    bool delivered = false; // outcome: true when it went out
+    std::string where;      // outcome: where it went (file, CUPS printer and job, socket, command)
+    std::string reason;     // failed: why
+    std::string kept;       // failed: where the job is kept, "" when it is not
+};
+
+// "Job JOB0.txt received from LU PRT1: 120 bytes, 2 records, 1 page", "Job JOB0.txt
+// delivered to file JOB0f.txt", "Job JOB0.txt failed on ...: reason; kept as ...".
+std::string JobLine(const JobReport& job);
+
+class Reporter {
   public:
-    virtual ~UiReport() = default;
+    virtual ~Reporter() = default;
     virtual void ShowOnlineState(bool online) = 0;
-    // Status line: code's message with detail; reconnect adds "Delaying before reconnect.".
+    // Status line of a message number, its text already composed (ComposeStatus).
     virtual void ShowStatusMessage(int code, const std::string& text) = 0;
-    // Final message box of a run.
+    // Final message of a run.
     virtual void ShowMessageBox(const std::string& text) = 0;
     // "Output file %s already exists. Overwrite?"; true for Yes.
     virtual bool AskYesNo(const std::string& question) = 0;
     // Free-form status line (delivery notes, warnings).
     virtual void StatusLine(const std::string& text) = 0;
+    // A job received or its delivery's outcome; by default its line.
+    virtual void JobReported(const JobReport& job) { StatusLine(JobLine(job)); }
 };
 
-// Installs the reporter; nullptr installs one that writes to standard error.
-void SetUiReport(UiReport* report);
-UiReport& Ui();
+// One time-stamped line per report on standard error; AskYesNo answers No.
+Reporter& StderrReporter();
 
-void ShowOnlineState(bool online);
-// Composes the status text for code: the message, " " + gErrorDetail when set (the
-// detail is then cleared), and "\nDelaying before reconnect." for every code but 47
-// (the session calls this only for failed connection attempts and for 47 before a
-// retry). The reporter receives the finished text; in debug mode it also goes to
-// the debug log.
-void ShowStatusMessage(int code);
+// The log lines of a status text: the reconnect delay appended to a message is
+// a message of its own; other line breaks become blanks.
+std::vector<std::string> LogMessages(const std::string& text);
+// Each of LogMessages(text) on standard error as "date time.ms program: message",
+// program being platform::ProgramName() (else "twprinter").
+void LogLines(const std::string& text);
+
+// The status text for code: the message, " " + the error detail when set (the
+// detail is then cleared), and "\nDelaying before reconnect." for every code
+// but 47. In debug mode it also goes to the debug log.
+std::string ComposeStatus(int code);
+// ComposeStatus, handed to the reporter.
+void ReportStatus(Reporter& reporter, int code);

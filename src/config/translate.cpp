@@ -9,7 +9,7 @@
 #include <cstring>
 
 // clang-format off
-const uint8_t kBuiltinEbcdicToAscii[256] = {
+const EbcdicTable kBuiltinEbcdicToAscii = {{
     0x20, 0x3F, 0x00, 0x00, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, // 0x
     0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x00, 0x2A, 0x3F, 0x3B, 0x3F, // 1x
     0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, // 2x
@@ -26,22 +26,8 @@ const uint8_t kBuiltinEbcdicToAscii[256] = {
     0x7D, 0x4A, 0x4B, 0x4C, 0x4D, 0x4E, 0x4F, 0x50, 0x51, 0x52, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, // Dx
     0x5C, 0x3F, 0x53, 0x54, 0x55, 0x56, 0x57, 0x58, 0x59, 0x5A, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, // Ex
     0x30, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, // Fx
-};
+}};
 // clang-format on
-
-uint8_t gEbcdicToAscii[256] = {
-#define R16(b)                                                                                     \
-    kB(b + 0), kB(b + 1), kB(b + 2), kB(b + 3), kB(b + 4), kB(b + 5), kB(b + 6), kB(b + 7),        \
-        kB(b + 8), kB(b + 9), kB(b + 10), kB(b + 11), kB(b + 12), kB(b + 13), kB(b + 14),          \
-        kB(b + 15)
-#define kB(i) kBuiltinEbcdicToAscii[i]
-    R16(0),   R16(16),  R16(32),  R16(48),  R16(64),  R16(80),  R16(96),  R16(112),
-    R16(128), R16(144), R16(160), R16(176), R16(192), R16(208), R16(224), R16(240),
-#undef kB
-#undef R16
-};
-
-int gTranslate = 1;
 
 namespace {
 
@@ -89,7 +75,7 @@ bool PrtXlateReadTable(FILE* file, uint32_t key, uint8_t* destination) {
     return true;
 }
 
-int PrtXlateInit(const std::string& path) {
+int PrtXlateInit(const std::string& path, EbcdicTable& table) {
     if (path.empty()) {
         errno = EINVAL;
         ReportOpenFailure(path, EINVAL);
@@ -112,7 +98,7 @@ int PrtXlateInit(const std::string& path) {
         uint8_t scratch[256];
         if (!PrtXlateReadTable(file, 103, scratch)) break;
         if (!PrtXlateReadTable(file, 104, scratch)) break;
-        if (!PrtXlateReadTable(file, 105, gEbcdicToAscii)) break;
+        if (!PrtXlateReadTable(file, 105, table.data())) break;
         if (!PrtXlateReadTable(file, 106, scratch)) break;
         ok = true;
     } while (false);
@@ -149,7 +135,7 @@ int CodePageNumber(const std::string& name) {
 
 } // namespace
 
-bool LoadCodePage(const std::string& name, std::string& message) {
+bool LoadCodePage(const std::string& name, EbcdicTable& table, std::string& message) {
     message.clear();
     bool blank = true;
     for (char c : name)
@@ -170,13 +156,13 @@ bool LoadCodePage(const std::string& name, std::string& message) {
         message = "Unknown host code page: " + name;
         return false;
     }
-    uint8_t table[256];
+    EbcdicTable built;
     for (int b = 0; b < 256; ++b) {
         // Host control codes keep the built-in choices the data stream relies on
         // (null prints as a blank, 0x02/0x03/0x1B vanish), so a code page can never
         // inject a control byte into a print file.
         if (b < 0x40) {
-            table[b] = kBuiltinEbcdicToAscii[b];
+            built[b] = kBuiltinEbcdicToAscii[b];
             continue;
         }
         char in = static_cast<char>(b);
@@ -191,15 +177,16 @@ bool LoadCodePage(const std::string& name, std::string& message) {
             v = static_cast<uint8_t>(out[0]);
             if (v < 0x20 || (v >= 0x7F && v < 0xA0)) v = '?';
         }
-        table[b] = v;
+        built[b] = v;
     }
     iconv_close(cd);
-    // Any EBCDIC page has the Latin letters and digits where 037 has them.
-    if (table[0xC1] != 'A' || table[0xF0] != '0' || table[0x81] != 'a') {
+    // Any EBCDIC page has the capitals and digits where 037 has them (the
+    // Katakana pages put the small letters elsewhere).
+    if (built[0xC1] != 'A' || built[0xF0] != '0') {
         message = "Host code page " + name + " is not an EBCDIC code page";
         return false;
     }
-    std::memcpy(gEbcdicToAscii, table, sizeof table);
+    table = built;
     Trace("LoadCodePage(): %s via %s to %s\n", name.c_str(), from, to);
     return true;
 }

@@ -1,6 +1,5 @@
 #include "config/utilities.h"
 
-#include "config/options.h"
 #include "platform/sysinfo.h"
 
 #include <netdb.h>
@@ -9,9 +8,10 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <unistd.h>
 
-FILE* gDebugLog = nullptr;
+int gDebug = 0;
 void (*gFatalErrorBox)(const char* text) = nullptr;
 
 void FatalError(const char* module, const char* function, const char* text) {
@@ -51,8 +51,12 @@ void ReplaceString(std::string& old, const std::string& text) {
     old.assign(text);
 }
 
+namespace {
+// Each session thread formats its own errors.
+thread_local char buffer[300];
+} // namespace
+
 const char* FormatSystemError(const char* prefix, int code) {
-    static char buffer[300];
     size_t prefixLen = prefix ? std::strlen(prefix) : 0;
     std::string text;
     // glibc answers unknown numbers with "Unknown error N"; that counts as no text.
@@ -165,7 +169,13 @@ int HostErrorName(int herr, std::string& out) {
     }
 }
 
+namespace {
+FILE* gDebugLog = nullptr;
+std::mutex gDebugLock;
+} // namespace
+
 void DebugOpen() {
+    std::lock_guard<std::mutex> lock(gDebugLock);
     if (gDebugLog) return;
     std::string path = platform::JoinPath(platform::WindowsDirectory(), "TwPrinter.log");
     gDebugLog = std::fopen(path.c_str(), "w");
@@ -176,11 +186,18 @@ void DebugOpen() {
 }
 
 void DebugClose() {
+    std::lock_guard<std::mutex> lock(gDebugLock);
     if (gDebugLog) std::fclose(gDebugLog);
     gDebugLog = nullptr;
 }
 
+bool DebugLogOpen() {
+    std::lock_guard<std::mutex> lock(gDebugLock);
+    return gDebugLog != nullptr;
+}
+
 void DebugPrint(const std::string& text) {
+    std::lock_guard<std::mutex> lock(gDebugLock);
     if (!gDebugLog) return;
     std::fwrite(text.data(), 1, text.size(), gDebugLog);
     std::fflush(gDebugLog);

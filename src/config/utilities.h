@@ -19,7 +19,7 @@ void KesFree(void* block);
 void ReplaceString(std::string& old, const std::string& text);
 
 // System text for an error code, "%d (0x%X)" when there is none; "prefix: text"
-// with a prefix. Returned in one process-wide buffer.
+// with a prefix. Returned in a buffer of the calling thread, valid until its next call.
 const char* FormatSystemError(const char* prefix, int code);
 
 // Winsock-style name for a POSIX socket errno value ("WSAECONNREFUSED"),
@@ -29,10 +29,13 @@ int WinsockErrorName(int err, std::string& out);
 // "WSAHOST_NOT_FOUND", "WSATRY_AGAIN", "WSANO_RECOVERY", "WSANO_DATA".
 int HostErrorName(int herr, std::string& out);
 
-// Debug log "TwPrinter.log" in the INI directory.
-extern FILE* gDebugLog;
+// The debug switch (-d), one for the process.
+extern int gDebug;
+
+// Debug log "TwPrinter.log" in the INI directory, shared by all sessions.
 void DebugOpen();
 void DebugClose();
+bool DebugLogOpen();
 void DebugPrint(const std::string& text);
 // printf-style debug line to standard error when gDebug is set.
 void Trace(const char* fmt, ...) __attribute__((format(printf, 1, 2)));

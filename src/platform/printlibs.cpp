@@ -10,7 +10,7 @@ namespace {
 
 PrintLibs gLibs;
 std::mutex gMutex;
-int gCups = 0, gCairo = 0; // 0 not tried, 1 loaded, -1 failed
+int gCups = 0, gCairo = 0, gFc = 0; // 0 not tried, 1 loaded, -1 failed
 std::string gError;
 
 struct Slot {
@@ -22,6 +22,7 @@ struct Slot {
 #define TW_SLOT(f) {#f, reinterpret_cast<void**>(&gLibs.f)},
 const Slot kCups[] = {TW_CUPS_FUNCS(TW_SLOT)};
 const Slot kCairo[] = {TW_CAIRO_FUNCS(TW_SLOT)};
+const Slot kFc[] = {TW_FC_FUNCS(TW_SLOT)};
 #undef TW_SLOT
 
 bool Load(const char* soname, int& state, std::span<const Slot> slots) {
@@ -52,6 +53,10 @@ bool CupsReady() {
 
 bool CairoReady() {
     return Load("libcairo.so.2", gCairo, kCairo);
+}
+
+bool FontconfigReady() {
+    return Load("libfontconfig.so.1", gFc, kFc);
 }
 
 std::string PrintLibsError() {

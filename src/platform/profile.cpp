@@ -15,6 +15,10 @@
 namespace platform {
 namespace {
 
+// The window and the sessions all write settings; each write is a
+// read-modify-replace of the whole file and must not lose another's key.
+std::mutex gWriteLock;
+
 std::string_view Trim(std::string_view s) {
     size_t b = 0, e = s.size();
     while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r'))
@@ -84,10 +88,7 @@ std::string ProfileGetString(std::string_view section, std::string_view key, std
 
 bool ProfileWriteString(std::string_view section, std::string_view key, std::string_view value,
                         const std::string& path) {
-    // The window thread and the client thread both write settings; each write is a
-    // read-modify-replace of the whole file and must not lose the other's key.
-    static std::mutex writeLock;
-    std::lock_guard<std::mutex> lock(writeLock);
+    std::lock_guard<std::mutex> lock(gWriteLock);
 
     bool exists = false;
     std::vector<std::string> lines = ReadLines(path, exists);
@@ -97,7 +98,9 @@ bool ProfileWriteString(std::string_view section, std::string_view key, std::str
     std::string clean(value);
     for (char& c : clean)
         if (c == '\n' || c == '\r') c = ' ';
-    std::string entry = std::string(key) + "=" + clean;
+    std::string entry;
+    entry.reserve(key.size() + 1 + clean.size());
+    entry.append(key).append(1, '=').append(clean);
 
     bool inSection = false, done = false;
     size_t sectionEnd = std::string::npos; // index after the last line of our section
@@ -121,7 +124,10 @@ bool ProfileWriteString(std::string_view section, std::string_view key, std::str
     if (!done) {
         if (sectionEnd == std::string::npos) {
             if (!lines.empty() && !Trim(lines.back()).empty()) lines.emplace_back();
-            lines.push_back("[" + std::string(section) + "]");
+            std::string header;
+            header.reserve(section.size() + 2);
+            header.append(1, '[').append(section).append(1, ']');
+            lines.push_back(std::move(header));
             lines.push_back(entry);
         } else {
             lines.insert(lines.begin() + static_cast<long>(sectionEnd), entry);
@@ -130,7 +136,7 @@ bool ProfileWriteString(std::string_view section, std::string_view key, std::str
 
     std::string text;
     for (const std::string& l : lines)
-        text += l + "\n";
+        text.append(l).append(1, '\n');
 
     std::string tmp = path + ".tmpXXXXXX";
     int fd = ::mkostemp(tmp.data(), O_CLOEXEC);

@@ -1,5 +1,6 @@
 #include "platform/sysinfo.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 namespace platform {
 namespace {
 std::string gCommandLine;
+std::vector<std::string> gCommandArgs;
 std::string gProgramName;
 
 void MakeDirs(const std::string& dir) {
@@ -34,7 +36,8 @@ std::string WindowsDirectory() {
         const char* home = std::getenv("HOME");
         dir = std::string(home && *home ? home : "/tmp") + "/.config/twprinter";
     }
-    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    while (dir.size() > 1 && dir.back() == '/')
+        dir.pop_back();
     MakeDirs(dir);
     return dir;
 }
@@ -63,17 +66,35 @@ void SetCommandLine(int argc, char** argv) {
         if (i) line += ' ';
         line += argv[i];
     }
-    SetCommandLine(line);
+    gCommandLine = line;
+    gCommandArgs.assign(argv + (argc > 0 ? 1 : 0), argv + argc);
     if (argc > 0) {
         const char* slash = std::strrchr(argv[0], '/');
         gProgramName = slash ? slash + 1 : argv[0];
     }
 }
 
-void SetCommandLine(const std::string& line) { gCommandLine = line; }
+void SetCommandLine(const std::string& line) {
+    gCommandLine = line;
+    gCommandArgs.clear();
+    for (size_t p = line.find_first_not_of(" \t"); p != std::string::npos;
+         p = line.find_first_not_of(" \t", p)) {
+        const size_t end = std::min(line.find_first_of(" \t", p), line.size());
+        gCommandArgs.push_back(line.substr(p, end - p));
+        p = end;
+    }
+    if (!gCommandArgs.empty()) gCommandArgs.erase(gCommandArgs.begin());
+}
 
-const std::string& CommandLine() { return gCommandLine; }
-const std::string& ProgramName() { return gProgramName; }
+const std::string& CommandLine() {
+    return gCommandLine;
+}
+const std::vector<std::string>& CommandArgs() {
+    return gCommandArgs;
+}
+const std::string& ProgramName() {
+    return gProgramName;
+}
 
 uint64_t TickCount() {
     using namespace std::chrono;

@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -18,6 +19,8 @@ std::string CurrentDirectory();
 void SetCommandLine(int argc, char** argv);
 void SetCommandLine(const std::string& line);
 const std::string& CommandLine();
+// The words after the program path: argv's, or the blank-separated words of a line.
+const std::vector<std::string>& CommandArgs();
 // Base name of the program (argv[0] without directory).
 const std::string& ProgramName();
 

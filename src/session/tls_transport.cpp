@@ -12,16 +12,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <string>
 
-#include "config/ini.h"
 #include "config/messages.h"
 #include "config/report.h"
+#include "config/settings.h"
 #include "platform/event.h"
-#include "session/session.h"
 #include "session/transport.h"
 
 namespace {
@@ -70,6 +70,9 @@ std::string VerifyReason(long result, const std::string& name) {
 
 class TlsTransport : public Transport {
   public:
+    TlsTransport(const TlsSettings& tls, Reporter& reporter, const platform::Event& stop,
+                 std::vector<uint8_t> early)
+        : tls_(tls), reporter_(reporter), stop_(stop), early_(std::move(early)) {}
     ~TlsTransport() override { Close(); }
 
     int Start(int fd, const std::string& host) override {
@@ -80,8 +83,8 @@ class TlsTransport : public Transport {
         SSL_CTX_set_min_proto_version(ctx_, TLS1_2_VERSION);
         SSL_CTX_set_mode(ctx_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
 
-        bool verify = IniGet("TLSVERIFY", "1") != "0";
-        std::string caFile = IniGet("TLSCAFILE", "");
+        bool verify = tls_.verify;
+        const std::string& caFile = tls_.caFile;
         if (!caFile.empty()) {
             if (SSL_CTX_load_verify_locations(ctx_, caFile.c_str(), nullptr) != 1)
                 return Fail("cannot read the CA file \"" + caFile +
@@ -89,8 +92,8 @@ class TlsTransport : public Transport {
         } else if (SSL_CTX_set_default_verify_paths(ctx_) != 1) {
             return Fail("cannot load the system CA store: " + OpenSslError());
         }
-        std::string certFile = IniGet("TLSCERTFILE", "");
-        std::string keyFile = IniGet("TLSKEYFILE", "");
+        const std::string& certFile = tls_.certFile;
+        const std::string& keyFile = tls_.keyFile;
         if (!certFile.empty()) {
             if (SSL_CTX_use_certificate_chain_file(ctx_, certFile.c_str()) != 1)
                 return Fail("cannot read the client certificate \"" + certFile +
@@ -116,7 +119,7 @@ class TlsTransport : public Transport {
         BIO_set_data(bio, this);
         BIO_set_init(bio, 1);
         SSL_set_bio(ssl_, bio, bio);
-        name_ = IniGet("TLSSERVERNAME", "");
+        name_ = tls_.serverName;
         if (name_.empty()) name_ = host;
         bool ip = IsIpAddress(name_);
         if (!ip && !name_.empty()) SSL_set_tlsext_host_name(ssl_, name_.c_str());
@@ -129,9 +132,9 @@ class TlsTransport : public Transport {
             if (ok != 1) return Fail("cannot check the server name \"" + name_ + "\"");
         } else {
             SSL_set_verify(ssl_, SSL_VERIFY_NONE, nullptr);
-            Ui().StatusLine("Warning: TLS certificate verification is off (TLSVERIFY=0); "
-                            "the server \"" +
-                            name_ + "\" is not authenticated");
+            reporter_.StatusLine("Warning: TLS certificate verification is off (TLSVERIFY=0); "
+                                 "the server \"" +
+                                 name_ + "\" is not authenticated");
         }
         return Handshake();
     }
@@ -198,7 +201,14 @@ class TlsTransport : public Transport {
     static int BioRead(BIO* bio, char* data, int len) {
         auto* self = static_cast<TlsTransport*>(BIO_get_data(bio));
         BIO_clear_retry_flags(bio);
-        long n = ::recv(self->fd_, data, static_cast<size_t>(len), 0);
+        long n;
+        if (self->earlyAt_ < self->early_.size()) {
+            n = std::min<long>(len, static_cast<long>(self->early_.size() - self->earlyAt_));
+            std::memcpy(data, self->early_.data() + self->earlyAt_, static_cast<size_t>(n));
+            self->earlyAt_ += static_cast<size_t>(n);
+        } else {
+            n = ::recv(self->fd_, data, static_cast<size_t>(len), 0);
+        }
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
             BIO_set_retry_read(bio);
         if (n > 0 && self->firstByte_ < 0) self->firstByte_ = static_cast<uint8_t>(data[0]);
@@ -243,7 +253,7 @@ class TlsTransport : public Transport {
                 return Fail("no TLS answer from the server within " +
                             std::to_string(kHandshakeLimitMs / 1000) +
                             " seconds (is it a TLS server?)");
-            pollfd p[2] = {{fd_, events, 0}, {gStopEvent ? gStopEvent->fd() : -1, POLLIN, 0}};
+            pollfd p[2] = {{fd_, events, 0}, {stop_.fd(), POLLIN, 0}};
             int wait = static_cast<int>(kHandshakeLimitMs - elapsed);
             int n = ::poll(p, 2, wait);
             if (n < 0 && errno != EINTR) {
@@ -306,24 +316,31 @@ class TlsTransport : public Transport {
         default: {
             // The session reports errno only; the TLS reason goes to the status line.
             std::string lib = OpenSslError();
-            Ui().StatusLine("TLS connection failed: " +
-                            (lib.empty() ? std::string("protocol error") : lib));
+            reporter_.StatusLine("TLS connection failed: " +
+                                 (lib.empty() ? std::string("protocol error") : lib));
             errno = EPROTO;
             return -1;
         }
         }
     }
 
+    const TlsSettings tls_;
+    Reporter& reporter_;
+    const platform::Event& stop_;
     int fd_ = -1;
     SSL_CTX* ctx_ = nullptr;
     SSL* ssl_ = nullptr;
     std::string name_;
     bool handshakeDone_ = false;
     int firstByte_ = -1;
+    std::vector<uint8_t> early_;
+    size_t earlyAt_ = 0;
 };
 
 } // namespace
 
-std::unique_ptr<Transport> MakeTlsTransport() {
-    return std::make_unique<TlsTransport>();
+std::unique_ptr<Transport> MakeTlsTransport(const TlsSettings& tls, Reporter& reporter,
+                                            const platform::Event& stop,
+                                            std::vector<uint8_t> early) {
+    return std::make_unique<TlsTransport>(tls, reporter, stop, std::move(early));
 }

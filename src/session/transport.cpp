@@ -4,7 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "config/ini.h"
+#include "config/settings.h"
 
 namespace {
 
@@ -23,6 +23,11 @@ class TcpTransport : public Transport {
         if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
     }
+    int Detach() override {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
 
   private:
     int fd_ = -1;
@@ -34,8 +39,9 @@ std::unique_ptr<Transport> MakeTcpTransport() {
     return std::make_unique<TcpTransport>();
 }
 
-std::unique_ptr<Transport> MakeTransport() {
-    // --- TLS choice: the one place where a TLS transport is selected (TLS=1). ---
-    if (IniGet("TLS", "0") == "1") return MakeTlsTransport();
+std::unique_ptr<Transport> MakeTransport(const TlsSettings& tls, Reporter& reporter,
+                                         const platform::Event& stop) {
+    // The one place where a TLS transport is selected (TLS=1).
+    if (tls.enabled) return MakeTlsTransport(tls, reporter, stop);
     return MakeTcpTransport();
 }

@@ -4,11 +4,18 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
+
+class Reporter;
+struct TlsSettings;
+namespace platform {
+class Event;
+}
 
 class Transport {
   public:
     virtual ~Transport() = default;
-    // After the TCP connect on fd: 0, or a message number with gErrorDetail set.
+    // After the TCP connect on fd: 0, or a message number with the error detail set.
     virtual int Start(int fd, const std::string& host) = 0;
     // >0 bytes, 0 closed by peer, -1 with errno (EAGAIN when nothing is available).
     virtual long Recv(uint8_t* buf, size_t len) = 0;
@@ -16,11 +23,16 @@ class Transport {
     // Data already decrypted and waiting (poll would not show it).
     virtual bool Pending() const { return false; }
     virtual void Close() = 0;
+    // Gives up the socket without closing it, for a transport taking over
+    // the connection: the descriptor, or -1 when this one cannot hand it on.
+    virtual int Detach() { return -1; }
 };
 
-// The transport chosen by the settings (TLS when TLS=1).
-std::unique_ptr<Transport> MakeTransport();
-// Plain TCP, whatever the settings.
+// TLS when the settings enable it, else plain TCP. The handshake watches stop.
+std::unique_ptr<Transport> MakeTransport(const TlsSettings& tls, Reporter& reporter,
+                                         const platform::Event& stop);
 std::unique_ptr<Transport> MakeTcpTransport();
-// TLS from the first byte, configured by the TLS* settings.
-std::unique_ptr<Transport> MakeTlsTransport();
+// early: bytes already read from the socket that belong to the TLS handshake.
+std::unique_ptr<Transport> MakeTlsTransport(const TlsSettings& tls, Reporter& reporter,
+                                            const platform::Event& stop,
+                                            std::vector<uint8_t> early = {});

@@ -4,41 +4,35 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
 #include "config/ini.h"
-#include "config/options.h"
+#include "config/translate.h"
+#include "main_window.h"
 
 namespace ui {
 
 namespace {
-struct EditKey {
+struct Key {
     const char* key;
-    const char* label;
     const char* def;
 };
-// Text settings in the order the dialog shows them.
-constexpr EditKey kEdits[] = {
-    {"CODEPAGE", "Host code page (empty: built-in table):", ""},
-    {"EOJTIMEOUT", "End-of-job time-out (seconds, 0 = off):", "0"},
-    {"TLSCAFILE", "TLS CA file:", ""},
-    {"TLSSERVERNAME", "TLS server name:", ""},
-    {"TLSCERTFILE", "TLS client certificate:", ""},
-    {"TLSKEYFILE", "TLS client key:", ""},
-};
-struct CheckKey {
-    const char* key;
-    const char* label;
-    const char* def;
-};
-constexpr CheckKey kChecks[] = {
-    {"USECOMMAND", "Pipe jobs to the print &command", "0"},
-    {"KEEPFAILED", "&Keep failed jobs and deliver them again", "0"},
-    {"TLS", "Connect with &TLS", "0"},
-    {"TLSVERIFY", "&Verify the server certificate", "1"},
-};
+// Every text and switch key of the dialog with the value a missing key means.
+constexpr Key kEdits[] = {{"CODEPAGE", ""},   {"OUTPUTCHARSET", ""}, {"EOJTIMEOUT", "0"},
+                          {"TLSCAFILE", ""},  {"TLSSERVERNAME", ""}, {"TLSCERTFILE", ""},
+                          {"TLSKEYFILE", ""}, {"PRINTCOMMAND", ""}};
+constexpr Key kChecks[] = {
+    {"USECOMMAND", "0"}, {"KEEPFAILED", "1"}, {"TLS", "0"}, {"TLSVERIFY", "1"}};
+
+QRegularExpressionValidator* Digits(QObject* parent) {
+    return new QRegularExpressionValidator(QRegularExpression("[0-9]*"), parent);
+}
 } // namespace
 
 void SplitSocketPort(const std::string& value, std::string& host, std::string& port) {
@@ -52,63 +46,188 @@ void SplitSocketPort(const std::string& value, std::string& host, std::string& p
     }
 }
 
-AdvancedSettingsDialog::AdvancedSettingsDialog(QWidget* parent) : QDialog(parent) {
-    setWindowTitle("Advanced settings");
-    auto* form = new QFormLayout;
+QLineEdit* AdvancedSettingsDialog::AddEdit(const char* key) {
+    auto* edit = new QLineEdit;
+    edits_[key] = edit;
+    return edit;
+}
+
+// An editable list over edit: picking an entry puts its value in the field,
+// and any other value can still be typed.
+QComboBox*
+AdvancedSettingsDialog::WithChoices(QLineEdit* edit,
+                                    const std::vector<std::pair<QString, QString>>& choices) {
+    auto* box = new QComboBox;
+    box->setEditable(true);
+    box->setInsertPolicy(QComboBox::NoInsert);
+    for (const auto& [value, label] : choices)
+        box->addItem(label.isEmpty()   ? value
+                     : value.isEmpty() ? label
+                                       : value + "  " + label,
+                     value);
+    box->setLineEdit(edit);
+    edit->clear();
+    if (!choices.empty() && choices.front().first.isEmpty())
+        edit->setPlaceholderText(choices.front().second);
+    connect(box, &QComboBox::activated, edit,
+            [box, edit](int i) { edit->setText(box->itemData(i).toString()); });
+    return box;
+}
+
+QCheckBox* AdvancedSettingsDialog::AddCheck(const char* key, const QString& text) {
+    auto* box = new QCheckBox(text);
+    checks_[key] = box;
+    return box;
+}
+
+QWidget* AdvancedSettingsDialog::BuildConnection() {
+    auto* group = new QGroupBox("Connection and TLS");
+    auto* form = new QFormLayout(group);
+    auto* tls = AddCheck("TLS", "Connect with &TLS");
+    form->addRow(tls);
+    startTls_ = new QComboBox;
+    startTls_->addItem("Refuse it", "0");
+    startTls_->addItem("Take it", "1");
+    startTls_->addItem("Require it", "2");
+    form->addRow("STARTTLS &offered by the host:", startTls_);
+    auto* verify = AddCheck("TLSVERIFY", "&Verify the server certificate");
+    form->addRow(verify);
+    tlsWidgets_["TLSVERIFY"] = verify;
+    auto fileRow = [&](const char* key, const QString& label, const QString& title) {
+        auto* edit = AddEdit(key);
+        auto* browse = new QPushButton("Browse...");
+        browse->setAutoDefault(false);
+        browse_[key] = browse;
+        connect(browse, &QPushButton::clicked, this, [this, edit, title] {
+            const QString path = Hooks().chooseFile(this, title, edit->text());
+            if (!path.isEmpty()) edit->setText(path);
+        });
+        auto* row = new QHBoxLayout;
+        row->addWidget(edit, 1);
+        row->addWidget(browse);
+        form->addRow(label, row);
+        auto* rowLabel = qobject_cast<QLabel*>(form->labelForField(row));
+        rowLabel->setBuddy(edit);
+        tlsWidgets_[key] = edit;
+        tlsWidgets_[std::string(key) + "/browse"] = browse;
+        tlsWidgets_[std::string(key) + "/label"] = rowLabel;
+    };
+    fileRow("TLSCAFILE", "CA &file (empty: the system's):", "CA certificates");
+    auto* server = AddEdit("TLSSERVERNAME");
+    form->addRow("Server &name to verify:", server);
+    tlsWidgets_["TLSSERVERNAME"] = server;
+    tlsWidgets_["TLSSERVERNAME/label"] = form->labelForField(server);
+    fileRow("TLSCERTFILE", "Client c&ertificate:", "Client certificate");
+    fileRow("TLSKEYFILE", "Client ke&y:", "Client key");
+    connect(tls, &QCheckBox::toggled, this, &AdvancedSettingsDialog::UpdateTlsEnabling);
+    connect(startTls_, &QComboBox::currentIndexChanged, this,
+            &AdvancedSettingsDialog::UpdateTlsEnabling);
+    return group;
+}
+
+QWidget* AdvancedSettingsDialog::BuildOutput() {
+    auto* group = new QGroupBox("Output");
+    auto* form = new QFormLayout(group);
     socketHost_ = new QLineEdit;
-    form->addRow("Socket printer host (empty: 127.0.0.1):", socketHost_);
+    socketHost_->setPlaceholderText("127.0.0.1");
+    socketPort_ = new QLineEdit;
+    socketPort_->setValidator(Digits(socketPort_));
+    socketPort_->setPlaceholderText("9100");
+    socketPort_->setMaximumWidth(fontMetrics().averageCharWidth() * 10);
+    auto* socket = new QHBoxLayout;
+    socket->addWidget(socketHost_, 1);
+    auto* portLabel = new QLabel("Po&rt:");
+    portLabel->setBuddy(socketPort_);
+    socket->addWidget(portLabel);
+    socket->addWidget(socketPort_);
+    form->addRow("Socket printer &host:", socket);
+    qobject_cast<QLabel*>(form->labelForField(socket))->setBuddy(socketHost_);
     fileFormat_ = new QComboBox;
     fileFormat_->addItem("Text", "");
     fileFormat_->addItem("PDF", "pdf");
-    form->addRow("Output file format:", fileFormat_);
-    for (const auto& e : kEdits) {
-        auto* edit = new QLineEdit;
-        if (std::string(e.key) == "EOJTIMEOUT")
-            edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
-        edits_[e.key] = edit;
-        form->addRow(e.label, edit);
-    }
-    for (const auto& c : kChecks) {
-        auto* box = new QCheckBox(c.label);
-        checks_[c.key] = box;
-        form->addRow(box);
-    }
+    form->addRow("Output file for&mat:", fileFormat_);
+    auto* command = AddEdit("PRINTCOMMAND");
+    command->setPlaceholderText("lpr");
+    command->setToolTip("Run by the shell with the job on its standard input. A PRINTERCMD "
+                        "of the LU-name file kesluprt.cfg takes its place.");
+    form->addRow("Print comm&and:", command);
+    form->addRow(AddCheck("USECOMMAND", "Pipe &jobs to the print command (file and printer)"));
+    return group;
+}
+
+QWidget* AdvancedSettingsDialog::BuildJobs() {
+    auto* group = new QGroupBox("Job handling");
+    auto* form = new QFormLayout(group);
+    auto* eoj = AddEdit("EOJTIMEOUT");
+    eoj->setValidator(Digits(eoj));
+    form->addRow("End-of-job t&ime-out (seconds, 0 = off):", eoj);
+    form->addRow(AddCheck("KEEPFAILED", "&Keep failed jobs and deliver them again"));
+    std::vector<std::pair<QString, QString>> pages{{"", "(the built-in table)"}};
+    for (const CodePageInfo& p : KnownCodePages())
+        pages.emplace_back(QString("%1").arg(p.number, 3, 10, QChar('0')), p.language);
+    form->addRow("Host code pa&ge:", WithChoices(AddEdit("CODEPAGE"), pages));
+    std::vector<std::pair<QString, QString>> sets{{"", "(UTF-8)"}};
+    for (const char* name : {"UTF-8", "ISO-8859-1", "ISO-8859-15", "CP1252", "CP437", "CP850",
+                             "SHIFT_JIS", "EUC-JP", "GB18030", "BIG5", "EUC-KR"})
+        sets.emplace_back(name, "");
+    form->addRow("Print file chara&cter set with a code page:",
+                 WithChoices(AddEdit("OUTPUTCHARSET"), sets));
+    return group;
+}
+
+AdvancedSettingsDialog::AdvancedSettingsDialog(QWidget* parent) : QDialog(parent) {
+    setWindowTitle("Advanced settings");
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* top = new QVBoxLayout(this);
-    top->addLayout(form);
+    top->addWidget(BuildConnection());
+    top->addWidget(BuildOutput());
+    top->addWidget(BuildJobs());
     top->addWidget(buttons);
     Load();
 }
 
-void AdvancedSettingsDialog::Load() {
+void AdvancedSettingsDialog::UpdateTlsEnabling() {
+    // The files and names matter only to a connection that uses TLS.
+    const bool on = checks_["TLS"]->isChecked() || startTls_->currentIndex() > 0;
+    for (auto& [key, w] : tlsWidgets_)
+        w->setEnabled(on);
+}
+
+void AdvancedSettingsDialog::SetSocketPort(const QString& value) {
     std::string host, port;
-    SplitSocketPort(IniGet("SOCKETPORT", ""), host, port);
+    SplitSocketPort(value.toStdString(), host, port);
     socketHost_->setText(QString::fromStdString(host));
+    socketPort_->setText(QString::fromStdString(port));
+}
+
+QString AdvancedSettingsDialog::SocketPort() const {
+    const QString host = socketHost_->text().trimmed();
+    const QString port = socketPort_->text().trimmed();
+    return host.isEmpty() ? port : host + ":" + port;
+}
+
+void AdvancedSettingsDialog::Load() {
+    SetSocketPort(QString::fromStdString(IniGet("SOCKETPORT", "")));
     fileFormat_->setCurrentIndex(IniGet("FILEFORMAT", "") == "pdf" ? 1 : 0);
+    const int startTls = startTls_->findData(QString::fromStdString(IniGet("STARTTLS", "0")));
+    startTls_->setCurrentIndex(startTls < 0 ? 0 : startTls);
     for (const auto& e : kEdits)
         edits_[e.key]->setText(QString::fromStdString(IniGet(e.key, e.def)));
     for (const auto& c : kChecks)
         checks_[c.key]->setChecked(IniGet(c.key, c.def) == "1");
+    UpdateTlsEnabling();
 }
 
 void AdvancedSettingsDialog::Save() {
-    std::string host, port;
-    SplitSocketPort(IniGet("SOCKETPORT", ""), host, port);
-    const std::string newHost = socketHost_->text().trimmed().toStdString();
-    const std::string socket = newHost.empty() ? port : newHost + ":" + port;
-    IniSet("SOCKETPORT", socket);
-    gSocketPort = socket;
-    gFileFormat = fileFormat_->currentData().toString().toStdString();
-    IniSet("FILEFORMAT", gFileFormat);
+    IniSet("SOCKETPORT", SocketPort().toStdString());
+    IniSet("FILEFORMAT", fileFormat_->currentData().toString().toStdString());
+    IniSet("STARTTLS", startTls_->currentData().toString().toStdString());
     for (const auto& e : kEdits)
         IniSet(e.key, edits_[e.key]->text().toStdString());
     for (const auto& c : kChecks)
         IniSet(c.key, checks_[c.key]->isChecked() ? "1" : "0");
-    // Delivery reads these switches at each job, like the medium.
-    gUseCommand = checks_["USECOMMAND"]->isChecked() ? 1 : 0;
-    gKeepFailed = checks_["KEEPFAILED"]->isChecked() ? 1 : 0;
 }
 
 } // namespace ui

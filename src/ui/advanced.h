@@ -1,12 +1,16 @@
-// Settings beyond the setup window's own fields, one INI key each.
+// Settings beyond the setup window's own fields, one INI key each, in three
+// groups: connection and TLS, output, job handling.
 #pragma once
 #include <QDialog>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QPushButton;
 
 namespace ui {
 
@@ -16,19 +20,39 @@ class AdvancedSettingsDialog : public QDialog {
     explicit AdvancedSettingsDialog(QWidget* parent = nullptr);
     // Loads every field from the INI file (done by the constructor too).
     void Load();
-    // Writes every field to its INI key and updates the engine's switches.
+    // Writes every field to its INI key; the next Start reads them.
     void Save();
+    // The socket printer "host:port" (or a port alone), shown split in two fields.
+    void SetSocketPort(const QString& value);
+    QString SocketPort() const;
 
     QLineEdit* Edit(const std::string& key) const { return edits_.at(key); }
     QCheckBox* Check(const std::string& key) const { return checks_.at(key); }
+    // The Browse button of a file key (TLSCAFILE, TLSCERTFILE, TLSKEYFILE).
+    QPushButton* Browse(const std::string& key) const { return browse_.at(key); }
     QComboBox* FileFormat() const { return fileFormat_; }
+    QComboBox* StartTls() const { return startTls_; }
     QLineEdit* SocketHost() const { return socketHost_; }
+    QLineEdit* SocketPortEdit() const { return socketPort_; }
 
   private:
+    void UpdateTlsEnabling();
+    QWidget* BuildConnection();
+    QWidget* BuildOutput();
+    QWidget* BuildJobs();
+    QLineEdit* AddEdit(const char* key);
+    QComboBox* WithChoices(QLineEdit* edit,
+                           const std::vector<std::pair<QString, QString>>& choices);
+    QCheckBox* AddCheck(const char* key, const QString& text);
+
     std::map<std::string, QLineEdit*> edits_;
     std::map<std::string, QCheckBox*> checks_;
+    std::map<std::string, QPushButton*> browse_;
+    std::map<std::string, QWidget*> tlsWidgets_;
     QComboBox* fileFormat_ = nullptr;
+    QComboBox* startTls_ = nullptr;
     QLineEdit* socketHost_ = nullptr;
+    QLineEdit* socketPort_ = nullptr;
 };
 
 // "host:port" split; the host is empty for a bare port.

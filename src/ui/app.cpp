@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -9,11 +10,11 @@
 #include <ctime>
 #include <memory>
 
+#include "advanced.h"
 #include "config/ini.h"
 #include "controlids.h"
-#include "mainwindow.h"
+#include "main_window.h"
 #include "platform/sysinfo.h"
-#include "session/session.h"
 #include "shell.h"
 
 namespace ui {
@@ -69,14 +70,14 @@ class FirstPaint : public QObject {
     bool done_ = false;
 };
 
-void Grab(PrinterClientDialog* w, const QString& file) {
+void Grab(PrinterClientDialog* w, const QString& file, QWidget* target = nullptr) {
     // Give the layout a moment to settle before the picture is taken.
-    QTimer::singleShot(400, w, [w, file] {
-        const bool ok = w->grab().save(file, "PNG");
+    QTimer::singleShot(400, w, [w, file, target] {
+        const bool ok = (target ? target : w)->grab().save(file, "PNG");
         std::printf("twprinter: screenshot %s %s\n", qPrintable(file), ok ? "written" : "FAILED");
         std::fflush(stdout);
         // exit, not quit: quit would first ask every window to close.
-        if (!w->running() && !ClientRunning()) return QCoreApplication::exit(0);
+        if (!w->running() && !w->SessionRunning()) return QCoreApplication::exit(0);
         QObject::connect(w, &PrinterClientDialog::onlineChanged, qApp,
                          [] { QCoreApplication::exit(0); });
         w->StopClient();
@@ -103,6 +104,13 @@ void InstallProbes(PrinterClientDialog* window) {
         });
         QTimer::singleShot(20000, window, once);
         if (window->TrayOnline()) once();
+    } else if (qEnvironmentVariable("TWPRINTER_SCREENSHOT_STATE") == "advanced") {
+        auto* dlg = new AdvancedSettingsDialog(window);
+        dlg->show();
+        Grab(window, shot, dlg);
+    } else if (qEnvironmentVariable("TWPRINTER_SCREENSHOT_STATE") == "invalid") {
+        window->ControlAs<QLineEdit>(IDC_PORTNUMBER)->setText("99999");
+        Grab(window, shot);
     } else {
         Grab(window, shot);
     }

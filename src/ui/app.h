@@ -28,7 +28,8 @@ class PrinterClientApp {
 // Hooks for scripted runs, chosen by environment variables:
 // TWPRINTER_STARTUP_PROBE=1 prints the wall clock (ns) of the first paint and quits;
 // TWPRINTER_SCREENSHOT=file.png grabs the window once offline (or online, with
-// TWPRINTER_SCREENSHOT_STATE=online), then stops the client and quits.
+// TWPRINTER_SCREENSHOT_STATE=online), then stops the client and quits;
+// the state "advanced" grabs the Advanced settings, "invalid" a port refused.
 void InstallProbes(PrinterClientDialog* window);
 
 } // namespace ui

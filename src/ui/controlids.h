@@ -48,6 +48,8 @@ enum ControlId : int {
     IDC_UNDO = 1023,
     IDC_EXIT = 2, // the cancel command
     IDC_HELP = 1000,
+    IDC_ADVANCED = 1061,
+    IDC_PRINTERNAME = 1062,
 };
 
 } // namespace ui

@@ -78,7 +78,7 @@ int RegisterSessionFileType() {
     const QByteArray mime = QString(R"(<?xml version="1.0" encoding="UTF-8"?>
 <mime-info xmlns="http://www.freedesktop.org/standards/shared-mime-info">
   <mime-type type="%1">
-    <comment>Tarn3278 Session file</comment>
+    <comment>twprinter session file</comment>
     <icon name="twprinter"/>
     <glob pattern="*.twr"/>
   </mime-type>
@@ -92,7 +92,7 @@ int RegisterSessionFileType() {
     const QByteArray desktop =
         QString("[Desktop Entry]\n"
                 "Type=Application\n"
-                "Name=Tarnwick Printer Client\n"
+                "Name=twprinter\n"
                 "Comment=TN3270E network printer client\n"
                 "Exec=%1 %f\n"
                 "Icon=%2\n"

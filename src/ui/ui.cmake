@@ -13,7 +13,7 @@ list(REMOVE_ITEM UI_SOURCES ${UI_DIR}/main.cpp)
 add_library(twui STATIC ${UI_SOURCES} ${UI_DIR}/ui.qrc)
 set_target_properties(twui PROPERTIES AUTOMOC ON AUTORCC ON)
 target_include_directories(twui PUBLIC ${UI_DIR} ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(twui PUBLIC twengine Qt6::Widgets Qt6::PrintSupport)
+target_link_libraries(twui PUBLIC tw_session Qt6::Widgets Qt6::PrintSupport)
 
 add_executable(twprinter ${UI_DIR}/main.cpp)
 set_target_properties(twprinter PROPERTIES AUTOMOC ON)

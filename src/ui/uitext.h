@@ -44,6 +44,8 @@ enum : int {
     MSG_NEED_FILE_NAME = 60,
     MSG_NEED_TIMEOUT = 95,
     MSG_DELAYING = 96,
+    MSG_BAD_PORT_NUMBER = 120,
+    MSG_BAD_SOCKET_PORT = 121,
 };
 
 // Text of message n of the string table.

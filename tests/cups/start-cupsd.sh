@@ -1,6 +1,7 @@
 #!/bin/sh
 # Starts a private CUPS scheduler for the tests: start-cupsd.sh DIR PORT [empty]
-# Queue "twtest" keeps each document it receives as DIR/out/job-<id>.pdf;
+# Queue "twtest" keeps each document it receives as DIR/out/job-<id>.pdf, and
+# the copies and options it was given in job-<id>.pdf.args;
 # with "empty" the scheduler starts without queues.
 # Prints the scheduler's pid; stop it with kill.
 set -eu
@@ -18,6 +19,7 @@ done
   echo '#!/bin/sh'
   echo 'if [ $# -eq 0 ]; then echo "direct twfile \"Unknown\" \"twprinter test output\""; exit 0; fi'
   echo "out=\"$dir/out/job-\$1.pdf\""
+  echo 'printf "copies=%s %s\n" "$4" "$5" >"$out.args"'
   echo 'cat "${6:--}" >"$out.part" && mv "$out.part" "$out"'
 } >"$dir/bin/backend/twfile"
 chmod 0755 "$dir/bin/backend/twfile"
@@ -31,6 +33,7 @@ Browsing No
 WebInterface No
 DefaultAuthType None
 MaxJobs 0
+MaxClients ${TW_CUPS_MAXCLIENTS:-100}
 <Location />
   Order allow,deny
   Allow all

@@ -5,6 +5,7 @@
 # without stopping, SIGTERM must end it with status 0. The package is purged at
 # the end. Usage: install_test.sh BUILD_DIR HOSTSIM   (exit 77: cannot run here)
 set -u
+. "$(dirname "$0")/hostsim_job.sh"
 build=$1 hostsim=$2
 [ "$(id -u)" = 0 ] || { echo "SKIP: installing a package needs root"; exit 77; }
 command -v dpkg >/dev/null && command -v cpack >/dev/null || { echo "SKIP: no dpkg/cpack"; exit 77; }
@@ -74,24 +75,7 @@ esac
 # 4. The installed daemon, as the service user, against the host simulator.
 dir=$work/lu01
 mkdir -p "$dir"
-cat >"$work/script" <<'END'
-negotiate tn3270e
-bind
-scs "PACKAGED HELLO\n" always
-eoj
-sleep 500
-unbind
-hold
-END
-"$hostsim" --port 0 --script "$work/script" --clients 1 --timeout 20000 >"$work/hostsim.out" 2>&1 &
-pids+=($!)
-port=
-for _ in $(seq 100); do
-    port=$(sed -n 's/^PORT //p' "$work/hostsim.out")
-    [ -n "$port" ] && grep -q LISTENING "$work/hostsim.out" && break
-    sleep 0.1
-done
-[ -n "$port" ] || { cat "$work/hostsim.out"; bad "hostsim did not start"; finish; }
+start_hostsim "$work" "PACKAGED HELLO" 20000
 cat >"$dir/twprinter.ini" <<END
 [CONFIGURATION]
 HOSTNAME=127.0.0.1

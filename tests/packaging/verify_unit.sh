@@ -8,18 +8,24 @@ unit=$1 program=$2
 command -v systemd-analyze >/dev/null 2>&1 || { echo "SKIP: no systemd-analyze"; exit 77; }
 dir=$(mktemp -d /tmp/twunit.XXXXXX)
 trap 'rm -rf "$dir"' EXIT
-sed "s#/usr/bin/twprinterd#$program#" "$unit" > "$dir/twprinterd@.service"
+# A template is checked as instance lu01, a plain unit as itself.
+base=$(basename "$unit")
+case $base in
+*@.service) name=${base%@.service}@lu01.service ;;
+*) name=$base ;;
+esac
+sed "s#/usr/bin/twprinterd#$program#" "$unit" > "$dir/$base"
 # systemd-analyze may not run at all in a restricted container.
 probe=$(systemd-analyze --version 2>&1) || { echo "SKIP: systemd-analyze unusable: $probe"; exit 77; }
 fail=0
-out=$(cd "$dir" && systemd-analyze verify --man=no "$dir/twprinterd@lu01.service" 2>&1)
+out=$(cd "$dir" && systemd-analyze verify --man=no "$dir/$name" 2>&1)
 if [ $? -ne 0 ] || [ -n "$out" ]; then
     echo "FAIL: systemd-analyze verify reported:"; echo "$out"; fail=1
 else
-    echo "ok: verify twprinterd@lu01.service"
+    echo "ok: verify $name"
 fi
 # A unit the verifier must reject proves that it looks at what we give it.
-sed 's/^Type=notify/Type=notifyy/' "$dir/twprinterd@.service" > "$dir/twbroken@.service"
+sed 's/^Type=notify/Type=notifyy/' "$dir/$base" > "$dir/twbroken@.service"
 bad=$(cd "$dir" && systemd-analyze verify --man=no "$dir/twbroken@x.service" 2>&1)
 if [ $? -eq 0 ] && [ -z "$bad" ]; then
     echo "FAIL: a broken unit passed verification"; fail=1
@@ -27,7 +33,7 @@ else
     echo "ok: broken unit rejected"
 fi
 rm -f "$dir/twbroken@.service"
-sec=$(cd "$dir" && systemd-analyze security --offline=true --threshold=30 "$dir/twprinterd@lu01.service" 2>&1)
+sec=$(cd "$dir" && systemd-analyze security --offline=true --threshold=30 "$dir/$name" 2>&1)
 if [ $? -ne 0 ]; then
     echo "FAIL: exposure above 3.0:"; echo "$sec" | grep -E '✗|Overall'; fail=1
 else

@@ -1,22 +1,11 @@
 #include "uitestutil.h"
 
-#include "testutil.h"
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <QAbstractButton>
-#include <QCheckBox>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
 #include <cstdlib>
 
 #include "config/ini.h"
-#include "config/options.h"
-#include "mainwindow.h"
+#include "config/utilities.h"
 #include "platform/profile.h"
 #include "platform/sysinfo.h"
 
@@ -24,111 +13,102 @@ namespace uitest {
 
 Env::Env(const std::string& extraCommandLine) {
     setenv("TWPRINTER_DIR", dir_.path().c_str(), 1);
-    const std::string data = dir_.file("data");
-    setenv("XDG_DATA_HOME", data.c_str(), 1);
+    setenv("XDG_DATA_HOME", dir_.file("data").c_str(), 1);
     char buf[4096];
     oldCwd_ = getcwd(buf, sizeof buf) ? buf : "/";
     if (chdir(dir_.path().c_str()) != 0) std::abort();
     platform::SetCommandLine("twprinter" +
                              (extraCommandLine.empty() ? "" : " " + extraCommandLine));
     SetIniPathFromProgram("twprinter");
-    ui::gFieldsReady = 0;
-    ui::gValidationMessage = 0;
-    gSessionFileInForce = 0;
     gDebug = 0;
-    // The options a previous window left in force (LU type, file name, 3270E).
-    gOptions = Options{};
-    gUse3270E = 0;
-    Lutype = 3;
-    gPrintToPort = gPrintToFile = gHeadings = gUseSocket = 0;
     auto& hooks = ui::Hooks();
-    hooks.messageBox = [this](QWidget*, const QString& text, bool yesNo) {
+    hooks.messageBox = [this](QWidget*, const QString& text, ui::MessageKind kind) {
         shown << text;
-        if (!yesNo) return true;
-        if (answers.empty()) return false;
-        const bool a = answers.front();
-        answers.pop_front();
+        kinds << kind;
+        if (kind != ui::MessageKind::Question) return true;
+        const bool a = !answers.empty() && answers.front();
+        if (!answers.empty()) answers.pop_front();
         return a;
     };
     hooks.saveSessionFile = [this](QWidget*) { return saveAs; };
-    hooks.choosePrinter = [this](QWidget*) { return printer; };
-    hooks.openHelp = [this](const QString& path) {
-        helpOpened = path;
-        return true;
-    };
+    hooks.chooseFile = [this](QWidget*, const QString&, const QString&) { return openAs; };
+    hooks.openHelp = [this](const QString&) { return launcher; };
 }
 
 Env::~Env() {
-    if (chdir(oldCwd_.c_str()) != 0) {
+    if (chdir(oldCwd_.c_str()) != 0) std::abort();
+}
+
+void Env::Set(const QString& assignments) const {
+    for (const QString& a : assignments.split(' ', Qt::SkipEmptyParts))
+        platform::ProfileWriteString("CONFIGURATION", a.section('=', 0, 0).toStdString(),
+                                     a.section('=', 1).toStdString(), ini());
+}
+
+QString Env::Get(const QString& keys) const {
+    QStringList values;
+    for (const QString& key : keys.split(' '))
+        values << QString::fromStdString(
+            platform::ProfileGetString("CONFIGURATION", key.toStdString(), "<missing>", ini()));
+    return values.join('|');
+}
+
+static std::vector<std::string> HostArgs(const Env& env, const std::string& script) {
+    testutil::WriteFile(env.file("host.script"), script);
+    return {HOSTSIM_PATH, "--port", "0",         "--script", env.file("host.script"),
+            "--timeout",  "60000",  "--clients", "5"};
+}
+
+HostSim::HostSim(const Env& env, const std::string& script) : proc(HostArgs(env, script)) {
+    if (proc.WaitFor("PORT "))
+        port = std::atoi(proc.text().c_str() + proc.text().find("PORT ") + 5);
+}
+
+QString Texts(Dialog& d, std::initializer_list<int> ids) {
+    QStringList texts;
+    for (int id : ids) {
+        if (auto* choice = d.ControlAs<QComboBox>(id))
+            texts << choice->currentText();
+        else
+            texts << E(d, id)->text();
+    }
+    return texts.join('|');
+}
+
+QString Flags(Dialog& d, std::initializer_list<int> ids, bool (*on)(QWidget*)) {
+    QString s;
+    for (int id : ids)
+        s += on(d.Control(id)) ? '1' : '0';
+    return s;
+}
+
+void Type(Dialog& d, std::initializer_list<int> ids, const QString& texts) {
+    const QStringList list = texts.split('|');
+    auto text = list.begin();
+    for (int id : ids) {
+        if (auto* choice = d.ControlAs<QComboBox>(id)) {
+            // Keys typed in quick succession search as one word.
+            QTest::qWait(QApplication::keyboardInputInterval() + 50);
+            QTest::keyClicks(choice, *text++);
+            continue;
+        }
+        E(d, id)->selectAll();
+        QTest::keyClick(E(d, id), Qt::Key_Delete);
+        QTest::keyClicks(E(d, id), *text);
+        if (!E(d, id)->isEnabled()) E(d, id)->setText(*text);
+        ++text;
     }
 }
 
-std::string Env::ini() const {
-    return dir_.file("twprinter.ini");
+QString Connection(const Settings& s) {
+    return QString::fromStdString(s.service + "|" + s.sessionId.value_or("") + "|" +
+                                  s.luAddress.value_or("") + "|" + s.fileName + "|" + s.portName);
 }
 
-void Env::Set(const char* key, const std::string& value) const {
-    platform::ProfileWriteString("CONFIGURATION", key, value, ini());
-}
-
-std::string Env::Get(const char* key) const {
-    return platform::ProfileGetString("CONFIGURATION", key, "<missing>", ini());
-}
-
-void Env::Set(std::initializer_list<std::pair<const char*, const char*>> keys) const {
-    for (auto [key, value] : keys)
-        Set(key, value);
-}
-
-QStringList Env::Get(std::initializer_list<const char*> keys) const {
-    QStringList values;
-    for (const char* key : keys)
-        values << QString::fromStdString(Get(key));
-    return values;
-}
-
-QStringList Texts(ui::PrinterClientDialog& d, std::initializer_list<int> ids) {
-    QStringList texts;
-    for (int id : ids)
-        texts << d.ControlAs<QLineEdit>(id)->text();
-    return texts;
-}
-
-void SetTexts(ui::PrinterClientDialog& d,
-              std::initializer_list<std::pair<int, const char*>> texts) {
-    for (auto [id, text] : texts)
-        d.ControlAs<QLineEdit>(id)->setText(text);
-}
-
-QString Checked(ui::PrinterClientDialog& d, std::initializer_list<int> ids) {
-    QString s;
-    for (int id : ids)
-        s += d.ControlAs<QAbstractButton>(id)->isChecked() ? '1' : '0';
-    return s;
-}
-
-QString Enabled(ui::PrinterClientDialog& d, std::initializer_list<int> ids) {
-    QString s;
-    for (int id : ids)
-        s += d.Control(id)->isEnabled() ? '1' : '0';
-    return s;
-}
-
-QLineEdit* E(ui::PrinterClientDialog& d, int id) {
-    return d.ControlAs<QLineEdit>(id);
-}
-QRadioButton* R(ui::PrinterClientDialog& d, int id) {
-    return d.ControlAs<QRadioButton>(id);
-}
-QCheckBox* C(ui::PrinterClientDialog& d, int id) {
-    return d.ControlAs<QCheckBox>(id);
-}
-QPushButton* B(ui::PrinterClientDialog& d, int id) {
-    return d.ControlAs<QPushButton>(id);
-}
-
-int UnusedPort() {
-    return testutil::FreePort();
+void StartAndStop(Dialog& d) {
+    d.StartClient();
+    d.StopClient();
+    QTRY_VERIFY_WITH_TIMEOUT(!d.stopping(), 10000);
 }
 
 } // namespace uitest

@@ -1,67 +1,80 @@
-// Shared set-up of the window tests: a private INI directory, a private data
-// home, and answers for the window's questions.
+// Shared set-up of the window tests: a private INI directory and data home,
+// answers for the window's questions, the host simulator, control look-ups.
 #pragma once
-#include <QString>
-#include <QStringList>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QtTest>
 #include <deque>
-#include <memory>
 #include <string>
 
+#include "controlids.h"
+#include "main_window.h"
 #include "testutil.h"
-
-class QCheckBox;
-class QLineEdit;
-class QPushButton;
-class QRadioButton;
-
-namespace ui {
-class PrinterClientDialog;
-}
+#include "uitext.h"
 
 namespace uitest {
 
 class Env {
   public:
-    // Fresh directories; command line "twprinter" plus extra words.
     explicit Env(const std::string& extraCommandLine = "");
     ~Env();
-    const std::string& dir() const { return dir_.path(); }
-    std::string ini() const;
+    std::string ini() const { return dir_.file("twprinter.ini"); }
     std::string file(const std::string& name) const { return dir_.file(name); }
-    // Writes one key of section CONFIGURATION.
-    void Set(const char* key, const std::string& value) const;
-    std::string Get(const char* key) const;
-    void Set(std::initializer_list<std::pair<const char*, const char*>> keys) const;
-    // Values of the keys, "<missing>" for a missing one.
-    QStringList Get(std::initializer_list<const char*> keys) const;
+    // Section CONFIGURATION: Set("A=1 B=2"); Get("A B") gives "1|2" ("<missing>" for none).
+    void Set(const QString& assignments) const;
+    QString Get(const QString& keys) const;
 
-    // Every text the window showed in a message box, in order.
-    QStringList shown;
-    // Answers for the Yes/No questions, oldest first; No when none is left.
-    std::deque<bool> answers;
-    // What the save-file and printer choosers return.
-    QString saveAs;
-    QString printer;
-    QString helpOpened;
+    QStringList shown;            // every message box text, in order
+    QList<ui::MessageKind> kinds; // and what each was
+    std::deque<bool> answers;     // for the Yes/No questions; No when none is left
+    QString saveAs;               // what the save-file chooser returns
+    QString openAs;               // what the open-file chooser returns
+    bool launcher = false;        // whether a desktop launcher opens the help
 
   private:
     testutil::TempDir dir_;
     std::string oldCwd_;
 };
 
-// Texts of edit fields, and "1"/"0" strings of checked and enabled states.
-QStringList Texts(ui::PrinterClientDialog& d, std::initializer_list<int> ids);
-void SetTexts(ui::PrinterClientDialog& d, std::initializer_list<std::pair<int, const char*>> texts);
-QString Checked(ui::PrinterClientDialog& d, std::initializer_list<int> ids);
-QString Enabled(ui::PrinterClientDialog& d, std::initializer_list<int> ids);
+// The host simulator serving script on a free loopback port.
+struct HostSim {
+    HostSim(const Env& env, const std::string& script);
+    testutil::Proc proc;
+    int port = 0;
+};
 
-// The window's controls by id.
-QLineEdit* E(ui::PrinterClientDialog& d, int id);
-QRadioButton* R(ui::PrinterClientDialog& d, int id);
-QCheckBox* C(ui::PrinterClientDialog& d, int id);
-QPushButton* B(ui::PrinterClientDialog& d, int id);
-
-// The loopback port of a listening socket that is closed again (nobody listens).
-int UnusedPort();
+using Dialog = ui::PrinterClientDialog;
+// The window after its initialisation (INI file, command line, fields).
+struct Window : Dialog {
+    Window() { OnInitDialog(); }
+};
+// Edit (or choice) texts joined by "|", and "1"/"0" of checked or enabled states, by control id.
+QString Texts(Dialog& d, std::initializer_list<int> ids);
+QString Flags(Dialog& d, std::initializer_list<int> ids, bool (*on)(QWidget*));
+inline QString Checked(Dialog& d, std::initializer_list<int> ids) {
+    return Flags(d, ids, [](QWidget* w) { return static_cast<QAbstractButton*>(w)->isChecked(); });
+}
+inline QString Enabled(Dialog& d, std::initializer_list<int> ids) {
+    return Flags(d, ids, [](QWidget* w) { return w->isEnabled(); });
+}
+inline const auto Status = [](Dialog& d) {
+    return d.ControlAs<QLabel>(ui::IDC_STATUS_TEXT)->text();
+};
+inline const auto E = [](Dialog& d, int id) { return d.ControlAs<QLineEdit>(id); };
+inline const auto R = [](Dialog& d, int id) { return d.ControlAs<QRadioButton>(id); };
+inline const auto C = [](Dialog& d, int id) { return d.ControlAs<QCheckBox>(id); };
+inline const auto B = [](Dialog& d, int id) { return d.ControlAs<QPushButton>(id); };
+// Replaces the fields' texts ("|" between them) by typing, as a user does,
+// which marks them modified; a greyed field just takes its text. A choice
+// takes the typed text as a keyboard search picks it.
+void Type(Dialog& d, std::initializer_list<int> ids, const QString& texts);
+// service|sessionId|luAddress|fileName|portName of settings handed to a session.
+QString Connection(const Settings& s);
+// Start, then Stop at once; the settings handed over stay in StartedSettings.
+void StartAndStop(Dialog& d);
 
 } // namespace uitest

@@ -6,11 +6,14 @@
 //                [--concurrent] [--listen-after MS] [--timeout MS]
 //                [--load N --size M] [--lu NAME]
 //                [--tls-cert F [--tls-key F] [--tls-client-ca F] [--tls-max 1.1|1.2|1.3]]
+//                [--starttls]
 //
 // Prints "PORT <n>" once listening. Connection k writes every byte it received
 // to PREFIX.k. Exit code 0 when every check passed, 1 otherwise.
 // With --tls-cert every connection is TLS from the first byte, and
 // "TLS k SNI name VERSION v [CLIENT cn]" tells what the client presented.
+// With --starttls as well, connections start in plain text and only the
+// starttls command turns them to TLS (with the same certificates).
 //
 // Script lines (one command each; '#' starts a comment; "next" starts the
 // section used by the next connection, the last section serves the rest):
@@ -24,9 +27,21 @@
 //   msg <type-hex> <data>                any TN3270E message type with data
 //   ext-on                               offer option 0x37 (WILL), wait for DO
 //   ext <hex>                            IAC SB 37 <hex> IAC SE (FF doubled)
+//   starttls [server-first|client-first] offer START-TLS (DO 46), exchange
+//                                        FOLLOWS (server-first: ours right after
+//                                        WILL; client-first: after the client's),
+//                                        then the TLS handshake; what follows runs
+//                                        inside TLS with a fresh telnet session.
+//                                        WONT 46 prints "STARTTLS k REFUSED" and
+//                                        the script goes on in plain text
+//   starttls-bad [server-first|client-first]  the same up to FOLLOWS, then answers
+//                                        the client hello with plain text
+//                                        ("STARTTLS k BAD"); needs no certificate
 //   raw <hex>                            bytes as they stand
 //   seq <n>                              next sequence number
 //   expect-response                      wait for every requested response
+//   negative-ok                          from here a negative response is printed
+//                                        ("NEGATIVE k SEQ n REASON rr"), not a failure
 //   expect <hex>                         wait for these bytes from the client
 //   quiet <ms>                           fail when the client sends anything
 //   wait-bytes <n>                       wait until n bytes were received in all
@@ -55,6 +70,7 @@
 #include <thread>
 #include <vector>
 
+#include "starttls.h"
 #include "tls.h"
 
 namespace {
@@ -78,6 +94,7 @@ struct Config {
     long size = 80;
     std::string lu = "HOSTLU01";
     HostTlsOptions tls;
+    bool starttls = false; // TLS only through the starttls command
 };
 Config gCfg;
 std::mutex gOutMutex;
@@ -201,7 +218,7 @@ class Connection {
         }
         int one = 1;
         setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        if (HostTlsEnabled()) {
+        if (HostTlsEnabled() && !gCfg.starttls) {
             std::string err, info;
             tls_ = HostTlsAccept(fd_, gCfg.timeoutMs, err, info);
             if (tls_) {
@@ -256,18 +273,53 @@ class Connection {
         if (r <= 0) return true;
         uint8_t buf[65536];
         long n = ReadSome(buf, sizeof buf);
+        if (n < 0 && !tls_ && (errno == EINTR || errno == EAGAIN)) return true;
         if (n <= 0) {
             eof_ = true;
             return false;
         }
-        if (transcript_) {
-            std::fwrite(buf, 1, static_cast<size_t>(n), transcript_);
-            std::fflush(transcript_);
-        }
-        received_.insert(received_.end(), buf, buf + n);
+        Keep(buf, size_t(n));
         for (long i = 0; i < n; ++i)
             Decode(buf[i]);
         return true;
+    }
+    void Keep(const uint8_t* buf, size_t n) {
+        if (transcript_) {
+            std::fwrite(buf, 1, n, transcript_);
+            std::fflush(transcript_);
+        }
+        received_.insert(received_.end(), buf, buf + n);
+    }
+
+    // The START-TLS exchange on the plain socket, then TLS (or garbage when bad).
+    void StartTls(const std::string& order, bool bad) {
+        const std::string k = std::to_string(index_);
+        if (tls_) return Fail("starttls on a connection that is TLS already");
+        if (!bad && !HostTlsEnabled()) return Fail("starttls without --tls-cert");
+        std::string err, info;
+        auto keep = [this](uint8_t c) { Keep(&c, 1); };
+        StartTlsResult r = HostStartTls(fd_, order != "client-first", gCfg.timeoutMs, keep, err);
+        if (r == StartTlsResult::Refused) return Out("STARTTLS " + k + " REFUSED");
+        if (r == StartTlsResult::Failed) return Fail(err);
+        if (bad) {
+            if (!HostStartTlsGarbage(fd_, gCfg.timeoutMs, keep, err)) return Fail(err);
+            return Out("STARTTLS " + k + " BAD");
+        }
+        tls_ = HostTlsAccept(fd_, gCfg.timeoutMs, err, info);
+        if (!tls_) {
+            eof_ = true;
+            return Fail("TLS handshake: " + err);
+        }
+        Out("TLS " + k + " " + info);
+        // Nothing agreed in plain text carries over; expect looks at TLS bytes only.
+        events_.clear();
+        record_.clear();
+        sub_.clear();
+        outstanding_.clear();
+        dstate_ = 0;
+        tn3270e_ = false;
+        seq_ = 0;
+        expectPos_ = received_.size();
     }
 
     void Decode(uint8_t c) {
@@ -330,7 +382,10 @@ class Connection {
                 Fail("unexpected response " + HexOf(r));
                 return;
             }
-            if (r[2] != 0x00 || r.size() != 5 || r[1] != 0x00)
+            if (negativeOk_ && r[2] == 0x01 && r.size() == 6 && r[1] == 0x00)
+                Out("NEGATIVE " + std::to_string(index_) + " SEQ " + std::to_string(seq) +
+                    " REASON " + HexOf(Bytes{r[5]}));
+            else if (r[2] != 0x00 || r.size() != 5 || r[1] != 0x00)
                 Fail("response for " + std::to_string(seq) + " is not positive: " + HexOf(r));
             auto us =
                 std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - it->second)
@@ -542,6 +597,7 @@ class Connection {
     size_t expectPos_ = 0;
     std::deque<Event> events_;
     unsigned seq_ = 0;
+    bool negativeOk_ = false; // negative responses are printed, not failures
     std::map<unsigned, Clock::time_point> outstanding_;
     std::vector<long> latencies_;
 };
@@ -612,10 +668,18 @@ void Connection::Run(const std::vector<std::string>& lines) {
             Bytes h = ParseHex(raw.substr(raw.find("ext") + 3));
             body.insert(body.end(), h.begin(), h.end());
             SendSub(body);
+        } else if (cmd == "starttls" || cmd == "starttls-bad") {
+            std::string order = arg(0, "server-first");
+            if (order != "server-first" && order != "client-first")
+                Fail("unknown starttls order: " + raw);
+            else
+                StartTls(order, cmd == "starttls-bad");
         } else if (cmd == "raw") {
             WriteAll(ParseHex(raw.substr(raw.find("raw") + 3)));
         } else if (cmd == "seq") {
             seq_ = unsigned(std::strtoul(arg(0, "0").c_str(), nullptr, 0)) & 0xFFFF;
+        } else if (cmd == "negative-ok") {
+            negativeOk_ = true;
         } else if (cmd == "expect-response") {
             WaitResponses();
         } else if (cmd == "expect") {
@@ -781,6 +845,8 @@ int main(int argc, char** argv) {
             gCfg.tls.clientCa = next();
         else if (a == "--tls-max")
             gCfg.tls.maxVersion = next();
+        else if (a == "--starttls")
+            gCfg.starttls = true;
         else {
             std::fprintf(stderr, "hostsim: unknown option %s\n", a.c_str());
             return 2;
@@ -810,7 +876,8 @@ int main(int argc, char** argv) {
     Out("PORT " + std::to_string(ntohs(addr.sin_port)));
     if (gCfg.listenAfter > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(gCfg.listenAfter));
-    if (::listen(ls, 64) != 0) {
+    // A pool connects hundreds of LUs at once.
+    if (::listen(ls, 1024) != 0) {
         std::perror("hostsim: listen");
         return 2;
     }

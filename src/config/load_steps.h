@@ -1,0 +1,41 @@
+// The steps of LoadSettings and the working values they pass on; for the
+// config layer only.
+#pragma once
+#include <optional>
+#include <string>
+
+#include "config/settings.h"
+
+struct CommandWords;
+struct LuFileValues;
+
+// What the INI file, the options and the LU-name file set, in that order of
+// reading; the defaults fill what none of them set.
+struct LoadState {
+    bool inForce = false;
+    bool debugOption = false; // -d in this command line
+    // INI texts that an option replaces before the defaults are applied.
+    std::string luAddressText, fileNameText, sessionIdText;
+    int luTypeValue = 3;
+    bool standardOutputRequested = false; // -S
+    std::string xltValue;                 // -x
+    std::string printCommand;             // PRINTCOMMAND: used when no PRINTERCMD is set
+    std::optional<std::string> luNumber, luAddress, serverName, fileName, xltFile, connectName,
+        associateName, printerCmds, printerOptions;
+    std::optional<int> luType, linesPerPage;
+    std::optional<bool> standardOutput;
+};
+
+// The connection keys: host, address, type, file name, server, session, 3270E names.
+void ReadSessionKeys(const std::string& iniPath, LoadState& state, Settings& out);
+// Time-outs, TLS, printer and socket time-out: keys the engine used to read itself.
+void ReadEngineKeys(const std::string& iniPath, Settings& out);
+// RETRYINTERVAL, or RETRYDELAY, its older name, where only that is set.
+const char* RetryKey(const std::string& iniPath);
+// CONFIGFILE's directory (cut at 255, "\\" as "/") + "kesluprt.cfg".
+std::string LuConfigPathFromIni(const std::string& iniPath);
+// CODEPAGE into out.ebcdicToAscii; an unknown page is named on standard error.
+void ApplyCodePage(const std::string& iniPath, Settings& out);
+
+// The options read from the command line; 0, kConflictingNames or the LU-name file's message.
+int ApplyCommandLine(const CommandWords& options, LoadState& state, Settings& out);

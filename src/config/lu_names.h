@@ -1,0 +1,53 @@
+// The LU-name configuration file (kesluprt.cfg): "NAME = value" directives.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "config/messages.h"
+
+#include "config/settings.h"
+
+// Reads one directive at a time; the file is opened at the first call and
+// closed at its end or at an error.
+class LuConfigReader {
+  public:
+    explicit LuConfigReader(std::string path) : path_(std::move(path)) {}
+    ~LuConfigReader();
+    LuConfigReader(const LuConfigReader&) = delete;
+    LuConfigReader& operator=(const LuConfigReader&) = delete;
+
+    // -1 with a directive, 0 at end of file, or 88/89/90 (error detail set).
+    int Next(std::string& name, std::string& value);
+    // What followed an unquoted value that a blank ended, up to a comment or the line end.
+    const std::string& restOfLine() const { return rest_; }
+
+  private:
+    bool ReadChunk(std::string& chunk, bool& error);
+    void KeepRest(const std::string& chunk, size_t from);
+    void Close();
+
+    std::string path_;
+    FILE* file_ = nullptr;
+    int line_ = 0;
+    std::string rest_;
+};
+
+// What a file sets; an unset member was not named in it.
+struct LuFileValues {
+    std::optional<std::string> printerCmds, printerOptions, luNumber, luAddress, fileName,
+        xltFile, serverName, portName;
+    std::optional<int> linesPerPage, luType;
+    std::optional<bool> standardOutput;
+    LuNames names;
+    // CHANNELS fills entries 3 on, as the host's vertical format would.
+    bool channelsFixed = false;
+    std::array<uint8_t, 137> channels{};
+    StatusTexts statusMessages; // PRINTMSG.n
+};
+
+// 0 when the whole file was read, else a message number (78..90, detail set);
+// values read before an error are kept. PRINTMSG.n replaces status message n for this file's session.
+int ParseLuConfig(const std::string& path, LuFileValues& values);

@@ -1,0 +1,77 @@
+// One LU's print data stream: records from the host in, job files out.
+// Owns the print buffer, the line and page writer and the open job file; one
+// per session, nothing shared between sessions.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "config/settings.h"
+
+class Delivery;
+class HostLink;
+class Reporter;
+
+inline constexpr int32_t OWNER_SYSOP = 1;
+
+// Print state that the protocol layer reads and sets (TN3270E header, BIND,
+// the extension option's commands).
+struct PrintState {
+    int luType = 3;      // LU type in force: the settings', then the host's
+    int32_t owner = 0;   // OWNER_SYSOP inhibits printing
+    int32_t bracket = 0; // 0 none, 1 begun, 2 ended
+    bool sfMode = false; // LU1 records carry structured fields
+    bool extendedTypes = false;
+    // Screen and table geometry (the extension option can change them).
+    int16_t rows = 24, cols = 80;
+    int16_t altRows = 27, altCols = 132;
+    int16_t tblRows = 27, tblCols = 132;
+    std::string luName;       // the LU the server granted (job lines name it)
+    int32_t maxRecord = 2048; // largest inbound record the host may be sent
+    bool dbcs = false;        // double-byte code page: the query reply says so
+};
+
+class DataStream {
+  public:
+    // settings, reporter, host and delivery must outlive it (one LU: the session owns them all).
+    DataStream(const Settings& settings, Reporter& reporter, HostLink& host, Delivery& delivery);
+    // A job file still open is closed and left on disk as it is.
+    ~DataStream();
+    DataStream(const DataStream&) = delete;
+    DataStream& operator=(const DataStream&) = delete;
+
+    PrintState& State();
+    const PrintState& State() const;
+
+    // At start: job files an earlier run left in the spool in the middle of a
+    // job are reported and delivered as incomplete jobs.
+    void DeliverLeftoverJobs();
+    // At each new connection: print buffer sized from the state's alternate
+    // geometry, format tables cleared.
+    void StartConnection();
+
+    // One data record, whole: interpreted, written, flushed. 0; a negative
+    // value is a data-stream error at that offset; a positive one a message
+    // number (94: the job file could not be written; it is kept and named).
+    int16_t ProcessRecord(std::span<const uint8_t> record);
+
+    // Whether a job file can be written in the spool now (a block written to a
+    // scratch file there and removed): 0, or MSG_FPUTC with the error detail set.
+    int32_t ProbeSpool();
+
+    // True while a job file has data (a job is open).
+    bool JobOpen() const;
+    // Ends the job: closes the job file, delivers it when it has data, removes
+    // it, forgets the host's format tables, bracket 0 (PRINT-EOJ, UNBIND, BIND,
+    // end of bracket, connection lost; callers check JobOpen first, as before).
+    void EndJob();
+    // The bracket control of the extension option (0x2A with its argument).
+    void Bracket(uint8_t argument);
+    // Clears the print buffer (owner change, 3270 mode change).
+    void ClearPrintBuffer();
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};

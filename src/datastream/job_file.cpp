@@ -1,0 +1,167 @@
+// Job files: naming, opening and the end of a job.
+#include "datastream/job_file.h"
+
+#include <strings.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "config/messages.h"
+#include "config/report.h"
+#include "config/settings.h"
+#include "config/utilities.h"
+#include "datastream/stream_impl.h"
+#include "output/delivery.h"
+#include "platform/sysinfo.h"
+
+namespace {
+bool IsNulName(const std::string& name) {
+    return strcasecmp(name.c_str(), "NUL") == 0;
+}
+} // namespace
+
+bool JobFile::IsStdout() const {
+    return name.rfind("stdout", 0) == 0;
+}
+
+bool JobFile::IsNulPrefix(const std::string& prefix) {
+    return IsNulName(prefix);
+}
+
+bool JobFile::IsNul() const {
+    return IsNulName(name);
+}
+
+void JobFile::Open(const Settings& settings) {
+    if (file) {
+        Trace("prfile not null\n");
+        return;
+    }
+    if (firstName.empty() && !screenName.empty()) {
+        firstName = screenName;
+        Trace("gFileName = %s\n", firstName.c_str());
+    }
+    const std::string& prefix = settings.fileName;
+    const bool stdOut = settings.standardOutput;
+    if (!prefix.empty() && prefix[0] == '0' && !stdOut) {
+        name = firstName;
+        Trace("Print to Standout using temp %s\n", name.c_str());
+    } else if (settings.fixedFile) {
+        name = prefix;
+        Trace("fixed file being used !!!\n");
+    } else {
+        if (stdOut) {
+            name = "stdout";
+        } else if (IsNulName(prefix)) {
+            name = "NUL";
+        } else {
+            for (;;) {
+                int32_t n = counter++;
+                std::string cand = prefix + std::to_string(n) + ".txt";
+                std::string copy = prefix + std::to_string(n) + "f.txt";
+                if (!platform::FileExists(cand) && !platform::FileExists(copy)) {
+                    name = cand;
+                    break;
+                }
+            }
+        }
+        Trace("variable file or standout being used %s!!!\n", name.c_str());
+    }
+    if (stdOut) {
+        file = stdout;
+        return;
+    }
+    const std::string path = IsNul() ? "/dev/null" : name;
+    file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        Trace("PRFILE DID NOT OPEN\n");
+        return;
+    }
+    // Held while the job is written, so that a start finding it in the spool
+    // knows it is no left-over; a killed process loses the lock with it.
+    ::flock(fileno(file), LOCK_EX | LOCK_NB);
+}
+
+// Closes the job file; a job with data is delivered, one that could not be
+// written completely is kept on disk instead. The host's format tables go.
+void DataStream::Impl::EndJob() {
+    // The next job starts in single-byte mode, whatever this one ended in.
+    SingleByteAgain();
+    text.NewJob();
+    bool written = writer.Finish(job.file) == 0;
+    written = Flush() == 0 && written;
+    if (!job.IsStdout()) {
+        if (job.file) {
+            Trace("We are closing prfile\n");
+            if (std::fclose(job.file) != 0 && written) {
+                SetErrorDetail(FormatSystemError(nullptr, errno));
+                written = false;
+            }
+        }
+        job.file = nullptr;
+    }
+    JobHints jobHints = std::move(hints);
+    hints = JobHints{};
+    if (!written) {
+        KeepUnwrittenJob();
+        writer.ClearFormats();
+        return;
+    }
+    jobHints.maxPrintPosition = writer.lineSize;
+    jobHints.pageLength = writer.linesPerPage;
+    // A queued job's file is the delivery thread's to remove.
+    bool queued = false;
+    if (writer.started) {
+        JobReport received;
+        received.received = true;
+        received.lu = state.luName;
+        received.name = job.name;
+        received.bytes = writer.jobBytes;
+        received.records = writer.jobRecords;
+        received.pages = writer.Pages();
+        reporter.JobReported(received);
+        queued = delivery.DeliverLater(job.name, job.name, jobHints);
+    }
+    writer.column = 0;
+    writer.started = false;
+    Trace("File started = FALSE PrScreenRemote\n");
+    state.bracket = 0;
+    if (!queued && !job.IsStdout() && !job.name.empty() && !job.IsNul()) ::unlink(job.name.c_str());
+    writer.ClearFormats();
+}
+
+// Closes the job file without delivering it, leaves it on disk and names it.
+void DataStream::Impl::KeepUnwrittenJob() {
+    if (!job.IsStdout() && job.file) {
+        std::fclose(job.file);
+        job.file = nullptr;
+    }
+    if (writer.started && !job.IsStdout() && !job.IsNul())
+        reporter.StatusLine("Print file " + job.name + " could not be written completely (" +
+                            gErrorDetail + "); it is kept and was not printed.");
+    writer.column = 0;
+    writer.started = false;
+    state.bracket = 0;
+}
+
+int32_t DataStream::ProbeSpool() {
+    const std::string& prefix = impl_->settings.fileName;
+    if (prefix.empty() || prefix.rfind("stdout", 0) == 0 || JobFile::IsNulPrefix(prefix)) return 0;
+    const std::string path = prefix + ".probe";
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) {
+        SetErrorDetail(FormatSystemError(nullptr, errno));
+        return MSG_FPUTC;
+    }
+    // A full volume or a size limit takes an empty file but not a block of data.
+    static const char block[4096] = {};
+    errno = 0;
+    bool ok = std::fwrite(block, 1, sizeof block, f) == sizeof block && std::fflush(f) == 0;
+    int err = errno ? errno : EIO;
+    std::fclose(f);
+    ::unlink(path.c_str());
+    if (ok) return 0;
+    SetErrorDetail(FormatSystemError(nullptr, err));
+    return MSG_FPUTC;
+}

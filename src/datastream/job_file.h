@@ -1,0 +1,22 @@
+// The open job file: its name (numbered, fixed, standard output, NUL or the
+// screen file) and its stream.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+struct Settings;
+
+struct JobFile {
+    FILE* file = nullptr;
+    std::string name;
+    int32_t counter = 0;      // next number tried for a numbered name
+    std::string screenName;   // "screen.<pid>": the job file of FILENAME 0...
+    std::string firstName;    // the screen name, once a job has been opened
+
+    // Opens the next job file unless one is open; file stays null when it cannot be made.
+    void Open(const Settings& settings);
+    bool IsStdout() const;
+    bool IsNul() const;
+    static bool IsNulPrefix(const std::string& prefix);
+};

@@ -1,0 +1,45 @@
+// A job's characters as the bytes of its print file: the byte table as it
+// is, or a host code page's characters in the output charset, double-byte
+// characters included.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "config/settings.h"
+
+class JobText {
+  public:
+    // What one host character puts in the file; len 0 puts nothing.
+    struct Glyph {
+        uint8_t len = 0;
+        uint8_t lossy = 0; // the output charset lacks the character: "?" instead
+        uint8_t bytes[6] = {};
+    };
+
+    explicit JobText(const Settings& settings);
+    ~JobText();
+    JobText(const JobText&) = delete;
+    JobText& operator=(const JobText&) = delete;
+
+    // True when SO and SI switch to double-byte characters.
+    bool Dbcs() const { return host_ != nullptr; }
+    // The single-byte codes' glyphs (translate false: the bytes as they are).
+    const Glyph* Table(bool translate) const { return (translate ? table_ : raw_).data(); }
+    // A double-byte character: two columns' worth of bytes (a narrow character
+    // gets a blank after it, one the page or the charset lacks is "??").
+    Glyph Double(uint8_t b1, uint8_t b2);
+    // A lossy glyph was written: traced once per job.
+    void NoteLossy();
+    void NewJob() { traced_ = false; }
+
+  private:
+    Glyph Encode(char32_t c);
+
+    std::array<Glyph, 256> table_, raw_;
+    bool utf8_ = true;
+    void* out_ = nullptr;         // iconv from UTF-32LE to the output charset (not for UTF-8)
+    void* host_ = nullptr;        // iconv from the DBCS page to UTF-32LE
+    std::vector<Glyph> pairs_; // the pairs' glyphs, len kUnknown until asked
+    bool traced_ = false;
+};

@@ -1,0 +1,41 @@
+// The 3270 print buffer.
+#include "datastream/print_buffer.h"
+
+#include <algorithm>
+
+namespace {
+const uint8_t kAddrCode[64] = {
+    0x40, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7, 0xC8, 0xC9, 0x4A, 0x4B, 0x4C, 0x4D, 0x4E, 0x4F,
+    0x50, 0xD1, 0xD2, 0xD3, 0xD4, 0xD5, 0xD6, 0xD7, 0xD8, 0xD9, 0x5A, 0x5B, 0x5C, 0x5D, 0x5E, 0x5F,
+    0x60, 0x61, 0xE2, 0xE3, 0xE4, 0xE5, 0xE6, 0xE7, 0xE8, 0xE9, 0x6A, 0x6B, 0x6C, 0x6D, 0x6E, 0x6F,
+    0xF0, 0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9, 0x7A, 0x7B, 0x7C, 0x7D, 0x7E, 0x7F};
+} // namespace
+
+void PrintBuffer::Reset(int16_t r, int16_t c) {
+    rows = r;
+    cols = c;
+    // A geometry no host can set would otherwise index past the cells.
+    size = static_cast<int16_t>(std::clamp(r * c, 1, kMaxCells));
+    cells.assign(static_cast<size_t>(size) + 1, Cell{});
+    cells[static_cast<size_t>(size)].flags = 0xFF;
+    currentAddress = 0;
+    cursorAddress = 0;
+    replyMode = wcc = aid = 0;
+}
+
+void PrintBuffer::Clear() {
+    std::fill(cells.begin(), cells.begin() + size, Cell{});
+    replyMode = 0;
+    cursorAddress = 0;
+    currentAddress = 0;
+}
+
+int16_t DecodeBufferAddress(const uint8_t* b, int limit) {
+    int a = (b[0] & 0xC0) ? ((b[0] & 0x3F) * 64) + (b[1] & 0x3F) : ((b[0] & 0x3F) * 256) + b[1];
+    if (a >= limit) return -1;
+    return static_cast<int16_t>(a);
+}
+
+uint8_t AddressCode(int v) {
+    return kAddrCode[v & 0x3F];
+}

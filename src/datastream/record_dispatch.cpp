@@ -1,0 +1,221 @@
+// One record from the host: dispatched by its command, interpreted, flushed.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "config/messages.h"
+#include "config/report.h"
+#include "config/utilities.h"
+#include "datastream/host_link.h"
+#include "datastream/stream_impl.h"
+#include "output/delivery.h"
+
+namespace {
+// The inbound record buffer holds the replies; it is sized for the largest
+// screen, whatever the host later makes of the geometry.
+constexpr size_t kBuildSize = (27 * 132 + 256) / 2;
+} // namespace
+
+DataStream::Impl::Impl(const Settings& s, Reporter& r, HostLink& h, Delivery& d)
+    : settings(s), reporter(r), host(h), delivery(d), text(s) {
+    state.luType = s.luType == 1 ? 1 : 3;
+    plain = kPlainBytes;
+    // On a double-byte page SO and SI switch modes; elsewhere they are data.
+    if (text.Dbcs()) plain[0x0E] = plain[0x0F] = false;
+    state.dbcs = text.Dbcs();
+    writer.toPort = s.medium == Medium::Port;
+    writer.printAfterNLines = s.printAfterNLines;
+    writer.linesPerPage = s.linesPerPage;
+    writer.channelsFixed = s.channelsFixed;
+    writer.lfOnly = s.lineEndLf;
+    if (s.channelsFixed) std::memcpy(writer.vformat, s.channels.data(), sizeof writer.vformat);
+    job.screenName = "screen." + std::to_string(getpid());
+    build.assign(kBuildSize, 0);
+    buffer.Reset(state.altRows, state.altCols);
+}
+
+int16_t DataStream::Impl::Dispatch(const uint8_t* d, int32_t len) {
+    if (state.owner == OWNER_SYSOP) {
+        Trace("OWNER_SYSOP inhibits printing\n");
+        return 0;
+    }
+    if (host.ExtensionUnnegotiated()) state.owner = 2;
+    if (len <= 0) return 0;
+    int16_t s = 0;
+    inProgress = true;
+    writer.printed = 0;
+    writer.recordCounted = false;
+    printLimit = kPrintBase + kPrintPerByte * len;
+    if (state.luType == 1) {
+        buffer.currentAddress = static_cast<int16_t>(buffer.cursorAddress);
+        // Structured fields of an LU1 record have no command byte in front of them.
+        s = state.sfMode ? StructuredFields(d, len, 0) : Interpret(d, len);
+    } else {
+        switch (d[0]) {
+        case 0x01:
+        case 0xF1: // Write
+            buffer.currentAddress = static_cast<int16_t>(buffer.cursorAddress);
+            s = Interpret(d, len);
+            break;
+        case 0x02:
+        case 0xF2:
+            s = ReadBufferReply();
+            break;
+        case 0x05:
+        case 0xF5: // Erase/Write
+            buffer.Clear();
+            s = Interpret(d, len);
+            break;
+        case 0x06:
+        case 0xF6:
+            s = ReadModifiedReply(0xF6);
+            break;
+        case 0x0D:
+        case 0x7E: // Erase/Write Alternate
+            s = Interpret(d, len);
+            break;
+        case 0x0F:
+        case 0x6F: // Erase All Unprotected
+            s = 0;
+            break;
+        case 0x11:
+        case 0xF3: // Write Structured Field
+            s = StructuredFields(d + 1, len - 1, d[0]);
+            break;
+        case 0x6E:
+            s = ReadModifiedReply(0x6E);
+            break;
+        default:
+            s = MSG_LU_MISMATCH;
+            break;
+        }
+    }
+    inProgress = false;
+    // Double-byte mode ends with the record.
+    SingleByteAgain();
+    return s;
+}
+
+int32_t DataStream::Impl::Flush() {
+    if (!writer.portBytes.empty()) {
+        int r = delivery.PortWrite(writer.portBytes);
+        writer.portBytes.clear();
+        if (r) return r;
+    }
+    if (job.file && (std::fflush(job.file) != 0 || std::ferror(job.file))) {
+        // A full or read-only spool volume shows here, not at the buffered writes.
+        SetErrorDetail(FormatSystemError(nullptr, errno ? errno : EIO));
+        return MSG_FPUTC;
+    }
+    return 0;
+}
+
+// A job file that cannot be written is kept on disk undelivered: 94.
+int32_t DataStream::Impl::FinishRecord() {
+    int32_t r = Flush();
+    if (r == MSG_FPUTC) KeepUnwrittenJob();
+    if (jobEnded) {
+        jobEnded = false;
+        buffer.Clear();
+    }
+    return r;
+}
+
+DataStream::DataStream(const Settings& settings, Reporter& reporter, HostLink& host,
+                       Delivery& delivery)
+    : impl_(std::make_unique<Impl>(settings, reporter, host, delivery)) {}
+
+// A job still open stays on disk as it is; only the host ends jobs.
+DataStream::~DataStream() {
+    if (impl_->job.file && !impl_->job.IsStdout()) std::fclose(impl_->job.file);
+}
+
+PrintState& DataStream::State() {
+    return impl_->state;
+}
+
+const PrintState& DataStream::State() const {
+    return impl_->state;
+}
+
+void DataStream::StartConnection() {
+    impl_->buffer.Reset(impl_->state.altRows, impl_->state.altCols);
+    impl_->build.assign(kBuildSize, 0);
+    impl_->writer.ClearFormats();
+}
+
+int16_t DataStream::ProcessRecord(std::span<const uint8_t> record) {
+    if (record.empty()) return 0;
+    // Records longer than 32767 bytes are legal on the wire: the length is wide.
+    int16_t s = impl_->Dispatch(record.data(), static_cast<int32_t>(record.size()));
+    if (s == kPrintBound) {
+        // The job so far stays; the record's rest would only be more of the same.
+        impl_->reporter.StatusLine("A record of " + std::to_string(record.size()) +
+                                   " bytes from the host printed more than " +
+                                   std::to_string(impl_->printLimit) +
+                                   " bytes; the rest of it is dropped.");
+        s = 0;
+    }
+    int32_t f = impl_->FinishRecord();
+    return s ? s : static_cast<int16_t>(f);
+}
+
+bool DataStream::JobOpen() const {
+    return impl_->writer.started;
+}
+
+void DataStream::EndJob() {
+    impl_->EndJob();
+}
+
+void DataStream::ClearPrintBuffer() {
+    impl_->buffer.Clear();
+}
+
+void DataStream::Bracket(uint8_t a) {
+    Impl& m = *impl_;
+    int32_t& bracket = m.state.bracket;
+    Trace("++BRACKET with sp->sbbuf[2] = %x state = %d\n", a, bracket);
+    if (bracket >= 0 && bracket <= 2)
+        Trace("case %d with sp->fileStarted %d\n", bracket, m.writer.started ? 1 : 0);
+    auto endJob = [&](const char* where, bool trouble) {
+        if (m.inProgress) {
+            Trace(trouble ? "NO print in progress, trouble\n" : "NO print in progress\n");
+            return;
+        }
+        if (m.writer.started) {
+            m.EndJob();
+            bracket = 0;
+            Trace("PrScreenRemote(sp) called from %s\n", where);
+        }
+    };
+    switch (bracket) {
+    case 0:
+        if (a == 0x01)
+            bracket = 1;
+        else {
+            endJob("case:0", false);
+            bracket = 2;
+        }
+        break;
+    case 1:
+        if (a == 0x01)
+            endJob("case:1", false);
+        else {
+            bracket = 2;
+            endJob("case:1 with bracket = 2", false);
+        }
+        break;
+    case 2:
+        if (a == 0x01) {
+            endJob("case:2", true);
+            bracket = 1;
+        }
+        break;
+    default:
+        Trace("--BRACKET with case incorrect sp->sbbuf[2] = %x state = %d\n", a, bracket);
+        break;
+    }
+}

@@ -1,0 +1,93 @@
+// The inside of one DataStream, shared by the files that implement it:
+// record dispatch, the interpreter, job ends, read replies, structured fields.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "config/settings.h"
+#include "datastream/data_stream.h"
+#include "datastream/job_file.h"
+#include "datastream/job_text.h"
+#include "datastream/line_writer.h"
+#include "datastream/print_buffer.h"
+#include "output/job_hints.h"
+
+class Delivery;
+class HostLink;
+class Reporter;
+
+// What one record may print: enough for any screen and for vertical skips on
+// every byte, but finite whatever the margins and repeats ask for.
+inline constexpr int64_t kPrintBase = 64 * 1024, kPrintPerByte = 64;
+// The record reached that: the rest of it is dropped (not a message number).
+inline constexpr int16_t kPrintBound = 1000;
+
+// Bytes that are neither an order nor an SCS control.
+inline constexpr auto kPlainBytes = [] {
+    std::array<bool, 256> t{};
+    t.fill(true);
+    for (uint8_t b : {0x04, 0x05, 0x0B, 0x0C, 0x0D, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x19,
+                      0x1D, 0x1E, 0x24, 0x25, 0x28, 0x29, 0x2B, 0x2C, 0x2F, 0x35, 0x3C})
+        t[b] = false;
+    return t;
+}();
+
+struct DataStream::Impl {
+    Impl(const Settings& s, Reporter& r, HostLink& h, Delivery& d);
+
+    // The session's own copy, which outlives its data stream.
+    const Settings& settings;
+    Reporter& reporter;
+    HostLink& host;
+    Delivery& delivery;
+    JobText text;                  // host bytes to print file bytes
+    std::array<bool, 256> plain{}; // bytes a plain run may take
+    bool doubleByte = false;       // between SO and SI on a DBCS page
+    int pendingByte = -1;          // the first byte of a double-byte character
+
+    PrintState state;
+    PrintBuffer buffer;
+    LineWriter writer;
+    JobFile job;
+    JobHints hints;             // transparent byte ranges of the job file so far
+    bool inProgress = false;    // a record is being interpreted
+    bool jobEnded = false;      // the record ended its bracket's job
+    std::vector<uint8_t> build; // inbound record being assembled
+    size_t prefix = 0;          // bytes put in front of the next query reply
+    int64_t printLimit = 0;     // bytes the record in hand may print
+
+    // record_dispatch.cpp
+    int16_t Dispatch(const uint8_t* data, int32_t length);
+    int32_t Flush();
+    int32_t FinishRecord();
+
+    // interpreter.cpp: SCS controls and 3270 orders of one Write.
+    int16_t Interpret(const uint8_t* data, int32_t length);
+    int32_t Put(uint8_t c);
+    int32_t PutChar(const uint8_t* bytes, int n, int width);
+    int32_t CrLf();
+    int32_t Pad(int32_t n);
+    int32_t DataChar(uint8_t b, bool translate);
+    int32_t DoubleChar(uint8_t b1, uint8_t b2);
+    int32_t ShiftByte(uint8_t b);
+    int32_t OddByte();
+    void SingleByteAgain();
+    int32_t PlainRun(const uint8_t* d, int32_t i, int32_t length);
+    void EndJobMidRecord();
+
+    // job_file.cpp
+    void EndJob();
+    void KeepUnwrittenJob();
+
+    // read_replies.cpp
+    int16_t ReadBufferReply();
+    int16_t ReadModifiedReply(uint8_t which);
+
+    // structured_fields.cpp
+    int16_t StructuredFields(const uint8_t* fields, int32_t length, uint8_t command);
+    int ReadPartition(const uint8_t* field, int32_t length);
+    int QueryReply();
+    int QueryListReply(const uint8_t* field, int32_t length);
+    int SendBuilt(size_t n);
+};

@@ -1,0 +1,355 @@
+// A finished job routed to the medium of the settings; failed jobs kept and
+// delivered again once a job goes through.
+#include "output/delivery.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "config/messages.h"
+#include "config/report.h"
+#include "config/utilities.h"
+#include "output/media.h"
+#include "output/pdf_render.h"
+#include "output/port_channel.h"
+
+bool IsNul(const std::string& path) {
+    if (path == "/dev/null") return true;
+    if (path.size() != 3) return false;
+    return (path[0] | 0x20) == 'n' && (path[1] | 0x20) == 'u' && (path[2] | 0x20) == 'l';
+}
+
+std::string BaseName(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string DirName(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+bool ReadFileBytes(const std::string& path, std::string& out) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    char chunk[65536];
+    size_t n;
+    out.clear();
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+        out.append(chunk, n);
+    bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+}
+
+void DebugNote(const char* text) {
+    Trace("%s", text);
+    if (gDebug) DebugPrint(text);
+}
+
+namespace {
+
+// Passes every report on and keeps the last status line: a failed delivery's reason.
+class Tracking : public Reporter {
+  public:
+    explicit Tracking(Reporter& to) : to_(to) {}
+    void ShowOnlineState(bool online) override { to_.ShowOnlineState(online); }
+    void ShowStatusMessage(int code, const std::string& text) override {
+        to_.ShowStatusMessage(code, text);
+    }
+    void ShowMessageBox(const std::string& text) override { to_.ShowMessageBox(text); }
+    bool AskYesNo(const std::string& question) override { return to_.AskYesNo(question); }
+    void StatusLine(const std::string& text) override {
+        last = text;
+        to_.StatusLine(text);
+    }
+    void JobReported(const JobReport& job) override { to_.JobReported(job); }
+    std::string last;
+
+  private:
+    Reporter& to_;
+};
+
+} // namespace
+
+struct Delivery::Impl {
+    Impl(const Settings& s, Reporter& r, std::function<void(bool)> j)
+        : medium(s.medium), printer(s.printer), headings(s.headings), socketPort(s.socketPort),
+          socketTimeoutMs(s.socketTimeoutMs), pdf(s.fileFormat == "pdf"), keepFailed(s.keepFailed),
+          fileName(s.fileName), tracked(r), reporter(tracked), onJob(std::move(j)),
+          port(s.portName), portName(s.portName),
+          worker(s.deliveryThread && s.medium != Medium::Port && !s.fixedFile && !s.standardOutput),
+          retryMs(std::clamp(s.retryDelayMs, 1000L, 60000L)) {
+        page.classic = s.classicLayout;
+        page.paper = s.paper;
+        page.choices = PageChoices{s.orientation, s.cpi, s.lpi, s.greenbar};
+        page.jobOptions = s.jobOptions;
+        if (s.translate && !s.codePage.name.empty()) charset = s.outputCharset;
+        command = s.printerCmds.empty() ? "lpr" : s.printerCmds;
+        if (!s.printerOptions.empty()) command += " " + s.printerOptions;
+    }
+
+    int DeliverJob(const std::string& path, const std::string& heading, const JobHints& hints = {});
+    void NoteJob(bool delivered) {
+        if (onJob) onJob(delivered);
+    }
+    // Where a job at path goes on this medium, as its line says.
+    std::string Where(const std::string& path) const {
+        if (IsNul(path)) return "nowhere (NUL)";
+        switch (medium) {
+        case Medium::Port:
+            return "port " + portName;
+        case Medium::Socket:
+            return "network printer " + socketPort;
+        case Medium::Command:
+            return "command \"" + command + "\"";
+        case Medium::File:
+            return "file " + CopyName(path, pdf);
+        case Medium::Printer:
+            break;
+        }
+        return cupsWhere;
+    }
+
+    const Medium medium;
+    const std::string printer;
+    const bool headings;
+    const std::string socketPort;
+    const long socketTimeoutMs;
+    const bool pdf;
+    const bool keepFailed;
+    const std::string fileName;
+    std::string command;
+    PageSettings page;
+    std::string charset; // of every job file, kept ones included
+    Tracking tracked;
+    Reporter& reporter;
+    const std::function<void(bool)> onJob;
+    PortChannel port;
+    const std::string portName;
+    std::string cupsWhere; // the CUPS destination and job of the last printer delivery
+    std::string failedDir; // folder of the last job delivered
+    bool redelivering = false;
+    int stopFd = -1;
+
+    // The delivery thread and its queue (worker true).
+    struct Queued {
+        std::string path, heading;
+        JobHints hints;
+    };
+    void Work();
+    Delivery* owner = nullptr;
+    const bool worker;
+    const long retryMs;
+    std::mutex mutex;
+    std::condition_variable wake, idle;
+    std::deque<Queued> queue;
+    bool busy = false, quit = false;
+    std::thread thread;
+};
+
+// Queued jobs in order; while kept jobs wait for their printer they are tried
+// again every retry delay, so they go out when it comes back.
+void Delivery::Impl::Work() {
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+        const bool kept = keepFailed && !failedDir.empty() && !KeptJobs(failedDir).empty();
+        if (queue.empty() && !quit && kept) {
+            wake.wait_for(lock, std::chrono::milliseconds(retryMs));
+        } else {
+            wake.wait(lock, [&] { return quit || !queue.empty(); });
+        }
+        if (queue.empty()) {
+            if (quit) return;
+            if (!kept) continue;
+            busy = true;
+            lock.unlock();
+            owner->RedeliverFailedJobs();
+            lock.lock();
+            busy = false;
+            idle.notify_all();
+            continue;
+        }
+        Queued job = std::move(queue.front());
+        queue.pop_front();
+        busy = true;
+        lock.unlock();
+        owner->Deliver(job.path, job.heading, job.hints);
+        // Delivered, kept in the failed folder or (KEEPFAILED=0) given up, as on the session's
+        // thread.
+        ::unlink(job.path.c_str());
+        lock.lock();
+        busy = false;
+        if (queue.empty()) idle.notify_all();
+    }
+}
+
+// One delivery attempt on the medium in force; 1 on success.
+int Delivery::Impl::DeliverJob(const std::string& path, const std::string& heading,
+                               const JobHints& jobHints) {
+    JobHints hints = jobHints;
+    hints.charset = charset;
+    switch (medium) {
+    case Medium::Port: {
+        std::string bytes;
+        if (!ReadFileBytes(path, bytes)) return 0;
+        int rc =
+            port.Write(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+        if (rc) reporter.StatusLine(TakeMessageText(rc));
+        return rc == 0;
+    }
+    case Medium::Socket: {
+        if (IsNul(path)) return 1;
+        std::string bytes;
+        if (!ReadFileBytes(path, bytes)) {
+            SetErrorDetail(FormatSystemError(path.c_str(), errno));
+            reporter.StatusLine(TakeMessageText(MSG_SOCKET_WRITE));
+            return 0;
+        }
+        int rc = SendToSocket(socketPort, socketTimeoutMs, bytes, stopFd);
+        if (rc == kAbandoned) return kAbandoned;
+        if (rc) reporter.StatusLine(TakeMessageText(rc));
+        return rc == 0;
+    }
+    case Medium::Command: {
+        if (IsNul(path)) return 1;
+        std::string detail;
+        int rc = RunCommand(command, path, detail, stopFd);
+        if (rc == kAbandoned) return kAbandoned;
+        if (!rc) {
+            reporter.StatusLine("Print command failed for " + BaseName(path) + ": " + detail);
+            return 0;
+        }
+        return 1;
+    }
+    case Medium::File:
+        if (IsNul(path)) return 1;
+        if (pdf) return WritePdfCopy(path, heading, headings, page, hints, reporter);
+        return CopyToOutputFile(path, reporter);
+    case Medium::Printer:
+        break;
+    }
+    return PrintOnPrinter(printer, headings, page, hints, path, heading, reporter, cupsWhere,
+                          stopFd);
+}
+
+Delivery::Delivery(const Settings& settings, Reporter& reporter, std::function<void(bool)> onJob)
+    : impl_(std::make_unique<Impl>(settings, reporter, std::move(onJob))) {
+    impl_->owner = this;
+}
+
+Delivery::~Delivery() {
+    Impl& d = *impl_;
+    if (!d.thread.joinable()) return;
+    {
+        std::lock_guard<std::mutex> lock(d.mutex);
+        d.quit = true;
+    }
+    d.wake.notify_all();
+    d.thread.join();
+}
+
+bool Delivery::DeliverLater(const std::string& path, const std::string& heading,
+                            const JobHints& hints) {
+    Impl& d = *impl_;
+    if (!d.worker || IsNul(path)) {
+        Deliver(path, heading, hints);
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(d.mutex);
+        d.queue.push_back({path, heading, hints});
+        if (!d.thread.joinable()) d.thread = std::thread([&d] { d.Work(); });
+    }
+    d.wake.notify_all();
+    return true;
+}
+
+void Delivery::Drain() {
+    Impl& d = *impl_;
+    std::unique_lock<std::mutex> lock(d.mutex);
+    d.idle.wait(lock, [&] { return d.queue.empty() && !d.busy; });
+}
+
+int Delivery::Deliver(const std::string& path, const std::string& heading, const JobHints& hints) {
+    Impl& d = *impl_;
+    JobReport job;
+    job.name = path;
+    // Port jobs went to the device as they were produced.
+    if (d.medium == Medium::Port) {
+        job.delivered = true;
+        job.where = d.Where(path);
+        d.reporter.JobReported(job);
+        return 1;
+    }
+    d.failedDir = FailedFolder(path);
+    if (d.worker && d.keepFailed && !KeptJobs(d.failedDir).empty()) {
+        // On the delivery thread jobs go out in the order they came: while
+        // older ones wait, this one waits with them.
+        RedeliverFailedJobs();
+        if (!KeptJobs(d.failedDir).empty()) {
+            d.NoteJob(false);
+            job.where = d.Where(path);
+            job.reason = "older jobs of this LU are still waiting for the printer";
+            job.kept = KeepFailedJob(path, d.reporter);
+            d.reporter.JobReported(job);
+            return 0;
+        }
+    }
+    d.tracked.last.clear();
+    d.cupsWhere = "CUPS printer";
+    int result = d.DeliverJob(path, HeadingFor(heading.empty() ? path : heading), hints);
+    job.where = d.Where(path);
+    job.reason = d.tracked.last;
+    if (result == kAbandoned) {
+        // Stopped mid-delivery: whatever KEEPFAILED says, the job goes out at the next start.
+        d.reporter.StatusLine("Delivery of " + BaseName(path) +
+                              " was stopped; the job is kept and delivered at the next start.");
+        job.reason = "stopped during the delivery";
+        job.kept = KeepFailedJob(path, d.reporter);
+        d.reporter.JobReported(job);
+        return 0;
+    }
+    d.NoteJob(result == 1);
+    job.delivered = result == 1;
+    if (result != 1 && d.keepFailed) job.kept = KeepFailedJob(path, d.reporter);
+    d.reporter.JobReported(job);
+    if (result == 1 && d.keepFailed) RedeliverFailedJobs();
+    return result;
+}
+
+void Delivery::RedeliverFailedJobs() {
+    Impl& d = *impl_;
+    if (d.redelivering) return;
+    std::string dir = d.failedDir;
+    if (dir.empty())
+        dir = FailedFolder(d.fileName.find('/') == std::string::npos ? "./x" : d.fileName);
+    d.redelivering = true;
+    for (const KeptJob& job : KeptJobs(dir)) {
+        // Kept jobs go out in order: the first that fails again stops the rest.
+        if (d.DeliverJob(job.path, HeadingFor(job.originalName)) != 1) break;
+        ::unlink(job.path.c_str());
+        d.NoteJob(true);
+        d.reporter.StatusLine("The kept job " + job.path + " was delivered.");
+    }
+    d.redelivering = false;
+}
+
+int Delivery::PortWrite(std::span<const uint8_t> bytes) {
+    return impl_->port.Write(bytes);
+}
+
+void Delivery::PortClose() {
+    impl_->port.Close();
+}
+
+void Delivery::WatchStop(int fd) {
+    impl_->stopFd = fd;
+}

@@ -1,0 +1,109 @@
+// The print-to-file medium: a copy beside the print file with the letter f,
+// as the bytes of the job or as a PDF of its pages.
+#include <fcntl.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "config/report.h"
+#include "config/utilities.h"
+#include "output/media.h"
+#include "output/pdf_render.h"
+
+namespace {
+
+std::string OutputName(const std::string& path) {
+    size_t slash = path.rfind('/');
+    size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path + "f";
+    return path.substr(0, dot) + "f" + path.substr(dot);
+}
+
+std::string PdfOutputName(const std::string& path) {
+    std::string dir = path.find('/') == std::string::npos ? "" : DirName(path) + "/";
+    std::string base = BaseName(path);
+    size_t dot = base.find_last_of('.');
+    if (dot != std::string::npos && dot > 0) base.resize(dot);
+    return dir + base + "f.pdf";
+}
+
+bool Copy(const std::string& from, const std::string& to, bool replace) {
+    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return false;
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL);
+    int out = ::open(to.c_str(), flags, 0644);
+    if (out < 0) {
+        ::close(in);
+        return false;
+    }
+    char buf[65536];
+    bool ok = true;
+    for (;;) {
+        ssize_t n = ::read(in, buf, sizeof buf);
+        if (n == 0) break;
+        if (n < 0 || ::write(out, buf, static_cast<size_t>(n)) != n) {
+            ok = false;
+            break;
+        }
+    }
+    ::close(in);
+    if (::close(out) != 0) ok = false;
+    return ok;
+}
+
+std::string OverwriteQuestion(const std::string& name) {
+    char q[600];
+    std::snprintf(q, sizeof q, "Output file %s already exists. Overwrite?", name.c_str());
+    return q;
+}
+
+} // namespace
+
+std::string CopyName(const std::string& path, bool pdf) {
+    return pdf ? PdfOutputName(path) : OutputName(path);
+}
+
+int CopyToOutputFile(const std::string& path, Reporter& reporter) {
+    if (strcasecmp(path.c_str(), "NUL") == 0) return 1;
+    const std::string out = OutputName(path);
+    if (Copy(path, out, false)) return 1;
+    if (reporter.AskYesNo(OverwriteQuestion(out))) Copy(path, out, true);
+    return 1;
+}
+
+int WritePdfCopy(const std::string& path, const std::string& heading, bool headings,
+                 const PageSettings& page, const JobHints& hints, Reporter& reporter) {
+    std::string outName = PdfOutputName(path);
+    if (::access(outName.c_str(), F_OK) == 0 && !reporter.AskYesNo(OverwriteQuestion(outName)))
+        return 1;
+    Paper paper = LocalePaper();
+    if (!page.paper.empty() && !PaperByName(page.paper, paper))
+        reporter.StatusLine("PAPER=" + page.paper + " is not a paper size known here; " +
+                            (paper.width == 21590 ? "Letter" : "A4") + " is used.");
+    std::string pdf;
+    if (!DrawJob(path, paper, page, hints, headings, "the PDF file", heading, pdf, reporter))
+        return 0;
+    // Written aside and renamed: a reader never sees half a document.
+    std::string temp = outName + ".part";
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int err = fd < 0 ? errno : 0;
+    for (size_t done = 0; fd >= 0 && done < pdf.size();) {
+        ssize_t n = ::write(fd, pdf.data() + done, pdf.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            err = n < 0 ? errno : EIO;
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (fd >= 0 && ::close(fd) != 0 && !err) err = errno;
+    if (!err && ::rename(temp.c_str(), outName.c_str()) != 0) err = errno;
+    if (err) {
+        ::unlink(temp.c_str());
+        reporter.StatusLine("Unable to write " + outName + ": " + FormatSystemError(nullptr, err));
+        return 0;
+    }
+    return 1;
+}

@@ -1,0 +1,16 @@
+// What the host said about a job's paper, gathered by the data stream while
+// the job was written and read by the page renderer.
+#pragma once
+#include <string>
+#include <utility>
+#include <vector>
+
+struct JobHints {
+    int maxPrintPosition = 0; // columns of the host's line; 0 unknown
+    int pageLength = 0;       // lines of the host's page; 0 unknown
+    // Byte ranges [first, last) of the job file that are printer controls for a
+    // raw printer: never drawn.
+    std::vector<std::pair<long, long>> transparent;
+    // The file's charset (an iconv name); "" bytes as ISO 8859-1, the byte table's.
+    std::string charset;
+};

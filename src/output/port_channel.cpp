@@ -1,0 +1,80 @@
+// The LPT/COM port medium on the device the port name stands for.
+#include "output/port_channel.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <csignal>
+
+#include "config/messages.h"
+#include "config/utilities.h"
+
+namespace {
+
+bool NameIs(const std::string& name, const char* prefix, int& number) {
+    size_t n = std::char_traits<char>::length(prefix);
+    if (name.size() <= n) return false;
+    for (size_t i = 0; i < n; ++i)
+        if (std::toupper(static_cast<unsigned char>(name[i])) != prefix[i]) return false;
+    int value = 0;
+    for (size_t i = n; i < name.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(name[i])) || value > 999) return false;
+        value = value * 10 + (name[i] - '0');
+    }
+    if (value < 1) return false;
+    number = value;
+    return true;
+}
+
+} // namespace
+
+std::string PortDevicePath(const std::string& name) {
+    int n = 0;
+    if (NameIs(name, "LPT", n)) return "/dev/lp" + std::to_string(n - 1);
+    if (NameIs(name, "COM", n)) return "/dev/ttyS" + std::to_string(n - 1);
+    if (name.size() == 3 && std::toupper(static_cast<unsigned char>(name[0])) == 'N' &&
+        std::toupper(static_cast<unsigned char>(name[1])) == 'U' &&
+        std::toupper(static_cast<unsigned char>(name[2])) == 'L')
+        return "/dev/null";
+    return name;
+}
+
+void PortChannel::Fail(int err) {
+    Close();
+    SetErrorDetail(FormatSystemError(nullptr, err));
+}
+
+void PortChannel::Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+int PortChannel::Write(std::span<const uint8_t> bytes) {
+    if (fd_ < 0) {
+        // A reader that goes away must give a write error, not end the process.
+        std::signal(SIGPIPE, SIG_IGN);
+        std::string path = PortDevicePath(name_);
+        // Existing devices only: a mistyped name must not leave a stray file.
+        int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) {
+            int err = path.empty() ? ENOENT : errno;
+            Trace("Unable to open port %s (%s)\n", name_.c_str(), path.c_str());
+            Fail(err);
+            return MSG_PORT_OPEN;
+        }
+        fd_ = fd;
+    }
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            Fail(n < 0 ? errno : EIO);
+            return MSG_PORT_WRITE;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return 0;
+}

@@ -1,0 +1,27 @@
+// The LPT/COM port medium: a device opened at the first write and kept open
+// across jobs until it fails or is closed.
+#pragma once
+#include <cstdint>
+#include <span>
+#include <string>
+
+// Device path for a port name: LPT1 -> /dev/lp0, COM1 -> /dev/ttyS0, NUL -> /dev/null.
+std::string PortDevicePath(const std::string& name);
+
+class PortChannel {
+  public:
+    explicit PortChannel(std::string name) : name_(std::move(name)) {}
+    ~PortChannel() { Close(); }
+    PortChannel(const PortChannel&) = delete;
+    PortChannel& operator=(const PortChannel&) = delete;
+
+    // 0, MSG_PORT_OPEN or MSG_PORT_WRITE with the error detail set; a failed
+    // device is closed, and the next write opens it again.
+    int Write(std::span<const uint8_t> bytes);
+    void Close();
+
+  private:
+    void Fail(int err);
+    std::string name_;
+    int fd_ = -1;
+};

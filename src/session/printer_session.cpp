@@ -1,0 +1,177 @@
+// One printer LU on a thread of its own: connection cycles until a stop or
+// an error, the final message, the counters.
+#include "session/printer_session.h"
+
+#include <ctime>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <utility>
+
+#include "config/messages.h"
+#include "config/report.h"
+#include "config/utilities.h"
+#include "platform/sysinfo.h"
+#include "session/session_impl.h"
+
+PrinterSession::Impl::Impl(Settings s, Reporter& r)
+    : settings(std::move(s)), reporter(r), trace(settings.ebcdicToAscii, settings.traceDir) {
+    delivery = std::make_unique<Delivery>(settings, reporter, [this](bool ok) {
+        (ok ? delivered : failed)++;
+        const time_t now = time(nullptr);
+        tm t{};
+        localtime_r(&now, &t);
+        char stamp[32];
+        std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &t);
+        std::lock_guard<std::mutex> lock(luMutex);
+        lastJob = std::string(stamp) + (ok ? " delivered" : " failed");
+    });
+    delivery->WatchStop(stop.fd());
+    stream = std::make_unique<DataStream>(settings, reporter, *this, *delivery);
+    protocol =
+        std::make_unique<TelnetProtocol>(ProtocolConfig::From(settings), stream->State(), *this);
+    protocol->Release();
+}
+
+PrinterSession::Impl::~Impl() {
+    if (thread.joinable()) {
+        stop.Set();
+        thread.join();
+    }
+    CloseConnection();
+}
+
+int PrinterSession::Impl::Record(std::span<const uint8_t> record) {
+    int rc = stream->ProcessRecord(record);
+    jobOpen = stream->JobOpen();
+    // The spool or device fault is said when it starts and when it clears, not per record.
+    const bool fault = rc == MSG_FPUTC || rc == MSG_NO_OUTPUT_MEDIUM || rc == MSG_PORT_OPEN ||
+                       rc == MSG_PORT_WRITE;
+    if (fault && storeFault != rc) {
+        reporter.StatusLine(TakeMessageText(rc) +
+                            " Records are refused until it is cleared; they are tried again.");
+    } else if (!fault && storeFault != 0 && rc == 0) {
+        reporter.StatusLine("Print data is stored again.");
+    }
+    if (fault) gErrorDetail.clear(), lastProbeTick = platform::TickCount();
+    if (fault || rc == 0) storeFault = fault ? rc : 0;
+    return rc;
+}
+
+void PrinterSession::Impl::ProbeStoreFault() {
+    lastProbeTick = platform::TickCount();
+    int rc = settings.medium == Medium::Port ? delivery->PortWrite({}) : stream->ProbeSpool();
+    gErrorDetail.clear();
+    if (rc == 0) {
+        storeFault = 0;
+        reporter.StatusLine("Print data is stored again.");
+    }
+}
+
+void PrinterSession::Impl::LuGranted(const std::string& name) {
+    stream->State().luName = name;
+    std::lock_guard<std::mutex> lock(luMutex);
+    luName = name;
+}
+
+int PrinterSession::Impl::Run() {
+    int rc = 0;
+    bool first = true;
+    reconnectAfterClose = false;
+    for (;;) {
+        if (first) {
+            first = false;
+            stream->DeliverLeftoverJobs();
+            delivery->RedeliverFailedJobs();
+        }
+        rc = OpenSession();
+        if (rc == 0) rc = MainLoop();
+        CloseConnection();
+        if (rc != 0) break;
+    }
+    // Jobs still queued go out (or are kept) before the run says it ended.
+    delivery->Drain();
+    onlineState = 0;
+    std::string text = LoadMessage(rc);
+    if (rc == MSG_LU_MISMATCH) text += stream->State().luType == 3 ? " 1" : " 3";
+    if (!gErrorDetail.empty()) {
+        text += " " + gErrorDetail;
+        gErrorDetail.clear();
+    }
+    if (rc != MSG_EXIT_PARENT) reporter.ShowMessageBox(text);
+    if (gDebug) DebugPrint(text + "\n");
+    Trace("%s\n", text.c_str());
+    reporter.ShowOnlineState(false);
+    result = rc;
+    return rc;
+}
+
+PrinterSession::PrinterSession(Settings settings, Reporter& reporter)
+    : impl_(std::make_unique<Impl>(std::move(settings), reporter)) {}
+
+PrinterSession::~PrinterSession() = default;
+
+bool PrinterSession::Start() {
+    Impl& s = *impl_;
+    if (s.running) return false;
+    if (s.thread.joinable()) s.thread.join();
+    if (s.stop.fd() < 0) return false;
+    s.stop.Reset();
+    s.running = true;
+    s.thread = std::thread([&s] {
+        s.Run();
+        s.running = false;
+    });
+    return true;
+}
+
+void PrinterSession::RequestStop() {
+    Impl& s = *impl_;
+    s.stop.Set();
+    // shutdown rather than close: the session's thread still owns the
+    // descriptor, and its poll returns at once.
+    std::lock_guard<std::mutex> lock(s.socketMutex);
+    if (s.publishedSocket >= 0) ::shutdown(s.publishedSocket, SHUT_RDWR);
+}
+
+bool PrinterSession::JobInProgress() const {
+    return impl_->jobOpen;
+}
+
+bool PrinterSession::Online() const {
+    return impl_->onlineState == 2;
+}
+
+void PrinterSession::Stop() {
+    Impl& s = *impl_;
+    RequestStop();
+    if (s.thread.joinable() && s.thread.get_id() != std::this_thread::get_id()) s.thread.join();
+}
+
+bool PrinterSession::Running() const {
+    return impl_->running;
+}
+
+int PrinterSession::Wait() {
+    Impl& s = *impl_;
+    if (s.thread.joinable()) s.thread.join();
+    return s.result;
+}
+
+int PrinterSession::Run() {
+    return impl_->Run();
+}
+
+std::string PrinterSession::StatusSummary() const {
+    static const char* const kStates[] = {"offline", "connecting", "online"};
+    const Impl& s = *impl_;
+    std::string lu, last;
+    {
+        std::lock_guard<std::mutex> lock(s.luMutex);
+        lu = s.luName.empty() ? "-" : s.luName;
+        last = s.lastJob.empty() ? "none" : s.lastJob;
+    }
+    return std::string("state ") + kStates[s.onlineState.load() % 3] + ", LU " + lu +
+           ", jobs delivered " + std::to_string(s.delivered.load()) + ", jobs failed " +
+           std::to_string(s.failed.load()) + ", last job " + last + ", bytes received " +
+           std::to_string(s.bytesReceived.load());
+}

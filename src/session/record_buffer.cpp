@@ -1,0 +1,42 @@
+#include "session/record_buffer.h"
+
+#include <algorithm>
+
+void RecordBuffer::Attach(int32_t initial) {
+    initial_ = capacity_ = initial;
+    buf_.assign(static_cast<size_t>(initial), 0);
+    ptr_ = 0;
+    length_ = 0;
+    passed_ = 0;
+}
+
+void RecordBuffer::Release() {
+    buf_.clear();
+    buf_.shrink_to_fit();
+    ptr_ = 0;
+    length_ = capacity_ = 0;
+}
+
+bool RecordBuffer::Fit(size_t incoming) {
+    int64_t wanted = static_cast<int64_t>(ptr_) + static_cast<int64_t>(incoming);
+    if (wanted <= capacity_) return true;
+    if (wanted > kMax) return false;
+    Resize(static_cast<int32_t>(wanted));
+    return true;
+}
+
+void RecordBuffer::Passed() {
+    if (capacity_ > initial_ && ++passed_ > 8) Resize(initial_);
+}
+
+void RecordBuffer::Resize(int32_t wanted) {
+    if (length_ != 0) {
+        buf_.resize(static_cast<size_t>(wanted));
+        ptr_ = static_cast<size_t>(std::min(length_, wanted));
+    } else {
+        std::vector<uint8_t>(static_cast<size_t>(wanted), 0).swap(buf_);
+        ptr_ = 0;
+    }
+    capacity_ = wanted;
+    passed_ = 0;
+}

@@ -1,0 +1,36 @@
+// The record being received: grows to what a receive may add, and goes back
+// to its first size once several records in a row have passed after growing.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+class RecordBuffer {
+  public:
+    // Upper bound; a longer record ends the session.
+    static constexpr int32_t kMax = 4 * 1024 * 1024;
+
+    void Attach(int32_t initial);
+    void Release();
+    // Makes room for incoming more bytes; false when that would pass kMax.
+    bool Fit(size_t incoming);
+    void Store(uint8_t c) {
+        // Fit made the room before the block; this only guards a buffer shrunk mid-block.
+        if (ptr_ >= buf_.size()) buf_.resize(buf_.size() * 2 + 16);
+        buf_[ptr_++] = c;
+    }
+    void Reset() { ptr_ = 0, length_ = 0; }
+    void MarkLength() { length_ = static_cast<int32_t>(ptr_); }
+    int32_t Length() const { return length_; }
+    std::span<const uint8_t> Record() const { return {buf_.data(), static_cast<size_t>(length_)}; }
+    // After a record went through: back to the first size after 8 records.
+    void Passed();
+    size_t Capacity() const { return buf_.size(); }
+
+  private:
+    void Resize(int32_t wanted);
+    std::vector<uint8_t> buf_;
+    size_t ptr_ = 0;
+    int32_t length_ = 0, capacity_ = 0, initial_ = 0, passed_ = 0;
+};

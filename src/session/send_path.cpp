@@ -1,0 +1,53 @@
+// Writing to the host: each chunk of the protocol as one send, traced, with a
+// wait of at most 5 seconds whenever the socket takes no more.
+#include <poll.h>
+
+#include <cerrno>
+#include <ctime>
+
+#include "config/messages.h"
+#include "config/utilities.h"
+#include "session/session_impl.h"
+
+int PrinterSession::Impl::Send(std::span<const uint8_t> chunk) {
+    if (!transport) {
+        SetErrorDetail(FormatSystemError(nullptr, ENOTCONN));
+        return MSG_SOCKET_ERROR;
+    }
+    const uint8_t* bytes = chunk.data();
+    size_t length = chunk.size();
+    while (length > 0) {
+        long n = transport->Send(bytes, length);
+        if (n > 0) trace.Wrote(bytes, length, static_cast<size_t>(n));
+        if (n >= 0 && static_cast<size_t>(n) == length) return 0;
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+                n = 0;
+            } else {
+                SetErrorDetail(FormatSystemError(nullptr, errno));
+                return MSG_SOCKET_ERROR;
+            }
+        }
+        bytes += n;
+        length -= static_cast<size_t>(n);
+        int rc = WaitWritable();
+        if (rc) return rc;
+    }
+    return 0;
+}
+
+int PrinterSession::Impl::WaitWritable() {
+    time_t deadline = std::time(nullptr) + 5;
+    for (;;) {
+        pollfd p[2] = {{socket, POLLOUT, 0}, {stop.fd(), POLLIN, 0}};
+        int r = ::poll(p, 2, 5000);
+        if (p[1].revents & POLLIN) return MSG_EXIT_PARENT;
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            SetErrorDetail(FormatSystemError(nullptr, errno));
+            return MSG_SOCKET_ERROR;
+        }
+        if (r > 0 && p[0].revents) return 0;
+        if (std::time(nullptr) > deadline) return MSG_WRITE_TIMEOUT;
+    }
+}

@@ -1,0 +1,108 @@
+// The inside of one PrinterSession, shared by the files of the session layer:
+// the data stream and delivery, the protocol core, the connection around it
+// and the counters.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config/settings.h"
+#include "datastream/data_stream.h"
+#include "datastream/host_link.h"
+#include "output/delivery.h"
+#include "platform/event.h"
+#include "session/printer_session.h"
+#include "session/protocol_trace.h"
+#include "session/telnet_protocol.h"
+#include "session/transport.h"
+
+class Reporter;
+
+// Result of Receive when the server closed or reset the connection.
+inline constexpr int kConnectionClosed = -1;
+
+struct PrinterSession::Impl final : ProtocolPeer, HostLink {
+    Impl(Settings s, Reporter& r);
+    ~Impl() override;
+
+    // printer_session.cpp: the run, and what the protocol drives.
+    int Run();
+    int Record(std::span<const uint8_t> record) override;
+    bool JobOpen() const override { return stream->JobOpen(); }
+    void EndJob() override {
+        stream->EndJob();
+        jobOpen = false;
+    }
+    void Bracket(uint8_t argument) override { stream->Bracket(argument); }
+    void ClearPrintBuffer() override { stream->ClearPrintBuffer(); }
+    void LuGranted(const std::string& name) override;
+    int SendRecord(std::span<const uint8_t> bytes) override { return protocol->SendRecord(bytes); }
+    bool ExtensionUnnegotiated() const override { return protocol->ExtensionUnnegotiated(); }
+
+    // session_loop.cpp: one connection cycle.
+    int OpenSession();
+    int MainLoop();
+    int Receive();
+    // connect.cpp
+    // One attempt; a connect pending for waitMs (negative: no limit) times out.
+    int Connect(long waitMs);
+    int Attach(int fd);
+    // The TLS handshake on the open connection after START-TLS, early the
+    // bytes already read past the server's FOLLOWS.
+    int StartTls(std::span<const uint8_t> early);
+    // A negotiated TLS that failed or never came: a failed connect attempt.
+    int TlsAttemptFailed();
+    void CloseConnection();
+    void PublishSocket(int fd);
+    bool Stopped(int ms) const { return stop.Wait(ms); }
+    // send_path.cpp
+    int Send(std::span<const uint8_t> chunk) override;
+    int WaitWritable();
+
+    const Settings settings;
+    Reporter& reporter;
+    platform::Event stop;
+
+    // Counters, read from any thread.
+    std::atomic<int> onlineState{0}; // 0 offline, 1 connecting, 2 online
+    std::atomic<bool> jobOpen{false};
+    std::atomic<uint64_t> delivered{0}, failed{0}, bytesReceived{0}, lastDataTick{0};
+    mutable std::mutex luMutex;
+    std::string luName;
+    std::string lastJob; // time and outcome of the last job delivered or failed (luMutex)
+    int storeFault = 0;  // the message of the spool or device fault in force, 0 none
+    uint64_t lastProbeTick = 0;
+    // While a fault is in force, the spool or device is tried this often when the host is quiet.
+    static constexpr int kProbeMs = 2000;
+    void ProbeStoreFault();
+
+    std::unique_ptr<Delivery> delivery;
+    std::unique_ptr<DataStream> stream;
+    std::unique_ptr<TelnetProtocol> protocol;
+
+    // The connection.
+    std::string host;
+    int socket = -1;
+    std::unique_ptr<Transport> transport;
+    ProtocolTrace trace;
+    std::vector<uint8_t> receiveBuffer;
+    // Guards the published descriptor against a Stop from another thread.
+    std::mutex socketMutex;
+    int publishedSocket = -1;
+    // The previous connection ended because the server closed it: wait once
+    // before the next attempt, as after a failed connect.
+    bool reconnectAfterClose = false;
+    // When the failing connect attempts began (0: the last one succeeded), so
+    // that CONNECTTIMEOUT also covers attempts lost in a negotiated TLS.
+    uint64_t attemptStart = 0;
+    bool serviceFallbackNoted = false; // the kesservd line is said once a run
+
+    std::thread thread;
+    std::atomic<bool> running{false};
+    std::atomic<int> result{0};
+};

@@ -1,0 +1,225 @@
+// One connection cycle: connect (retrying as the settings say), then receive
+// until the host closes, an error ends the run or the session is stopped.
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "config/messages.h"
+#include "config/report.h"
+#include "config/utilities.h"
+#include "platform/sysinfo.h"
+#include "session/session_impl.h"
+
+namespace {
+
+constexpr size_t kMaxLuName = 82;
+
+bool NameTooLong(const Settings& s, int& code) {
+    const auto& c = s.connectName;
+    const auto& a = s.associateName;
+    if (c && c->size() > kMaxLuName) {
+        SetErrorDetail("connect name of " + std::to_string(c->size()) + " characters; at most " +
+                       std::to_string(kMaxLuName) + " fit");
+        code = MSG_CFG_CONNECT_LU;
+        return true;
+    }
+    if (!(c && !c->empty()) && a && a->size() > kMaxLuName) {
+        SetErrorDetail(*a + " (" + std::to_string(a->size()) + " characters; at most " +
+                       std::to_string(kMaxLuName) + " fit)");
+        code = MSG_CFG_ASSOC_TOO_LONG;
+        return true;
+    }
+    return false;
+}
+
+// What a new connection starts from; the host may change it.
+void ResetPrintState(PrintState& ps, const Settings& s) {
+    ps.luType = s.luType == 1 ? 1 : 3;
+    ps.bracket = 0;
+    ps.sfMode = false;
+    ps.extendedTypes = false;
+    ps.tblRows = ps.altRows = 27;
+    ps.tblCols = ps.altCols = 132;
+    ps.rows = 24;
+    ps.cols = 80;
+    ps.maxRecord = 2048;
+}
+
+} // namespace
+
+int PrinterSession::Impl::OpenSession() {
+    const long retryMs = settings.retryDelayMs < 0 ? 15000 : settings.retryDelayMs;
+    host = settings.host;
+    if (host.empty()) {
+        char name[64];
+        if (gethostname(name, sizeof name) != 0) {
+            SetErrorDetail(FormatSystemError(nullptr, errno));
+            return MSG_NO_LOCAL_HOST;
+        }
+        name[sizeof name - 1] = 0;
+        host = name;
+    }
+    ResetPrintState(stream->State(), settings);
+    const ProtocolConfig config = ProtocolConfig::From(settings);
+    if (settings.sessionId && !settings.sessionId->empty())
+        Trace("SessionNew Session = sp->session = %d\n", config.sessionId);
+    if (settings.luAddress && !settings.luAddress->empty())
+        Trace("SessionNEw LU = %d\n", config.luAddress);
+    int tooLong = 0;
+    if (NameTooLong(settings, tooLong)) return tooLong;
+
+    onlineState = 1;
+    if (attemptStart == 0) attemptStart = platform::TickCount();
+    const uint64_t start = attemptStart;
+    if (reconnectAfterClose) {
+        reconnectAfterClose = false;
+        if (Stopped(static_cast<int>(retryMs))) return MSG_EXIT_PARENT;
+        ReportStatus(reporter, MSG_ATTEMPTING_CONNECT);
+    }
+    // CONNECTTIMEOUT bounds the whole of the attempts: no pause nor connect runs past it.
+    const uint64_t limit = static_cast<uint64_t>(std::max(settings.connectTimeoutMs, 0L));
+    auto left = [&]() -> long {
+        if (limit == 0) return -1;
+        const uint64_t spent = platform::TickCount() - start;
+        return spent >= limit ? 0 : static_cast<long>(limit - spent);
+    };
+    int rc = Connect(limit ? std::max(left(), 1L) : -1);
+    while (rc != 0) {
+        if (rc == MSG_EXIT_PARENT || rc == MSG_INVALID_PORT) return rc;
+        if (left() == 0) {
+            // The last attempt: no delay follows it.
+            reporter.ShowStatusMessage(rc, TakeMessageText(rc));
+            reporter.ShowOnlineState(false);
+            return MSG_UNABLE_CONNECT_SERVER;
+        }
+        ReportStatus(reporter, rc);
+        const long pause = limit ? std::min(retryMs, left()) : retryMs;
+        if (Stopped(static_cast<int>(pause))) return MSG_EXIT_PARENT;
+        ReportStatus(reporter, MSG_ATTEMPTING_CONNECT);
+        CloseConnection();
+        rc = Connect(limit ? std::max(left(), 1L) : -1);
+    }
+    // With TLS still to be negotiated, the attempt is not over yet.
+    if (!protocol->TlsPending()) attemptStart = 0;
+    onlineState = 2;
+    lastDataTick = platform::TickCount();
+    reporter.ShowOnlineState(true);
+    stream->StartConnection();
+    return 0;
+}
+
+int PrinterSession::Impl::MainLoop() {
+    const long eojTimeoutMs = settings.eojTimeoutMs;
+    for (;;) {
+        int rc;
+        if (transport && transport->Pending()) {
+            rc = Receive();
+        } else {
+            Trace("Calling select() in PtMainLoop()\n");
+            int timeout = -1;
+            if (eojTimeoutMs > 0 && stream->JobOpen()) {
+                uint64_t idle = platform::TickCount() - lastDataTick.load();
+                timeout = idle >= static_cast<uint64_t>(eojTimeoutMs)
+                              ? 0
+                              : static_cast<int>(eojTimeoutMs - static_cast<long>(idle));
+            }
+            if (storeFault) {
+                uint64_t since = platform::TickCount() - lastProbeTick;
+                int wait = since >= kProbeMs ? 0 : kProbeMs - static_cast<int>(since);
+                if (timeout < 0 || wait < timeout) timeout = wait;
+            }
+            pollfd p[2] = {{socket, POLLIN, 0}, {stop.fd(), POLLIN, 0}};
+            int r = ::poll(p, 2, timeout);
+            if (p[1].revents & POLLIN) return MSG_EXIT_PARENT;
+            if (r < 0) {
+                if (errno == EINTR) continue;
+                SetErrorDetail(FormatSystemError(nullptr, errno));
+                return MSG_SOCKET_ERROR;
+            }
+            if (r == 0) {
+                if (storeFault && platform::TickCount() - lastProbeTick >= kProbeMs) {
+                    ProbeStoreFault();
+                    continue;
+                }
+                // A job that has been silent for too long is ended as by PRINT-EOJ.
+                if (stream->JobOpen() && platform::TickCount() - lastDataTick.load() >=
+                                             static_cast<uint64_t>(eojTimeoutMs)) {
+                    Trace("No data for %ld s: job ended\n", eojTimeoutMs / 1000);
+                    EndJob();
+                    stream->State().bracket = 0;
+                }
+                continue;
+            }
+            if (!p[0].revents) continue;
+            Trace("FD_ISSET() TRUE, calling TelProc()\n");
+            rc = Receive();
+        }
+        if (rc == kConnectionClosed && !stop.IsSet() && protocol->TlsPending()) {
+            SetErrorDetail("TLS: the server closed the connection without offering START-TLS, "
+                           "which STARTTLS=2 requires");
+            rc = MSG_UNABLE_CONNECT;
+        }
+        if (rc == MSG_UNABLE_CONNECT) return TlsAttemptFailed();
+        if (rc == kConnectionClosed || rc == kRecordTooLong) {
+            if (stop.IsSet()) return MSG_EXIT_PARENT;
+            // The job received so far is delivered, never lost.
+            if (stream->JobOpen()) EndJob();
+            stream->State().bracket = 0;
+            onlineState = 1;
+            if (rc == kRecordTooLong)
+                reporter.StatusLine("A record longer than " + std::to_string(RecordBuffer::kMax) +
+                                    " bytes from the server was refused; the connection is "
+                                    "reset. " +
+                                    LoadMessage(96));
+            else
+                reporter.StatusLine(StatusMessage(2, &settings.statusMessages) + "\n" +
+                                    LoadMessage(96));
+            reconnectAfterClose = true;
+            return 0;
+        }
+        if (rc) return rc;
+        Trace("TelProc() returned 0\n");
+    }
+}
+
+int PrinterSession::Impl::TlsAttemptFailed() {
+    ReportStatus(reporter, MSG_UNABLE_CONNECT);
+    onlineState = 1;
+    reporter.ShowOnlineState(false);
+    const uint64_t now = platform::TickCount();
+    if (attemptStart == 0) attemptStart = now;
+    if (settings.connectTimeoutMs != 0 &&
+        now - attemptStart > static_cast<uint64_t>(settings.connectTimeoutMs))
+        return MSG_UNABLE_CONNECT_SERVER;
+    reconnectAfterClose = true;
+    return 0;
+}
+
+int PrinterSession::Impl::Receive() {
+    if (!transport || receiveBuffer.empty()) return 0;
+    for (;;) {
+        long n = transport->Recv(receiveBuffer.data(), receiveBuffer.size());
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
+            if (errno == ECONNRESET || errno == ENOTCONN || errno == EPIPE)
+                return kConnectionClosed;
+            SetErrorDetail(FormatSystemError(nullptr, errno));
+            return MSG_SOCKET_ERROR;
+        }
+        if (n == 0) return kConnectionClosed;
+        bytesReceived += static_cast<uint64_t>(n);
+        lastDataTick = platform::TickCount();
+        trace.Received(receiveBuffer.data(), static_cast<size_t>(n));
+        int rc = protocol->Feed({receiveBuffer.data(), static_cast<size_t>(n)});
+        if (rc) return rc;
+        if (protocol->TlsReady()) {
+            const size_t at = protocol->TlsOffset();
+            rc = StartTls({receiveBuffer.data() + at, static_cast<size_t>(n) - at});
+            if (rc) return rc;
+            continue;
+        }
+        if (!protocol->ReadsOn()) return 0;
+    }
+}

@@ -1,0 +1,126 @@
+// The commands of the window's buttons and menus, and the rules of Exit.
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QDialogButtonBox>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTextBrowser>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "advanced.h"
+#include "config/ini.h"
+#include "config/utilities.h"
+#include "main_window.h"
+#include "printer_choice.h"
+#include "uitext.h"
+
+namespace ui {
+
+bool PrinterClientDialog::Ask(const QString& text) {
+    return Hooks().messageBox(this, text, MessageKind::Question);
+}
+void PrinterClientDialog::Tell(const QString& text, MessageKind kind) {
+    Hooks().messageBox(this, text, kind);
+}
+
+void PrinterClientDialog::RequestExit() {
+    if (!Ask(UiText(MSG_CONFIRM_EXIT))) return;
+    if (stopping_) {
+        Tell(UiText(MSG_SHUTTING_DOWN), MessageKind::Information);
+        return;
+    }
+    if (running_) {
+        Tell(UiText(MSG_STOP_FIRST), MessageKind::Information);
+        return;
+    }
+    if (AnyFieldModified() && Ask(UiText(MSG_SAVE_CHANGES))) SaveFieldsToIni();
+    UpdateTrayIcon(false, TrayAction::Delete);
+    if (DebugLogOpen()) DebugClose();
+    hide();
+    emit exited();
+}
+
+void PrinterClientDialog::reject() {
+    RequestExit();
+}
+
+void PrinterClientDialog::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    RequestExit();
+}
+
+void PrinterClientDialog::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    menu.addAction("Advanced settings...", this, &PrinterClientDialog::OpenAdvancedSettings);
+    menu.exec(event->globalPos());
+}
+
+void PrinterClientDialog::OpenAdvancedSettings() {
+    AdvancedSettingsDialog dlg(this);
+    // The socket printer as the window shows it, saved or not.
+    dlg.SetSocketPort(socketPort_->text());
+    if (dlg.exec() != QDialog::Accepted) return;
+    dlg.Save();
+    const QString socket = dlg.SocketPort();
+    if (socket != socketPort_->text()) {
+        socketPort_->setText(socket);
+        socketPort_->setModified(false);
+    }
+    UpdateStartButton();
+}
+
+void PrinterClientDialog::SaveCommand() {
+    SaveFieldsToIni();
+    ClearModifiedFlags();
+    sessionFileInForce_ = false;
+    const QString path = Hooks().saveSessionFile(this);
+    if (!path.isEmpty()) WriteSessionFile(path);
+}
+
+void PrinterClientDialog::UndoCommand() {
+    if (AnyFieldModified()) {
+        UndoFieldChanges();
+        sessionFileInForce_ = false;
+    }
+}
+
+void PrinterClientDialog::PrinterSetup() {
+    const QString name = Hooks().choosePrinter(this);
+    if (name.isEmpty()) return;
+    IniSet("Printer", name.toStdString());
+    ShowChosenPrinter();
+}
+
+void PrinterClientDialog::ShowHelp() {
+    if (!Hooks().openHelp(helpPath_)) ShowHelpInViewer();
+}
+
+void PrinterClientDialog::ShowHelpInViewer() {
+    const QFileInfo file(helpPath_);
+    if (!file.isReadable()) {
+        Tell("The help file " + helpPath_ +
+                 " was not found beside the program, in ../help or in ../share/twprinter/help.",
+             MessageKind::Warning);
+        return;
+    }
+    if (!helpViewer_) {
+        // No desktop launcher answered: the bundled page in a viewer of our own.
+        helpViewer_ = new QDialog(this);
+        helpViewer_->setWindowTitle("twprinter help");
+        auto* browser = new QTextBrowser;
+        browser->setOpenExternalLinks(true);
+        browser->setSource(QUrl::fromLocalFile(file.absoluteFilePath()));
+        auto* close = new QDialogButtonBox(QDialogButtonBox::Close);
+        connect(close, &QDialogButtonBox::rejected, helpViewer_, &QDialog::hide);
+        auto* v = new QVBoxLayout(helpViewer_);
+        v->addWidget(browser);
+        v->addWidget(close);
+        helpViewer_->resize(720, 560);
+    }
+    helpViewer_->show();
+    helpViewer_->raise();
+}
+
+} // namespace ui

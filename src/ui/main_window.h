@@ -1,0 +1,224 @@
+// The setup window: its controls, the setup fields, session files and the
+// start and stop of the printer session.
+#pragma once
+#include <QDialog>
+#include <QString>
+#include <functional>
+#include <map>
+#include <memory>
+#include <thread>
+
+#include "config/settings.h"
+
+class PrinterSession;
+class Reporter;
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QSystemTrayIcon;
+class QMenu;
+
+namespace ui {
+
+class PrinterChoice;
+class QtReport;
+
+// What a message box says: a question (Yes/No) or a notice of that weight (OK).
+enum class MessageKind { Question, Information, Warning, Critical };
+
+// Seams for the modal parts of the window, so that tests can answer them.
+struct DialogHooks {
+    // Yes/No box for a question, else an OK box with the kind's icon; true for Yes (or OK).
+    std::function<bool(QWidget* parent, const QString& text, MessageKind kind)> messageBox;
+    // Save-file chooser for session files; empty for Cancel.
+    std::function<QString(QWidget* parent)> saveSessionFile;
+    // Printer chooser; empty for Cancel.
+    std::function<QString(QWidget* parent)> choosePrinter;
+    // Opens the help file; false when nothing could open it.
+    std::function<bool(const QString& path)> openHelp;
+    // Open-file chooser starting at current; empty for Cancel.
+    std::function<QString(QWidget* parent, const QString& title, const QString& current)>
+        chooseFile;
+};
+DialogHooks& Hooks();
+
+enum class TrayAction { Add, Modify, Delete };
+
+class PrinterClientDialog : public QDialog {
+    Q_OBJECT
+  public:
+    explicit PrinterClientDialog(QWidget* parent = nullptr);
+    ~PrinterClientDialog() override;
+
+    // Window initialisation: debug log, default INI, AUTOSTART, control texts,
+    // the fields from the command-line session file or the INI file.
+    void OnInitDialog();
+
+    // Controls by id (nullptr for an unknown id).
+    QWidget* Control(int id) const;
+    template <class T> T* ControlAs(int id) const { return qobject_cast<T*>(Control(id)); }
+
+    // Setup fields.
+    void SetControlTexts();
+    void LoadFieldsFromIni();
+    void SaveFieldsToIni();
+    int ValidateFields();
+    void UpdateStartButton();
+    int AnyFieldModified() const;
+    void ClearModifiedFlags();
+    void UndoFieldChanges();
+    // The settings a Start hands to the session: the INI file and the command
+    // line (LoadSettings), then what the fields stand for. 0 or a message number.
+    int SettingsForStart(Settings& s) const;
+    void SelectPortOutput(int on);
+    void SelectSocketOutput(int on);
+    void SelectFileOutput(int on);
+    void SelectPrinterOutput(int on);
+
+    // Session files.
+    int WriteSessionFile(const QString& path);
+    void ReadSessionFile(const QString& path);
+
+    // Commands.
+    void StartClient();
+    void StopClient();
+    void RequestExit();
+    void SaveCommand();
+    void UndoCommand();
+    void PrinterSetup();
+    void HideCommand();
+    void ShowHelp();
+    void ShowFromTray();
+    void OpenAdvancedSettings();
+    // The CUPS printer shown beside the printer choice, from the INI file.
+    void ShowChosenPrinter();
+    // The built-in help viewer, once the help was shown in it.
+    QDialog* HelpViewer() const { return helpViewer_; }
+
+    // The reporter handed to the session; its calls may come from any thread.
+    Reporter& Report();
+    bool SessionRunning() const;
+    // The settings of the last Start.
+    const Settings& StartedSettings() const { return started_; }
+
+    // Reports of the session, delivered on the window thread.
+    void ShowOnlineState(bool online);
+    void ShowStatusMessage(int code, const QString& text);
+    void StatusLine(const QString& text);
+    // A job's line; an outcome (delivered or failed) also counts in the job label.
+    void JobReported(bool outcome, bool delivered, const QString& line);
+    void ShowFinalMessage(const QString& text);
+
+    void UpdateTrayIcon(bool online, TrayAction action);
+    QSystemTrayIcon* TrayIcon() const { return tray_; }
+    bool TrayOnline() const { return trayOnline_; }
+    bool TrayShown() const { return trayShown_; }
+
+    void SetHelpPath(const QString& path) { helpPath_ = path; }
+    const QString& HelpPath() const { return helpPath_; }
+
+    // Window flags, for the start-up and the tests.
+    bool autoStart() const { return autoStart_; }
+    bool running() const { return running_; }
+    bool stopping() const { return stopping_; }
+    bool choicesChanged() const { return choicesChanged_; }
+    bool mode3270E() const { return mode3270E_; }
+    Medium medium() const { return medium_; }
+    bool printPageAfterLines() const { return printPageAfterLines_; }
+    bool sessionFileInForce() const { return sessionFileInForce_; }
+    int validationMessage() const { return validationMessage_; }
+
+  signals:
+    // The user confirmed Exit and the window has done its clean-up.
+    void exited();
+    // The window came online or went offline (after the state was shown).
+    void onlineChanged(bool online);
+    // The status text was set.
+    void statusShown(const QString& text);
+
+  protected:
+    void reject() override;
+    void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+  private:
+    void BuildControls();
+    void BuildTray();
+    void ApplyFieldsTo(Settings& s) const;
+    void ApplyOutputChoiceTo(Settings& s) const;
+    void SetTabOrder();
+    void ConnectSignals();
+    void Set3270Enabling(bool e3270);
+    void EnableStartIfValid();
+    void FinishStop();
+    bool Ask(const QString& text);
+    void Tell(const QString& text, MessageKind kind);
+    void ShowHelpInViewer();
+    void SetLuType(const QString& text);
+    void FitToScreen();
+    void SetStatus(const QString& text);
+
+    std::map<int, QWidget*> controls_;
+    QLabel* status_ = nullptr;
+    QLabel* jobs_ = nullptr; // count of jobs, time and result of the last
+    int jobCount_ = 0;
+    QLabel* validation_ = nullptr;
+    QLineEdit *host_ = nullptr, *portNumber_ = nullptr, *timeout_ = nullptr;
+    QComboBox* luType_ = nullptr;
+    PrinterChoice* printer_ = nullptr;
+    // The LU type as last loaded or saved, for Undo.
+    QString luTypeSaved_;
+    QLineEdit *sessionId_ = nullptr, *address_ = nullptr, *connectName_ = nullptr,
+              *associateName_ = nullptr;
+    QLineEdit *portName_ = nullptr, *socketPort_ = nullptr, *fileName_ = nullptr,
+              *jobName_ = nullptr, *lines_ = nullptr;
+    QLabel *sessionIdLabel_ = nullptr, *addressLabel_ = nullptr, *connectLabel_ = nullptr,
+           *associateLabel_ = nullptr;
+    QRadioButton *r3270_ = nullptr, *r3270E_ = nullptr;
+    QRadioButton *portChoice_ = nullptr, *socketChoice_ = nullptr, *fileChoice_ = nullptr,
+                 *printerChoice_ = nullptr;
+    QRadioButton *autoChoice_ = nullptr, *manualChoice_ = nullptr;
+    QCheckBox *headings_ = nullptr, *printAfter_ = nullptr, *startVisible_ = nullptr;
+    QPushButton *start_ = nullptr, *stop_ = nullptr, *hide_ = nullptr, *printerSetup_ = nullptr,
+                *save_ = nullptr, *undo_ = nullptr, *exit_ = nullptr, *help_ = nullptr,
+                *advanced_ = nullptr;
+    QDialog* helpViewer_ = nullptr;
+
+    QSystemTrayIcon* tray_ = nullptr;
+    QMenu* trayMenu_ = nullptr;
+    bool trayOnline_ = false;
+    bool trayShown_ = false;
+    QString helpPath_;
+
+    std::unique_ptr<QtReport> report_;
+    std::unique_ptr<PrinterSession> session_;
+    Settings started_;
+    std::thread stopper_;
+
+    // The window's own fields.
+    bool fieldsReady_ = false;
+    int validationMessage_ = 0;
+    // The fields, not the INI file, name the host and LU of the next Start.
+    bool sessionFileInForce_ = false;
+    // The output choice; port until the fields are loaded.
+    Medium medium_ = Medium::Port;
+    bool headingsOn_ = false;
+    bool autoStart_ = false;
+    bool printPageAfterLines_ = false;
+    bool running_ = false;
+    bool stopping_ = false;
+    bool choicesChanged_ = false;
+    bool mode3270E_ = false;
+};
+
+// Whether the command line names a session file; its path in path.
+int FindSessionFileArgument(QString& path);
+
+// Decimal number as the validation reads it: blanks, a sign, digits; else 0.
+long ReadNumber(const QString& text);
+
+} // namespace ui

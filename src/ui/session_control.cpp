@@ -1,0 +1,123 @@
+// Start and stop of the printer session, and the session's reports on the window.
+#include <QLabel>
+#include <QPushButton>
+#include <QTime>
+#include <cstdlib>
+
+#include "config/messages.h"
+#include "config/utilities.h"
+#include "main_window.h"
+#include "qt_report.h"
+#include "session/printer_session.h"
+#include "uitext.h"
+
+namespace ui {
+
+Reporter& PrinterClientDialog::Report() {
+    return *report_;
+}
+
+bool PrinterClientDialog::SessionRunning() const {
+    return session_ && session_->Running();
+}
+
+void PrinterClientDialog::SetStatus(const QString& text) {
+    status_->setText(text);
+    emit statusShown(text);
+}
+
+void PrinterClientDialog::StartClient() {
+    if (ValidateFields() != 1) {
+        Tell(UiText(validationMessage_), MessageKind::Warning);
+        return;
+    }
+    QString path;
+    if (FindSessionFileArgument(path)) {
+        ReadSessionFile(path);
+        sessionFileInForce_ = true;
+    }
+    if (AnyFieldModified()) sessionFileInForce_ = true;
+    if (stopper_.joinable()) stopper_.join();
+    if (SessionRunning()) return;
+    Settings s;
+    const int rc = SettingsForStart(s);
+    if (rc == kConflictingNames) std::exit(10);
+    started_ = s;
+    if (rc == 0) {
+        session_ = std::make_unique<PrinterSession>(s, *report_);
+        if (!session_->Start()) return;
+    }
+    start_->setEnabled(false);
+    stop_->setEnabled(true);
+    SetStatus(UiText(MSG_CONNECTING));
+    running_ = true;
+    if (rc != 0) {
+        // Settings that cannot be read end the run before it connects.
+        const std::string text = TakeMessageText(rc);
+        Tell(QString::fromStdString(text), MessageKind::Critical);
+        if (gDebug) DebugPrint(text + "\n");
+        ShowOnlineState(false);
+    }
+}
+
+void PrinterClientDialog::StopClient() {
+    if (stopping_) return;
+    stopping_ = true;
+    stop_->setEnabled(false);
+    if (stopper_.joinable()) stopper_.join();
+    // The join runs beside the window thread, which goes on serving the
+    // session's reports (a blocking question among them) until it ends.
+    PrinterSession* session = session_.get();
+    stopper_ = std::thread([this, session] {
+        if (session) session->Stop();
+        QMetaObject::invokeMethod(this, [this] { FinishStop(); }, Qt::QueuedConnection);
+    });
+}
+
+void PrinterClientDialog::FinishStop() {
+    if (stopper_.joinable()) stopper_.join();
+    start_->setEnabled(true);
+    stopping_ = false;
+    running_ = false;
+    SetStatus(UiText(MSG_OFFLINE));
+    UpdateTrayIcon(false, TrayAction::Modify);
+    emit onlineChanged(false);
+}
+
+void PrinterClientDialog::ShowOnlineState(bool online) {
+    stop_->setEnabled(online);
+    start_->setEnabled(!online);
+    SetStatus(UiText(online ? MSG_ONLINE : MSG_OFFLINE));
+    UpdateTrayIcon(online, TrayAction::Modify);
+    running_ = online;
+    emit onlineChanged(online);
+}
+
+void PrinterClientDialog::ShowStatusMessage(int code, const QString& reported) {
+    QString text = reported.isEmpty() ? UiText(code) : reported;
+    const QString delaying = UiText(MSG_DELAYING);
+    if (code != MSG_CONNECTING && !text.endsWith(delaying)) text += "\n" + delaying;
+    SetStatus(text);
+}
+
+void PrinterClientDialog::StatusLine(const QString& text) {
+    SetStatus(running_ ? UiText(MSG_ONLINE) + "\n" + text : text);
+    if (gDebug == 1) DebugPrint(text.toStdString() + "\n");
+}
+
+void PrinterClientDialog::JobReported(bool outcome, bool delivered, const QString& line) {
+    StatusLine(line);
+    if (!outcome) return;
+    ++jobCount_;
+    jobs_->setText(QString("Jobs: %1, the last at %2 %3")
+                       .arg(jobCount_)
+                       .arg(QTime::currentTime().toString("HH:mm:ss"))
+                       .arg(delivered ? "delivered" : "failed"));
+}
+
+void PrinterClientDialog::ShowFinalMessage(const QString& text) {
+    // The run ended without a Stop: always a failure.
+    Tell(text, MessageKind::Critical);
+}
+
+} // namespace ui

@@ -1,0 +1,20 @@
+#!/bin/sh
+# Fails when a layer includes a header of a layer above it:
+# ui -> session -> datastream -> output -> config -> platform.
+src=${1:?source dir}
+rc=0
+check() { # layer, the layers it must not include
+    layer=$1; shift
+    for above in "$@"; do
+        hits=$(grep -rnE "#include \"$above/" "$src/$layer" 2>/dev/null)
+        if [ -n "$hits" ]; then
+            echo "$layer includes $above:"; echo "$hits"; rc=1
+        fi
+    done
+}
+check platform config output datastream session ui
+check config output datastream session ui
+check output datastream session ui
+check datastream session ui
+check session ui
+exit $rc

@@ -1,0 +1,421 @@
+// Many LUs in one twprinterd (--pool): each against its own host simulator,
+// each with its own trouble, none touching the others.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "testutil.h"
+
+namespace {
+
+using testutil::Proc;
+using testutil::ReadFile;
+using testutil::WriteFile;
+
+// One host simulator with script on port (0: any); its port once it listens.
+struct Host {
+    std::unique_ptr<Proc> proc;
+    int port = 0;
+    Host(const testutil::TempDir& dir, const std::string& name, const std::string& script,
+         int clients, int at = 0) {
+        WriteFile(dir.file(name + ".script"), script);
+        proc = std::make_unique<Proc>(std::vector<std::string>{
+            HOSTSIM_PATH, "--script", dir.file(name + ".script"), "--timeout", "8000", "--clients",
+            std::to_string(clients), "--port", std::to_string(at)});
+        EXPECT_TRUE(proc->WaitFor("LISTENING", 5000)) << proc->text();
+        const size_t p = proc->text().find("PORT ");
+        port = std::atoi(proc->text().c_str() + p + 5);
+    }
+};
+
+// The first of a key counts: extra can add keys, not change these.
+std::string Ini(int port, const std::string& extra = "", const std::string& file = "1") {
+    return "[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=" + std::to_string(port) +
+           "\nLUTYPE=1\n3270E=1\nFILENAME=JOB\nPRINTTOFILE=" + file +
+           "\nCONNECTTIMEOUT=0\nRETRYDELAY=1\n" + extra;
+}
+
+// The job copies JOB0f.txt, JOB1f.txt... of a spool folder once count exist.
+std::vector<std::string> Jobs(const std::string& spool, size_t count, int ms = 15000) {
+    return testutil::DeliveredJobs(spool + "/JOB", count, ms);
+}
+
+std::string Job(const std::string& text) {
+    return "scs \"" + text + "\" always\nexpect-response\neoj\n";
+}
+
+// A socket printer on a port chosen before it listens: each connection is one job.
+struct SocketPrinter {
+    int port = testutil::FreePort();
+    int ls = -1;
+    std::thread thread;
+    std::mutex mutex;
+    std::vector<std::string> jobs;
+
+    void Listen() {
+        ls = ::socket(AF_INET, SOCK_STREAM, 0);
+        int one = 1;
+        ::setsockopt(ls, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        ASSERT_EQ(::bind(ls, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        ASSERT_EQ(::listen(ls, 8), 0);
+        thread = std::thread([this] {
+            for (int c; (c = ::accept(ls, nullptr, nullptr)) >= 0;) {
+                std::string job;
+                char b[4096];
+                for (ssize_t n; (n = ::read(c, b, sizeof b)) > 0;)
+                    job.append(b, static_cast<size_t>(n));
+                ::close(c);
+                std::lock_guard<std::mutex> lock(mutex);
+                jobs.push_back(job);
+            }
+        });
+    }
+    std::vector<std::string> Jobs(size_t count) {
+        for (int i = 0; i < 300; ++i) {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (jobs.size() >= count) return jobs;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        return jobs;
+    }
+    ~SocketPrinter() {
+        if (ls >= 0) ::shutdown(ls, SHUT_RDWR);
+        if (thread.joinable()) thread.join();
+        if (ls >= 0) ::close(ls);
+    }
+};
+
+// The pool process, started by a shell that leaves its pid for signals.
+struct PoolRun {
+    std::unique_ptr<Proc> daemon;
+    explicit PoolRun(const testutil::TempDir& dir, std::vector<std::string> env = {}) {
+        env.push_back("TWPRINTER_DIR=" + dir.path());
+        daemon = std::make_unique<Proc>(
+            std::vector<std::string>{"/bin/sh", "-c", "echo $$ >pid; exec \"$@\"", "sh",
+                                     TWPRINTERD_PATH, "--pool", dir.file("pool")},
+            dir.path(), env);
+    }
+    void Signal(const testutil::TempDir& dir, int sig) {
+        for (int i = 0; i < 100 && ReadFile(dir.file("pid")).empty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_EQ(::kill(std::atoi(ReadFile(dir.file("pid")).c_str()), sig), 0);
+    }
+};
+
+using testutil::NotifySocket;
+
+// Everything in a spool folder, as one text, for looking for other LUs' data.
+std::string AllOf(const std::string& spool) {
+    std::string all;
+    for (const std::string& name : testutil::ListDir(spool))
+        all += name + "\n" + ReadFile(spool + "/" + name) + "\n";
+    return all;
+}
+
+TEST(Pool, ThreeLusEachWithItsOwnTroubleAndNoneTouchingTheOthers) {
+    testutil::TempDir dir;
+    ASSERT_EQ(::mkdir(dir.file("pool").c_str(), 0755), 0);
+    const std::string pool = dir.file("pool");
+
+    // DROP: its host ends the connection in the middle of a job, is gone for a
+    // while, and a new one on the same port serves the reconnect.
+    Host drop1(dir, "drop1",
+               "negotiate tn3270e DROPLU\nbind\n" + Job("DROP ONE") +
+                   "scs \"DROP TWO CUT\" always\nexpect-response\nclose\n",
+               1);
+    // REFUSE: its socket printer refuses connections until the test opens it.
+    SocketPrinter printer;
+    Host refuse(dir, "refuse",
+                "negotiate tn3270e REFLU\nbind\n" + Job("REFUSE ONE") + Job("REFUSE TWO") +
+                    "sleep 6000\n" + Job("REFUSE THREE") + "hold\n",
+                1);
+    // LATE: the same, but its kept job waits (a long retry delay) until the next job comes.
+    SocketPrinter latePrinter;
+    Host late(dir, "late",
+              "negotiate tn3270e\nbind\n" + Job("LATE ONE") + "sleep 5000\n" + Job("LATE TWO") +
+                  "hold\n",
+              1);
+    // NORMAL: prints.
+    Host normal(dir, "normal",
+                "negotiate tn3270e NORMLU\nbind\n" + Job("NORMAL ONE") + "sleep 300\n" +
+                    Job("NORMAL TWO") + "sleep 300\n" + Job("NORMAL THREE") + "hold\n",
+                1);
+    WriteFile(pool + "/DROP.ini", Ini(drop1.port));
+    WriteFile(pool + "/REFUSE.ini",
+              Ini(refuse.port, "USESOCKET=1\nSOCKETPORT=127.0.0.1:" + std::to_string(printer.port) +
+                                   "\nKEEPFAILED=1\nSOCKETTIMEOUT=2\n"));
+    WriteFile(pool + "/LATE.ini",
+              "[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=" + std::to_string(late.port) +
+                  "\nLUTYPE=1\n3270E=1\nFILENAME=JOB\nCONNECTTIMEOUT=0\nRETRYDELAY=60\n"
+                  "USESOCKET=1\nSOCKETPORT=127.0.0.1:" +
+                  std::to_string(latePrinter.port) + "\nKEEPFAILED=1\n");
+    WriteFile(pool + "/NORMAL.ini", Ini(normal.port));
+    // BAD: settings no session can run with; it waits and harms nobody.
+    WriteFile(pool + "/BAD.ini", "[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=" +
+                                     std::to_string(normal.port) + "\nLUTYPE=7\n");
+    WriteFile(pool + "/notes.txt", "not an LU");
+
+    PoolRun run(dir);
+    auto& d = *run.daemon;
+    EXPECT_TRUE(d.WaitFor("BAD: setting LUTYPE=7")) << d.text();
+    EXPECT_TRUE(d.WaitFor("NORMAL: Tarnwick printer client is online.")) << d.text();
+    EXPECT_TRUE(d.WaitFor("DROP: Tarnwick printer client is online.")) << d.text();
+
+    // The drop: the cut job is delivered as far as it came, the LU reconnects.
+    EXPECT_TRUE(drop1.proc->WaitFor("DONE 1")) << drop1.proc->text();
+    EXPECT_TRUE(d.WaitFor("DROP: Connection closed by server Delaying before reconnect."))
+        << d.text();
+    const int dropPort = drop1.port;
+    drop1.proc.reset();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    Host drop2(dir, "drop2", "negotiate tn3270e DROPLU\nbind\n" + Job("DROP THREE") + "hold\n", 1,
+               dropPort);
+
+    // The refused printer: both jobs kept in order, then delivered once it listens.
+    EXPECT_TRUE(d.WaitFor("REFUSE: The job was not delivered and is kept as")) << d.text();
+    for (int i = 0; i < 100 && testutil::ListDir(pool + "/REFUSE/failed").size() < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(testutil::ListDir(pool + "/REFUSE/failed").size(), 2u) << d.text();
+    EXPECT_TRUE(d.WaitFor("LATE: The job was not delivered and is kept as")) << d.text();
+    latePrinter.Listen();
+    printer.Listen();
+    // The kept jobs go out once the printer listens, without waiting for a new job.
+    EXPECT_EQ(printer.Jobs(2), (std::vector<std::string>{"REFUSE ONE", "REFUSE TWO"})) << d.text();
+    EXPECT_EQ(printer.Jobs(3),
+              (std::vector<std::string>{"REFUSE ONE", "REFUSE TWO", "REFUSE THREE"}))
+        << d.text();
+    EXPECT_TRUE(testutil::ListDir(pool + "/REFUSE/failed").empty());
+    // A new job goes out after the kept one, never before it.
+    EXPECT_EQ(latePrinter.Jobs(2), (std::vector<std::string>{"LATE ONE", "LATE TWO"})) << d.text();
+
+    EXPECT_EQ(Jobs(pool + "/DROP", 3),
+              (std::vector<std::string>{"DROP ONE", "DROP TWO CUT", "DROP THREE"}))
+        << d.text();
+    EXPECT_EQ(Jobs(pool + "/NORMAL", 3),
+              (std::vector<std::string>{"NORMAL ONE", "NORMAL TWO", "NORMAL THREE"}))
+        << d.text();
+
+    // One summary line per LU, the counts of each its own (the last count follows the send).
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    run.Signal(dir, SIGUSR1);
+    EXPECT_TRUE(d.WaitFor("NORMAL: state online, LU NORMLU, jobs delivered 3, jobs failed 0"))
+        << d.text();
+    EXPECT_TRUE(d.WaitFor("REFUSE: state online, LU REFLU, jobs delivered 3, jobs failed 2, "))
+        << d.text();
+    EXPECT_TRUE(d.WaitFor("DROP: state online, LU DROPLU, jobs delivered 3, jobs failed 0"))
+        << d.text();
+    EXPECT_TRUE(d.WaitFor("BAD: state stopped (")) << d.text();
+    EXPECT_TRUE(d.WaitFor("5 LUs: 4 online, 1 offline")) << d.text();
+    EXPECT_EQ(d.Stop(SIGTERM), 0) << d.text();
+
+    // No job more than once, nothing of one LU in another's folder.
+    const std::vector<std::string> names{"DROP", "REFUSE", "LATE", "NORMAL"};
+    for (const std::string& lu : names) {
+        const std::string all = AllOf(pool + "/" + lu);
+        for (const std::string& other : names)
+            if (other != lu) {
+                EXPECT_EQ(all.find(other + " "), std::string::npos) << lu << all;
+            }
+        EXPECT_FALSE(ReadFile(pool + "/" + lu + "/twprinterd.log").empty()) << lu;
+    }
+    EXPECT_EQ(::access((pool + "/DROP/JOB3f.txt").c_str(), F_OK), -1);
+    EXPECT_EQ(::access((pool + "/NORMAL/JOB3f.txt").c_str(), F_OK), -1);
+    EXPECT_EQ(printer.Jobs(3).size(), 3u);
+    // Every status line of the pool names its LU or the pool.
+    size_t lines = 0;
+    for (size_t at = 0; (at = d.text().find(" twprinterd: ", at)) != std::string::npos; ++lines) {
+        at += 13;
+        const std::string rest = d.text().substr(at, 7);
+        EXPECT_TRUE(rest.rfind("DROP: ", 0) == 0 || rest.rfind("REFUSE:", 0) == 0 ||
+                    rest.rfind("NORMAL:", 0) == 0 || rest.rfind("BAD: ", 0) == 0 ||
+                    rest.rfind("LATE: ", 0) == 0 || rest.rfind("pool ", 0) == 0 ||
+                    rest.rfind("The poo", 0) == 0)
+            << rest;
+    }
+    EXPECT_GT(lines, 10u);
+}
+
+TEST(Pool, HangupAddsRemovesAndRestartsLusWhileOthersPrint) {
+    testutil::TempDir dir;
+    ASSERT_EQ(::mkdir(dir.file("pool").c_str(), 0755), 0);
+    const std::string pool = dir.file("pool");
+    std::string keepScript = "negotiate tn3270e KEEPLU\nbind\n";
+    for (int i = 0; i < 30; ++i)
+        keepScript += Job("KEEP " + std::to_string(i)) + "sleep 100\n";
+    Host keep(dir, "keep", keepScript + "hold\n", 1);
+    // GONE is removed while a job of it is open: the job ends, then the LU stops.
+    Host gone(dir, "gone",
+              "negotiate tn3270e\nbind\n" + Job("GONE ONE") +
+                  "scs \"GONE TWO\" always\nexpect-response\nsleep 3000\n"
+                  "scs \" END\" always\nexpect-response\neoj\nhold\n",
+              1);
+    // CHG is changed: it starts again (a second connection) with the new file.
+    Host chg(dir, "chg",
+             "negotiate tn3270e\nbind\n" + Job("CHG ONE") + "hold\nnext\n" +
+                 "negotiate tn3270e\nbind\n" + Job("CHG TWO") + "hold\n",
+             2);
+    Host added(dir, "added", "negotiate tn3270e\nbind\n" + Job("NEW ONE") + "hold\n", 1);
+    WriteFile(pool + "/KEEP.ini", Ini(keep.port));
+    WriteFile(pool + "/GONE.ini", Ini(gone.port));
+    WriteFile(pool + "/CHG.ini", Ini(chg.port));
+
+    NotifySocket notify(dir.file("notify"));
+    PoolRun run(dir, {"NOTIFY_SOCKET=" + dir.file("notify")});
+    auto& d = *run.daemon;
+    ASSERT_EQ(Jobs(pool + "/KEEP", 3).size(), 3u) << d.text();
+    EXPECT_EQ(Jobs(pool + "/GONE", 1), (std::vector<std::string>{"GONE ONE"})) << d.text();
+    EXPECT_EQ(Jobs(pool + "/CHG", 1), (std::vector<std::string>{"CHG ONE"})) << d.text();
+
+    ::unlink((pool + "/GONE.ini").c_str());
+    WriteFile(pool + "/CHG.ini", Ini(chg.port, "HEADINGS=0\n"));
+    WriteFile(pool + "/NEW.ini", Ini(added.port));
+    run.Signal(dir, SIGHUP);
+    EXPECT_TRUE(d.WaitFor("GONE: Its file is gone")) << d.text();
+    EXPECT_TRUE(d.WaitFor("NEW: Tarnwick printer client is online.")) << d.text();
+    EXPECT_EQ(Jobs(pool + "/NEW", 1), (std::vector<std::string>{"NEW ONE"})) << d.text();
+    EXPECT_EQ(Jobs(pool + "/CHG", 2), (std::vector<std::string>{"CHG ONE", "CHG TWO"})) << d.text();
+    // The job in progress ended before the removed LU stopped.
+    EXPECT_TRUE(d.WaitFor("GONE: The LU stopped.")) << d.text();
+    EXPECT_EQ(Jobs(pool + "/GONE", 2), (std::vector<std::string>{"GONE ONE", "GONE TWO END"}))
+        << d.text();
+    EXPECT_LT(d.text().find("GONE: Tarnwick printer client is offline."),
+              d.text().find("GONE: The LU stopped."));
+
+    // KEEP went on through it all: every job once, in order, one connection.
+    const std::vector<std::string> kept = Jobs(pool + "/KEEP", 30);
+    ASSERT_EQ(kept.size(), 30u) << d.text();
+    for (int i = 0; i < 30; ++i)
+        EXPECT_EQ(kept[static_cast<size_t>(i)], "KEEP " + std::to_string(i));
+    EXPECT_EQ(d.text().find("KEEP: Delaying"), std::string::npos) << d.text();
+    EXPECT_EQ(keep.proc->text().find("CONNECTED 2"), std::string::npos);
+    EXPECT_TRUE(chg.proc->WaitFor("CONNECTED 2")) << chg.proc->text();
+
+    run.Signal(dir, SIGUSR1);
+    EXPECT_TRUE(d.WaitFor("3 LUs: 3 online, 0 offline")) << d.text();
+    EXPECT_EQ(d.text().find("GONE: state"), std::string::npos) << d.text();
+    EXPECT_EQ(d.Stop(SIGTERM), 0) << d.text();
+    // The service manager: READY once all started, then the counts as they change.
+    const std::vector<std::string> said = notify.Receive();
+    ASSERT_GE(said.size(), 4u);
+    EXPECT_EQ(said[0].rfind("STATUS=3 LUs: ", 0), 0u) << said[0];
+    EXPECT_EQ(said[1], "READY=1");
+    EXPECT_NE(std::find(said.begin(), said.end(), "STATUS=3 LUs: 3 online, 0 offline"), said.end());
+    // While GONE finishes its job, NEW is already there.
+    EXPECT_NE(std::find_if(said.begin(), said.end(),
+                           [](const std::string& m) { return m.rfind("STATUS=4 LUs: ", 0) == 0; }),
+              said.end());
+    EXPECT_EQ(said.back(), "STOPPING=1");
+}
+
+// A printer that takes a job and stops reading: the LU's host still gets its
+// answers (the next job is received meanwhile), and the other LU prints on.
+TEST(Pool, AStalledPrinterHoldsUpNeitherItsHostNorAnotherLu) {
+    testutil::TempDir dir;
+    ASSERT_EQ(::mkdir(dir.file("pool").c_str(), 0755), 0);
+    const std::string pool = dir.file("pool");
+    int printerPort = 0;
+    const int ls = testutil::SlowPrinter(printerPort);
+    ASSERT_GE(ls, 0);
+    WriteFile(dir.file("big"), std::string(2 << 20, '\xC1'));
+    std::string script = "negotiate tn3270e\nbind\n";
+    for (int i = 0; i < 4; ++i)
+        script += "scs @" + dir.file("big") + " always\n";
+    Host slow(dir, "slow",
+              script + "expect-response\neoj\n" + Job("SLOW TWO") + "print SECOND ANSWERED\nhold\n",
+              1);
+    std::string busy = "negotiate tn3270e\nbind\n";
+    for (int i = 0; i < 10; ++i)
+        busy += Job("BUSY " + std::to_string(i)) + "sleep 100\n";
+    Host other(dir, "other", busy + "hold\n", 1);
+    WriteFile(pool + "/SLOW.ini",
+              Ini(slow.port, "USESOCKET=1\nSOCKETTIMEOUT=20\nSOCKETPORT=127.0.0.1:" +
+                                 std::to_string(printerPort) + "\n"));
+    WriteFile(pool + "/OTHER.ini", Ini(other.port));
+    PoolRun run(dir);
+    auto& d = *run.daemon;
+    EXPECT_TRUE(slow.proc->WaitFor("SECOND ANSWERED", 10000)) << slow.proc->text() << d.text();
+    EXPECT_EQ(Jobs(pool + "/OTHER", 10).size(), 10u) << d.text();
+    // All of it while the first job still hangs at the printer.
+    d.WaitFor("timed out", 200);
+    EXPECT_EQ(d.text().find("SLOW: Error writing to socket"), std::string::npos) << d.text();
+    EXPECT_EQ(d.Stop(SIGTERM), 0) << d.text();
+    // Stopped mid-delivery: both jobs kept for the next start, none lost.
+    EXPECT_EQ(testutil::ListDir(pool + "/SLOW/failed").size(), 2u) << d.text();
+    ::close(ls);
+}
+
+// LUs drawing PDF pages and submitting to CUPS at the same moment: the print
+// libraries are shared by the process, each job stays its LU's own.
+TEST(Pool, LusDrawAndPrintThroughTheSharedPrintLibrariesAtOnce) {
+    testutil::TempDir dir, cupsRoot;
+    testutil::Cupsd cupsd(cupsRoot.path());
+    if (!cupsd.Start()) GTEST_SKIP() << "no CUPS scheduler here: " << cupsd.Log();
+    ASSERT_EQ(::mkdir(dir.file("pool").c_str(), 0755), 0);
+    const std::string pool = dir.file("pool");
+    std::vector<std::unique_ptr<Host>> hosts;
+    const std::vector<std::string> pdf{"PDFA", "PDFB", "PDFC"}, cups{"CUPSA", "CUPSB"};
+    for (const std::string& name : pdf) {
+        std::string script = "negotiate tn3270e\nbind\n";
+        for (int i = 0; i < 60; ++i)
+            script += "scs \"" + name + "L" + std::to_string(i) + "\\n\" always\n";
+        hosts.push_back(
+            std::make_unique<Host>(dir, name, script + "expect-response\neoj\nhold\n", 1));
+        WriteFile(pool + "/" + name + ".ini", Ini(hosts.back()->port, "FILEFORMAT=pdf\n"));
+    }
+    for (const std::string& name : cups) {
+        hosts.push_back(std::make_unique<Host>(
+            dir, name, "negotiate tn3270e\nbind\n" + Job(name + "PAGE") + "hold\n", 1));
+        WriteFile(pool + "/" + name + ".ini", Ini(hosts.back()->port, "PRINTER=twtest\n", "0"));
+    }
+    PoolRun run(dir, {"CUPS_SERVER=" + cupsd.server()});
+    auto& d = *run.daemon;
+    for (const std::string& name : pdf) {
+        const std::string file = pool + "/" + name + "/JOB0f.pdf";
+        for (int i = 0; i < 300 && ::access(file.c_str(), R_OK) != 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const std::string text = testutil::PdfText(file);
+        EXPECT_NE(text.find(name + "L0"), std::string::npos) << name << d.text();
+        EXPECT_NE(text.find(name + "L59"), std::string::npos) << name << text;
+        for (const std::string& other : pdf) {
+            if (other != name) {
+                EXPECT_EQ(text.find(other), std::string::npos) << name << text;
+            }
+        }
+    }
+    // Each CUPS LU's job printed by the scheduler.
+    for (const std::string& name : cups)
+        EXPECT_TRUE(d.WaitFor(name + ": Tarnwick printer client is online.")) << d.text();
+    std::string printed;
+    for (int id = 1; id <= 2; ++id) {
+        const std::string job = cupsd.WaitJob(id);
+        ASSERT_FALSE(job.empty()) << d.text() << cupsd.Log();
+        printed += testutil::PdfText(job);
+    }
+    for (const std::string& name : cups)
+        EXPECT_NE(printed.find(name + "PAGE"), std::string::npos) << printed;
+    EXPECT_EQ(d.Stop(SIGTERM), 0) << d.text();
+    EXPECT_EQ(d.text().find("ThreadSanitizer"), std::string::npos) << d.text();
+}
+
+} // namespace
