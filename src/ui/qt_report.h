@@ -9,6 +9,7 @@
 
 #include "config/report.h"
 #include "main_window.h"
+#include "queued_call.h"
 
 namespace ui {
 
@@ -70,9 +71,7 @@ class QtReport : public Reporter {
         bool yes = false;
     };
     static QString Q(const std::string& s) { return QString::fromStdString(s); }
-    template <class F> void Post(F f) {
-        QMetaObject::invokeMethod(dlg_, std::move(f), Qt::QueuedConnection);
-    }
+    template <class F> void Post(F f) { PostQueued(dlg_, std::move(f)); }
     PrinterClientDialog* dlg_;
 };
 

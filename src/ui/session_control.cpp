@@ -8,6 +8,7 @@
 #include "config/utilities.h"
 #include "main_window.h"
 #include "qt_report.h"
+#include "queued_call.h"
 #include "session/printer_session.h"
 #include "uitext.h"
 
@@ -70,7 +71,7 @@ void PrinterClientDialog::StopClient() {
     PrinterSession* session = session_.get();
     stopper_ = std::thread([this, session] {
         if (session) session->Stop();
-        QMetaObject::invokeMethod(this, [this] { FinishStop(); }, Qt::QueuedConnection);
+        PostQueued(this, [this] { FinishStop(); });
     });
 }
 
