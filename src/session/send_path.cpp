@@ -24,6 +24,8 @@ int PrinterSession::Impl::Send(std::span<const uint8_t> chunk) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
                 n = 0;
             } else {
+                // A stop request shuts the socket down under a send in progress.
+                if (stop.IsSet()) return MSG_EXIT_PARENT;
                 SetErrorDetail(FormatSystemError(nullptr, errno));
                 return MSG_SOCKET_ERROR;
             }

@@ -51,7 +51,7 @@ class ClientTest : public QObject {
         }
         // A stop request ends the run without a message box.
         QTest::qWait(300);
-        QCOMPARE(env.shown.size(), 4);
+        QVERIFY2(env.shown.size() == 4, qPrintable(env.shown.join(" | ")));
         QCOMPARE(d.StartedSettings().service, std::to_string(host.port)); // the INI file's
     }
 
