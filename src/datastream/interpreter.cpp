@@ -115,42 +115,45 @@ void DataStream::Impl::SingleByteAgain() {
 
 // Data characters in bulk, for as long as the writer would only move the
 // column: the job has started, the page and the job have lines to spare, the
-// line has room and no margin falls due. Returns the bytes taken (0: the first
-// one needs the writer), or -94 when the file refused a byte.
+// line has room and no margin falls due. The run is translated into a block
+// and written with one call. Returns the bytes taken (0: the first one needs
+// the writer), or -94 when the file refused the block.
 int32_t DataStream::Impl::PlainRun(const uint8_t* d, int32_t i, int32_t len) {
     if (writer.toPort || !job.file || !writer.started || writer.HoldsCr()) return 0;
     if (writer.linesPerPage != 0 && writer.lines >= writer.linesPerPage) return 0;
     if (writer.printAfterNLines != 0 && writer.lines >= writer.printAfterNLines) return 0;
     const int32_t limit = writer.lineSize != 0 ? std::min<int32_t>(writer.lineSize, 132) : 132;
+    if (writer.column >= limit || (writer.column == 0 && writer.leftMargin > 0)) return 0;
+    // Every byte of a fast run takes one column, so the line's room bounds the run.
+    const int32_t end = i + std::min(len - i, limit - writer.column);
     const JobText::Glyph* xl = text.Table(true);
-    FILE* f = job.file;
     Cell* cells = buffer.cells.data();
-    int32_t col = writer.column, at = i;
-    for (; at < len && plain[d[at]]; ++at) {
-        const uint8_t b = d[at];
-        const JobText::Glyph& g = xl[b];
-        const uint8_t c = g.bytes[0];
-        if (g.lossy || (g.len == 1 && (c == 0x0D || c == 0x0A || c == 0x0C || c == 0x08))) break;
-        if (g.len != 0) {
-            if (col >= limit || (col == 0 && writer.leftMargin > 0)) break;
-            ++col;
-            ++writer.printed;
-            bool failed = putc_unlocked(c, f) != c;
-            for (int k = 1; k < g.len && !failed; ++k)
-                failed = putc_unlocked(g.bytes[k], f) != g.bytes[k];
-            if (failed) {
-                cells[buffer.currentAddress] = Cell{0x02, b, 0, 0};
-                buffer.Advance();
-                writer.column = col;
-                return -94;
-            }
+    const int32_t size = buffer.size;
+    int32_t addr = buffer.currentAddress, at = i;
+    FILE* f = job.file;
+    constexpr int32_t kBlock = 1024;
+    uint8_t out[kBlock * sizeof(JobText::Glyph::bytes)];
+    bool failed = false;
+    while (at < end && !failed) {
+        const int32_t stop = std::min(end, at + kBlock);
+        size_t o = 0;
+        for (; at < stop; ++at) {
+            const uint8_t b = d[at];
+            if (!fast[b]) break;
+            std::memcpy(out + o, xl[b].bytes, sizeof xl[b].bytes);
+            o += xl[b].len;
+            cells[addr] = Cell{0x02, b, 0, 0};
+            if (++addr >= size) addr = 0;
         }
-        cells[buffer.currentAddress] = Cell{0x02, b, 0, 0};
-        buffer.Advance();
+        failed = o != 0 && fwrite_unlocked(out, 1, o, f) != o;
+        if (at < stop) break;
     }
-    writer.Wrote(col - writer.column);
-    writer.column = col;
-    return at - i;
+    buffer.currentAddress = static_cast<int16_t>(addr);
+    const int32_t n = at - i;
+    writer.printed += n;
+    writer.Wrote(n);
+    writer.column += n;
+    return failed ? -94 : n;
 }
 
 // A job ended by EM or FF continues into the next job's file.

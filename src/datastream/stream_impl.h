@@ -43,8 +43,10 @@ struct DataStream::Impl {
     Delivery& delivery;
     JobText text;                  // host bytes to print file bytes
     std::array<bool, 256> plain{}; // bytes a plain run may take
-    bool doubleByte = false;       // between SO and SI on a DBCS page
-    int pendingByte = -1;          // the first byte of a double-byte character
+    // Plain bytes whose glyph is one column of print and nothing else.
+    std::array<bool, 256> fast{};
+    bool doubleByte = false; // between SO and SI on a DBCS page
+    int pendingByte = -1;    // the first byte of a double-byte character
 
     PrintState state;
     PrintBuffer buffer;
