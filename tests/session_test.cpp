@@ -231,14 +231,14 @@ TEST(Protocol, StreamCutAnywhereGivesTheSameResult) {
     const std::string stream =
         B(kNeg + "0100020007C1C2FFFFC3FFEF 0100020008") + std::string(5000, '\xC4') +
         B("FFEF FFF1 0100000009C5FFEF 0800000000FFEF 0400000000010203FFFFFFEF FFFA1801FFF0 "
-          "FFFB00 FFFD19 FFFA37042B50FFFF FFF0 0100020009FFEF");
+          "FFFB00 FFFD19 FFFA37042B50FFFF FFF0 0100020009FFEF 0100020010FFFFC1C2FFFFFFEF");
     std::string big;
     for (int i = 0; i < 5000; ++i)
         big += "C4";
     const std::string expected =
         Canon(kNegOut + "RC1C2FFC3 >0200000007FFEF R" + big +
               " >0200000008FFEF RC5 end >FFFA1800 >'IBM-LU3' >FFF0 >FFFD00 >FFFB19 R "
-              ">0200000009FFEF");
+              ">0200000009FFEF RFFC1C2FF >0200000010FFEF");
     // Whole, byte by byte, and in two pieces cut at every position.
     for (size_t cut = 0; cut < stream.size(); ++cut) {
         Core part(kPrt1);

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <vector>
 
@@ -19,6 +20,11 @@ class RecordBuffer {
         // Fit made the room before the block; this only guards a buffer shrunk mid-block.
         if (ptr_ >= buf_.size()) buf_.resize(buf_.size() * 2 + 16);
         buf_[ptr_++] = c;
+    }
+    void Append(const uint8_t* bytes, size_t n) {
+        if (ptr_ + n > buf_.size()) buf_.resize((ptr_ + n) * 2 + 16);
+        std::memcpy(buf_.data() + ptr_, bytes, n);
+        ptr_ += n;
     }
     void Reset() { ptr_ = 0, length_ = 0; }
     void MarkLength() { length_ = static_cast<int32_t>(ptr_); }

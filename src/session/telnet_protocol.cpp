@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "config/messages.h"
 #include "config/settings.h"
@@ -90,6 +91,8 @@ int TelnetProtocol::Feed(std::span<const uint8_t> bytes) {
         return kRecordTooLong;
     }
     for (size_t i = 0; i < bytes.size(); ++i) {
+        i += DataRun(bytes.subspan(i));
+        if (i == bytes.size()) break;
         int rc = HandleByte(bytes[i]);
         if (rc) return rc;
         if (tlsReady_) {
@@ -100,6 +103,17 @@ int TelnetProtocol::Feed(std::span<const uint8_t> bytes) {
     }
     records_.MarkLength();
     return 0;
+}
+
+// Record bytes up to the next IAC, stored in one go: what HandleByte would do
+// with each of them while a record (or plain 3270 data) is being received.
+size_t TelnetProtocol::DataRun(std::span<const uint8_t> bytes) {
+    if (state_ != DATA || (functionsAgreed_ && !inRecord_) || TlsPending()) return 0;
+    const void* iac = std::memchr(bytes.data(), IAC, bytes.size());
+    const size_t n =
+        iac ? static_cast<size_t>(static_cast<const uint8_t*>(iac) - bytes.data()) : bytes.size();
+    records_.Append(bytes.data(), n);
+    return n;
 }
 
 bool TelnetProtocol::ExtensionUnnegotiated() const {

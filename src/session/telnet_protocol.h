@@ -113,6 +113,8 @@ class TelnetProtocol {
     };
 
     int HandleByte(uint8_t c);
+    // The plain record bytes at the front of bytes, stored; how many.
+    size_t DataRun(std::span<const uint8_t> bytes);
     int OptionReply(uint8_t cmd, uint8_t option);
     bool OptionOk(uint8_t option) const;
     void ModeCheck();
