@@ -156,6 +156,40 @@ int32_t DataStream::Impl::PlainRun(const uint8_t* d, int32_t i, int32_t len) {
     return failed ? -94 : n;
 }
 
+// Double-byte characters in bulk, on the same terms as PlainRun: whole pairs
+// while the line has room for two more columns. Returns the bytes taken.
+int32_t DataStream::Impl::DoubleRun(const uint8_t* d, int32_t i, int32_t len) {
+    if (writer.toPort || !job.file || !writer.started || writer.HoldsCr()) return 0;
+    if (writer.linesPerPage != 0 && writer.lines >= writer.linesPerPage) return 0;
+    if (writer.printAfterNLines != 0 && writer.lines >= writer.printAfterNLines) return 0;
+    const int32_t limit = writer.lineSize != 0 ? std::min<int32_t>(writer.lineSize, 132) : 132;
+    if (writer.column == 0 && writer.leftMargin > 0) return 0;
+    const int32_t pairs = std::min((len - i) / 2, (limit - writer.column) / 2);
+    if (pairs <= 0) return 0;
+    Cell* cells = buffer.cells.data();
+    const int32_t size = buffer.size;
+    int32_t addr = buffer.currentAddress, at = i;
+    uint8_t out[132 / 2 * sizeof(JobText::Glyph::bytes)];
+    size_t o = 0;
+    for (int32_t k = 0; k < pairs && d[at] >= 0x40 && d[at + 1] >= 0x40; ++k, at += 2) {
+        const JobText::Glyph g = text.Double(d[at], d[at + 1]);
+        if (g.lossy) text.NoteLossy();
+        std::memcpy(out + o, g.bytes, sizeof g.bytes);
+        o += g.len;
+        for (int h = 0; h < 2; ++h) {
+            cells[addr] = Cell{0x02, d[at + h], 0, 0};
+            if (++addr >= size) addr = 0;
+        }
+    }
+    const bool failed = o != 0 && fwrite_unlocked(out, 1, o, job.file) != o;
+    buffer.currentAddress = static_cast<int16_t>(addr);
+    const int32_t n = (at - i) / 2;
+    writer.printed += n;
+    writer.Wrote(static_cast<int32_t>(o));
+    writer.column += 2 * n;
+    return failed ? -94 : at - i;
+}
+
 // A job ended by EM or FF continues into the next job's file.
 void DataStream::Impl::EndJobMidRecord() {
     EndJob();
@@ -196,6 +230,14 @@ int16_t DataStream::Impl::Interpret(const uint8_t* d, int32_t len) {
                 continue;
             }
             if (b >= 0x40) {
+                if (pendingByte < 0) {
+                    const int32_t run = DoubleRun(d, i, len);
+                    if (run < 0) return 94;
+                    if (run > 0) {
+                        i += run;
+                        continue;
+                    }
+                }
                 if (pendingByte < 0)
                     pendingByte = b;
                 else

@@ -76,6 +76,7 @@ struct DataStream::Impl {
     int32_t OddByte();
     void SingleByteAgain();
     int32_t PlainRun(const uint8_t* d, int32_t i, int32_t length);
+    int32_t DoubleRun(const uint8_t* d, int32_t i, int32_t length);
     void EndJobMidRecord();
 
     // job_file.cpp
