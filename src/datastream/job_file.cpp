@@ -78,6 +78,8 @@ void JobFile::Open(const Settings& settings) {
         Trace("PRFILE DID NOT OPEN\n");
         return;
     }
+    // Room for a whole record's print, so that its flush is one write.
+    std::setvbuf(file, nullptr, _IOFBF, 64 * 1024);
     // Held while the job is written, so that a start finding it in the spool
     // knows it is no left-over; a killed process loses the lock with it.
     ::flock(fileno(file), LOCK_EX | LOCK_NB);
