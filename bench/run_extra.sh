@@ -11,6 +11,9 @@ echo "== scale (50 twprinterd processes, one host simulator)"
 echo "== session load (one twprinterd, 100000 acknowledged SCS records)"
 "$HERE/session_load.sh" "$BUILD" 100000 80 || status=1
 
+echo "== session load, records of 1000 bytes (one twprinterd, 100000 acknowledged SCS records)"
+"$HERE/session_load.sh" "$BUILD" 100000 1000 || status=1
+
 echo "== pool (500 LUs in one twprinterd, file medium)"
 "$HERE/pool.sh" "$BUILD" 500 2000 80 file || status=1
 
