@@ -2,52 +2,8 @@
 // over loopback TCP, driven by a plain text script. It has its own telnet and
 // TN3270E encoder/decoder on purpose: it shares no code with the client.
 //
-// Usage: hostsim [--port P] [--script FILE] [--transcript PREFIX] [--clients N]
-//                [--concurrent] [--listen-after MS] [--timeout MS]
-//                [--load N --size M] [--lu NAME]
-//                [--tls-cert F [--tls-key F] [--tls-client-ca F] [--tls-max 1.1|1.2|1.3]]
-//                [--starttls]
-//
-// Prints "PORT <n>" once listening. Connection k writes every byte it received
-// to PREFIX.k. Exit code 0 when every check passed, 1 otherwise.
-// With --tls-cert every connection is TLS from the first byte, and
-// "TLS k SNI name VERSION v [CLIENT cn]" tells what the client presented.
-// With --starttls as well, connections start in plain text and only the
-// starttls command turns them to TLS (with the same certificates).
-//
-// Script lines (one command each; '#' starts a comment; "next" starts the
-// section used by the next connection, the last section serves the rest):
-//   negotiate tn3270e [LUNAME] [binary]  TN3270E server; falls back to plain
-//                                        TN3270 when the client refuses
-//   negotiate tn3270                     plain TN3270 (terminal type, BINARY, EOR)
-//   reject <reason-hex>                  DEVICE-TYPE REJECT with that reason
-//   bind [hex] | unbind [hex] | eoj      BIND-IMAGE, UNBIND, PRINT-EOJ
-//   scs <data> [none|error|always]       SCS-DATA record (data: hex, @file, "text")
-//   data3270 <data> [none|error|always]  3270-DATA record
-//   msg <type-hex> <data>                any TN3270E message type with data
-//   ext-on                               offer option 0x37 (WILL), wait for DO
-//   ext <hex>                            IAC SB 37 <hex> IAC SE (FF doubled)
-//   starttls [server-first|client-first] offer START-TLS (DO 46), exchange
-//                                        FOLLOWS (server-first: ours right after
-//                                        WILL; client-first: after the client's),
-//                                        then the TLS handshake; what follows runs
-//                                        inside TLS with a fresh telnet session.
-//                                        WONT 46 prints "STARTTLS k REFUSED" and
-//                                        the script goes on in plain text
-//   starttls-bad [server-first|client-first]  the same up to FOLLOWS, then answers
-//                                        the client hello with plain text
-//                                        ("STARTTLS k BAD"); needs no certificate
-//   raw <hex>                            bytes as they stand
-//   seq <n>                              next sequence number
-//   expect-response                      wait for every requested response
-//   negative-ok                          from here a negative response is printed
-//                                        ("NEGATIVE k SEQ n REASON rr"), not a failure
-//   expect <hex>                         wait for these bytes from the client
-//   quiet <ms>                           fail when the client sends anything
-//   wait-bytes <n>                       wait until n bytes were received in all
-//   sleep <ms> | print <text>
-//   close | reset | hold                 end the connection: FIN, RST, or wait
-//                                        until the client closes it
+// Prints "PORT <n>" once listening; `hostsim --help` (usage.cpp) lists every
+// option and script command.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -57,6 +13,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -72,6 +29,7 @@
 
 #include "starttls.h"
 #include "tls.h"
+#include "usage.h"
 
 namespace {
 
@@ -175,16 +133,35 @@ uint8_t ToEbcdic(char c) {
     }
 }
 
-// Data argument: hex digits, @file (raw bytes) or "text" (to EBCDIC; \n gives NL 15).
+std::string gScriptDir; // where a relative @file is looked up after the working directory
+
+// A data file is hex text (the samples) when its name ends in .hex or it holds
+// nothing but hex digits and white space; anything else is taken byte for byte.
+bool ReadDataFile(const std::string& name, Bytes& out) {
+    std::ifstream in(name, std::ios::binary);
+    if (!in && name[0] != '/' && !gScriptDir.empty())
+        in.open(gScriptDir + "/" + name, std::ios::binary);
+    if (!in) return false;
+    std::string text(std::istreambuf_iterator<char>(in), {});
+    bool hexText = name.size() > 4 && name.compare(name.size() - 4, 4, ".hex") == 0;
+    if (!hexText && !text.empty())
+        hexText = std::all_of(text.begin(), text.end(), [](char c) {
+            return std::isxdigit(static_cast<unsigned char>(c)) ||
+                   std::isspace(static_cast<unsigned char>(c));
+        });
+    if (hexText) {
+        out = ParseHex(text);
+        return true;
+    }
+    out.assign(text.begin(), text.end());
+    return true;
+}
+
+// Data argument: hex digits, @file (hex text or raw bytes) or "text" (to EBCDIC; \n gives NL 15).
 bool ParseData(const std::string& arg, Bytes& out) {
     out.clear();
     if (arg.empty()) return true;
-    if (arg[0] == '@') {
-        std::ifstream in(arg.substr(1), std::ios::binary);
-        if (!in) return false;
-        out.assign(std::istreambuf_iterator<char>(in), {});
-        return true;
-    }
+    if (arg[0] == '@') return arg.size() > 1 && ReadDataFile(arg.substr(1), out);
     if (arg[0] == '"') {
         std::string t =
             arg.substr(1, arg.size() >= 2 && arg.back() == '"' ? arg.size() - 2 : arg.size() - 1);
@@ -782,6 +759,8 @@ std::vector<std::vector<std::string>> ReadScript(const std::string& path) {
         gFailed = true;
         return sections;
     }
+    size_t slash = path.rfind('/');
+    gScriptDir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     std::string line;
     while (std::getline(in, line)) {
         size_t b = line.find_first_not_of(" \t\r");
@@ -814,10 +793,24 @@ void Serve(int fd, int index, const std::vector<std::vector<std::string>>& secti
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc < 2) {
+        // Serving no script would only hold a connection open: say how instead.
+        PrintUsageLine(stderr);
+        std::fprintf(stderr, "Try 'hostsim --help' for the options and the script commands.\n");
+        return 2;
+    }
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
-        if (a == "--port")
+        bool missing = false;
+        auto next = [&]() -> std::string {
+            if (i + 1 < argc) return argv[++i];
+            missing = true;
+            return "";
+        };
+        if (a == "-h" || a == "--help") {
+            PrintUsage(stdout);
+            return 0;
+        } else if (a == "--port")
             gCfg.port = std::atoi(next().c_str());
         else if (a == "--script")
             gCfg.script = next();
@@ -849,8 +842,19 @@ int main(int argc, char** argv) {
             gCfg.starttls = true;
         else {
             std::fprintf(stderr, "hostsim: unknown option %s\n", a.c_str());
+            PrintUsageLine(stderr);
             return 2;
         }
+        if (missing) {
+            std::fprintf(stderr, "hostsim: %s needs a value\n", a.c_str());
+            PrintUsageLine(stderr);
+            return 2;
+        }
+    }
+    if (gCfg.script.empty() && gCfg.load <= 0) {
+        std::fprintf(stderr, "hostsim: serving nothing until a script is given (--script FILE)\n");
+        PrintUsageLine(stderr);
+        return 2;
     }
     std::string tlsError;
     if (!HostTlsSetup(gCfg.tls, tlsError)) {
