@@ -29,6 +29,19 @@ constexpr const char* kOnlineScript = "negotiate tn3270e\nbind\nhold\n";
 class ClientTest : public QObject {
     Q_OBJECT
   private slots:
+    // Without any display Qt would abort; these two never start it.
+    void helpAndVersionNeedNoDisplay() {
+        for (const char* word : {"--help", "--version"}) {
+            testutil::Proc p({"/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u",
+                              "QT_QPA_PLATFORM", TWPRINTER_PATH, word});
+            QCOMPARE(p.Wait(10000), 0);
+            const std::string want = std::string(word) == "--help"
+                                         ? "usage: twprinter [options] [session.twr]\n"
+                                         : "twprinter " TWPRINTER_VERSION "\n";
+            QVERIFY2(p.text().rfind(want, 0) == 0, p.text().c_str());
+        }
+    }
+
     void startGoesOnlineStopGoesOffline() {
         Env env;
         HostSim host(env, kOnlineScript);
