@@ -456,11 +456,14 @@ TEST_F(OutputTest, SocketMediumSendsEachJobAndReportsRefusalAndStall) {
     s.socketPort = "127.0.0.1:" + std::to_string(testutil::FreePort());
     s.keepFailed = true;
     EXPECT_EQ(Deliver("JOB3.txt", "third\n"), 0);
-    EXPECT_TRUE(ui.Saw("Error writing to socket: Connection refused")) << ui.text;
+    // One line says it all: job, medium, reason, where it is kept.
     EXPECT_TRUE(ui.Saw("Job " + dir.file("JOB3.txt") + " failed on network printer " +
-                       s.socketPort + ": Error writing to socket: Connection refused"))
+                       s.socketPort + ": Error writing to socket: Connection refused; kept as " +
+                       dir.path() + "/failed/"))
         << ui.text;
-    EXPECT_TRUE(ui.Saw("; kept as " + dir.path() + "/failed/")) << ui.text;
+    EXPECT_EQ(ui.text.find("Error writing to socket"), ui.text.rfind("Error writing to socket"))
+        << ui.text;
+    EXPECT_FALSE(ui.Saw("The job was not delivered")) << ui.text;
     // A printer that comes back takes the new job first, then the kept one.
     s.socketPort = "localhost:" + printer.port;
     ASSERT_EQ(Deliver("JOB4.txt", "fourth\n"), 1);
@@ -500,11 +503,7 @@ TEST_F(OutputTest, CommandMediumPipesTheJobAndKeepsFailures) {
     WriteFile(dir.file("jammed"), ".");
     s.keepFailed = true;
     EXPECT_EQ(Deliver("JOB2.txt", "second\n"), 0);
-    EXPECT_TRUE(
-        ui.Saw("Print command failed for JOB2.txt: \"lpr -P office\" failed (exit status 1): "
-               "paper jam\nThe job was not delivered and is kept as " +
-               dir.path() + "/failed/"))
-        << ui.text;
+    EXPECT_FALSE(ui.Saw("paper jam\n")) << ui.text;
     EXPECT_TRUE(ui.Saw("Job " + dir.file("JOB2.txt") +
                        " failed on command \"lpr -P office\": Print command failed for JOB2.txt: "
                        "\"lpr -P office\" failed (exit status 1): paper jam; kept as " +

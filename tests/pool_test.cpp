@@ -193,11 +193,11 @@ TEST(Pool, ThreeLusEachWithItsOwnTroubleAndNoneTouchingTheOthers) {
                dropPort);
 
     // The refused printer: both jobs kept in order, then delivered once it listens.
-    EXPECT_TRUE(d.WaitFor("REFUSE: The job was not delivered and is kept as")) << d.text();
+    EXPECT_TRUE(d.WaitFor("/REFUSE/failed/")) << d.text();
     for (int i = 0; i < 100 && testutil::ListDir(pool + "/REFUSE/failed").size() < 2; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(testutil::ListDir(pool + "/REFUSE/failed").size(), 2u) << d.text();
-    EXPECT_TRUE(d.WaitFor("LATE: The job was not delivered and is kept as")) << d.text();
+    EXPECT_TRUE(d.WaitFor("/LATE/failed/")) << d.text();
     latePrinter.Listen();
     printer.Listen();
     // The kept jobs go out once the printer listens, without waiting for a new job.

@@ -10,6 +10,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "config/messages.h"
 #include "config/report.h"
@@ -57,6 +58,7 @@ void DebugNote(const char* text) {
 namespace {
 
 // Passes every report on and keeps the last status line: a failed delivery's reason.
+// While holding, status lines are kept back: they become the job's own line.
 class Tracking : public Reporter {
   public:
     explicit Tracking(Reporter& to) : to_(to) {}
@@ -68,10 +70,23 @@ class Tracking : public Reporter {
     bool AskYesNo(const std::string& question) override { return to_.AskYesNo(question); }
     void StatusLine(const std::string& text) override {
         last = text;
-        to_.StatusLine(text);
+        if (holding)
+            held.push_back(text);
+        else
+            to_.StatusLine(text);
+    }
+    // Ends holding; the lines held are passed on when pass is true.
+    void Release(bool pass) {
+        holding = false;
+        if (pass)
+            for (const std::string& line : held)
+                to_.StatusLine(line);
+        held.clear();
     }
     void JobReported(const JobReport& job) override { to_.JobReported(job); }
     std::string last;
+    bool holding = false;
+    std::vector<std::string> held;
 
   private:
     Reporter& to_;
@@ -86,7 +101,7 @@ struct Delivery::Impl {
           fileName(s.fileName), tracked(r), reporter(tracked), onJob(std::move(j)),
           port(s.portName), portName(s.portName),
           worker(s.deliveryThread && s.medium != Medium::Port && !s.fixedFile && !s.standardOutput),
-          retryMs(std::clamp(s.retryDelayMs, 1000L, 60000L)) {
+          standardOutput(s.standardOutput), retryMs(std::clamp(s.retryDelayMs, 1000L, 60000L)) {
         page.classic = s.classicLayout;
         page.paper = s.paper;
         page.choices = PageChoices{s.orientation, s.cpi, s.lpi, s.greenbar};
@@ -147,6 +162,7 @@ struct Delivery::Impl {
     void Work();
     Delivery* owner = nullptr;
     const bool worker;
+    const bool standardOutput; // -S: jobs were written to standard output as they came
     const long retryMs;
     std::mutex mutex;
     std::condition_variable wake, idle;
@@ -282,10 +298,12 @@ int Delivery::Deliver(const std::string& path, const std::string& heading, const
     Impl& d = *impl_;
     JobReport job;
     job.name = path;
-    // Port jobs went to the device as they were produced.
-    if (d.medium == Medium::Port) {
+    // Port jobs went to the device as they were produced, -S jobs to standard output.
+    const bool toStdout = d.standardOutput && path == "stdout";
+    if (d.medium == Medium::Port || toStdout) {
+        if (toStdout) d.NoteJob(true);
         job.delivered = true;
-        job.where = d.Where(path);
+        job.where = toStdout ? "standard output" : d.Where(path);
         d.reporter.JobReported(job);
         return 1;
     }
@@ -305,9 +323,14 @@ int Delivery::Deliver(const std::string& path, const std::string& heading, const
     }
     d.tracked.last.clear();
     d.cupsWhere = "CUPS printer";
+    d.tracked.holding = true;
     int result = d.DeliverJob(path, HeadingFor(heading.empty() ? path : heading), hints);
+    d.tracked.Release(false);
     job.where = d.Where(path);
     job.reason = d.tracked.last;
+    // The reason goes on inside the job's line.
+    while (!job.reason.empty() && (job.reason.back() == '.' || job.reason.back() == ' '))
+        job.reason.pop_back();
     if (result == kAbandoned) {
         // Stopped mid-delivery: whatever KEEPFAILED says, the job goes out at the next start.
         d.reporter.StatusLine("Delivery of " + BaseName(path) +
@@ -319,7 +342,13 @@ int Delivery::Deliver(const std::string& path, const std::string& heading, const
     }
     d.NoteJob(result == 1);
     job.delivered = result == 1;
-    if (result != 1 && d.keepFailed) job.kept = KeepFailedJob(path, d.reporter);
+    if (result != 1 && d.keepFailed) {
+        // Where it is kept is said in the job's line; only a failure to keep it has a line of
+        // its own.
+        d.tracked.holding = true;
+        job.kept = KeepFailedJob(path, d.reporter);
+        d.tracked.Release(job.kept.empty());
+    }
     d.reporter.JobReported(job);
     if (result == 1 && d.keepFailed) RedeliverFailedJobs();
     return result;

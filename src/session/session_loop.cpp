@@ -89,9 +89,8 @@ int PrinterSession::Impl::OpenSession() {
     while (rc != 0) {
         if (rc == MSG_EXIT_PARENT || rc == MSG_INVALID_PORT) return rc;
         if (left() == 0) {
-            // The last attempt: no delay follows it.
+            // The last attempt: no delay follows it, and the end of the run says offline.
             reporter.ShowStatusMessage(rc, TakeMessageText(rc));
-            reporter.ShowOnlineState(false);
             return MSG_UNABLE_CONNECT_SERVER;
         }
         ReportStatus(reporter, rc);

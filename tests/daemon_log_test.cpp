@@ -1,0 +1,88 @@
+// What twprinterd's log says, run against the host simulator: each thing once.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <memory>
+#include <string>
+
+#include "testutil.h"
+
+using testutil::Proc;
+
+namespace {
+
+size_t Count(const std::string& text, const std::string& piece) {
+    size_t n = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+        ++n;
+    return n;
+}
+
+// A host that sends one job "HELLO" and closes; its port.
+std::string OneJobHost(testutil::TempDir& dir, std::unique_ptr<Proc>& host) {
+    testutil::WriteFile(dir.file("script"), "negotiate tn3270e PRT01\nbind\nscs \"HELLO\" always\n"
+                                            "expect-response\neoj\nsleep 300\nclose\n");
+    host = std::make_unique<Proc>(std::vector<std::string>{
+        HOSTSIM_PATH, "--port", "0", "--script", dir.file("script"), "--timeout", "5000"});
+    EXPECT_TRUE(host->WaitFor("LISTENING", 5000)) << host->text();
+    size_t at = host->text().find("PORT ") + 5;
+    return host->text().substr(at, host->text().find('\n', at) - at);
+}
+
+} // namespace
+
+TEST(DaemonLog, FailuresStandardOutputAndTheEndAreSaidOnce) {
+    testutil::TempDir dir;
+    const std::vector<std::string> env{"TWPRINTER_DIR=" + dir.path()};
+    {
+        // A printer nobody listens on: one line with job, medium, reason and kept path.
+        std::unique_ptr<Proc> host;
+        const std::string port = OneJobHost(dir, host);
+        const std::string printer = "127.0.0.1:" + std::to_string(testutil::FreePort());
+        testutil::WriteFile(dir.file("twprinter.ini"),
+                            "[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=" + port +
+                                "\n3270E=1\nUSESOCKET=1\nSOCKETPORT=" + printer +
+                                "\nFILENAME=JOB\nCONNECTTIMEOUT=0\n");
+        Proc d({TWPRINTERD_PATH}, dir.path(), env);
+        ASSERT_TRUE(d.WaitFor("; kept as ./failed/")) << d.text();
+        EXPECT_EQ(d.Stop(SIGTERM), 0);
+        EXPECT_NE(d.text().find("twprinterd: Job JOB0.txt failed on network printer " + printer +
+                                ": Error writing to socket: Connection refused; kept as "
+                                "./failed/"),
+                  std::string::npos)
+            << d.text();
+        EXPECT_EQ(Count(d.text(), "Connection refused"), 1u) << d.text();
+        EXPECT_EQ(Count(d.text(), "kept as"), 1u) << d.text();
+        EXPECT_EQ(d.text().find(".;"), std::string::npos) << d.text();
+    }
+    {
+        // -S: the job is on standard output, and no copy of it is asked about.
+        std::unique_ptr<Proc> host;
+        const std::string port = OneJobHost(dir, host);
+        testutil::WriteFile(dir.file("twprinter.ini"),
+                            "[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=" + port +
+                                "\n3270E=1\nPRINTTOFILE=1\nKEEPFAILED=0\nFILENAME=OUT\n"
+                                "CONNECTTIMEOUT=0\n");
+        Proc d({TWPRINTERD_PATH, "-S"}, dir.path(), env);
+        ASSERT_TRUE(d.WaitFor("Job stdout delivered to standard output\n")) << d.text();
+        EXPECT_EQ(d.Stop(SIGTERM), 0);
+        EXPECT_NE(d.text().find("HELLO"), std::string::npos) << d.text();
+        EXPECT_EQ(d.text().find("Overwrite"), std::string::npos) << d.text();
+        EXPECT_EQ(d.text().find("to file"), std::string::npos) << d.text();
+        for (const std::string& name : testutil::ListDir(dir.path()))
+            EXPECT_EQ(name.rfind("stdout", 0), std::string::npos) << name;
+    }
+    {
+        // A run that ends for want of a host says offline once, at its end.
+        testutil::WriteFile(dir.file("twprinter.ini"),
+                            "[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=" +
+                                std::to_string(testutil::FreePort()) +
+                                "\n3270E=1\nPRINTTOFILE=1\nFILENAME=JOB\nCONNECTTIMEOUT=1\n"
+                                "RETRYINTERVAL=1\n");
+        Proc d({TWPRINTERD_PATH}, dir.path(), env);
+        EXPECT_EQ(d.Wait(15000), 65) << d.text();
+        EXPECT_EQ(Count(d.text(), "is offline."), 1u) << d.text();
+        const std::string last = "Tarnwick printer client is offline.\n";
+        EXPECT_EQ(d.text().rfind(last), d.text().size() - last.size()) << d.text();
+    }
+}
