@@ -60,3 +60,4 @@ if [ -n "$pdf" ]; then
 else
   echo "== No PDF was made; see $DIR/twprinterd.REPORT.log"
 fi
+echo "Manual pages: man -l $ROOT/packaging/man/twprinterd.8 (also twprinter.1, twprinter.ini.5)"
