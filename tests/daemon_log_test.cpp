@@ -73,6 +73,20 @@ TEST(DaemonLog, FailuresStandardOutputAndTheEndAreSaidOnce) {
             EXPECT_EQ(name.rfind("stdout", 0), std::string::npos) << name;
     }
     {
+        // A PDF is titled by its LU and job number, not by the spool path.
+        std::unique_ptr<Proc> host;
+        const std::string port = OneJobHost(dir, host);
+        testutil::WriteFile(dir.file("twprinter.ini"),
+                            "[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=" + port +
+                                "\n3270E=1\nPRINTTOFILE=1\nFILEFORMAT=pdf\nFILENAME=PDF\n"
+                                "CONNECTTIMEOUT=0\n");
+        Proc d({TWPRINTERD_PATH}, dir.path(), env);
+        ASSERT_TRUE(d.WaitFor("delivered to file PDF0f.pdf")) << d.text();
+        EXPECT_EQ(d.Stop(SIGTERM), 0);
+        const std::string info = testutil::Run({"/usr/bin/pdfinfo", dir.file("PDF0f.pdf")});
+        EXPECT_NE(info.find("Title:           PRT01 job 0\n"), std::string::npos) << info;
+    }
+    {
         // A run that ends for want of a host says offline once, at its end.
         testutil::WriteFile(dir.file("twprinter.ini"),
                             "[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=" +

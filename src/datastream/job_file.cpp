@@ -16,6 +16,19 @@
 #include "platform/sysinfo.h"
 
 namespace {
+// "PRT01 job 12" for the job file PREFIX12.txt of LU PRT01; the file's own name when it
+// carries no number.
+std::string JobTitle(const std::string& lu, const std::string& path) {
+    size_t end = path.size() >= 4 && path.compare(path.size() - 4, 4, ".txt") == 0 ? path.size() - 4
+                                                                                   : path.size();
+    size_t begin = end;
+    while (begin > 0 && path[begin - 1] >= '0' && path[begin - 1] <= '9')
+        --begin;
+    const std::string job = begin < end ? "job " + path.substr(begin, end - begin)
+                                        : "job " + path.substr(path.find_last_of('/') + 1);
+    return lu.empty() ? job : lu + " " + job;
+}
+
 bool IsNulName(const std::string& name) {
     return strcasecmp(name.c_str(), "NUL") == 0;
 }
@@ -123,6 +136,7 @@ void DataStream::Impl::EndJob() {
         received.records = writer.jobRecords;
         received.pages = writer.Pages();
         reporter.JobReported(received);
+        jobHints.title = JobTitle(state.luName, job.name);
         queued = delivery.DeliverLater(job.name, job.name, jobHints);
     }
     writer.column = 0;

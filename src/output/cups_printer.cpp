@@ -148,7 +148,8 @@ int PrintOnPrinter(const std::string& printer, bool headings, const PageSettings
     if (!DrawJob(path, paper, page, hints, headings, "printer " + name, heading, pdf, reporter))
         return 0;
     std::string detail;
-    int rc = SubmitToCups(name, heading, pdf, page, paper, stopFd, detail);
+    int rc = SubmitToCups(name, hints.title.empty() ? heading : hints.title, pdf, page, paper,
+                          stopFd, detail);
     if (rc == kAbandoned) return kAbandoned;
     if (!rc) {
         reporter.StatusLine("Unable to print " + BaseName(path) + " on printer " + name + ": " +

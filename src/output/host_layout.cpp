@@ -217,7 +217,8 @@ int DrawHostPages(const std::string& path, const Paper& paper, const PageChoices
     const platform::PrintLibs& pl = platform::PL();
     cairo_surface_t* surface =
         pl.cairo_pdf_surface_create_for_stream(AppendToString, &out, s.width, s.height);
-    pl.cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_TITLE, heading.c_str());
+    pl.cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_TITLE,
+                                      (hints.title.empty() ? heading : hints.title).c_str());
     cairo_t* cr = pl.cairo_create(surface);
     pl.cairo_select_font_face(cr, kFontFace, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
     cairo_matrix_t fm{sizeX, 0, 0, sizeY, 0, 0};

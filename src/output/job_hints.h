@@ -13,4 +13,6 @@ struct JobHints {
     std::vector<std::pair<long, long>> transparent;
     // The file's charset (an iconv name); "" bytes as ISO 8859-1, the byte table's.
     std::string charset;
+    // The job as people name it ("PRT01 job 12"): PDF title and CUPS job name; "" the heading.
+    std::string title;
 };
