@@ -1,13 +1,16 @@
-// The data stream on arbitrary records, LU1 and LU3.
+// Whole sessions on arbitrary records of both types: each record goes to the
+// printer as a TN3270E message that asks for a response, through the protocol
+// core into a real data stream. Whatever the records hold, the session never
+// ends and every record gets exactly one response.
 // Input: a flags byte, a page byte, then records, each a 2-byte big-endian
-// length and its bytes (cut at the end of the input). Flags: 0x01 LU3, 0x02
+// length and its bytes (cut at the end of the input); the length's top bit
+// turns the record to the other LU type. Flags: 0x01 LU3 records, 0x02
 // btam, 0x04 FF ends jobs, 0x08 the first record carries structured fields,
 // 0x10 job files in a directory instead of standard output, 0x20 the
 // double-byte code page 930 into UTF-8, 0x40 code page 1141 into ISO 8859-15
 // (0x20 wins). Page byte: low
 // nibble page length, high nibble lines per job.
-// Each record lies in a buffer of its own size, so a read past it is caught;
-// standard output receives the jobs, and its growth is bounded by what each
+// Standard output receives the jobs, and its growth is bounded by what each
 // record may print.
 #include <cstdio>
 #include <cstdlib>
@@ -21,15 +24,36 @@
 #include "datastream/host_link.h"
 #include "fuzz_engine.h"
 #include "output/delivery.h"
+#include "session/telnet_protocol.h"
 
 namespace {
 
-// Replies go nowhere; the extension option is not in use.
-class NullHost : public HostLink {
+// The session's side of the core: responses counted, records to the data stream.
+class Peer : public ProtocolPeer, public HostLink {
   public:
-    int SendRecord(std::span<const uint8_t>) override { return 0; }
-    bool ExtensionUnnegotiated() const override { return false; }
+    DataStream* stream = nullptr;
+    TelnetProtocol* core = nullptr;
+    size_t responses = 0;
+
+    int Send(std::span<const uint8_t> chunk) override {
+        if (!chunk.empty() && chunk[0] == 0x02) ++responses;
+        return 0;
+    }
+    int Record(std::span<const uint8_t> record) override { return stream->ProcessRecord(record); }
+    bool JobOpen() const override { return stream->JobOpen(); }
+    void EndJob() override { stream->EndJob(); }
+    void Bracket(uint8_t argument) override { stream->Bracket(argument); }
+    void ClearPrintBuffer() override { stream->ClearPrintBuffer(); }
+    void LuGranted(const std::string&) override {}
+    int SendRecord(std::span<const uint8_t> bytes) override { return core->SendRecord(bytes); }
+    bool ExtensionUnnegotiated() const override { return core->ExtensionUnnegotiated(); }
 };
+
+// The server's side of TN3270E up to the agreed functions.
+const uint8_t kNegotiation[] = {
+    0xFF, 0xFD, 0x28, 0xFF, 0xFA, 0x28, 0x08, 0x02, 0xFF, 0xF0, 0xFF, 0xFA, 0x28, 0x02, 0x04, 'I',
+    'B',  'M',  '-',  '3',  '2',  '8',  '7',  '-',  '1',  0x01, 'P',  'R',  'T',  '1',  0xFF, 0xF0,
+    0xFF, 0xFA, 0x28, 0x03, 0x04, 0x00, 0x01, 0x02, 0x03, 0xFF, 0xF0, 0xFF, 0xFC, 0x37};
 
 } // namespace
 
@@ -72,27 +96,41 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (ftruncate(fileno(stdout), 0) != 0) std::abort();
     std::rewind(stdout);
 
-    NullHost host;
+    Peer peer;
     size_t records = 0;
     Delivery delivery(s, FuzzQuietReporter(), nullptr);
     {
-        DataStream ds(s, FuzzQuietReporter(), host, delivery);
+        DataStream ds(s, FuzzQuietReporter(), peer, delivery);
+        ProtocolConfig config = ProtocolConfig::From(s);
+        config.tn3270e = true;
+        config.name = "PRT1";
+        config.nameKind = 1;
+        TelnetProtocol core(config, ds.State(), peer);
+        peer.stream = &ds;
+        peer.core = &core;
         ds.StartConnection();
+        if (core.Feed(kNegotiation) != 0) std::abort();
         ds.State().sfMode = flags & 0x08;
+        peer.responses = 0;
         size_t at = 2;
+        std::vector<uint8_t> message;
         while (at + 2 <= size) {
-            ++records;
-            size_t n = static_cast<size_t>(data[at] << 8 | data[at + 1]);
+            const bool other = data[at] & 0x80;
+            size_t n = static_cast<size_t>((data[at] & 0x7F) << 8 | data[at + 1]);
             at += 2;
             n = std::min(n, size - at);
-            std::vector<uint8_t> rec(data + at, data + at + n);
+            const bool lu3 = (flags & 0x01) != other;
+            message.assign({static_cast<uint8_t>(lu3 ? 0x00 : 0x01), 0x00, 0x02,
+                            static_cast<uint8_t>(records >> 8), static_cast<uint8_t>(records)});
+            for (const uint8_t* b = data + at; b < data + at + n; ++b) {
+                message.push_back(*b);
+                if (*b == 0xFF) message.push_back(0xFF);
+            }
+            message.insert(message.end(), {0xFF, 0xEF});
+            ++records;
             at += n;
-            int16_t st = ds.ProcessRecord(rec);
-            // Negative: an offset inside the record; positive: one of the writer's,
-            // the reply builders' or the LU mismatch message numbers.
-            if (st < -static_cast<int32_t>(n) - 3 ||
-                (st > 0 && st != 63 && st != 72 && st != 73 && st != 75 && st != 77 && st != 94))
-                std::abort();
+            // A session ends for no record; each one is answered once.
+            if (core.Feed(message) != 0 || peer.responses != records) std::abort();
         }
         if (ds.JobOpen()) ds.EndJob();
     }

@@ -171,20 +171,23 @@ TEST(Protocol, HostBytesGiveRepliesRecordsAndJobEnds) {
          kNeg + "FFFA372A01FFF0 0100000001C1FFEF FFFA372A02FFF0 FFFA3730FFF0",
          kNegOut + "br01 RC1 br02 end"},
         {"ext not a printer", "FFFA372F02FFF0 FFFA3703FFF0", "", 62, 0},
+        // A data-stream error refuses the record alone (OPERATION-CHECK), and the session stays.
         {"data-stream error reported", kNeg + "FFFB37 0100020001C1FFEF 0100000002C2FFEF",
-         kNegOut + ">FFFD37 RC1 >0200000001FFEF >FFFA372100FFFF00FFF0 RC2 "
+         kNegOut + ">FFFD37 RC1 >020001000102FFEF >FFFA372100FFFF00FFF0 RC2 "
                    ">FFFA372100FFFF00FFF0",
          0, -255},
-        {"data-stream error without ext", kNeg + "0100000001C1FFEF 0100FFEF", kNegOut + "RC1", 63,
-         -3},
+        {"data-stream error without ext",
+         kNeg + "0100000001C1FFEF 0100010002C2FFEF 0100020003C3FFEF 0100FFEF",
+         kNegOut + "RC1 RC2 >020001000202FFEF RC3 >020001000302FFEF", 0, -3},
         // Negative responses (always and error-response alike) carry the reason byte.
         {"spool refuses: intervention required, the session stays",
          kNeg + "0100020001C1FFEF 010001FFFFFFFFC2FFEF 0100000003C3FFEF",
          kNegOut + "RC1 >020001000101FFEF RC2 >020001FFFFFFFF01FFEF RC3", 0, 94},
         {"port device missing", kNeg + "0100020001C1FFEF", kNegOut + "RC1 >020001000101FFEF", 0,
          72},
-        {"record refused: command reject", kNeg + "0100010001C1FFEF",
-         kNegOut + "RC1 >020001000100FFEF", 63, 63},
+        {"record refused: command reject, the session stays",
+         kNeg + "0100010001C1FFEF 0100020002C2FFEF",
+         kNegOut + "RC1 >020001000100FFEF RC2 >020001000200FFEF", 0, 63},
         {"error-response stored: no answer", kNeg + "0100010001C1FFEF 0100010002C2FFEF",
          kNegOut + "RC1 RC2"},
         {"long subnegotiation", "FFFA18" + std::string(2100, '1') + "FFF0 FFFA1801FFF0",
@@ -266,14 +269,23 @@ TEST(Protocol, RecordBufferAndSendPath) {
     core.Feed(B("0100020007"));
     EXPECT_EQ(core.tp->Feed(std::vector<uint8_t>(RecordBuffer::kMax + 1, 0x41)), kRecordTooLong);
     EXPECT_EQ(core.log.substr(core.log.size() - 17), ">020001000700FFEF");
-    // Inbound records: FF doubled, IAC EOR added, cut where the send buffer is full.
-    core.sizes.clear();
-    EXPECT_EQ(core.tp->SendRecord(std::vector<uint8_t>(5000, 0xFF)), 0);
-    EXPECT_EQ(core.sizes, (std::vector<size_t>{4094, 4094, 1814}));
-    EXPECT_EQ(core.log.substr(core.log.size() - 6), "FFFFEF");
-    core.sizes.clear();
-    core.tp->SendRecord(std::vector<uint8_t>(4093, 0x40));
-    EXPECT_EQ(core.sizes, (std::vector<size_t>{4093, 2}));
+    // Inbound records: a 3270-DATA header with the request's sequence number (FF doubled
+    // there too), FF doubled, IAC EOR added, cut where the send buffer is full.
+    Core reply(kPrt1);
+    reply.Feed(B(kNeg + "0000000AFFFF F2 FFEF"));
+    reply.sizes.clear();
+    EXPECT_EQ(reply.tp->SendRecord(std::vector<uint8_t>(5000, 0xFF)), 0);
+    EXPECT_EQ(reply.sizes, (std::vector<size_t>{4094, 4094, 1820}));
+    EXPECT_NE(reply.log.find("RF2 >0000000AFFFFFFFFFF"), std::string::npos);
+    EXPECT_EQ(reply.log.substr(reply.log.size() - 6), "FFFFEF");
+    reply.sizes.clear();
+    reply.tp->SendRecord(std::vector<uint8_t>(4087, 0x40));
+    EXPECT_EQ(reply.sizes, (std::vector<size_t>{4093, 2}));
+    // Plain TN3270: the record alone.
+    Core plain(kPrt1);
+    plain.Feed(B("FFFD28"));
+    plain.tp->SendRecord(std::vector<uint8_t>{0x40});
+    EXPECT_EQ(plain.log, ">FFFB28 >40FFEF");
 }
 
 // One host simulator (on port, else any) and one twprinterd in a fresh directory.
@@ -504,7 +516,6 @@ TEST(Daemon, FinalMessagesAndResultCodes) {
         std::vector<std::string> launcher = {};
     } cases[] = {
         {"negotiate tn3270e\next-on\next 2F02\nhold\n", "", "This LU is not a printer!", 62},
-        {"negotiate tn3270e\nbind\ndata3270 99C1\nhold\n", "", "LU mismatch. Try LU 1", 63},
         {"hold\n", "CONNECTNAME=" + std::string(83, 'N') + "\n", "connect name of 83 characters",
          79},
     };
@@ -514,6 +525,44 @@ TEST(Daemon, FinalMessagesAndResultCodes) {
         EXPECT_EQ(r.daemon->Wait(10000), c.code) << r.daemon->text();
         EXPECT_NE(r.daemon->text().find(c.text), std::string::npos) << r.daemon->text();
     }
+}
+
+// Records the printer cannot carry out, on LUs of both types: each is refused alone
+// (OPERATION-CHECK for an error in the data, COMMAND-REJECT for an unknown command) with
+// a line naming the byte and its offset; the daemon stays up and the next record prints.
+// Reads are answered as 3270-DATA messages with the request's sequence number.
+TEST(Daemon, DataStreamErrorsRefuseTheRecordAlone) {
+    HostRun r("negotiate tn3270e\nbind\nnegative-ok\n"
+              "seq 1\nscs C1C2 always\nexpect-response\n"
+              "seq 2\nscs 11 always\nexpect 020001000202FFEF\n"
+              "seq 3\nscs 2B40 always\nexpect 020001000302FFEF\n"
+              "seq 4\nscs 3C always\nexpect 020001000402FFEF\n"
+              "seq 5\nscs C3 error\nexpect-response\neoj\n"
+              "seq 6\ndata3270 F5C3C4C5 always\nexpect-response\n"
+              "seq 7\ndata3270 F1C311 always\nexpect 020001000702FFEF\n"
+              "seq 8\ndata3270 99C1 always\nexpect 020001000800FFEF\n"
+              "seq 9\ndata3270 F2 always\nexpect 0000000009 60 4040 C4C5 00\n"
+              "expect 0200000009FFEF\n"
+              "seq 10\ndata3270 F6 always\nexpect 000000000A 60 4040 C4C5 FFEF\n"
+              "seq 11\ndata3270 F3000310 always\nexpect 020001000B02FFEF\n"
+              "seq 12\ndata3270 F1C3C6 always\nexpect-response\neoj\nhold\n",
+              "");
+    EXPECT_EQ(r.Jobs(2), (std::vector<std::string>{"ABC", "DEF"})) << r.daemon->text();
+    for (const char* line :
+         {"A record from the host was refused: byte 11 (SBA) at offset 0 is cut short or has "
+          "invalid parameters.",
+          "byte 2B (format control) at offset 0 is cut", "byte 3C (RA) at offset 0 is cut",
+          "byte 11 (SBA) at offset 2 is cut",
+          "refused: byte 99 at offset 0 is no command this printer carries out.",
+          "byte 10 at offset 3 is in a structured field"})
+        EXPECT_TRUE(r.daemon->WaitFor(line)) << line << "\n" << r.daemon->text();
+    EXPECT_TRUE(r.host->WaitFor("NEGATIVE 1 SEQ 8 REASON 00")) << r.host->text();
+    EXPECT_TRUE(r.daemon->Alive());
+    ASSERT_EQ(::kill(std::atoi(testutil::ReadFile(r.dir.file("pid")).c_str()), SIGUSR1), 0);
+    EXPECT_TRUE(r.daemon->WaitFor("jobs delivered 2, jobs failed 0")) << r.daemon->text();
+    EXPECT_EQ(Count(r.daemon->text(), "refused:"), 6u) << r.daemon->text();
+    EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
+    EXPECT_FALSE(r.host->WaitFor("FAIL", 100)) << r.host->text();
 }
 
 // A spool that refuses writes (a file-size limit): the host gets a negative response

@@ -52,8 +52,10 @@ class DataStream {
     void StartConnection();
 
     // One data record, whole: interpreted, written, flushed. 0; a negative
-    // value is a data-stream error at that offset; a positive one a message
-    // number (94: the job file could not be written; it is kept and named).
+    // value is a data-stream error at that offset, 63 a command this printer
+    // does not carry out (both said in a status line naming the byte; only
+    // that record is refused); another positive one a message number (94:
+    // the job file could not be written; it is kept and named).
     int16_t ProcessRecord(std::span<const uint8_t> record);
 
     // Whether a job file can be written in the spool now (a block written to a

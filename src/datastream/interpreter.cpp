@@ -216,6 +216,7 @@ int16_t DataStream::Impl::Interpret(const uint8_t* d, int32_t len) {
     }
     // Offsets past the status range still read as errors, never as message numbers.
     auto err = [&](int32_t at) {
+        errorAt = i; // the order at fault, whatever byte of it the offset names
         return static_cast<int16_t>(-std::clamp<int32_t>(at - base, 1, INT16_MAX));
     };
     while (i < len) {

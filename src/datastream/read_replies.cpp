@@ -1,38 +1,25 @@
 // Read Buffer and Read Modified: the print buffer sent back to the host.
+#include <vector>
+
 #include "datastream/host_link.h"
 #include "datastream/stream_impl.h"
 
 namespace {
-// Bounded reply assembly: a reply past the build buffer or maxRecord is status 77.
+// The whole buffer goes back, whatever its size: a read is answered, never refused.
 struct Reply {
-    std::vector<uint8_t>& buf;
-    size_t limit;
-    size_t n = 0;
-    bool overflow = false;
-    Reply(std::vector<uint8_t>& b, int32_t maxRecord) : buf(b), limit(b.size()) {
-        if (maxRecord > 0 && static_cast<size_t>(maxRecord) < limit) limit = maxRecord;
-    }
-    void put(uint8_t b) {
-        if (n >= limit) {
-            overflow = true;
-            return;
-        }
-        buf[n++] = b;
-    }
+    std::vector<uint8_t> buf;
+    void put(uint8_t b) { buf.push_back(b); }
     void addr(int a) {
         put(AddressCode(a >> 6));
         put(AddressCode(a));
     }
-    int16_t send(HostLink& host) {
-        if (overflow) return 77;
-        return static_cast<int16_t>(host.SendRecord({buf.data(), n}));
-    }
+    int16_t send(HostLink& host) { return static_cast<int16_t>(host.SendRecord(buf)); }
 };
 } // namespace
 
 int16_t DataStream::Impl::ReadBufferReply() {
     const PrintBuffer& pb = buffer;
-    Reply r(build, state.maxRecord);
+    Reply r;
     r.put(pb.aid);
     r.addr(pb.cursorAddress);
     for (int i = 0; i < pb.size; ++i) {
@@ -65,7 +52,7 @@ int16_t DataStream::Impl::ReadBufferReply() {
 
 int16_t DataStream::Impl::ReadModifiedReply(uint8_t which) {
     const PrintBuffer& pb = buffer;
-    Reply r(build, state.maxRecord);
+    Reply r;
     auto shortRead = [&] {
         r.put(0x01);
         r.put(0x6C);

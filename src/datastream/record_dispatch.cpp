@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -94,6 +95,8 @@ int16_t DataStream::Impl::Dispatch(const uint8_t* d, int32_t len) {
             s = ReadModifiedReply(0x6E);
             break;
         default:
+            // Refused as a command this printer cannot carry out; the session goes on.
+            errorAt = 0;
             s = MSG_LU_MISMATCH;
             break;
         }
@@ -102,6 +105,58 @@ int16_t DataStream::Impl::Dispatch(const uint8_t* d, int32_t len) {
     // Double-byte mode ends with the record.
     SingleByteAgain();
     return s;
+}
+
+namespace {
+const char* ByteName(uint8_t b) {
+    switch (b) {
+    case 0x04:
+        return "vertical channel select";
+    case 0x11:
+        return "SBA";
+    case 0x12:
+        return "EUA";
+    case 0x1D:
+        return "SF";
+    case 0x28:
+        return "SA";
+    case 0x29:
+        return "SFE";
+    case 0x2B:
+        return "format control";
+    case 0x2C:
+        return "MF";
+    case 0x35:
+        return "TRN";
+    case 0x3C:
+        return "RA";
+    default:
+        return nullptr;
+    }
+}
+} // namespace
+
+// One line per refused record, naming the byte at fault and where it is.
+void DataStream::Impl::ReportRefused(std::span<const uint8_t> record, int16_t status) {
+    int32_t at = errorAt;
+    std::string what, why = "is cut short or has invalid parameters";
+    if (status == MSG_LU_MISMATCH) {
+        why = "is no command this printer carries out";
+    } else if (at < 0) {
+        // A structured field: the status counts from the first field, after the 3270 command.
+        at = -status + (state.luType != 1 ? 1 : 0);
+        why = "is in a structured field this printer does not carry out";
+    }
+    if (at < 0 || static_cast<size_t>(at) >= record.size())
+        at = static_cast<int32_t>(record.size()) - 1;
+    if (status != MSG_LU_MISMATCH && errorAt >= 0) {
+        const char* name = ByteName(record[at]);
+        what = std::string(" (") + (name ? name : "order") + ")";
+    }
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%02X", record[at]);
+    reporter.StatusLine("A record from the host was refused: byte " + std::string(hex) + what +
+                        " at offset " + std::to_string(at) + " " + why + ".");
 }
 
 int32_t DataStream::Impl::Flush() {
@@ -154,6 +209,7 @@ void DataStream::StartConnection() {
 
 int16_t DataStream::ProcessRecord(std::span<const uint8_t> record) {
     if (record.empty()) return 0;
+    impl_->errorAt = -1;
     // Records longer than 32767 bytes are legal on the wire: the length is wide.
     int16_t s = impl_->Dispatch(record.data(), static_cast<int32_t>(record.size()));
     if (s == kPrintBound) {
@@ -164,6 +220,7 @@ int16_t DataStream::ProcessRecord(std::span<const uint8_t> record) {
                                    " bytes; the rest of it is dropped.");
         s = 0;
     }
+    if (s < 0 || s == MSG_LU_MISMATCH) impl_->ReportRefused(record, s);
     int32_t f = impl_->FinishRecord();
     return s ? s : static_cast<int16_t>(f);
 }

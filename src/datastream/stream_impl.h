@@ -3,6 +3,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "config/settings.h"
@@ -58,11 +59,13 @@ struct DataStream::Impl {
     std::vector<uint8_t> build; // inbound record being assembled
     size_t prefix = 0;          // bytes put in front of the next query reply
     int64_t printLimit = 0;     // bytes the record in hand may print
+    int32_t errorAt = -1;       // offset in the record of the byte a data-stream error names
 
     // record_dispatch.cpp
     int16_t Dispatch(const uint8_t* data, int32_t length);
     int32_t Flush();
     int32_t FinishRecord();
+    void ReportRefused(std::span<const uint8_t> record, int16_t status);
 
     // interpreter.cpp: SCS controls and 3270 orders of one Write.
     int16_t Interpret(const uint8_t* data, int32_t length);

@@ -131,6 +131,13 @@ int TelnetProtocol::SendBytes(std::initializer_list<uint8_t> bytes) {
 int TelnetProtocol::SendRecord(std::span<const uint8_t> bytes) {
     uint8_t buf[kSendSize];
     size_t n = 0;
+    if (functionsAgreed_) {
+        // A reply is a 3270-DATA message with the sequence number of the request it answers.
+        for (uint8_t b : {uint8_t{0x00}, uint8_t{0x00}, uint8_t{0x00}, header_[3], header_[4]}) {
+            buf[n++] = b;
+            if (b == IAC) buf[n++] = IAC;
+        }
+    }
     for (uint8_t b : bytes) {
         buf[n++] = b;
         if (b == IAC) buf[n++] = IAC;
@@ -242,8 +249,9 @@ int TelnetProtocol::Subnegotiation() {
 
 namespace {
 // The reason byte of a negative response for what storing a record returned;
-// -1 when the record is stored (data-stream errors are answered apart).
+// -1 when the record is stored.
 int NegativeReason(int result) {
+    if (result < 0) return 0x02; // OPERATION-CHECK: an error in the data stream
     switch (result) {
     case MSG_FPUTC:
     case MSG_NO_OUTPUT_MEDIUM:
@@ -251,7 +259,7 @@ int NegativeReason(int result) {
     case MSG_PORT_WRITE:
         return 0x01; // INTERVENTION-REQUIRED: the spool or the device needs attention
     case MSG_LU_MISMATCH:
-        return 0x00; // COMMAND-REJECT
+        return 0x00; // COMMAND-REJECT: a command this printer does not carry out
     default:
         return -1;
     }
@@ -280,8 +288,8 @@ int TelnetProtocol::EndOfRecord() {
         if (int rc = SendResponse(reason)) return rc;
     }
     // A spool or device that fails is retried with the next record; the host holds what was
-    // refused.
-    if (reason == 0x01) result = 0;
+    // refused. A record the printer cannot carry out is refused alone: the session goes on.
+    if (reason == 0x00 || reason == 0x01) result = 0;
     return RecordDone(result);
 }
 
@@ -312,7 +320,6 @@ int TelnetProtocol::RecordDone(int result) {
                                     static_cast<uint8_t>(v & 0xFF), 0x00};
             return SendExtension(body, sizeof body);
         }
-        return MSG_LU_MISMATCH;
     }
     return 0;
 }

@@ -32,7 +32,8 @@ class ProtocolPeer {
     virtual ~ProtocolPeer() = default;
     // One chunk for the host, written as one send: 0 or a message number.
     virtual int Send(std::span<const uint8_t> chunk) = 0;
-    // A whole data record: 0, a negative data-stream error offset, or a message number.
+    // A whole data record: 0, a negative data-stream error offset, or a message number
+    // (63: the record is refused; the fault messages: refused until they clear).
     virtual int Record(std::span<const uint8_t> record) = 0;
     virtual bool JobOpen() const = 0;
     // Called only while a job is open (BIND, UNBIND, PRINT-EOJ, the status unbind).
