@@ -416,11 +416,16 @@ TEST_F(OutputTest, PortMediumKeepsOneDeviceOpenAndReopensAfterAFault) {
     ASSERT_EQ(d->PortWrite(bytes("zz")), 0);
     EXPECT_EQ(ReadFile(s.portName), "zzCD\xe9\fxy");
 
-    // Missing device: 72 with the system's text, no file left behind.
+    // Missing device: 72 with the device's path and the system's text, no file left behind.
     s.portName = dir.file("nosuchport");
     EXPECT_EQ(Make()->PortWrite(bytes("A")), MSG_PORT_OPEN);
-    EXPECT_EQ(TakeMessageText(72), "Unable to open LPT/COM port: No such file or directory");
+    EXPECT_EQ(TakeMessageText(72),
+              "Unable to open LPT/COM port: " + s.portName + ": No such file or directory");
     EXPECT_EQ(access(s.portName.c_str(), F_OK), -1);
+    s.portName = "lpt99";
+    EXPECT_EQ(Make()->PortWrite(bytes("A")), MSG_PORT_OPEN);
+    EXPECT_EQ(TakeMessageText(72),
+              "Unable to open LPT/COM port: /dev/lp98: No such file or directory");
 
     // A device that refuses the bytes: 73, and its descriptor is released.
     s.portName = "/dev/full";
@@ -428,7 +433,8 @@ TEST_F(OutputTest, PortMediumKeepsOneDeviceOpenAndReopensAfterAFault) {
     int lowest = open("/dev/null", O_RDONLY);
     close(lowest);
     EXPECT_EQ(d->PortWrite(bytes("A")), MSG_PORT_WRITE);
-    EXPECT_EQ(TakeMessageText(73), "Unable to write to LPT/COM port: No space left on device");
+    EXPECT_EQ(TakeMessageText(73),
+              "Unable to write to LPT/COM port: /dev/full: No space left on device");
     EXPECT_EQ(open("/dev/null", O_RDONLY), lowest);
     close(lowest);
 }

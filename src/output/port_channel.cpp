@@ -41,9 +41,12 @@ std::string PortDevicePath(const std::string& name) {
     return name;
 }
 
+// The device is named with the reason: a port name may stand for a path the user never typed.
 void PortChannel::Fail(int err) {
     Close();
-    SetErrorDetail(FormatSystemError(nullptr, err));
+    std::string path = PortDevicePath(name_);
+    SetErrorDetail((path.empty() ? std::string("(no device)") : path) + ": " +
+                   FormatSystemError(nullptr, err));
 }
 
 void PortChannel::Close() {
