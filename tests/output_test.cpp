@@ -285,6 +285,14 @@ TEST_F(OutputTest, FileMediumCopiesBesideThePrintFileAndAsksBeforeReplacing) {
         ASSERT_EQ(Deliver(name, "new\n"), 1);
         EXPECT_EQ(ReadFile(dir.file(copy)), "new\n");
     }
+    // A copy that cannot be written is a failed delivery, named with the system's reason.
+    mkdir(dir.file("JOB3f.txt").c_str(), 0755);
+    s.keepFailed = false;
+    EXPECT_EQ(Deliver("JOB3.txt", "x"), 0);
+    EXPECT_TRUE(ui.Saw("Unable to write " + dir.file("JOB3f.txt") + ": Is a directory")) << ui.text;
+    EXPECT_EQ(ui.failed, 1);
+    ui.failed = 0;
+    s.keepFailed = true;
 
     // As PDF on the default page, here without headings: a page holds L lines;
     // Latin-1 shows as the characters, control characters as blanks; long lines wrap.

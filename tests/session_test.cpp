@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -288,7 +289,8 @@ TEST(Protocol, RecordBufferAndSendPath) {
     EXPECT_EQ(plain.log, ">FFFB28 >40FFEF");
 }
 
-// One host simulator (on port, else any) and one twprinterd in a fresh directory.
+// One host simulator (on port, else any) and one twprinterd in a fresh directory; the
+// ini lines come first, so that they win over the base keys.
 struct HostRun {
     testutil::TempDir dir;
     std::unique_ptr<Proc> host, daemon;
@@ -306,11 +308,10 @@ struct HostRun {
         EXPECT_TRUE(host->WaitFor("PORT ", 5000)) << host->text();
         size_t at = host->text().find("PORT ");
         testutil::WriteFile(dir.file("twprinter.ini"),
-                            "[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=" +
+                            "[CONFIGURATION]\n" + ini + "HOSTNAME=127.0.0.1\nSERVERNAME=" +
                                 host->text().substr(at + 5, host->text().find('\n', at) - at - 5) +
                                 "\nLUTYPE=1\n3270E=1\nFILENAME=JOB\nPRINTTOFILE=1\n"
-                                "CONNECTTIMEOUT=0\nRETRYDELAY=1\n" +
-                                ini);
+                                "CONNECTTIMEOUT=0\nRETRYDELAY=1\n");
         // The shell leaves its pid, which exec hands on to the daemon.
         launcher.insert(launcher.begin(), {"/bin/sh", "-c", "echo $$ >pid; exec \"$@\"", "sh"});
         launcher.push_back(TWPRINTERD_PATH);
@@ -563,6 +564,36 @@ TEST(Daemon, DataStreamErrorsRefuseTheRecordAlone) {
     EXPECT_EQ(Count(r.daemon->text(), "refused:"), 6u) << r.daemon->text();
     EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
     EXPECT_FALSE(r.host->WaitFor("FAIL", 100)) << r.host->text();
+}
+
+// The spool folder removed while the daemon runs: the record is refused (intervention
+// required) with the folder and the system's reason, no job is reported, counted or
+// numbered for it, and once the folder is back the next job is stored and delivered.
+TEST(Daemon, SpoolFolderRemovedIsNamedAndNothingIsCountedForIt) {
+    HostRun r("negotiate tn3270e\nbind\nnegative-ok\nseq 1\nscs \"ONE\" always\n"
+              "expect-response\neoj\nsleep 1500\nseq 2\nscs \"TWO\" always\n"
+              "expect 020001000201FFEF\nsleep 4000\nseq 3\nscs \"THREE\" always\n"
+              "expect-response\neoj\nhold\n",
+              "FILENAME=spool/JOB\n");
+    const std::string spool = r.dir.file("spool");
+    ASSERT_EQ(::mkdir(spool.c_str(), 0755), 0);
+    EXPECT_EQ(testutil::DeliveredJobs(spool + "/JOB", 1, 5000), (std::vector<std::string>{"ONE"}))
+        << r.daemon->text();
+    ASSERT_EQ(system(("rm -r " + spool).c_str()), 0);
+    EXPECT_TRUE(r.daemon->WaitFor("The job file spool/JOB1.txt cannot be made in the folder "
+                                  "spool: No such file or directory. Records are refused"))
+        << r.daemon->text();
+    EXPECT_TRUE(r.host->WaitFor("NEGATIVE 1 SEQ 2 REASON 01")) << r.host->text();
+    ASSERT_EQ(::mkdir(spool.c_str(), 0755), 0);
+    EXPECT_TRUE(r.daemon->WaitFor("Print data is stored again.", 5000)) << r.daemon->text();
+    for (int i = 0; i < 160 && testutil::ReadFile(spool + "/JOB1f.txt").empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(testutil::ReadFile(spool + "/JOB1f.txt"), "THREE") << r.daemon->text();
+    EXPECT_EQ(testutil::ListDir(spool), (std::vector<std::string>{"JOB1f.txt"}));
+    ASSERT_EQ(::kill(std::atoi(testutil::ReadFile(r.dir.file("pid")).c_str()), SIGUSR1), 0);
+    EXPECT_TRUE(r.daemon->WaitFor("jobs delivered 2, jobs failed 0")) << r.daemon->text();
+    EXPECT_EQ(Count(r.daemon->text(), " received from LU "), 2u) << r.daemon->text();
+    EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
 }
 
 // A spool that refuses writes (a file-size limit): the host gets a negative response

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "config/messages.h"
 #include "config/utilities.h"
 #include "datastream/stream_impl.h"
 
@@ -68,6 +69,7 @@ int32_t DataStream::Impl::DataChar(uint8_t b, bool translate) {
     int32_t s = 0;
     if (!writer.toPort && !job.file) {
         Trace("PRINTFILE SUDDENLY NULL\n");
+        if (job.openFailed) s = MSG_FPUTC;
     } else {
         const JobText::Glyph& g = text.Table(translate)[b];
         if (g.lossy) text.NoteLossy();
@@ -199,6 +201,8 @@ void DataStream::Impl::EndJobMidRecord() {
 int16_t DataStream::Impl::Interpret(const uint8_t* d, int32_t len) {
     PrintBuffer& pb = buffer;
     if (!writer.toPort) job.Open(settings);
+    // Refused whole while the spool takes no job file: nothing of it is lost unanswered.
+    if (!writer.toPort && !job.file && job.openFailed) return MSG_FPUTC;
     int32_t i = 0, base = 0;
     const bool lu3 = state.luType != 1;
     if (lu3) {

@@ -56,6 +56,7 @@ void JobFile::Open(const Settings& settings) {
         Trace("gFileName = %s\n", firstName.c_str());
     }
     const std::string& prefix = settings.fileName;
+    int32_t reused = -1;
     const bool stdOut = settings.standardOutput;
     if (!prefix.empty() && prefix[0] == '0' && !stdOut) {
         name = firstName;
@@ -69,6 +70,7 @@ void JobFile::Open(const Settings& settings) {
         } else if (IsNulName(prefix)) {
             name = "NUL";
         } else {
+            reused = counter;
             for (;;) {
                 int32_t n = counter++;
                 std::string cand = prefix + std::to_string(n) + ".txt";
@@ -88,9 +90,19 @@ void JobFile::Open(const Settings& settings) {
     const std::string path = IsNul() ? "/dev/null" : name;
     file = std::fopen(path.c_str(), "wb");
     if (!file) {
+        // Named with its folder and the system's reason; the number is free for the next try.
+        const int err = errno;
         Trace("PRFILE DID NOT OPEN\n");
+        if (reused >= 0) counter = reused;
+        const size_t slash = path.rfind('/');
+        const std::string folder =
+            slash == std::string::npos ? "." : path.substr(0, slash + !slash);
+        SetErrorDetail("The job file " + path + " cannot be made in the folder " + folder + ": " +
+                       FormatSystemError(nullptr, err) + ".");
+        openFailed = true;
         return;
     }
+    openFailed = false;
     // Room for a whole record's print, so that its flush is one write.
     std::setvbuf(file, nullptr, _IOFBF, 64 * 1024);
     // Held while the job is written, so that a start finding it in the spool

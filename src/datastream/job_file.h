@@ -10,9 +10,10 @@ struct Settings;
 struct JobFile {
     FILE* file = nullptr;
     std::string name;
-    int32_t counter = 0;      // next number tried for a numbered name
-    std::string screenName;   // "screen.<pid>": the job file of FILENAME 0...
-    std::string firstName;    // the screen name, once a job has been opened
+    int32_t counter = 0;     // next number tried for a numbered name
+    std::string screenName;  // "screen.<pid>": the job file of FILENAME 0...
+    std::string firstName;   // the screen name, once a job has been opened
+    bool openFailed = false; // the last Open could not make the file (error detail set)
 
     // Opens the next job file unless one is open; file stays null when it cannot be made.
     void Open(const Settings& settings);

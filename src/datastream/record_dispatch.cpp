@@ -176,6 +176,8 @@ int32_t DataStream::Impl::Flush() {
 // A job file that cannot be written is kept on disk undelivered: 94.
 int32_t DataStream::Impl::FinishRecord() {
     int32_t r = Flush();
+    // A job whose file could not be made has nothing on disk to end or deliver.
+    if (job.openFailed && !job.file && !writer.toPort) writer.started = false;
     if (r == MSG_FPUTC) KeepUnwrittenJob();
     if (jobEnded) {
         jobEnded = false;
@@ -221,6 +223,7 @@ int16_t DataStream::ProcessRecord(std::span<const uint8_t> record) {
         s = 0;
     }
     if (s < 0 || s == MSG_LU_MISMATCH) impl_->ReportRefused(record, s);
+    if (s == MSG_NO_OUTPUT_MEDIUM && impl_->job.openFailed) s = MSG_FPUTC;
     int32_t f = impl_->FinishRecord();
     return s ? s : static_cast<int16_t>(f);
 }

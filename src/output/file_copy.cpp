@@ -29,28 +29,30 @@ std::string PdfOutputName(const std::string& path) {
     return dir + base + "f.pdf";
 }
 
-bool Copy(const std::string& from, const std::string& to, bool replace) {
+// 0, or the errno of the first step that failed.
+int Copy(const std::string& from, const std::string& to, bool replace) {
     int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return false;
+    if (in < 0) return errno;
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL);
     int out = ::open(to.c_str(), flags, 0644);
     if (out < 0) {
+        int err = errno;
         ::close(in);
-        return false;
+        return err;
     }
     char buf[65536];
-    bool ok = true;
+    int err = 0;
     for (;;) {
         ssize_t n = ::read(in, buf, sizeof buf);
         if (n == 0) break;
         if (n < 0 || ::write(out, buf, static_cast<size_t>(n)) != n) {
-            ok = false;
+            err = errno ? errno : EIO;
             break;
         }
     }
     ::close(in);
-    if (::close(out) != 0) ok = false;
-    return ok;
+    if (::close(out) != 0 && !err) err = errno;
+    return err;
 }
 
 std::string OverwriteQuestion(const std::string& name) {
@@ -68,9 +70,16 @@ std::string CopyName(const std::string& path, bool pdf) {
 int CopyToOutputFile(const std::string& path, Reporter& reporter) {
     if (strcasecmp(path.c_str(), "NUL") == 0) return 1;
     const std::string out = OutputName(path);
-    if (Copy(path, out, false)) return 1;
-    if (reporter.AskYesNo(OverwriteQuestion(out))) Copy(path, out, true);
-    return 1;
+    errno = 0;
+    int err = Copy(path, out, false);
+    if (err == EEXIST) {
+        if (!reporter.AskYesNo(OverwriteQuestion(out))) return 1;
+        err = Copy(path, out, true);
+    }
+    if (err == 0) return 1;
+    // A spool folder removed or made read-only: the job is not counted as delivered.
+    reporter.StatusLine("Unable to write " + out + ": " + FormatSystemError(nullptr, err));
+    return 0;
 }
 
 int WritePdfCopy(const std::string& path, const std::string& heading, bool headings,
