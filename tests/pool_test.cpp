@@ -419,3 +419,57 @@ TEST(Pool, LusDrawAndPrintThroughTheSharedPrintLibrariesAtOnce) {
 }
 
 } // namespace
+
+namespace {
+
+// One process per pool folder: a second one refuses, the lock goes with the first
+// whatever ends it. A NAME.ini that is no settings file is named and not started
+// until it is fixed.
+TEST(Pool, OneProcessPerFolderAndOnlySettingsFilesRun) {
+    testutil::TempDir dir;
+    const std::string pool = dir.file("pool");
+    ASSERT_EQ(::mkdir(pool.c_str(), 0755), 0);
+    Host a(dir, "a", "negotiate tn3270e\nhold\n", 2);
+    Host fixed(dir, "fixed", "negotiate tn3270e\nbind\n" + Job("FIXED") + "hold\n", 2);
+    WriteFile(pool + "/A.ini", Ini(a.port));
+    WriteFile(pool + "/NOTES.ini", "HOSTNAME=127.0.0.1\nSERVERNAME=" + std::to_string(fixed.port));
+    WriteFile(pool + "/BIN.ini", std::string("\x7f"
+                                             "ELF\x02\x01\x01\0\0\0",
+                                             10));
+
+    PoolRun first(dir);
+    auto& d = *first.daemon;
+    EXPECT_TRUE(d.WaitFor("A: Tarnwick printer client is online.")) << d.text();
+    EXPECT_TRUE(d.WaitFor("NOTES: pool file " + pool +
+                          "/NOTES.ini has no [CONFIGURATION] section; the LU is not started "
+                          "until the file is fixed"))
+        << d.text();
+    EXPECT_TRUE(d.WaitFor("BIN: pool file " + pool + "/BIN.ini is not a text file;")) << d.text();
+    EXPECT_NE(access((pool + "/NOTES").c_str(), F_OK), 0) << "no spool folder for it";
+
+    Proc second({TWPRINTERD_PATH, "--pool", pool}, dir.path(), {"TWPRINTER_DIR=" + dir.path()});
+    EXPECT_EQ(second.Wait(5000), 1) << second.text();
+    const std::string pid = std::to_string(std::atoi(ReadFile(dir.file("pid")).c_str()));
+    EXPECT_NE(second.text().find("Pool folder " + pool +
+                                 " cannot be used: another twprinterd runs on it (process " + pid +
+                                 "); one pool folder takes one process."),
+              std::string::npos)
+        << second.text();
+    EXPECT_FALSE(a.proc->WaitFor("CONNECTED 2", 500)) << a.proc->text();
+
+    // Fixed and read again: it starts and prints.
+    WriteFile(pool + "/NOTES.ini", Ini(fixed.port));
+    first.Signal(dir, SIGHUP);
+    EXPECT_EQ(Jobs(pool + "/NOTES", 1), (std::vector<std::string>{"FIXED"})) << d.text();
+
+    // Killed: the lock goes with it and the next process runs on the folder.
+    first.Signal(dir, SIGKILL);
+    EXPECT_EQ(d.Wait(5000), -1);
+    PoolRun again(dir);
+    EXPECT_TRUE(again.daemon->WaitFor("A: Tarnwick printer client is online."))
+        << again.daemon->text();
+    EXPECT_TRUE(a.proc->WaitFor("CONNECTED 2")) << a.proc->text();
+    EXPECT_EQ(again.daemon->Stop(SIGTERM), 0) << again.daemon->text();
+}
+
+} // namespace

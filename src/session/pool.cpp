@@ -25,6 +25,7 @@
 #include "output/media.h"
 #include "platform/sysinfo.h"
 #include "session/notify.h"
+#include "session/pool_files.h"
 #include "session/pool_report.h"
 #include "session/printer_session.h"
 
@@ -103,6 +104,13 @@ class Pool {
 void Pool::Start(Lu& lu) {
     lu.ended.clear();
     lu.endTick = 0;
+    // A file that is no settings file would run as an LU on defaults (its own host, port 23).
+    if (std::string problem = PoolFileProblem(lu.content); !problem.empty()) {
+        lu.ended = "pool file " + lu.iniPath + " " + problem;
+        if (!lu.report) lu.report = std::make_unique<LuReport>(lu.name, "");
+        lu.report->Problem(lu.ended + "; the LU is not started until the file is fixed");
+        return;
+    }
     if (::mkdir(lu.spool.c_str(), 0755) != 0 && errno != EEXIST) {
         lu.ended =
             "spool folder " + lu.spool + " cannot be made: " + FormatSystemError(nullptr, errno);
@@ -270,6 +278,13 @@ int RunPool(const std::string& dir, int signalFd) {
         ::access(dir.c_str(), W_OK | X_OK) != 0) {
         PoolLine("Pool folder " + dir +
                  " cannot be used: " + FormatSystemError(nullptr, errno ? errno : ENOTDIR));
+        return 1;
+    }
+    // Two processes on one folder would connect every LU twice and share its spool folders.
+    std::string why;
+    const int lock = LockPoolFolder(dir, why);
+    if (lock < 0) {
+        PoolLine("Pool folder " + dir + " cannot be used: " + why + ".");
         return 1;
     }
     // Relative paths of the LUs' files (LU-name file, certificates) are the pool folder's.
