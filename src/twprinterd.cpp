@@ -23,6 +23,7 @@
 #include <cstring>
 #include <ctime>
 #include <initializer_list>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -192,6 +193,45 @@ int Check(const Settings& settings, const SettingsCheck& check, int loaded) {
     return ok ? 0 : 1;
 }
 
+// A job still open after this long no longer holds up a restart.
+constexpr uint64_t kRestartGraceMs = 60000;
+
+std::string ReadIniText() {
+    std::string text;
+    if (FILE* f = std::fopen(gIniPath.c_str(), "rb")) {
+        char buf[4096];
+        for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+            text.append(buf, n);
+        std::fclose(f);
+    }
+    return text;
+}
+
+// SIGHUP: the settings file read again. The settings to restart with when it
+// changed and they can run; null when it is unchanged or cannot be used (said,
+// and the session goes on as it is).
+std::unique_ptr<Settings> ReloadSettings(std::string& iniText) {
+    const std::string text = ReadIniText();
+    if (text == iniText) {
+        gReport.Line("Settings file " + gIniPath + " is unchanged.");
+        return nullptr;
+    }
+    auto s = std::make_unique<Settings>(DefaultSettings());
+    const int loaded = LoadSettings(gIniPath, platform::CommandArgs(), false, *s);
+    const SettingsCheck check = CheckSettings(gIniPath, *s);
+    for (const std::string& line : check.lines)
+        gReport.Line(line);
+    if (loaded != 0 || check.stop != 0) {
+        gReport.Line("Settings file " + gIniPath + " changed but cannot be used (" +
+                     (loaded ? TakeMessageText(loaded) : LoadMessage(check.stop)) +
+                     "); the session goes on with the settings it has.");
+        return nullptr;
+    }
+    iniText = text;
+    gReport.Line("Settings file " + gIniPath + " changed: the session starts again after its job.");
+    return s;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -242,7 +282,7 @@ int main(int argc, char** argv) {
 
     // The signals are taken synchronously through a signalfd: no handler runs
     // in signal context, and the client thread never sees them.
-    const int sfd = SignalsAsFd({SIGTERM, SIGINT, SIGUSR1, SIGPIPE});
+    const int sfd = SignalsAsFd({SIGTERM, SIGINT, SIGUSR1, SIGHUP, SIGPIPE});
     if (sfd < 0) return 1;
 
     if (words.Has("-d")) {
@@ -275,7 +315,10 @@ int main(int argc, char** argv) {
         ::close(sfd);
         return check.stop;
     }
-    PrinterSession session(std::move(settings), gReport);
+    // What SIGHUP compares with: the file as this run read it.
+    std::string iniText = ReadIniText();
+    auto owned = std::make_unique<PrinterSession>(std::move(settings), gReport);
+    PrinterSession* session = owned.get();
     if (loaded != 0) {
         // A settings error ends the run at once, with the lines a run ended by it shows.
         gReport.Line(LoadMessage(MSG_ATTEMPTING_CONNECT));
@@ -290,7 +333,7 @@ int main(int argc, char** argv) {
         ::close(sfd);
         return loaded;
     }
-    if (!session.Start()) {
+    if (!session->Start()) {
         gReport.Line("Unable to start the printer client");
         return 1;
     }
@@ -300,27 +343,49 @@ int main(int argc, char** argv) {
     const uint64_t watchdogMs = NotifyWatchdogUsec() / 2000;
     uint64_t lastPing = platform::TickCount();
     int code = -1;
-    while (session.Running()) {
+    // Changed settings wait here until the session's job has ended.
+    std::unique_ptr<Settings> next;
+    uint64_t changedTick = 0;
+    while (session->Running()) {
         if (watchdogMs && platform::TickCount() - lastPing >= watchdogMs) {
             NotifyWatchdog();
             lastPing = platform::TickCount();
+        }
+        if (next &&
+            (!session->JobInProgress() || platform::TickCount() - changedTick >= kRestartGraceMs)) {
+            session->Stop();
+            session->Wait();
+            owned = std::make_unique<PrinterSession>(std::move(*next), gReport);
+            session = owned.get();
+            next.reset();
+            if (!session->Start()) {
+                gReport.Line("Unable to start the printer client");
+                code = 1;
+                break;
+            }
+            gReport.Line(LoadMessage(MSG_ATTEMPTING_CONNECT));
         }
         pollfd p{sfd, POLLIN, 0};
         if (::poll(&p, 1, 100) <= 0) continue;
         signalfd_siginfo info;
         if (::read(sfd, &info, sizeof info) != sizeof info) continue;
         if (info.ssi_signo == SIGUSR1) {
-            gReport.Line(session.StatusSummary());
+            gReport.Line(session->StatusSummary());
+        } else if (info.ssi_signo == SIGHUP) {
+            if (std::unique_ptr<Settings> changed = ReloadSettings(iniText)) {
+                if (!next) changedTick = platform::TickCount();
+                next = std::move(changed);
+            }
         } else if (info.ssi_signo == SIGTERM || info.ssi_signo == SIGINT) {
             NotifyStopping();
-            session.Stop();
-            code = session.Wait();
+            session->Stop();
+            code = session->Wait();
             break;
         }
     }
     if (code < 0) {
         NotifyStopping();
-        code = session.Wait();
+        code = session->Wait();
     }
     DebugClose();
     ::close(sfd);

@@ -596,6 +596,36 @@ TEST(Daemon, SpoolFolderRemovedIsNamedAndNothingIsCountedForIt) {
     EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
 }
 
+// SIGHUP reads the settings file again: unchanged, nothing happens; changed, the
+// session starts again with it once its job has ended, the job whole.
+TEST(Daemon, HangupReadsTheSettingsAgainAndRestartsAfterTheJob) {
+    HostRun r("negotiate tn3270e\nbind\nscs \"PART ONE \" always\nexpect-response\n"
+              "sleep 2500\nscs \"PART TWO\" always\nexpect-response\neoj\nhold\nnext\n"
+              "negotiate tn3270e\nbind\nscs \"AFTER\" always\nexpect-response\neoj\nhold\n",
+              "", {}, {}, 2);
+    const std::string job = r.dir.file("JOB0.txt");
+    for (int i = 0; i < 200 && testutil::ReadFile(job).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const int pid = std::atoi(testutil::ReadFile(r.dir.file("pid")).c_str());
+    ASSERT_EQ(::kill(pid, SIGHUP), 0);
+    EXPECT_TRUE(
+        r.daemon->WaitFor("Settings file " + r.dir.file("twprinter.ini") + " is unchanged."))
+        << r.daemon->text();
+    std::string ini = testutil::ReadFile(r.dir.file("twprinter.ini"));
+    ini.replace(ini.find("FILENAME=JOB"), 12, "FILENAME=NEW");
+    testutil::WriteFile(r.dir.file("twprinter.ini"), ini);
+    ASSERT_EQ(::kill(pid, SIGHUP), 0);
+    EXPECT_TRUE(r.daemon->WaitFor("changed: the session starts again after its job."))
+        << r.daemon->text();
+    EXPECT_EQ(r.Jobs(1), (std::vector<std::string>{"PART ONE PART TWO"})) << r.daemon->text();
+    EXPECT_EQ(testutil::DeliveredJobs(r.dir.file("NEW"), 1, 10000),
+              (std::vector<std::string>{"AFTER"}))
+        << r.daemon->text();
+    EXPECT_TRUE(r.daemon->Alive());
+    EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
+    EXPECT_TRUE(r.host->WaitFor("DONE 2 ok")) << r.host->text();
+}
+
 // A spool that refuses writes (a file-size limit): the host gets a negative response
 // (intervention required) for what was not stored, the daemon stays up, says so once,
 // finds by itself that the limit was raised while the host is quiet, and stores the
