@@ -218,6 +218,7 @@ std::unique_ptr<Settings> ReloadSettings(std::string& iniText) {
     }
     auto s = std::make_unique<Settings>(DefaultSettings());
     const int loaded = LoadSettings(gIniPath, platform::CommandArgs(), false, *s);
+    s->deliveryThread = true;
     const SettingsCheck check = CheckSettings(gIniPath, *s);
     for (const std::string& line : check.lines)
         gReport.Line(line);
@@ -317,6 +318,8 @@ int main(int argc, char** argv) {
     }
     // What SIGHUP compares with: the file as this run read it.
     std::string iniText = ReadIniText();
+    // Kept jobs are then tried again on their own, and go out before newer ones.
+    settings.deliveryThread = true;
     auto owned = std::make_unique<PrinterSession>(std::move(settings), gReport);
     PrinterSession* session = owned.get();
     if (loaded != 0) {

@@ -626,6 +626,55 @@ TEST(Daemon, HangupReadsTheSettingsAgainAndRestartsAfterTheJob) {
     EXPECT_TRUE(r.host->WaitFor("DONE 2 ok")) << r.host->text();
 }
 
+// A network printer that refuses connections, then comes back: the kept jobs go out on
+// their own within the retry interval, in order, before any newer job.
+TEST(Daemon, KeptJobsAreRetriedOnTheirOwnAndGoFirst) {
+    const int port = testutil::FreePort();
+    std::string script = "negotiate tn3270e\nbind\n";
+    for (const char* text : {"A", "B", "C"})
+        script += "scs \"" + std::string(text) + "\" always\nexpect-response\neoj\n";
+    HostRun r(script + "sleep 7000\nscs \"D\" always\nexpect-response\neoj\nhold\n",
+              "USESOCKET=1\nSOCKETPORT=127.0.0.1:" + std::to_string(port) +
+                  "\nKEEPFAILED=1\nSOCKETTIMEOUT=2\n");
+    for (int i = 0; i < 200 && testutil::ListDir(r.dir.file("failed")).size() < 3; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(testutil::ListDir(r.dir.file("failed")).size(), 3u) << r.daemon->text();
+    // The printer comes back; each connection is one job.
+    int ls = ::socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    ::setsockopt(ls, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    ASSERT_EQ(::bind(ls, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(ls, 8), 0);
+    std::vector<std::string> jobs;
+    const auto back = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::duration firstAfter{};
+    for (int k = 0; k < 4; ++k) {
+        int c = ::accept(ls, nullptr, nullptr);
+        ASSERT_GE(c, 0);
+        if (k == 0) firstAfter = std::chrono::steady_clock::now() - back;
+        std::string job;
+        char b[256];
+        for (ssize_t n; (n = ::read(c, b, sizeof b)) > 0;)
+            job.append(b, static_cast<size_t>(n));
+        ::close(c);
+        jobs.push_back(job);
+    }
+    ::close(ls);
+    EXPECT_EQ(jobs, (std::vector<std::string>{"A", "B", "C", "D"})) << r.daemon->text();
+    // Not held until the next job: that comes seconds later.
+    EXPECT_LT(firstAfter, std::chrono::seconds(4)) << r.daemon->text();
+    EXPECT_TRUE(testutil::ListDir(r.dir.file("failed")).empty());
+    EXPECT_TRUE(r.daemon->WaitFor("Job JOB3.txt delivered to network printer"));
+    ASSERT_EQ(::kill(std::atoi(testutil::ReadFile(r.dir.file("pid")).c_str()), SIGUSR1), 0);
+    EXPECT_TRUE(r.daemon->WaitFor("jobs delivered 4, jobs failed 3")) << r.daemon->text();
+    EXPECT_EQ(Count(r.daemon->text(), "was delivered."), 3u) << r.daemon->text();
+    EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
+}
+
 // A spool that refuses writes (a file-size limit): the host gets a negative response
 // (intervention required) for what was not stored, the daemon stays up, says so once,
 // finds by itself that the limit was raised while the host is quiet, and stores the
