@@ -675,31 +675,45 @@ TEST(Daemon, KeptJobsAreRetriedOnTheirOwnAndGoFirst) {
     EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
 }
 
-// A spool that refuses writes (a file-size limit): the host gets a negative response
-// (intervention required) for what was not stored, the daemon stays up, says so once,
-// finds by itself that the limit was raised while the host is quiet, and stores the
-// next record.
-TEST(Daemon, StorageFaultIsAnsweredNegativelyAndClears) {
-    HostRun r("negotiate tn3270e\nbind\nnegative-ok\nseq 5\nscs \"" + std::string(3000, 'X') +
-                  "\" always\nexpect 020001000501FFEF\nsleep 7000\n"
-                  "scs \"AFTER\" always\nexpect-response\neoj\nhold\n",
+// A spool that refuses writes (a file-size limit) in the middle of a job: the host gets
+// a negative response (intervention required) for the record that was not stored, the
+// daemon stays up, says so once, finds by itself that the limit was raised while the
+// host is quiet, and the job goes on in the same file: one host job, one job file,
+// delivered whole.
+TEST(Daemon, StorageFaultMidJobIsAnsweredNegativelyAndTheJobGoesOnWhole) {
+    const std::string a(1000, 'A'), b(1000, 'B'), c(1000, 'C');
+    HostRun r("negotiate tn3270e\nbind\nnegative-ok\nseq 1\nscs \"" + a +
+                  "\" always\nexpect-response\nseq 2\nscs \"" + b +
+                  "\" always\nexpect-response\nseq 5\nscs \"" + c +
+                  "\" always\nexpect 020001000501FFEF\nseq 6\nscs \"" + c +
+                  "\" always\nexpect 020001000601FFEF\nsleep 7000\nseq 7\nscs \"" + c +
+                  "\" always\nexpect-response\nscs \"D\" always\nexpect-response\neoj\nhold\n",
               "", {}, {}, 1, 0, {"/usr/bin/prlimit", "--fsize=2048:unlimited"});
     EXPECT_TRUE(r.host->WaitFor("NEGATIVE 1 SEQ 5 REASON 01")) << r.host->text();
+    EXPECT_TRUE(r.host->WaitFor("NEGATIVE 1 SEQ 6 REASON 01")) << r.host->text();
     EXPECT_TRUE(r.daemon->WaitFor("File too large Records are refused until it is cleared"))
         << r.daemon->text();
     // Tried again every 2 s, and still refused while the limit holds.
     EXPECT_FALSE(r.daemon->WaitFor("stored again", 2500)) << r.daemon->text();
+    // The refused records left nothing behind: no byte of theirs, no file of their own.
+    std::string stored = testutil::ReadFile(r.dir.file("JOB0.txt"));
+    std::erase(stored, '\r'), std::erase(stored, '\n');
+    EXPECT_EQ(stored, a + b);
+    EXPECT_EQ(testutil::ListDir(r.dir.path()),
+              (std::vector<std::string>{"JOB0.txt", "pid", "script", "twprinter.ini"}));
     const std::string pid =
         std::to_string(std::atoi(testutil::ReadFile(r.dir.file("pid")).c_str()));
     EXPECT_EQ(system(("prlimit --pid " + pid + " --fsize=unlimited").c_str()), 0);
     EXPECT_TRUE(r.daemon->WaitFor("Print data is stored again.", 5000)) << r.daemon->text();
-    EXPECT_NE(access(r.dir.file("JOB1.txt").c_str(), F_OK), 0) << "cleared by a record";
-    // The job that hit the limit stays as far as it got; the next one is delivered.
-    EXPECT_EQ(testutil::ReadFile(r.dir.file("JOB0.txt")).size(), 2048u);
-    for (int i = 0; i < 100 && testutil::ReadFile(r.dir.file("JOB1f.txt")).empty(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(testutil::ReadFile(r.dir.file("JOB1f.txt")), "AFTER");
-    EXPECT_TRUE(r.daemon->Alive());
+    std::vector<std::string> jobs = r.Jobs(1);
+    ASSERT_EQ(jobs.size(), 1u) << r.daemon->text();
+    std::erase(jobs[0], '\r'), std::erase(jobs[0], '\n');
+    EXPECT_EQ(jobs[0], a + b + c + "D");
+    EXPECT_TRUE(r.daemon->WaitFor("Job JOB0.txt received from LU HOSTLU01: ")) << r.daemon->text();
+    EXPECT_TRUE(r.daemon->WaitFor(" 4 records, 1 page")) << r.daemon->text();
+    ASSERT_EQ(::kill(std::atoi(pid.c_str()), SIGUSR1), 0);
+    EXPECT_TRUE(r.daemon->WaitFor("jobs delivered 1, jobs failed 0")) << r.daemon->text();
+    EXPECT_EQ(Count(r.daemon->text(), " received from LU "), 1u) << r.daemon->text();
     EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
     EXPECT_TRUE(r.host->WaitFor("DONE 1 ok")) << r.host->text();
 }

@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "config/messages.h"
@@ -171,6 +172,46 @@ void DataStream::Impl::KeepUnwrittenJob() {
     writer.column = 0;
     writer.started = false;
     state.bracket = 0;
+}
+
+void DataStream::Impl::MarkRecord() {
+    markAt = -1;
+    if (writer.toPort || job.IsStdout()) return;
+    markWriter = writer;
+    if (!job.file) {
+        markName.clear();
+        markAt = 0;
+        return;
+    }
+    markName = job.name;
+    markAt = job.IsNul() ? -1 : std::ftell(job.file);
+}
+
+// The refused record's bytes cut off the job file, whose unwritten buffer goes
+// with its stream; the job stays open there as it was before the record.
+// False when that cannot be done (the job is then kept as it is).
+bool DataStream::Impl::RollBackRecord() {
+    if (markAt < 0 || !job.file || job.IsStdout() || job.IsNul()) return false;
+    if (!markName.empty() && markName != job.name) return false; // a job ended in the record
+    const int err = errno;
+    std::fclose(job.file);
+    job.file = std::fopen(job.name.c_str(), "r+b");
+    if (!job.file || ::ftruncate(fileno(job.file), markAt) != 0 ||
+        std::fseek(job.file, markAt, SEEK_SET) != 0) {
+        if (job.file) std::fclose(job.file);
+        job.file = nullptr;
+        errno = err;
+        return false;
+    }
+    std::setvbuf(job.file, nullptr, _IOFBF, 64 * 1024);
+    ::flock(fileno(job.file), LOCK_EX | LOCK_NB);
+    writer = markWriter;
+    auto& t = hints.transparent;
+    t.erase(std::remove_if(t.begin(), t.end(), [&](const auto& r) { return r.first >= markAt; }),
+            t.end());
+    for (auto& r : t)
+        r.second = std::min(r.second, markAt);
+    return true;
 }
 
 int32_t DataStream::ProbeSpool() {

@@ -174,11 +174,14 @@ int32_t DataStream::Impl::Flush() {
 }
 
 // A job file that cannot be written is kept on disk undelivered: 94.
-int32_t DataStream::Impl::FinishRecord() {
+int32_t DataStream::Impl::FinishRecord(bool spoolFailed) {
     int32_t r = Flush();
+    if (spoolFailed || r == MSG_FPUTC) {
+        if (!RollBackRecord()) KeepUnwrittenJob();
+        r = MSG_FPUTC;
+    }
     // A job whose file could not be made has nothing on disk to end or deliver.
     if (job.openFailed && !job.file && !writer.toPort) writer.started = false;
-    if (r == MSG_FPUTC) KeepUnwrittenJob();
     if (jobEnded) {
         jobEnded = false;
         buffer.Clear();
@@ -212,6 +215,7 @@ void DataStream::StartConnection() {
 int16_t DataStream::ProcessRecord(std::span<const uint8_t> record) {
     if (record.empty()) return 0;
     impl_->errorAt = -1;
+    impl_->MarkRecord();
     // Records longer than 32767 bytes are legal on the wire: the length is wide.
     int16_t s = impl_->Dispatch(record.data(), static_cast<int32_t>(record.size()));
     if (s == kPrintBound) {
@@ -224,7 +228,7 @@ int16_t DataStream::ProcessRecord(std::span<const uint8_t> record) {
     }
     if (s < 0 || s == MSG_LU_MISMATCH) impl_->ReportRefused(record, s);
     if (s == MSG_NO_OUTPUT_MEDIUM && impl_->job.openFailed) s = MSG_FPUTC;
-    int32_t f = impl_->FinishRecord();
+    int32_t f = impl_->FinishRecord(s == MSG_FPUTC);
     return s ? s : static_cast<int16_t>(f);
 }
 

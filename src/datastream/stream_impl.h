@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "config/settings.h"
@@ -60,11 +61,16 @@ struct DataStream::Impl {
     size_t prefix = 0;          // bytes put in front of the next query reply
     int64_t printLimit = 0;     // bytes the record in hand may print
     int32_t errorAt = -1;       // offset in the record of the byte a data-stream error names
+    // Where the record in hand began: a record the spool refuses is taken out
+    // again, so the job goes on in the same file once the spool takes data.
+    long markAt = -1;
+    std::string markName; // the job file then ("" none was open)
+    LineWriter markWriter;
 
     // record_dispatch.cpp
     int16_t Dispatch(const uint8_t* data, int32_t length);
     int32_t Flush();
-    int32_t FinishRecord();
+    int32_t FinishRecord(bool spoolFailed);
     void ReportRefused(std::span<const uint8_t> record, int16_t status);
 
     // interpreter.cpp: SCS controls and 3270 orders of one Write.
@@ -85,6 +91,8 @@ struct DataStream::Impl {
     // job_file.cpp
     void EndJob();
     void KeepUnwrittenJob();
+    void MarkRecord();
+    bool RollBackRecord();
 
     // read_replies.cpp
     int16_t ReadBufferReply();
