@@ -218,7 +218,7 @@ std::unique_ptr<Settings> ReloadSettings(std::string& iniText) {
     }
     auto s = std::make_unique<Settings>(DefaultSettings());
     const int loaded = LoadSettings(gIniPath, platform::CommandArgs(), false, *s);
-    s->deliveryThread = true;
+    s->deliveryThread = s->medium != Medium::File;
     const SettingsCheck check = CheckSettings(gIniPath, *s);
     for (const std::string& line : check.lines)
         gReport.Line(line);
@@ -318,8 +318,9 @@ int main(int argc, char** argv) {
     }
     // What SIGHUP compares with: the file as this run read it.
     std::string iniText = ReadIniText();
-    // Kept jobs are then tried again on their own, and go out before newer ones.
-    settings.deliveryThread = true;
+    // Kept jobs are then tried again on their own, and go out before newer ones. Not for
+    // copies to files: a kept job's copy lands in the failed folder beside it.
+    settings.deliveryThread = settings.medium != Medium::File;
     auto owned = std::make_unique<PrinterSession>(std::move(settings), gReport);
     PrinterSession* session = owned.get();
     if (loaded != 0) {
