@@ -15,10 +15,11 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <initializer_list>
-
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -30,6 +31,7 @@
 #include <vector>
 
 #include "config/ini.h"
+#include "config/ini_values.h"
 #include "config/messages.h"
 #include "config/options.h"
 #include "config/report.h"
@@ -176,7 +178,8 @@ bool CheckHost(const Settings& s, std::string& found) {
     return ok;
 }
 
-// --check: what a start would find, and 0 when a session could run.
+// --check: what a start would find, and 0 when a session could run with every
+// value as written (a fallback fails the check too). Nothing is written.
 int Check(const Settings& settings, const SettingsCheck& check, int loaded) {
     if (loaded) std::printf("settings: %s\n", TakeMessageText(loaded).c_str());
     for (const std::string& line : check.lines)
@@ -188,7 +191,7 @@ int Check(const Settings& settings, const SettingsCheck& check, int loaded) {
     std::printf("%s\n", found.c_str());
     bool medium = CheckOutputMedium(settings, found);
     std::printf("output to %s\n", found.c_str());
-    const bool ok = loaded == 0 && check.stop == 0 && host && medium;
+    const bool ok = loaded == 0 && check.lines.empty() && host && medium;
     std::printf("%s\n", ok ? "check passed" : "check failed");
     return ok ? 0 : 1;
 }
@@ -216,10 +219,11 @@ std::unique_ptr<Settings> ReloadSettings(std::string& iniText) {
         gReport.Line("Settings file " + gIniPath + " is unchanged.");
         return nullptr;
     }
+    const config::IniValues ini = config::IniValues::Parse(gIniPath, text);
     auto s = std::make_unique<Settings>(DefaultSettings());
-    const int loaded = LoadSettings(gIniPath, platform::CommandArgs(), false, *s);
+    const int loaded = LoadSettings(ini, platform::CommandArgs(), false, *s);
     s->deliveryThread = s->medium != Medium::File;
-    const SettingsCheck check = CheckSettings(gIniPath, *s);
+    const SettingsCheck check = CheckSettings(ini, *s);
     for (const std::string& line : check.lines)
         gReport.Line(line);
     if (loaded != 0 || check.stop != 0) {
@@ -231,6 +235,43 @@ std::unique_ptr<Settings> ReloadSettings(std::string& iniText) {
     iniText = text;
     gReport.Line("Settings file " + gIniPath + " changed: the session starts again after its job.");
     return s;
+}
+
+// --pool DIR --check: every NAME.ini of the folder as its LU would load it,
+// one block per file; 0 when all are in order.
+int CheckPool(const std::string& dir) {
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) {
+        std::printf("pool folder %s cannot be read: %s\ncheck failed\n", dir.c_str(),
+                    FormatSystemError(nullptr, errno));
+        return 1;
+    }
+    std::vector<std::string> names;
+    while (dirent* e = ::readdir(d)) {
+        const std::string n = e->d_name;
+        if (n.size() > 4 && n[0] != '.' && n.compare(n.size() - 4, 4, ".ini") == 0)
+            names.push_back(n.substr(0, n.size() - 4));
+    }
+    ::closedir(d);
+    std::sort(names.begin(), names.end());
+    if (names.empty()) std::printf("pool folder %s holds no NAME.ini\n", dir.c_str());
+    int rc = names.empty() ? 1 : 0;
+    for (const std::string& name : names) {
+        const std::string path = platform::JoinPath(dir, name + ".ini");
+        std::printf("%s%s:\n", name == names.front() ? "" : "\n", path.c_str());
+        std::fflush(stdout);
+        const config::IniValues ini = config::IniValues::Read(path);
+        Settings s = DefaultSettings();
+        const std::string spool = platform::JoinPath(dir, name);
+        const int loaded = LoadSettings(ini, {}, false, s, spool);
+        // The LU's start makes its spool folder: until then the pool folder must take it.
+        if (!platform::FileExists(spool) && s.fileName.rfind(spool + "/", 0) == 0)
+            s.fileName = platform::JoinPath(dir, s.fileName.substr(spool.size() + 1));
+        const SettingsCheck check = CheckSettings(ini, s);
+        rc |= Check(s, check, loaded);
+        std::fflush(stdout);
+    }
+    return rc ? 1 : 0;
 }
 
 } // namespace
@@ -250,15 +291,17 @@ int main(int argc, char** argv) {
             std::fputs("twprinterd: --pool needs a folder\n", stderr);
             return kBadCommandLine;
         }
-        // A pool's settings are its files: -d is the one option beside the folder.
+        // A pool's settings are its files: -d and --check are the options beside the folder.
         for (int i = 1; i < argc; ++i) {
             const std::string w = argv[i];
-            if (w == "--pool" || w == "-d" || (i > 1 && std::strcmp(argv[i - 1], "--pool") == 0))
+            if (w == "--pool" || w == "-d" || w == "--check" ||
+                (i > 1 && std::strcmp(argv[i - 1], "--pool") == 0))
                 continue;
             std::fprintf(stderr, "twprinterd: %s is no option of a pool (only -d is)\n%s",
                          w.c_str(), kUsage);
             return kBadCommandLine;
         }
+        if (HasWord(argc, argv, "--check")) return CheckPool(dir);
         return RunPoolMain(dir, HasWord(argc, argv, "-d"));
     }
     // --check is no option of the session: the option scan must not see it.
@@ -298,18 +341,31 @@ int main(int argc, char** argv) {
                      " cannot be used: " + FormatSystemError(nullptr, errno));
         return 1;
     }
-    EnsureDefaultIni();
-    if (!platform::FileExists(gIniPath)) {
-        gReport.Line("Settings file " + gIniPath + " cannot be written");
-        return 1;
-    }
+    config::IniValues ini = config::IniValues::Read(gIniPath);
     Settings settings = DefaultSettings();
-    const int loaded = LoadSettings(gIniPath, platform::CommandArgs(), false, settings);
-    if (loaded == kConflictingNames) return kConflictingNames;
-    const SettingsCheck check = CheckSettings(gIniPath, settings);
+    int loaded = LoadSettings(ini, platform::CommandArgs(), false, settings);
+    if (loaded == kConflictingNames) {
+        std::fprintf(stderr, "twprinterd: %s\n", gErrorDetail.c_str());
+        SetErrorDetail("");
+        return kConflictingNames;
+    }
+    // The first start writes the default file; a dry run writes nothing.
+    if (!checkOnly && !ini.fileExists()) {
+        EnsureDefaultIni();
+        if (!platform::FileExists(gIniPath)) {
+            gReport.Line("Settings file " + gIniPath + " cannot be written");
+            return 1;
+        }
+        ini = config::IniValues::Read(gIniPath);
+        SetErrorDetail("");
+        loaded = LoadSettings(ini, platform::CommandArgs(), false, settings);
+    }
+    const SettingsCheck check = CheckSettings(ini, settings);
     if (checkOnly) return Check(settings, check, loaded);
     for (const std::string& line : check.lines)
         gReport.Line(line);
+    // The options are kept for later starts only once they passed the check.
+    if (loaded == 0) SaveOptionKeys(settings, check);
     if (check.stop) {
         gReport.Line(LoadMessage(check.stop));
         DebugClose();

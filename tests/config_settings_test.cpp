@@ -117,11 +117,15 @@ TEST(LoadSettings, Cases) {
             if (what == "window") SetWindowValue(s, NameValue(item).first, NameValue(item).second);
         gDebug = c.Get("debug") == "1";
         testing::internal::CaptureStderr();
-        EXPECT_EQ(LoadSettings(ini, sub(c.Get("cmd")), c.Get("inforce") == "1", s),
-                  std::atoi(c.Get("rc").c_str()));
+        const std::string before = testutil::ReadFile(ini);
+        const int rc = LoadSettings(ini, sub(c.Get("cmd")), c.Get("inforce") == "1", s);
+        EXPECT_EQ(rc, std::atoi(c.Get("rc").c_str()));
+        EXPECT_EQ(testutil::ReadFile(ini), before) << "loading wrote the file";
         std::string err = testing::internal::GetCapturedStderr();
         // The start's check, its fallbacks applied before the fields are read.
         const SettingsCheck check = CheckSettings(ini, s);
+        // The options reach the file as a start writes them back: only once they passed.
+        if (rc == 0) SaveOptionKeys(s, check);
         std::map<std::string, std::string> fields = Fields(s);
         fields["stop"] = std::to_string(check.stop);
         // Service names (the default's too) are in /etc/services on some machines

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "config/ini_values.h"
 #include "config/settings.h"
 
 struct CommandWords;
@@ -24,18 +25,24 @@ struct LoadState {
         associateName, printerCmds, printerOptions;
     std::optional<int> luType, linesPerPage;
     std::optional<bool> standardOutput;
+    // Where the connect and associate names came from ("-C PRT01", "CONNECTNAME=PRT01").
+    std::string connectFrom, associateFrom;
+    // The section with the options' keys set, as the check and the write-back see it.
+    config::IniValues* values = nullptr;
 };
 
 // The connection keys: host, address, type, file name, server, session, 3270E names.
-void ReadSessionKeys(const std::string& iniPath, LoadState& state, Settings& out);
+void ReadSessionKeys(const config::IniValues& ini, LoadState& state, Settings& out);
 // Time-outs, TLS, printer and socket time-out: keys the engine used to read itself.
-void ReadEngineKeys(const std::string& iniPath, Settings& out);
+void ReadEngineKeys(const config::IniValues& ini, Settings& out);
 // RETRYINTERVAL, or RETRYDELAY, its older name, where only that is set.
-const char* RetryKey(const std::string& iniPath);
+const char* RetryKey(const config::IniValues& ini);
 // CONFIGFILE's directory (cut at 255, "\\" as "/") + "kesluprt.cfg".
-std::string LuConfigPathFromIni(const std::string& iniPath);
-// CODEPAGE into out.ebcdicToAscii; an unknown page is named on standard error.
-void ApplyCodePage(const std::string& iniPath, Settings& out);
+std::string LuConfigPathFromIni(const config::IniValues& ini);
+// CODEPAGE into out.ebcdicToAscii; an unknown page keeps the built-in table.
+void ApplyCodePage(const config::IniValues& ini, Settings& out);
+// OUTPUTCHARSET trimmed, "UTF-8" when empty, "" when iconv does not know it.
+std::string OutputCharset(const config::IniValues& ini);
 
 // The options read from the command line; 0, kConflictingNames or the LU-name file's message.
 int ApplyCommandLine(const CommandWords& options, LoadState& state, Settings& out);

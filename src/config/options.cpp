@@ -1,9 +1,9 @@
 // The command-line step of LoadSettings.
 #include "config/options.h"
 
-#include "config/ini.h"
 #include "config/load_steps.h"
 #include "config/lu_names.h"
+#include "config/messages.h"
 #include "config/utilities.h"
 
 #include <algorithm>
@@ -22,6 +22,15 @@ constexpr const char* kFlags[] = {"-d", "-btam", "-FF", "-D", "-S", "-T", "-E"};
 bool TakesValue(const std::string& word) {
     return std::any_of(std::begin(kValueOptions), std::end(kValueOptions),
                        [&](const char* o) { return word == o; });
+}
+
+// The program's word options: one dash in front of one is a typo, never -c with "heck".
+constexpr const char* kWordOptions[] = {"check", "pool", "help", "version"};
+
+bool IsWordOptionTypo(const std::string& word) {
+    return word.size() > 2 && word[1] != '-' &&
+           std::any_of(std::begin(kWordOptions), std::end(kWordOptions),
+                       [&](const char* o) { return word.compare(1, std::string::npos, o) == 0; });
 }
 
 bool IsFlag(const std::string& word) {
@@ -55,7 +64,16 @@ void MergeLuFile(const LuFileValues& file, LoadState& state, Settings& out) {
 
 int Conflict(const LoadState& state) {
     if (state.debugOption) std::fprintf(stderr, "CANNOT SPECIFY BOTH ASSOCIATE AND CONNECT\n");
+    SetErrorDetail("a connect name and an associate name cannot be used together: " +
+                   state.connectFrom + " and " + state.associateFrom);
     return kConflictingNames;
+}
+
+// The key an option sets: seen by the rest of the load and the check at once,
+// written back only when the start passed its check.
+void Keep(LoadState& state, Settings& out, const char* key, const std::string& value) {
+    out.optionKeys.emplace_back(key, value);
+    if (state.values) state.values->Set(key, value);
 }
 
 } // namespace
@@ -77,6 +95,10 @@ CommandWords ParseCommandWords(const std::vector<std::string>& args) {
         if (IsFlag(word)) {
             out.options[word].clear();
             continue;
+        }
+        if (IsWordOptionTypo(word)) {
+            out.error = "unknown option " + word + " (did you mean -" + word + "?)";
+            return out;
         }
         std::string option = word.substr(0, 2), value;
         if (!TakesValue(option)) {
@@ -111,7 +133,8 @@ std::vector<std::string> CommandArgs(const std::string& commandLine) {
 }
 
 int ApplyCommandLine(const CommandWords& cl, LoadState& state, Settings& out) {
-    const std::string& ini = out.iniPath;
+    if (state.connectName) state.connectFrom = "CONNECTNAME=" + *state.connectName;
+    if (state.associateName) state.associateFrom = "ASSOCIATENAME=" + *state.associateName;
     const bool free = !state.inForce; // the window's connection values are not in force
     auto found = [&](const char* option, std::string& v) {
         if (!cl.Has(option)) return false;
@@ -121,12 +144,12 @@ int ApplyCommandLine(const CommandWords& cl, LoadState& state, Settings& out) {
     std::string v;
     if (found("-n", v)) {
         state.sessionIdText = v;
-        IniWrite(ini, "SESSIONID", v);
+        Keep(state, out, "SESSIONID", v);
     }
     if (found("-a", v) && free) {
         state.luAddress = v;
         state.luAddressText = v;
-        IniWrite(ini, "LUADDRESS", v);
+        Keep(state, out, "LUADDRESS", v);
     }
     if (cl.Has("-d")) {
         state.debugOption = true;
@@ -144,12 +167,12 @@ int ApplyCommandLine(const CommandWords& cl, LoadState& state, Settings& out) {
     if (cl.Has("-D")) out.fixedFile = true;
     if (found("-s", v) && free) {
         state.serverName = v;
-        IniWrite(ini, "SERVERNAME", v);
+        Keep(state, out, "SERVERNAME", v);
     }
     if (cl.Has("-S")) state.standardOutputRequested = true;
     if (found("-c", v) && free && !v.empty()) {
-        IniWrite(ini, "CONFIGFILE", v);
-        out.luConfigPath = LuConfigPathFromIni(ini);
+        Keep(state, out, "CONFIGFILE", v);
+        if (state.values) out.luConfigPath = LuConfigPathFromIni(*state.values);
         LuFileValues file;
         int rc = ParseLuConfig(v, file);
         MergeLuFile(file, state, out);
@@ -157,35 +180,37 @@ int ApplyCommandLine(const CommandWords& cl, LoadState& state, Settings& out) {
     }
     if (found("-h", v) && free) {
         out.host = v;
-        IniWrite(ini, "HOSTNAME", v);
+        Keep(state, out, "HOSTNAME", v);
     }
     if (found("-f", v)) {
         state.fileNameText = v;
-        IniWrite(ini, "FILENAME", v);
+        Keep(state, out, "FILENAME", v);
     }
     if (found("-l", v)) {
         state.luTypeValue = v == "1" ? 1 : 3;
-        IniWrite(ini, "LUTYPE", v);
+        Keep(state, out, "LUTYPE", v);
     }
     if (found("-x", v)) state.xltValue = v;
     if (cl.Has("-T")) out.translate = false;
     if (found("-C", v)) {
+        state.connectFrom = "-C " + v;
         if (state.associateName) return Conflict(state);
         if (free) {
             state.connectName = v;
-            IniWrite(ini, "CONNECTNAME", v);
+            Keep(state, out, "CONNECTNAME", v);
         }
     }
     if (found("-A", v)) {
+        state.associateFrom = "-A " + v;
         if (state.connectName) return Conflict(state);
         if (free) {
             state.associateName = v;
-            IniWrite(ini, "ASSOCIATENAME", v);
+            Keep(state, out, "ASSOCIATENAME", v);
         }
     }
     if (cl.Has("-E")) {
         out.use3270E = true;
-        IniWrite(ini, "3270E", "1");
+        Keep(state, out, "3270E", "1");
     }
     return 0;
 }

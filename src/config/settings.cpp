@@ -3,10 +3,13 @@
 #include "config/settings.h"
 
 #include "config/ini.h"
+#include "config/ini_values.h"
 #include "config/load_steps.h"
 #include "config/options.h"
 #include "config/translate.h"
 #include "platform/sysinfo.h"
+
+#include <strings.h>
 
 #include <cstdio>
 
@@ -81,35 +84,50 @@ int LoadSettings(const std::string& iniPath, const std::string& commandLine,
 
 int LoadSettings(const std::string& iniPath, const std::vector<std::string>& args,
                  bool sessionFileInForce, Settings& out) {
+    const std::string path = iniPath.empty() ? IniPathForProgram(platform::ProgramName()) : iniPath;
+    return LoadSettings(config::IniValues::Read(path), args, sessionFileInForce, out);
+}
+
+std::string PrintFileIn(const std::string& folder, const std::string& name) {
+    if (name.empty() || name[0] == '/' || name[0] == '0' || strcasecmp(name.c_str(), "NUL") == 0 ||
+        folder.empty())
+        return name;
+    return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+int LoadSettings(const config::IniValues& file, const std::vector<std::string>& args,
+                 bool sessionFileInForce, Settings& out, const std::string& folder) {
     Settings s = DefaultSettings();
-    s.iniPath = iniPath.empty() ? IniPathForProgram(platform::ProgramName()) : iniPath;
-    // A misread word must not reach the INI file.
+    s.iniPath = file.path();
+    // A misread word must not reach the settings.
     const CommandWords words = ParseCommandWords(args);
     if (!words.error.empty()) {
         SetErrorDetail(words.error);
         out = std::move(s);
         return kBadCommandLine;
     }
+    config::IniValues ini = file;
     LoadState st;
+    st.values = &ini;
     st.inForce = sessionFileInForce;
     if (sessionFileInForce)
         KeepWindowValues(out, st, s);
     else
-        LoadOutputSettings(s.iniPath, s);
-    s.luConfigPath = LuConfigPathFromIni(s.iniPath);
-    ReadSessionKeys(s.iniPath, st, s);
+        LoadOutputSettings(ini, s);
+    s.luConfigPath = LuConfigPathFromIni(ini);
+    ReadSessionKeys(ini, st, s);
 
     int rc = ApplyCommandLine(words, st, s);
     if (rc == 0) {
         ApplyDefaults(st);
-        ApplyCodePage(s.iniPath, s);
+        ApplyCodePage(ini, s);
         if (!st.xltFile) {
             st.xltFile = st.xltValue;
             // A translation file is a byte table: it keeps today's bytes, code page or not.
             if (!st.xltValue.empty() && PrtXlateInit(st.xltValue, s.ebcdicToAscii) == 0)
                 s.codePage = HostCodePage{};
         }
-        ReadEngineKeys(s.iniPath, s);
+        ReadEngineKeys(ini, s);
         if (st.debugOption) EchoOptions(st, s);
     }
     if (st.luType) s.luType = *st.luType == 1 ? 1 : 3;
@@ -118,7 +136,13 @@ int LoadSettings(const std::string& iniPath, const std::vector<std::string>& arg
     s.associateName = st.associateName;
     s.sessionId = st.luNumber;
     s.luAddress = st.luAddress;
-    s.fileName = st.fileName.value_or("");
+    // Job files and failed/ belong with the settings, wherever the program was started.
+    std::string base = folder;
+    if (base.empty()) {
+        const size_t slash = s.iniPath.rfind('/');
+        if (slash != std::string::npos) base = s.iniPath.substr(0, slash == 0 ? 1 : slash);
+    }
+    s.fileName = PrintFileIn(base, st.fileName.value_or(""));
     s.printerCmds = st.printerCmds.value_or("lpr");
     s.printerOptions = st.printerOptions.value_or("");
     s.linesPerPage = st.linesPerPage.value_or(0);

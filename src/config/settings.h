@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "config/ini_values.h"
 #include "config/messages.h"
 
 // Output medium of finished jobs; one at a time.
@@ -23,13 +24,13 @@ struct LuNames {
 };
 
 struct TlsSettings {
-    bool enabled = false;     // TLS
-    int startTls = 0;         // STARTTLS: 0 refuse the offer, 1 take it, 2 require it
-    bool verify = true;       // TLSVERIFY
-    std::string caFile;       // TLSCAFILE
-    std::string serverName;   // TLSSERVERNAME
-    std::string certFile;     // TLSCERTFILE
-    std::string keyFile;      // TLSKEYFILE
+    bool enabled = false;   // TLS
+    int startTls = 0;       // STARTTLS: 0 refuse the offer, 1 take it, 2 require it
+    bool verify = true;     // TLSVERIFY
+    std::string caFile;     // TLSCAFILE
+    std::string serverName; // TLSSERVERNAME
+    std::string certFile;   // TLSCERTFILE
+    std::string keyFile;    // TLSKEYFILE
 };
 
 // A host code page as characters (CODEPAGE): what the print file is written from
@@ -43,6 +44,9 @@ struct HostCodePage {
 struct Settings {
     // Where this LU's settings came from; the INI keys the options update go here.
     std::string iniPath;
+    // The INI keys the command-line options of this start set, in order. Nothing
+    // writes them while loading: SaveOptionKeys does once the start's check passed.
+    std::vector<std::pair<std::string, std::string>> optionKeys;
     // Folder of this LU's protocol trace; empty: the settings directory.
     std::string traceDir;
     // Finished jobs go out on a thread of the LU's own, so that a slow printer
@@ -50,59 +54,59 @@ struct Settings {
     bool deliveryThread = false;
 
     // Connection.
-    std::string host;                  // HOSTNAME / -h; empty: this computer
-    std::string service = "kesservd";  // SERVERNAME / -s (kesservd unknown: port 23)
-    int luType = 3;                    // LUTYPE / -l: 1 or 3
-    bool use3270E = false;             // 3270E / -E
+    std::string host;                         // HOSTNAME / -h; empty: this computer
+    std::string service = "kesservd";         // SERVERNAME / -s (kesservd unknown: port 23)
+    int luType = 3;                           // LUTYPE / -l: 1 or 3
+    bool use3270E = false;                    // 3270E / -E
     std::optional<std::string> connectName;   // CONNECTNAME / -C
     std::optional<std::string> associateName; // ASSOCIATENAME / -A
     std::optional<std::string> sessionId;     // SESSIONID / -n (the LU number a..e, 0..4)
     std::optional<std::string> luAddress;     // LUADDRESS / -a
-    long connectTimeoutMs = 15000;     // CONNECTTIMEOUT: attempts end after it, 0 = never
-    long retryDelayMs = 15000;         // RETRYINTERVAL (or RETRYDELAY): pause between attempts
-    long eojTimeoutMs = 0;             // EOJTIMEOUT, 0 = off
+    long connectTimeoutMs = 15000;            // CONNECTTIMEOUT: attempts end after it, 0 = never
+    long retryDelayMs = 15000; // RETRYINTERVAL (or RETRYDELAY): pause between attempts
+    long eojTimeoutMs = 0;     // EOJTIMEOUT, 0 = off
     TlsSettings tls;
 
     // Data stream and job files.
-    std::string fileName;              // FILENAME / -f: print file prefix
-    bool fixedFile = false;            // -D
-    bool standardOutput = false;       // -S
-    bool btam = false;                 // -btam: EM ends the job
-    bool formFeed = false;             // -FF: FF ends the job
-    int linesPerPage = 0;              // LINESPERPAGE of the LU-name file
-    long printAfterNLines = 0;         // PRINTAFTERNLINES (whatever PRINTAFTERNLINESCHK says)
+    std::string fileName;        // FILENAME / -f: print file prefix
+    bool fixedFile = false;      // -D
+    bool standardOutput = false; // -S
+    bool btam = false;           // -btam: EM ends the job
+    bool formFeed = false;       // -FF: FF ends the job
+    int linesPerPage = 0;        // LINESPERPAGE of the LU-name file
+    long printAfterNLines = 0;   // PRINTAFTERNLINES (whatever PRINTAFTERNLINESCHK says)
     // Vertical channels fixed by the LU-name file (CHANNELS); used instead of the host's.
     bool channelsFixed = false;
     std::array<uint8_t, 137> channels{};
     // EBCDIC to ASCII: the built-in table, a code page (CODEPAGE) or a translation file (-x).
     std::array<uint8_t, 256> ebcdicToAscii{};
-    bool translate = true;             // -T turns it off
-    HostCodePage codePage;             // CODEPAGE as characters; a translation file clears it
+    bool translate = true;               // -T turns it off
+    HostCodePage codePage;               // CODEPAGE as characters; a translation file clears it
     std::string outputCharset = "UTF-8"; // OUTPUTCHARSET: the job files' charset with a code page
-    bool lineEndLf = false;            // LINEEND=lf: job files with LF line ends, not CR LF
+    bool lineEndLf = false;              // LINEEND=lf: job files with LF line ends, not CR LF
 
     // Delivery.
     Medium medium = Medium::Printer;
     std::string printer = "NO DEAFULT PRINTER"; // PRINTER (CUPS destination)
-    bool headings = false;             // HEADINGS
-    std::string portName;              // LPTCOMPORT
-    std::string socketPort;            // SOCKETPORT "host:port"
-    long socketTimeoutMs = 30000;      // SOCKETTIMEOUT, 1 to 3600 s
-    std::string fileFormat;            // FILEFORMAT: "" or "pdf"
-    bool keepFailed = true;            // KEEPFAILED
-    std::string printerCmds = "lpr";   // PRINTERCMD of the LU-name file, else PRINTCOMMAND
-    std::string printerOptions;        // PRINTEROPTIONS of the LU-name file
+    bool headings = false;                      // HEADINGS
+    std::string portName;                       // LPTCOMPORT
+    std::string socketPort;                     // SOCKETPORT "host:port"
+    long socketTimeoutMs = 30000;               // SOCKETTIMEOUT, 1 to 3600 s
+    std::string fileFormat;                     // FILEFORMAT: "" or "pdf"
+    bool keepFailed = true;                     // KEEPFAILED
+    std::string printerCmds = "lpr";            // PRINTERCMD of the LU-name file, else PRINTCOMMAND
+    std::string printerOptions;                 // PRINTEROPTIONS of the LU-name file
     // Printed and PDF pages.
-    bool classicLayout = false;        // PAGELAYOUT=classic: fixed font, form feeds as blanks
-    std::string orientation = "auto";  // ORIENTATION: auto, portrait or landscape
-    double cpi = 0;                    // CPI: 0 auto, else 10, 12, 13.3, 15 or 16.7
-    double lpi = 0;                    // LPI: 0 auto, else 6 or 8
-    std::string paper;                 // PAPER: "" the printer's or the locale's; letter, a4...
-    bool greenbar = false;             // BACKGROUND=greenbar
-    std::string jobOptions;            // PRINTEROPTIONS of the INI file: CUPS name=value pairs
+    bool classicLayout = false;       // PAGELAYOUT=classic: fixed font, form feeds as blanks
+    std::string orientation = "auto"; // ORIENTATION: auto, portrait or landscape
+    double cpi = 0;                   // CPI: 0 auto, else 10, 12, 13.3, 15 or 16.7
+    double lpi = 0;                   // LPI: 0 auto, else 6 or 8
+    std::string paper;                // PAPER: "" the printer's or the locale's; letter, a4...
+    bool greenbar = false;            // BACKGROUND=greenbar
+    std::string jobOptions;           // PRINTEROPTIONS of the INI file: CUPS name=value pairs
 
     LuNames luNames;
-    StatusTexts statusMessages;        // PRINTMSG.n of the LU-name file
+    StatusTexts statusMessages; // PRINTMSG.n of the LU-name file
     // The LU-name file in use (CONFIGFILE's folder + "kesluprt.cfg", or -c).
     std::string luConfigPath;
 };
@@ -134,7 +138,18 @@ int LoadSettings(const std::string& iniPath, const std::vector<std::string>& arg
 int LoadSettings(const std::string& iniPath, const std::string& commandLine,
                  bool sessionFileInForce, Settings& out);
 
+// The same for a section read once: nothing is written. A relative print file
+// name (FILENAME, -f, the LU-name file's) is made one in folder, or in the INI
+// file's folder when folder is empty.
+int LoadSettings(const config::IniValues& ini, const std::vector<std::string>& args,
+                 bool sessionFileInForce, Settings& out, const std::string& folder = "");
+
 // The delivery choices of the INI file as the setup window loads them: one
 // medium (port beats socket beats file; the print command beats file),
 // headings, port, socket, PDF format, failed-job keeping, lines per page.
 void LoadOutputSettings(const std::string& iniPath, Settings& out);
+void LoadOutputSettings(const config::IniValues& ini, Settings& out);
+
+// The print file prefix made absolute in folder; "" (none), "0..." (no file), NUL
+// and absolute names stay as they are.
+std::string PrintFileIn(const std::string& folder, const std::string& name);

@@ -1,7 +1,8 @@
-// The INI side of LoadSettings.
-#include "config/ini.h"
+// The INI side of LoadSettings: every value from the file's parsed section.
+#include "config/ini_values.h"
 #include "config/load_steps.h"
 #include "config/report.h"
+#include "config/settings_table.h"
 #include "config/translate.h"
 #include "config/utilities.h"
 #include "platform/sysinfo.h"
@@ -11,10 +12,10 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <initializer_list>
+
+using config::IniValues;
 
 namespace {
 
@@ -27,8 +28,8 @@ long Digits(const std::string& s) {
     return n;
 }
 
-long Seconds(const std::string& iniPath, const char* key, const char* def) {
-    std::string v = IniRead(iniPath, key, def);
+long Seconds(const IniValues& ini, const char* key) {
+    std::string v = ini.Value(key);
     if (v.size() > 80) v.resize(80);
     return std::strtol(v.c_str(), nullptr, 10);
 }
@@ -45,115 +46,111 @@ std::string Lower(std::string v) {
     return v;
 }
 
-// A value outside the choices is named on standard error and auto stays.
-double Choice(const std::string& iniPath, const char* key, std::initializer_list<double> allowed) {
-    std::string v = Lower(IniRead(iniPath, key, "auto"));
-    if (v == "auto" || v.empty()) return 0;
-    char* end = nullptr;
-    double d = std::strtod(v.c_str(), &end);
-    for (double a : allowed)
-        if (end && *end == '\0' && std::abs(d - a) < 0.01) return a;
-    LogLines(std::string(key) + "=" + v + " is not one of the values it can take; auto is used");
-    return 0;
+// A value outside the choices is the check's to name; auto stays.
+double Choice(const IniValues& ini, const char* key) {
+    const std::string v = Lower(ini.Value(key));
+    const config::KeySpec* row = config::FindKey(key);
+    if (v == "auto" || v.empty() || !row || !config::ChoiceAllows(*row, v)) return 0;
+    return std::strtod(v.c_str(), nullptr);
 }
 
-void ReadPageKeys(const std::string& iniPath, Settings& out) {
-    out.classicLayout = Lower(IniRead(iniPath, "PAGELAYOUT", "")) == "classic";
-    std::string o = Lower(IniRead(iniPath, "ORIENTATION", "auto"));
+void ReadPageKeys(const IniValues& ini, Settings& out) {
+    out.classicLayout = Lower(ini.Value("PAGELAYOUT")) == "classic";
+    std::string o = Lower(ini.Value("ORIENTATION"));
     out.orientation = o == "portrait" || o == "landscape" ? o : "auto";
-    out.cpi = Choice(iniPath, "CPI", {10, 12, 13.3, 15, 16.7});
-    out.lpi = Choice(iniPath, "LPI", {6, 8});
-    out.paper = Lower(IniRead(iniPath, "PAPER", ""));
-    out.greenbar = Lower(IniRead(iniPath, "BACKGROUND", "")) == "greenbar";
-    out.jobOptions = IniRead(iniPath, "PRINTEROPTIONS", "");
+    out.cpi = Choice(ini, "CPI");
+    out.lpi = Choice(ini, "LPI");
+    out.paper = Lower(ini.Value("PAPER"));
+    out.greenbar = Lower(ini.Value("BACKGROUND")) == "greenbar";
+    out.jobOptions = ini.Value("PRINTEROPTIONS");
 }
 
 } // namespace
 
 void LoadOutputSettings(const std::string& iniPath, Settings& out) {
-    auto get = [&](const char* key, const char* def) { return IniRead(iniPath, key, def); };
-    out.portName = get("LPTCOMPORT", "");
-    out.socketPort = get("SOCKETPORT", "");
-    out.printAfterNLines = Digits(get("PRINTAFTERNLINES", "0"));
-    out.headings = get("HEADINGS", "") == "1";
-    out.keepFailed = get("KEEPFAILED", "1") == "1";
-    std::string format = get("FILEFORMAT", "");
+    LoadOutputSettings(IniValues::Read(iniPath), out);
+}
+
+void LoadOutputSettings(const IniValues& ini, Settings& out) {
+    auto get = [&](const char* key) { return ini.Value(key); };
+    out.portName = get("LPTCOMPORT");
+    out.socketPort = get("SOCKETPORT");
+    out.printAfterNLines = Digits(get("PRINTAFTERNLINES"));
+    out.headings = get("HEADINGS") == "1";
+    out.keepFailed = get("KEEPFAILED") == "1";
+    std::string format = get("FILEFORMAT");
     for (char& c : format)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     out.fileFormat = format;
 
     // One medium at a time; of several "1" keys the later selection wins, so
     // port beats socket beats file. The print command replaces file and printer.
-    if (get("PRINT2PORT", "") == "1")
+    if (get("PRINT2PORT") == "1")
         out.medium = Medium::Port;
-    else if (get("USESOCKET", "") == "1")
+    else if (get("USESOCKET") == "1")
         out.medium = Medium::Socket;
-    else if (get("USECOMMAND", "0") == "1")
+    else if (get("USECOMMAND") == "1")
         out.medium = Medium::Command;
-    else if (get("PRINTTOFILE", "0") == "1")
+    else if (get("PRINTTOFILE") == "1")
         out.medium = Medium::File;
     else
         out.medium = Medium::Printer;
 }
 
-void ReadSessionKeys(const std::string& iniPath, LoadState& state, Settings& out) {
-    auto get = [&](const char* key, const char* def) { return IniRead(iniPath, key, def); };
+void ReadSessionKeys(const IniValues& ini, LoadState& state, Settings& out) {
+    auto get = [&](const char* key) { return ini.Value(key); };
     const bool inForce = state.inForce;
     if (!inForce) {
-        std::string host = get("HOSTNAME", "");
+        std::string host = get("HOSTNAME");
         Trace("ReadIniFile(): host is: %s\n", host.c_str());
         if (host.empty()) host = platform::ComputerName().substr(0, 15);
         out.host = host;
     }
-    std::string address = get("LUADDRESS", "-1");
+    std::string address = get("LUADDRESS");
     if (!inForce) state.luAddress = address;
     state.luAddressText = address;
-    state.luTypeValue = get("LUTYPE", "3") == "1" ? 1 : 3;
-    state.fileNameText = get("FILENAME", "ROROR");
-    std::string server = get("SERVERNAME", "kesservd");
+    state.luTypeValue = get("LUTYPE") == "1" ? 1 : 3;
+    state.fileNameText = get("FILENAME");
+    std::string server = get("SERVERNAME");
     if (!inForce) state.serverName = server;
-    state.sessionIdText = get("SESSIONID", "-1");
-    state.printCommand = get("PRINTCOMMAND", "");
+    state.sessionIdText = get("SESSIONID");
+    state.printCommand = get("PRINTCOMMAND");
     if (inForce) return;
-    out.use3270E = get("3270E", "0") == "1";
+    out.use3270E = get("3270E") == "1";
     if (out.use3270E) {
-        std::string connect = get("CONNECTNAME", "");
-        std::string associate = get("ASSOCIATENAME", "");
+        std::string connect = get("CONNECTNAME");
+        std::string associate = get("ASSOCIATENAME");
         if (!connect.empty()) state.connectName = connect;
         if (!associate.empty()) state.associateName = associate;
     }
 }
 
-const char* RetryKey(const std::string& iniPath) {
-    return IniRead(iniPath, "RETRYINTERVAL", "\x01") == "\x01" &&
-                   IniRead(iniPath, "RETRYDELAY", "\x01") != "\x01"
-               ? "RETRYDELAY"
-               : "RETRYINTERVAL";
+const char* RetryKey(const IniValues& ini) {
+    return !ini.Find("RETRYINTERVAL") && ini.Find("RETRYDELAY") ? "RETRYDELAY" : "RETRYINTERVAL";
 }
 
-void ReadEngineKeys(const std::string& iniPath, Settings& out) {
-    auto get = [&](const char* key, const char* def) { return IniRead(iniPath, key, def); };
-    out.connectTimeoutMs = Milliseconds(Seconds(iniPath, "CONNECTTIMEOUT", "15"));
-    long retry = Seconds(iniPath, RetryKey(iniPath), "15");
+void ReadEngineKeys(const IniValues& ini, Settings& out) {
+    auto get = [&](const char* key) { return ini.Value(key); };
+    out.connectTimeoutMs = Milliseconds(Seconds(ini, "CONNECTTIMEOUT"));
+    long retry = Seconds(ini, RetryKey(ini));
     out.retryDelayMs = Milliseconds(retry < 0 ? 15 : retry);
-    out.eojTimeoutMs = Milliseconds(Seconds(iniPath, "EOJTIMEOUT", "0"));
-    out.lineEndLf = Lower(get("LINEEND", "crlf")) == "lf";
-    out.socketTimeoutMs =
-        std::clamp(std::atol(get("SOCKETTIMEOUT", "30").c_str()), 1L, 3600L) * 1000;
-    out.printer = get("PRINTER", "NO DEAFULT PRINTER");
-    ReadPageKeys(iniPath, out);
-    out.tls.enabled = get("TLS", "0") == "1";
-    const std::string startTls = get("STARTTLS", "0");
+    out.eojTimeoutMs = Milliseconds(Seconds(ini, "EOJTIMEOUT"));
+    out.lineEndLf = Lower(get("LINEEND")) == "lf";
+    out.socketTimeoutMs = std::clamp(std::atol(get("SOCKETTIMEOUT").c_str()), 1L, 3600L) * 1000;
+    out.printer = get("PRINTER");
+    ReadPageKeys(ini, out);
+    out.tls.enabled = get("TLS") == "1";
+    const std::string startTls = get("STARTTLS");
     out.tls.startTls = startTls == "1" ? 1 : startTls == "2" ? 2 : 0;
-    out.tls.verify = get("TLSVERIFY", "1") != "0";
-    out.tls.caFile = get("TLSCAFILE", "");
-    out.tls.serverName = get("TLSSERVERNAME", "");
-    out.tls.certFile = get("TLSCERTFILE", "");
-    out.tls.keyFile = get("TLSKEYFILE", "");
+    out.tls.verify = get("TLSVERIFY") != "0";
+    out.tls.caFile = get("TLSCAFILE");
+    out.tls.serverName = get("TLSSERVERNAME");
+    out.tls.certFile = get("TLSCERTFILE");
+    out.tls.keyFile = get("TLSKEYFILE");
 }
 
-std::string LuConfigPathFromIni(const std::string& iniPath) {
-    std::string configFile = IniRead(iniPath, "CONFIGFILE", "KESLUPRT.CFG");
+std::string LuConfigPathFromIni(const IniValues& ini) {
+    std::string configFile = ini.Value("CONFIGFILE");
     if (configFile.size() > 255) configFile.resize(255);
     size_t cut = configFile.find_last_of("/\\");
     std::string dir = cut == std::string::npos ? std::string() : configFile.substr(0, cut + 1);
@@ -162,25 +159,25 @@ std::string LuConfigPathFromIni(const std::string& iniPath) {
     return dir + "kesluprt.cfg";
 }
 
-void ApplyCodePage(const std::string& iniPath, Settings& out) {
+// An unknown page or character set is the check's to name; the built-in table
+// and UTF-8 stay then.
+void ApplyCodePage(const IniValues& ini, Settings& out) {
     std::string message;
-    const std::string page = IniRead(iniPath, "CODEPAGE", "");
-    if (!LoadCodePage(page, out.ebcdicToAscii, message)) {
-        LogLines(message + "; the built-in translation table stays in force");
-        return;
-    }
+    const std::string page = ini.Value("CODEPAGE");
+    if (!LoadCodePage(page, out.ebcdicToAscii, message)) return;
     if (page.find_first_not_of(" \t") == std::string::npos) return;
     LoadHostCharacters(page, out.codePage, message);
-    std::string charset = IniRead(iniPath, "OUTPUTCHARSET", "");
+    const std::string charset = OutputCharset(ini);
+    out.outputCharset = charset.empty() ? "UTF-8" : charset;
+}
+
+std::string OutputCharset(const IniValues& ini) {
+    std::string charset = ini.Value("OUTPUTCHARSET");
     charset.erase(0, charset.find_first_not_of(" \t"));
     charset.erase(charset.find_last_not_of(" \t") + 1);
-    if (charset.empty()) charset = "UTF-8";
+    if (charset.empty()) return "UTF-8";
     iconv_t cd = iconv_open(charset.c_str(), "UTF-32LE");
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
-        LogLines("Unknown output character set: " + charset + "; print files are UTF-8");
-        charset = "UTF-8";
-    } else {
-        iconv_close(cd);
-    }
-    out.outputCharset = charset;
+    if (cd == reinterpret_cast<iconv_t>(-1)) return {};
+    iconv_close(cd);
+    return charset;
 }

@@ -121,11 +121,10 @@ void Pool::Start(Lu& lu) {
     }
     lu.report = std::make_unique<LuReport>(lu.name, lu.spool + "/twprinterd.log");
     Settings s = DefaultSettings();
-    const int loaded = LoadSettings(lu.iniPath, "", false, s);
     // Job files, failed jobs and the trace are the LU's own, in its spool folder.
-    const std::string& f = s.fileName;
-    if (!f.empty() && f[0] != '/' && f[0] != '0' && !IsNul(f)) s.fileName = lu.spool + "/" + f;
-    SettingsCheck check = CheckSettings(lu.iniPath, s);
+    const config::IniValues ini = config::IniValues::Read(lu.iniPath);
+    const int loaded = LoadSettings(ini, {}, false, s, lu.spool);
+    SettingsCheck check = CheckSettings(ini, s);
     for (const std::string& line : check.lines)
         lu.report->Problem("setting " + line);
     if (loaded != 0 || check.stop != 0) {

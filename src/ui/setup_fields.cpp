@@ -8,6 +8,8 @@
 #include <QRadioButton>
 
 #include "config/ini.h"
+#include "config/ini_values.h"
+#include "config/settings_check.h"
 #include "main_window.h"
 #include "platform/sysinfo.h"
 #include "printer_choice.h"
@@ -81,35 +83,38 @@ void PrinterClientDialog::Set3270Enabling(bool e3270) {
 }
 
 void PrinterClientDialog::LoadFieldsFromIni() {
-    host_->setText(Get("HOSTNAME", ""));
-    portNumber_->setText(Get("SERVERNAME", "kesservd"));
-    timeout_->setText(Get("CONNECTTIMEOUT", "15"));
-    sessionId_->setText(Get("SESSIONID", "-1"));
-    address_->setText(Get("LUADDRESS", "-1"));
-    SetLuType(Get("LUTYPE", "3"));
+    // One read of the file; a key it lacks shows its default of the settings table.
+    const config::IniValues ini = config::IniValues::Read(gIniPath);
+    auto Get = [&](const char* key) { return QString::fromStdString(ini.Value(key)); };
+    host_->setText(Get("HOSTNAME"));
+    portNumber_->setText(Get("SERVERNAME"));
+    timeout_->setText(Get("CONNECTTIMEOUT"));
+    sessionId_->setText(Get("SESSIONID"));
+    address_->setText(Get("LUADDRESS"));
+    SetLuType(Get("LUTYPE"));
     ShowChosenPrinter();
-    connectName_->setText(Get("CONNECTNAME", ""));
-    associateName_->setText(Get("ASSOCIATENAME", ""));
-    portName_->setText(Get("LPTCOMPORT", ""));
-    socketPort_->setText(Get("SOCKETPORT", ""));
-    fileName_->setText(Get("FILENAME", "VARODO"));
-    jobName_->setText(Get("JOBNAME", "VARODO"));
-    lines_->setText(Get("PRINTAFTERNLINES", "0"));
-    printPageAfterLines_ = Get("PRINTAFTERNLINESCHK", "0") == "1";
+    connectName_->setText(Get("CONNECTNAME"));
+    associateName_->setText(Get("ASSOCIATENAME"));
+    portName_->setText(Get("LPTCOMPORT"));
+    socketPort_->setText(Get("SOCKETPORT"));
+    fileName_->setText(Get("FILENAME"));
+    jobName_->setText(Get("JOBNAME"));
+    lines_->setText(Get("PRINTAFTERNLINES"));
+    printPageAfterLines_ = Get("PRINTAFTERNLINESCHK") == "1";
     printAfter_->setChecked(printPageAfterLines_);
-    autoStart_ = Get("AUTOSTART", "0") == "1";
+    autoStart_ = Get("AUTOSTART") == "1";
     (autoStart_ ? autoChoice_ : manualChoice_)->setChecked(true);
-    startVisible_->setChecked(Get("STARTVISIBLE", "1") == "1");
-    headingsOn_ = Get("HEADINGS", "") == "1";
+    startVisible_->setChecked(Get("STARTVISIBLE") == "1");
+    headingsOn_ = Get("HEADINGS") == "1";
     headings_->setChecked(headingsOn_);
 
-    mode3270E_ = Get("3270E", "0") == "1";
+    mode3270E_ = Get("3270E") == "1";
     (mode3270E_ ? r3270E_ : r3270_)->setChecked(true);
     Set3270Enabling(!mode3270E_);
 
-    SelectFileOutput(Get("PRINTTOFILE", "0") == "1");
-    SelectSocketOutput(Get("USESOCKET", "") == "1");
-    SelectPortOutput(Get("PRINT2PORT", "") == "1");
+    SelectFileOutput(Get("PRINTTOFILE") == "1");
+    SelectSocketOutput(Get("USESOCKET") == "1");
+    SelectPortOutput(Get("PRINT2PORT") == "1");
     SelectPrinterOutput(medium_ == Medium::Printer);
     choicesChanged_ = false;
 }
@@ -173,10 +178,10 @@ int PrinterClientDialog::ValidateFields() {
             associateName_->setEnabled(true);
             associateLabel_->setEnabled(true);
         } else {
+            // TN3270E without a name is a generic printer LU, as the daemon takes it.
             for (QWidget* w : std::initializer_list<QWidget*>{connectName_, connectLabel_,
                                                               associateName_, associateLabel_})
                 w->setEnabled(true);
-            return fail(MSG_NEED_NAME);
         }
     }
     if (portChoice_->isChecked()) {
@@ -284,6 +289,9 @@ int PrinterClientDialog::SettingsForStart(Settings& s) const {
     if (sessionFileInForce_) ApplyFieldsTo(s);
     const int rc = LoadSettings(gIniPath, platform::CommandArgs(), sessionFileInForce_, s);
     if (rc != 0) return rc;
+    // The options stay for later starts only when the start's check takes them.
+    Settings checked = s;
+    SaveOptionKeys(s, CheckSettings(gIniPath, checked));
     // A click changes the output choice at once, saved or not, so it beats the INI file.
     ApplyOutputChoiceTo(s);
     return 0;

@@ -24,7 +24,7 @@ class FieldsTest : public QObject {
              "PRINTAFTERNLINES=60 PRINTAFTERNLINESCHK=1 STARTVISIBLE=0 HEADINGS=1 3270E=1 "
              "PRINTTOFILE=1",
              "mvs1|2323|30|b|17|1|LPT1|9100|JOB|Payroll|PRT1|60", "110111"},
-            {"EXEDIR=/tmp", "|kesservd|15|-1|-1|3|||VARODO|VARODO||0", "011000"}};
+            {"EXEDIR=/tmp", "|kesservd|15|-1|-1|3|||ROROR|VARODO||0", "011000"}};
         for (auto [keys, texts, checked] : cases) {
             Env env;
             env.Set(keys);
@@ -73,7 +73,7 @@ class FieldsTest : public QObject {
             {IDC_SOCKETPORT, "S", 121},     {IDC_SOCKETPORT, "h:65536", 121},
             {IDC_SOCKETPORT, "h:", 121},    {IDC_SOCKETPORT, "prt1:9100", 0},
             {IDC_FILECHOICE, "", 0},        {IDC_FILENAME, "", 60},
-            {IDC_PRINTERCHOICE, "", 0},     {IDC_3270E, "", 11},
+            {IDC_PRINTERCHOICE, "", 0},     {IDC_3270E, "", 0},
             {IDC_ASSOCIATENAME, "A", 0},    {IDC_CONNECTNAME, "C", 12},
             {IDC_ASSOCIATENAME, "", 0}};
         for (auto [field, text, message] : cases) {
@@ -149,7 +149,8 @@ class FieldsTest : public QObject {
         Type(d, {IDC_PORTNAME}, "/dev/null");
         StartAndStop(d);
         QVERIFY(d.sessionFileInForce() && s.medium == Medium::Port && !s.host.empty());
-        QCOMPARE(Connection(s), "2|c|9|F|/dev/null");
+        // A relative print file name is one in the settings folder.
+        QCOMPARE(Connection(s), "2|c|9|" + QString::fromStdString(env.file("F")) + "|/dev/null");
         // The field's time-out has never reached a connection; Undo ends the fields' force.
         QVERIFY(s.luType == 3 && s.printAfterNLines == 50 && s.connectTimeoutMs == 7000);
         B(d, IDC_UNDO)->click(); // the port name goes: Start refuses with the message

@@ -1,0 +1,111 @@
+#include "config/ini_values.h"
+
+#include <strings.h>
+
+#include <fstream>
+#include <sstream>
+#include <string_view>
+
+#include "config/ini.h"
+#include "config/settings_table.h"
+
+namespace config {
+namespace {
+
+constexpr size_t kValueMax = 260;
+
+std::string_view Trim(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r'))
+        ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r'))
+        --e;
+    return s.substr(b, e - b);
+}
+
+bool Same(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+} // namespace
+
+IniValues IniValues::Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        IniValues v;
+        v.path_ = path;
+        return v;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    IniValues v = Parse(path, text.str());
+    v.exists_ = true;
+    return v;
+}
+
+IniValues IniValues::Parse(const std::string& path, const std::string& text) {
+    IniValues v;
+    v.path_ = path;
+    v.exists_ = true;
+    bool inSection = false;
+    int number = 0;
+    std::string_view rest = text;
+    while (!rest.empty()) {
+        const size_t nl = rest.find('\n');
+        const std::string_view line = Trim(rest.substr(0, nl));
+        rest = nl == std::string_view::npos ? std::string_view() : rest.substr(nl + 1);
+        ++number;
+        if (line.size() >= 2 && line.front() == '[') {
+            const size_t close = line.find(']');
+            if (close != std::string_view::npos) {
+                inSection = Same(Trim(line.substr(1, close - 1)), kIniSection);
+                continue;
+            }
+        }
+        if (!inSection || line.empty() || line.front() == ';' || line.front() == '#') continue;
+        const size_t eq = line.find('=');
+        if (eq == std::string_view::npos) continue;
+        const std::string_view key = Trim(line.substr(0, eq));
+        std::string_view value = Trim(line.substr(eq + 1));
+        if (key.empty()) continue;
+        if (value.size() >= 2 && ((value.front() == '"' && value.back() == '"') ||
+                                  (value.front() == '\'' && value.back() == '\'')))
+            value = value.substr(1, value.size() - 2);
+        for (const IniEntry& e : v.entries_)
+            if (Same(e.key, key)) {
+                v.repeats_.push_back(std::string(key) + " twice in [" + kIniSection + "], lines " +
+                                     std::to_string(e.line) + " and " + std::to_string(number) +
+                                     "; line " + std::to_string(e.line) + " is used");
+                break;
+            }
+        v.entries_.push_back({std::string(key), std::string(value), number});
+    }
+    return v;
+}
+
+std::optional<std::string> IniValues::Find(const char* key) const {
+    for (const IniEntry& e : entries_)
+        if (Same(e.key, key)) return e.value.substr(0, kValueMax);
+    return std::nullopt;
+}
+
+std::string IniValues::Get(const char* key, const char* def) const {
+    std::optional<std::string> v = Find(key);
+    return v ? *v : std::string(def ? def : "");
+}
+
+std::string IniValues::Value(const char* key) const {
+    const KeySpec* row = FindKey(key);
+    return Get(key, row ? row->def : "");
+}
+
+void IniValues::Set(const std::string& key, const std::string& value) {
+    for (auto it = entries_.begin(); it != entries_.end(); ++it)
+        if (Same(it->key, key) && it->line == 0) {
+            entries_.erase(it);
+            break;
+        }
+    entries_.insert(entries_.begin(), IniEntry{key, value, 0});
+}
+
+} // namespace config
