@@ -338,10 +338,12 @@ TEST(Daemon, RetriesUntilTheHostListensEndsSilentJobsAndCounts) {
         << r.daemon->text();
     EXPECT_TRUE(r.daemon->WaitFor(" delivered, bytes received ")) << r.daemon->text();
     // A line per job received and per job delivered.
-    EXPECT_TRUE(r.daemon->WaitFor("twprinterd: Job JOB0.txt received from LU PRT9: 4 bytes, 1 "
-                                  "record, 1 page\n"))
+    // A relative FILENAME is in the settings folder, and the lines say where.
+    EXPECT_TRUE(r.daemon->WaitFor("twprinterd: Job " + r.dir.file("JOB0.txt") +
+                                  " received from LU PRT9: 4 bytes, 1 record, 1 page\n"))
         << r.daemon->text();
-    EXPECT_TRUE(r.daemon->WaitFor("twprinterd: Job JOB1.txt delivered to file JOB1f.txt\n"))
+    EXPECT_TRUE(r.daemon->WaitFor("twprinterd: Job " + r.dir.file("JOB1.txt") +
+                                  " delivered to file " + r.dir.file("JOB1f.txt") + "\n"))
         << r.daemon->text();
     EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
 }
@@ -392,13 +394,15 @@ TEST(Daemon, JobOfAKilledRunIsDeliveredAtTheNextStart) {
     testutil::WriteFile(r.dir.file("JOB12.txt"), "");
     testutil::WriteFile(r.dir.file("JOBX.txt"), "NOT A JOB");
     Proc again({TWPRINTERD_PATH, "-d"}, r.dir.path(), {"TWPRINTER_DIR=" + r.dir.path()});
-    EXPECT_TRUE(again.WaitFor("Print file JOB0.txt (10 bytes) was left by an earlier run in the "
+    EXPECT_TRUE(again.WaitFor("Print file " + r.dir.file("JOB0.txt") +
+                              " (10 bytes) was left by an earlier run in the "
                               "middle of a job; it is delivered now as an incomplete job."))
         << again.text();
     // The next job gets a name of its own.
     EXPECT_EQ(r.Jobs(2), (std::vector<std::string>{"HALF A JOB", "NEXT JOB"})) << again.text();
     EXPECT_EQ(again.Stop(SIGTERM), 0) << again.text();
-    EXPECT_NE(again.text().find("Incomplete job JOB0.txt from an earlier run delivered"),
+    EXPECT_NE(again.text().find("Incomplete job " + r.dir.file("JOB0.txt") +
+                                " from an earlier run delivered"),
               std::string::npos);
     EXPECT_EQ(testutil::ReadFile(r.dir.file("JOB7.txt")), "BUSY");
     EXPECT_EQ(testutil::ReadFile(r.dir.file("JOBX.txt")), "NOT A JOB");
@@ -465,7 +469,8 @@ TEST(Daemon, SettingsCheckedAtStartAndOnRequest) {
     std::string good =
         run(host + "FILENAME=JOB\n", {"--check"}, 0,
             {"settings: " + dir.file("twprinter.ini") + " is in order\n", "host 127.0.0.1 port ",
-             ": reachable\n", "output to files: text copies of the jobs in .\n", "check passed"});
+             ": reachable\n", "output to files: text copies of the jobs in " + dir.path() + "\n",
+             "check passed"});
     EXPECT_EQ(testutil::ListDir(dir.path()), (std::vector<std::string>{"script", "twprinter.ini"}))
         << good;
     run("HOSTNAME=nosuchhost.invalid\nSERVERNAME=" + std::to_string(testutil::FreePort()) +
@@ -496,7 +501,7 @@ TEST(Daemon, SettingsCheckedAtStartAndOnRequest) {
     // The default service name, which no services file knows, is telnet's port.
     run("HOSTNAME=127.0.0.1\nCONNECTTIMEOUT=1\nRETRYINTERVAL=1\n", {}, 65,
         {"twprinterd: Service kesservd is not in /etc/services: port 23 is used\n",
-         "twprinterd: Unable to connect: Connection refused\n"});
+         "twprinterd: Unable to connect: 127.0.0.1 port 23: Connection refused\n"});
     run("HOSTNAME=127.0.0.1\nSERVERNAME=nonsenseport\n", {}, 92,
         {"SERVERNAME=nonsenseport: expected a port number",
          "Invalid port: nonsenseport (neither a port number 1 to 65535 nor a service name"});

@@ -115,7 +115,9 @@ int PrinterSession::Impl::Connect(long waitMs) {
         PublishSocket(-1);
         ::close(fd);
         if (err < 0 || Stopped(0)) return MSG_EXIT_PARENT;
-        SetSystemDetail(err);
+        // Which server refused matters once there are many LUs and hosts.
+        SetErrorDetail(host + " port " + std::to_string(port) + ": " +
+                       FormatSystemError(nullptr, err));
         return MSG_UNABLE_CONNECT;
     }
     Trace("Connected to %s\n", host.c_str());

@@ -93,7 +93,7 @@ class SessionFileTest : public QObject {
         QVERIFY(E(d, IDC_HOSTNAME)->text() == "127.0.0.1" && !d.sessionFileInForce());
         StartAndStop(d);
         const Settings& s = d.StartedSettings();
-        QCOMPARE(Connection(s), "1|2|7|SHOP|");
+        QCOMPARE(Connection(s), "1|2|7|" + QString::fromStdString(env.file("SHOP")) + "|");
         QVERIFY(s.host == "127.0.0.1" && s.luType == 1 && s.medium == Medium::File && !s.use3270E);
         // The options that would change the connection are ignored and not written.
         QCOMPARE(env.Get("HOSTNAME SERVERNAME"), "ini-host|<missing>");
