@@ -419,7 +419,7 @@ TEST(Daemon, JobOfAKilledRunIsDeliveredAtTheNextStart) {
                                 std::to_string(testutil::FreePort()) + "\nKEEPFAILED=" + keep +
                                 "\nCONNECTTIMEOUT=0\n");
         Proc failing({TWPRINTERD_PATH}, r.dir.path(), {"TWPRINTER_DIR=" + r.dir.path()});
-        EXPECT_TRUE(failing.WaitFor(*keep == '1' ? "; kept as ./failed/"
+        EXPECT_TRUE(failing.WaitFor(*keep == '1' ? "; kept as " + r.dir.file("failed/")
                                                  : "could not be delivered; it stays in the spool"))
             << failing.text();
         EXPECT_EQ(failing.Stop(SIGTERM), 0) << failing.text();
