@@ -310,7 +310,10 @@ struct HostRun {
         testutil::WriteFile(dir.file("twprinter.ini"),
                             "[CONFIGURATION]\n" + ini + "HOSTNAME=127.0.0.1\nSERVERNAME=" +
                                 host->text().substr(at + 5, host->text().find('\n', at) - at - 5) +
-                                "\nLUTYPE=1\n3270E=1\nFILENAME=JOB\nPRINTTOFILE=1\n"
+                                "\nLUTYPE=1\n3270E=1\n" +
+                                (ini.find("FILENAME=") == std::string::npos ? "FILENAME=JOB\n"
+                                                                            : "") +
+                                "PRINTTOFILE=1\n"
                                 "CONNECTTIMEOUT=0\nRETRYDELAY=1\n");
         // The shell leaves its pid, which exec hands on to the daemon.
         launcher.insert(launcher.begin(), {"/bin/sh", "-c", "echo $$ >pid; exec \"$@\"", "sh"});
@@ -585,8 +588,8 @@ TEST(Daemon, SpoolFolderRemovedIsNamedAndNothingIsCountedForIt) {
     EXPECT_EQ(testutil::DeliveredJobs(spool + "/JOB", 1, 5000), (std::vector<std::string>{"ONE"}))
         << r.daemon->text();
     ASSERT_EQ(system(("rm -r " + spool).c_str()), 0);
-    EXPECT_TRUE(r.daemon->WaitFor("The job file spool/JOB1.txt cannot be made in the folder "
-                                  "spool: No such file or directory. Records are refused"))
+    EXPECT_TRUE(r.daemon->WaitFor("The job file " + spool + "/JOB1.txt cannot be made in the folder " +
+                                  spool + ": No such file or directory. Records are refused"))
         << r.daemon->text();
     EXPECT_TRUE(r.host->WaitFor("NEGATIVE 1 SEQ 2 REASON 01")) << r.host->text();
     ASSERT_EQ(::mkdir(spool.c_str(), 0755), 0);
@@ -673,7 +676,7 @@ TEST(Daemon, KeptJobsAreRetriedOnTheirOwnAndGoFirst) {
     // Not held until the next job: that comes seconds later.
     EXPECT_LT(firstAfter, std::chrono::seconds(4)) << r.daemon->text();
     EXPECT_TRUE(testutil::ListDir(r.dir.file("failed")).empty());
-    EXPECT_TRUE(r.daemon->WaitFor("Job JOB3.txt delivered to network printer"));
+    EXPECT_TRUE(r.daemon->WaitFor("Job " + r.dir.file("JOB3.txt") + " delivered to network printer"));
     ASSERT_EQ(::kill(std::atoi(testutil::ReadFile(r.dir.file("pid")).c_str()), SIGUSR1), 0);
     EXPECT_TRUE(r.daemon->WaitFor("jobs delivered 4, jobs failed 3")) << r.daemon->text();
     EXPECT_EQ(Count(r.daemon->text(), "was delivered."), 3u) << r.daemon->text();
@@ -714,7 +717,7 @@ TEST(Daemon, StorageFaultMidJobIsAnsweredNegativelyAndTheJobGoesOnWhole) {
     ASSERT_EQ(jobs.size(), 1u) << r.daemon->text();
     std::erase(jobs[0], '\r'), std::erase(jobs[0], '\n');
     EXPECT_EQ(jobs[0], a + b + c + "D");
-    EXPECT_TRUE(r.daemon->WaitFor("Job JOB0.txt received from LU HOSTLU01: ")) << r.daemon->text();
+    EXPECT_TRUE(r.daemon->WaitFor("Job " + r.dir.file("JOB0.txt") + " received from LU HOSTLU01: ")) << r.daemon->text();
     EXPECT_TRUE(r.daemon->WaitFor(" 4 records, 1 page")) << r.daemon->text();
     ASSERT_EQ(::kill(std::atoi(pid.c_str()), SIGUSR1), 0);
     EXPECT_TRUE(r.daemon->WaitFor("jobs delivered 1, jobs failed 0")) << r.daemon->text();
