@@ -222,7 +222,7 @@ std::unique_ptr<Settings> ReloadSettings(std::string& iniText) {
     const config::IniValues ini = config::IniValues::Parse(gIniPath, text);
     auto s = std::make_unique<Settings>(DefaultSettings());
     const int loaded = LoadSettings(ini, platform::CommandArgs(), false, *s);
-    s->deliveryThread = s->medium != Medium::File;
+    s->deliveryThread = true;
     const SettingsCheck check = CheckSettings(ini, *s);
     for (const std::string& line : check.lines)
         gReport.Line(line);
@@ -374,9 +374,8 @@ int main(int argc, char** argv) {
     }
     // What SIGHUP compares with: the file as this run read it.
     std::string iniText = ReadIniText();
-    // Kept jobs are then tried again on their own, and go out before newer ones. Not for
-    // copies to files: a kept job's copy lands in the failed folder beside it.
-    settings.deliveryThread = settings.medium != Medium::File;
+    // Kept jobs are then tried again on their own, and go out before newer ones.
+    settings.deliveryThread = true;
     auto owned = std::make_unique<PrinterSession>(std::move(settings), gReport);
     PrinterSession* session = owned.get();
     if (loaded != 0) {

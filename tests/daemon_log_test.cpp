@@ -44,11 +44,12 @@ TEST(DaemonLog, FailuresStandardOutputAndTheEndAreSaidOnce) {
                                 "\n3270E=1\nUSESOCKET=1\nSOCKETPORT=" + printer +
                                 "\nFILENAME=JOB\nCONNECTTIMEOUT=0\n");
         Proc d({TWPRINTERD_PATH}, dir.path(), env);
-        ASSERT_TRUE(d.WaitFor("; kept as ./failed/")) << d.text();
+        ASSERT_TRUE(d.WaitFor("; kept as " + dir.file("failed/"))) << d.text();
         EXPECT_EQ(d.Stop(SIGTERM), 0);
-        EXPECT_NE(d.text().find("twprinterd: Job JOB0.txt failed on network printer " + printer +
-                                ": Error writing to socket: Connection refused; kept as "
-                                "./failed/"),
+        EXPECT_NE(d.text().find("twprinterd: Job " + dir.file("JOB0.txt") +
+                                " failed on network printer " + printer +
+                                ": Error writing to socket: Connection refused; kept as " +
+                                dir.file("failed/")),
                   std::string::npos)
             << d.text();
         EXPECT_EQ(Count(d.text(), "Connection refused"), 1u) << d.text();
@@ -71,6 +72,11 @@ TEST(DaemonLog, FailuresStandardOutputAndTheEndAreSaidOnce) {
         EXPECT_EQ(d.text().find("to file"), std::string::npos) << d.text();
         for (const std::string& name : testutil::ListDir(dir.path()))
             EXPECT_EQ(name.rfind("stdout", 0), std::string::npos) << name;
+        // The job the first run kept went out at this start, its copy beside the print
+        // files and not in failed/, where it would be taken for one more kept job.
+        EXPECT_NE(d.text().find("The kept job " + dir.file("failed/")), std::string::npos);
+        EXPECT_TRUE(testutil::ListDir(dir.file("failed")).empty()) << d.text();
+        EXPECT_NE(testutil::ReadFile(dir.file("JOB0f.txt")).find("HELLO"), std::string::npos);
     }
     {
         // A PDF is titled by its LU and job number, not by the spool path.
@@ -81,7 +87,7 @@ TEST(DaemonLog, FailuresStandardOutputAndTheEndAreSaidOnce) {
                                 "\n3270E=1\nPRINTTOFILE=1\nFILEFORMAT=pdf\nFILENAME=PDF\n"
                                 "CONNECTTIMEOUT=0\n");
         Proc d({TWPRINTERD_PATH}, dir.path(), env);
-        ASSERT_TRUE(d.WaitFor("delivered to file PDF0f.pdf")) << d.text();
+        ASSERT_TRUE(d.WaitFor("delivered to file " + dir.file("PDF0f.pdf"))) << d.text();
         EXPECT_EQ(d.Stop(SIGTERM), 0);
         const std::string info = testutil::Run({"/usr/bin/pdfinfo", dir.file("PDF0f.pdf")});
         EXPECT_NE(info.find("Title:           PRT01 job 0\n"), std::string::npos) << info;

@@ -111,7 +111,9 @@ struct Delivery::Impl {
         if (!s.printerOptions.empty()) command += " " + s.printerOptions;
     }
 
-    int DeliverJob(const std::string& path, const std::string& heading, const JobHints& hints = {});
+    // copyOf: the job file whose copy name a file copy takes (a kept job's original).
+    int DeliverJob(const std::string& path, const std::string& heading, const JobHints& hints = {},
+                   const std::string& copyOf = "");
     void NoteJob(bool delivered) {
         if (onJob) onJob(delivered);
     }
@@ -209,7 +211,7 @@ void Delivery::Impl::Work() {
 
 // One delivery attempt on the medium in force; 1 on success.
 int Delivery::Impl::DeliverJob(const std::string& path, const std::string& heading,
-                               const JobHints& jobHints) {
+                               const JobHints& jobHints, const std::string& copyOf) {
     JobHints hints = jobHints;
     hints.charset = charset;
     switch (medium) {
@@ -247,8 +249,11 @@ int Delivery::Impl::DeliverJob(const std::string& path, const std::string& headi
     }
     case Medium::File:
         if (IsNul(path)) return 1;
-        if (pdf) return WritePdfCopy(path, heading, headings, page, hints, reporter);
-        return CopyToOutputFile(path, reporter);
+    {
+        const std::string out = copyOf.empty() ? "" : CopyName(copyOf, pdf);
+        if (pdf) return WritePdfCopy(path, heading, headings, page, hints, reporter, out);
+        return CopyToOutputFile(path, reporter, out);
+    }
     case Medium::Printer:
         break;
     }
@@ -363,7 +368,9 @@ void Delivery::RedeliverFailedJobs() {
     d.redelivering = true;
     for (const KeptJob& job : KeptJobs(dir)) {
         // Kept jobs go out in order: the first that fails again stops the rest.
-        if (d.DeliverJob(job.path, HeadingFor(job.originalName)) != 1) break;
+        // A copy goes where the job's own would have, not into the failed folder.
+        const std::string original = DirName(dir) + "/" + job.originalName;
+        if (d.DeliverJob(job.path, HeadingFor(job.originalName), {}, original) != 1) break;
         ::unlink(job.path.c_str());
         d.NoteJob(true);
         d.reporter.StatusLine("The kept job " + job.path + " was delivered.");

@@ -67,9 +67,9 @@ std::string CopyName(const std::string& path, bool pdf) {
     return pdf ? PdfOutputName(path) : OutputName(path);
 }
 
-int CopyToOutputFile(const std::string& path, Reporter& reporter) {
+int CopyToOutputFile(const std::string& path, Reporter& reporter, const std::string& outName) {
     if (strcasecmp(path.c_str(), "NUL") == 0) return 1;
-    const std::string out = OutputName(path);
+    const std::string out = outName.empty() ? OutputName(path) : outName;
     errno = 0;
     int err = Copy(path, out, false);
     if (err == EEXIST) {
@@ -83,8 +83,9 @@ int CopyToOutputFile(const std::string& path, Reporter& reporter) {
 }
 
 int WritePdfCopy(const std::string& path, const std::string& heading, bool headings,
-                 const PageSettings& page, const JobHints& hints, Reporter& reporter) {
-    std::string outName = PdfOutputName(path);
+                 const PageSettings& page, const JobHints& hints, Reporter& reporter,
+                 const std::string& copyName) {
+    std::string outName = copyName.empty() ? PdfOutputName(path) : copyName;
     if (::access(outName.c_str(), F_OK) == 0 && !reporter.AskYesNo(OverwriteQuestion(outName)))
         return 1;
     Paper paper = LocalePaper();

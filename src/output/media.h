@@ -46,11 +46,13 @@ int PrintOnPrinter(const std::string& printer, bool headings, const PageSettings
 
 // Print to file: a copy beside the print file with the letter f, or a PDF of
 // its pages. An existing copy is replaced only when the user says so.
-int CopyToOutputFile(const std::string& path, Reporter& reporter);
+// out: the copy's name when it is not the one CopyName gives for path.
+int CopyToOutputFile(const std::string& path, Reporter& reporter, const std::string& out = "");
 // The copy's name: JOB0.txt gives JOB0f.txt, or JOB0f.pdf as a PDF.
 std::string CopyName(const std::string& path, bool pdf);
 int WritePdfCopy(const std::string& path, const std::string& heading, bool headings,
-                 const PageSettings& page, const JobHints& hints, Reporter& reporter);
+                 const PageSettings& page, const JobHints& hints, Reporter& reporter,
+                 const std::string& outName = "");
 
 // A delivery given up because stopFd turned readable (the session stops).
 inline constexpr int kAbandoned = -1;
