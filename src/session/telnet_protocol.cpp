@@ -133,9 +133,9 @@ int TelnetProtocol::SendRecord(std::span<const uint8_t> bytes) {
     size_t n = 0;
     if (functionsAgreed_) {
         // A reply is a 3270-DATA message with the sequence number of the request it answers.
-        for (uint8_t b : {uint8_t{0x00}, uint8_t{0x00}, uint8_t{0x00}, header_[3], header_[4]}) {
-            buf[n++] = b;
-            if (b == IAC) buf[n++] = IAC;
+        for (uint8_t h : {uint8_t{0x00}, uint8_t{0x00}, uint8_t{0x00}, header_[3], header_[4]}) {
+            buf[n++] = h;
+            if (h == IAC) buf[n++] = IAC;
         }
     }
     for (uint8_t b : bytes) {
