@@ -1,12 +1,10 @@
-// Messages and their detail, status table, error texts, memory, debug log, reporter.
+// Messages and their detail, status table, error texts, debug log, reporter.
 #include "config/messages.h"
 #include "config/report.h"
 #include "config/utilities.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
-
-#include <netdb.h>
 
 #include <cerrno>
 #include <thread>
@@ -25,12 +23,6 @@ TEST(Messages, TextsDetailAndStatusTable) {
     EXPECT_EQ(TakeMessageText(65), "Unable to connect to server");
 
     EXPECT_EQ(StatusMessage(17) + StatusMessage(18) + StatusMessage(-1), "Trying to Connect");
-    EXPECT_EQ(ReportStatus("Caller()", 12, 0), "Caller(): File printed");
-    errno = ENOENT;
-    EXPECT_EQ(ReportStatus("X", 16, 1), "X: No file specified No such file or directory");
-    errno = EACCES;
-    EXPECT_EQ(ReportStatus("X", 16, 2), "X: No file specified Permission denied");
-    EXPECT_EQ(ReportStatus("X", 0, 0) + ReportStatus("X", 18, 0), ""); // blank class, none
     StatusTexts replaced;
     replaced[2] = "Host went away";
     EXPECT_EQ(StatusMessage(2, &replaced) + StatusMessage(1, &replaced), "Host went awayTelnet error");
@@ -47,29 +39,6 @@ TEST(Utilities, SystemAndSocketErrorTexts) {
     std::thread([] { FormatSystemError(nullptr, ENOENT); }).join();
     EXPECT_STREQ(mine, "mvs1: Connection refused");
 
-    // Socket errors (s) and host look-up failures (h) by their Winsock numbers and names.
-    const std::tuple<char, int, int, const char*> errors[] = {
-        {'s', ECONNREFUSED, 10061, "WSAECONNREFUSED"}, {'s', EINTR, 10004, "WSAEINTR"},
-        {'s', EWOULDBLOCK, 10035, "WSAEWOULDBLOCK"},   {'s', ETIMEDOUT, 10060, "WSAETIMEDOUT"},
-        {'s', EREMOTE, 10071, "WSAEREMOTE"},           {'s', ENOENT, ENOENT, "Unknown error"},
-        {'h', HOST_NOT_FOUND, 11001, "WSAHOST_NOT_FOUND"}, {'h', EAI_AGAIN, 11002, "WSATRY_AGAIN"},
-        {'h', NO_RECOVERY, 11003, "WSANO_RECOVERY"},   {'h', NO_DATA, 11004, "WSANO_DATA"},
-        {'h', EAI_NONAME, 11001, "WSAHOST_NOT_FOUND"}, {'h', 12345, 12345, "Unknown error"}};
-    for (auto [kind, err, wsa, text] : errors) {
-        std::string name;
-        EXPECT_EQ(kind == 's' ? WinsockErrorName(err, name) : HostErrorName(err, name), wsa);
-        EXPECT_EQ(name, text);
-    }
-}
-
-TEST(UtilitiesDeathTest, FailingAllocationEndsTheProcess) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    KesFree(KesRealloc(KesCalloc(0, 0), 64)); // zero sizes still give a block
-    EXPECT_DEATH(KesMalloc(SIZE_MAX / 2), "Fatal Error: Memory:KesMalloc - malloc failed");
-    gFatalErrorBox = [](const char* text) { std::fprintf(stderr, "BOX<%s>", text); };
-    EXPECT_EXIT(FatalError("Mod", "Fn", "gone"), testing::ExitedWithCode(3),
-                "BOX<Fatal Error: Mod:Fn - gone\n>");
-    gFatalErrorBox = nullptr;
 }
 
 namespace {

@@ -143,14 +143,3 @@ std::string StatusMessage(int number, const StatusTexts* replaced) {
     if (replaced && !(*replaced)[number].empty()) return (*replaced)[number];
     return kStatus[number].text;
 }
-
-std::string ReportStatus(const char* caller, int number, int kind) {
-    int err = errno;
-    std::string line;
-    if (number < 0 || number >= kStatusCount || kStatus[number].cls == ' ') return line;
-    line = std::string(caller ? caller : "") + ": " + kStatus[number].text;
-    if (kind == 1 || kind == 2) line += std::string(" ") + std::strerror(err);
-    std::fflush(stdout);
-    std::fflush(stderr);
-    return line;
-}

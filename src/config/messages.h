@@ -53,6 +53,3 @@ std::string TakeMessageText(int number);
 inline constexpr int kStatusCount = 18;
 using StatusTexts = std::array<std::string, kStatusCount>;
 std::string StatusMessage(int number, const StatusTexts* replaced = nullptr);
-// Builds "caller: text" (kind 1 or 2 add strerror(errno)); returns the line, "" when
-// nothing is reported.
-std::string ReportStatus(const char* caller, int number, int kind);
