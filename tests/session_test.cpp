@@ -172,14 +172,14 @@ TEST(Protocol, HostBytesGiveRepliesRecordsAndJobEnds) {
          kNeg + "FFFA372A01FFF0 0100000001C1FFEF FFFA372A02FFF0 FFFA3730FFF0",
          kNegOut + "br01 RC1 br02 end"},
         {"ext not a printer", "FFFA372F02FFF0 FFFA3703FFF0", "", 62, 0},
-        // A data-stream error refuses the record alone (OPERATION-CHECK), and the session stays.
+        // A data-stream error refuses the record alone (COMMAND-REJECT), and the session stays.
         {"data-stream error reported", kNeg + "FFFB37 0100020001C1FFEF 0100000002C2FFEF",
-         kNegOut + ">FFFD37 RC1 >020001000102FFEF >FFFA372100FFFF00FFF0 RC2 "
+         kNegOut + ">FFFD37 RC1 >020001000100FFEF >FFFA372100FFFF00FFF0 RC2 "
                    ">FFFA372100FFFF00FFF0",
          0, -255},
         {"data-stream error without ext",
          kNeg + "0100000001C1FFEF 0100010002C2FFEF 0100020003C3FFEF 0100FFEF",
-         kNegOut + "RC1 RC2 >020001000202FFEF RC3 >020001000302FFEF", 0, -3},
+         kNegOut + "RC1 RC2 >020001000200FFEF RC3 >020001000300FFEF", 0, -3},
         // Negative responses (always and error-response alike) carry the reason byte.
         {"spool refuses: intervention required, the session stays",
          kNeg + "0100020001C1FFEF 010001FFFFFFFFC2FFEF 0100000003C3FFEF",
@@ -537,23 +537,23 @@ TEST(Daemon, FinalMessagesAndResultCodes) {
 }
 
 // Records the printer cannot carry out, on LUs of both types: each is refused alone
-// (OPERATION-CHECK for an error in the data, COMMAND-REJECT for an unknown command) with
+// (COMMAND-REJECT, for an error in the data as for an unknown command) with
 // a line naming the byte and its offset; the daemon stays up and the next record prints.
 // Reads are answered as 3270-DATA messages with the request's sequence number.
 TEST(Daemon, DataStreamErrorsRefuseTheRecordAlone) {
     HostRun r("negotiate tn3270e\nbind\nnegative-ok\n"
               "seq 1\nscs C1C2 always\nexpect-response\n"
-              "seq 2\nscs 11 always\nexpect 020001000202FFEF\n"
-              "seq 3\nscs 2B40 always\nexpect 020001000302FFEF\n"
-              "seq 4\nscs 3C always\nexpect 020001000402FFEF\n"
+              "seq 2\nscs 11 always\nexpect 020001000200FFEF\n"
+              "seq 3\nscs 2B40 always\nexpect 020001000300FFEF\n"
+              "seq 4\nscs 3C always\nexpect 020001000400FFEF\n"
               "seq 5\nscs C3 error\nexpect-response\neoj\n"
               "seq 6\ndata3270 F5C3C4C5 always\nexpect-response\n"
-              "seq 7\ndata3270 F1C311 always\nexpect 020001000702FFEF\n"
+              "seq 7\ndata3270 F1C311 always\nexpect 020001000700FFEF\n"
               "seq 8\ndata3270 99C1 always\nexpect 020001000800FFEF\n"
               "seq 9\ndata3270 F2 always\nexpect 0000000009 60 4040 C4C5 00\n"
               "expect 0200000009FFEF\n"
               "seq 10\ndata3270 F6 always\nexpect 000000000A 60 4040 C4C5 FFEF\n"
-              "seq 11\ndata3270 F3000310 always\nexpect 020001000B02FFEF\n"
+              "seq 11\ndata3270 F3000310 always\nexpect 020001000B00FFEF\n"
               "seq 12\ndata3270 F1C3C6 always\nexpect-response\neoj\nhold\n",
               "");
     EXPECT_EQ(r.Jobs(2), (std::vector<std::string>{"ABC", "DEF"})) << r.daemon->text();

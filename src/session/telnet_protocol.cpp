@@ -251,7 +251,9 @@ namespace {
 // The reason byte of a negative response for what storing a record returned;
 // -1 when the record is stored.
 int NegativeReason(int result) {
-    if (result < 0) return 0x02; // OPERATION-CHECK: an error in the data stream
+    // COMMAND-REJECT: a record the printer cannot carry out, be it a bad order or an
+    // unknown command.
+    if (result < 0) return 0x00;
     switch (result) {
     case MSG_FPUTC:
     case MSG_NO_OUTPUT_MEDIUM:
@@ -259,7 +261,7 @@ int NegativeReason(int result) {
     case MSG_PORT_WRITE:
         return 0x01; // INTERVENTION-REQUIRED: the spool or the device needs attention
     case MSG_LU_MISMATCH:
-        return 0x00; // COMMAND-REJECT: a command this printer does not carry out
+        return 0x00; // COMMAND-REJECT
     default:
         return -1;
     }
@@ -289,7 +291,7 @@ int TelnetProtocol::EndOfRecord() {
     }
     // A spool or device that fails is retried with the next record; the host holds what was
     // refused. A record the printer cannot carry out is refused alone: the session goes on.
-    if (reason == 0x00 || reason == 0x01) result = 0;
+    if (result > 0 && reason >= 0) result = 0;
     return RecordDone(result);
 }
 
