@@ -210,6 +210,12 @@ TEST_F(OutputTest, PrinterMediumDrawsPagesForCupsAndKeepsWhatItCannotSubmit) {
     close(stop[0]), close(stop[1]);
     EXPECT_TRUE(ui.Saw("Delivery of JOB10.txt was stopped; the job is kept")) << ui.text;
     EXPECT_EQ(testutil::Run({"lpstat", "-h", cupsd.server(), "-W", "not-completed", "-o"}), "");
+    // Cancelled by us, not left for the scheduler to abort or hold.
+    const std::string state =
+        testutil::Run({"/bin/sh", "-c",
+                       "ipptool -tv ipp://" + cupsd.server() + "/jobs/" + std::to_string(id + 1) +
+                           " get-job-attributes.test 2>&1"});
+    EXPECT_NE(state.find("job-state (enum) = canceled"), std::string::npos) << state;
     Make()->RedeliverFailedJobs();
     EXPECT_NE(PdfText(cupsd.WaitJob(id += 2)).find("stopped 2\n"), std::string::npos);
     EXPECT_NE(
