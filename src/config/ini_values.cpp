@@ -8,24 +8,12 @@
 
 #include "config/ini.h"
 #include "config/settings_table.h"
+#include "platform/profile.h"
 
 namespace config {
 namespace {
 
 constexpr size_t kValueMax = 260;
-
-std::string_view Trim(std::string_view s) {
-    size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r'))
-        ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r'))
-        --e;
-    return s.substr(b, e - b);
-}
-
-bool Same(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 
 } // namespace
 
@@ -52,27 +40,28 @@ IniValues IniValues::Parse(const std::string& path, const std::string& text) {
     std::string_view rest = text;
     while (!rest.empty()) {
         const size_t nl = rest.find('\n');
-        const std::string_view line = Trim(rest.substr(0, nl));
+        const std::string_view line = platform::TrimIniBlanks(rest.substr(0, nl));
         rest = nl == std::string_view::npos ? std::string_view() : rest.substr(nl + 1);
         ++number;
         if (line.size() >= 2 && line.front() == '[') {
             const size_t close = line.find(']');
             if (close != std::string_view::npos) {
-                inSection = Same(Trim(line.substr(1, close - 1)), kIniSection);
+                inSection = platform::SameIniName(
+                    platform::TrimIniBlanks(line.substr(1, close - 1)), kIniSection);
                 continue;
             }
         }
         if (!inSection || line.empty() || line.front() == ';' || line.front() == '#') continue;
         const size_t eq = line.find('=');
         if (eq == std::string_view::npos) continue;
-        const std::string_view key = Trim(line.substr(0, eq));
-        std::string_view value = Trim(line.substr(eq + 1));
+        const std::string_view key = platform::TrimIniBlanks(line.substr(0, eq));
+        std::string_view value = platform::TrimIniBlanks(line.substr(eq + 1));
         if (key.empty()) continue;
         if (value.size() >= 2 && ((value.front() == '"' && value.back() == '"') ||
                                   (value.front() == '\'' && value.back() == '\'')))
             value = value.substr(1, value.size() - 2);
         for (const IniEntry& e : v.entries_)
-            if (Same(e.key, key)) {
+            if (platform::SameIniName(e.key, key)) {
                 v.repeats_.push_back(std::string(key) + " twice in [" + kIniSection + "], lines " +
                                      std::to_string(e.line) + " and " + std::to_string(number) +
                                      "; line " + std::to_string(e.line) + " is used");
@@ -85,7 +74,7 @@ IniValues IniValues::Parse(const std::string& path, const std::string& text) {
 
 std::optional<std::string> IniValues::Find(const char* key) const {
     for (const IniEntry& e : entries_)
-        if (Same(e.key, key)) return e.value.substr(0, kValueMax);
+        if (platform::SameIniName(e.key, key)) return e.value.substr(0, kValueMax);
     return std::nullopt;
 }
 
@@ -101,7 +90,7 @@ std::string IniValues::Value(const char* key) const {
 
 void IniValues::Set(const std::string& key, const std::string& value) {
     for (auto it = entries_.begin(); it != entries_.end(); ++it)
-        if (Same(it->key, key) && it->line == 0) {
+        if (platform::SameIniName(it->key, key) && it->line == 0) {
             entries_.erase(it);
             break;
         }

@@ -19,36 +19,23 @@ namespace {
 // read-modify-replace of the whole file and must not lose another's key.
 std::mutex gWriteLock;
 
-std::string_view Trim(std::string_view s) {
-    size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r'))
-        ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r'))
-        --e;
-    return s.substr(b, e - b);
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
 // "[name]" gives name; anything else gives false.
 bool SectionName(std::string_view line, std::string_view& name) {
-    line = Trim(line);
+    line = TrimIniBlanks(line);
     if (line.size() < 2 || line.front() != '[') return false;
     size_t close = line.find(']');
     if (close == std::string_view::npos) return false;
-    name = Trim(line.substr(1, close - 1));
+    name = TrimIniBlanks(line.substr(1, close - 1));
     return true;
 }
 
 bool KeyValue(std::string_view line, std::string_view& key, std::string_view& value) {
-    std::string_view t = Trim(line);
+    std::string_view t = TrimIniBlanks(line);
     if (t.empty() || t.front() == ';' || t.front() == '#') return false;
     size_t eq = t.find('=');
     if (eq == std::string_view::npos) return false;
-    key = Trim(t.substr(0, eq));
-    value = Trim(t.substr(eq + 1));
+    key = TrimIniBlanks(t.substr(0, eq));
+    value = TrimIniBlanks(t.substr(eq + 1));
     return !key.empty();
 }
 
@@ -64,6 +51,19 @@ std::vector<std::string> ReadLines(const std::string& path, bool& exists) {
 
 } // namespace
 
+std::string_view TrimIniBlanks(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r'))
+        ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r'))
+        --e;
+    return s.substr(b, e - b);
+}
+
+bool SameIniName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
 std::string ProfileGetString(std::string_view section, std::string_view key, std::string_view def,
                              const std::string& path) {
     bool exists = false;
@@ -72,11 +72,11 @@ std::string ProfileGetString(std::string_view section, std::string_view key, std
     for (const std::string& line : lines) {
         std::string_view name;
         if (SectionName(line, name)) {
-            inSection = SameName(name, section);
+            inSection = SameIniName(name, section);
             continue;
         }
         std::string_view k, v;
-        if (inSection && KeyValue(line, k, v) && SameName(k, key)) {
+        if (inSection && KeyValue(line, k, v) && SameIniName(k, key)) {
             if (v.size() >= 2 &&
                 ((v.front() == '"' && v.back() == '"') || (v.front() == '\'' && v.back() == '\'')))
                 v = v.substr(1, v.size() - 2);
@@ -108,22 +108,22 @@ bool ProfileWriteString(std::string_view section, std::string_view key, std::str
         std::string_view name;
         if (SectionName(lines[i], name)) {
             if (inSection) break;
-            inSection = SameName(name, section);
+            inSection = SameIniName(name, section);
             if (inSection) sectionEnd = i + 1;
             continue;
         }
         if (!inSection) continue;
         std::string_view k, v;
-        if (KeyValue(lines[i], k, v) && SameName(k, key)) {
+        if (KeyValue(lines[i], k, v) && SameIniName(k, key)) {
             lines[i] = entry;
             done = true;
-        } else if (!Trim(lines[i]).empty()) {
+        } else if (!TrimIniBlanks(lines[i]).empty()) {
             sectionEnd = i + 1;
         }
     }
     if (!done) {
         if (sectionEnd == std::string::npos) {
-            if (!lines.empty() && !Trim(lines.back()).empty()) lines.emplace_back();
+            if (!lines.empty() && !TrimIniBlanks(lines.back()).empty()) lines.emplace_back();
             std::string header;
             header.reserve(section.size() + 2);
             header.append(1, '[').append(section).append(1, ']');

@@ -5,6 +5,11 @@
 
 namespace platform {
 
+// An INI line or name without its leading and trailing blanks, tabs and CR.
+std::string_view TrimIniBlanks(std::string_view s);
+// INI section and key names compare without regard to case.
+bool SameIniName(std::string_view a, std::string_view b);
+
 // Value of key in section, or def when the file, section or key is missing.
 // Section and key names compare without regard to case.
 std::string ProfileGetString(std::string_view section, std::string_view key, std::string_view def,
