@@ -67,15 +67,8 @@ struct SocketPrinter {
     std::vector<std::string> jobs;
 
     void Listen() {
-        ls = ::socket(AF_INET, SOCK_STREAM, 0);
-        int one = 1;
-        ::setsockopt(ls, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        ASSERT_EQ(::bind(ls, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        ASSERT_EQ(::listen(ls, 8), 0);
+        ls = testutil::ListenLoopback(port);
+        ASSERT_GE(ls, 0);
         thread = std::thread([this] {
             for (int c; (c = ::accept(ls, nullptr, nullptr)) >= 0;) {
                 std::string job;

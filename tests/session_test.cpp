@@ -637,7 +637,7 @@ TEST(Daemon, HangupReadsTheSettingsAgainAndRestartsAfterTheJob) {
 // A network printer that refuses connections, then comes back: the kept jobs go out on
 // their own within the retry interval, in order, before any newer job.
 TEST(Daemon, KeptJobsAreRetriedOnTheirOwnAndGoFirst) {
-    const int port = testutil::FreePort();
+    int port = testutil::FreePort();
     std::string script = "negotiate tn3270e\nbind\n";
     for (const char* text : {"A", "B", "C"})
         script += "scs \"" + std::string(text) + "\" always\nexpect-response\neoj\n";
@@ -648,15 +648,8 @@ TEST(Daemon, KeptJobsAreRetriedOnTheirOwnAndGoFirst) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_EQ(testutil::ListDir(r.dir.file("failed")).size(), 3u) << r.daemon->text();
     // The printer comes back; each connection is one job.
-    int ls = ::socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    ::setsockopt(ls, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    ASSERT_EQ(::bind(ls, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(ls, 8), 0);
+    const int ls = testutil::ListenLoopback(port);
+    ASSERT_GE(ls, 0);
     std::vector<std::string> jobs;
     const auto back = std::chrono::steady_clock::now();
     std::chrono::steady_clock::duration firstAfter{};

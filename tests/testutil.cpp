@@ -69,21 +69,29 @@ std::vector<std::string> ListDir(const std::string& dir) {
     return names;
 }
 
-int SlowPrinter(int& port) {
+int ListenLoopback(int& port, int receiveBuffer) {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    int small = 4096;
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (receiveBuffer > 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
     socklen_t len = sizeof a;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(fd, 4) != 0) {
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(fd, 8) != 0) {
         ::close(fd);
         return -1;
     }
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
     port = ntohs(a.sin_port);
     return fd;
+}
+
+int SlowPrinter(int& port) {
+    port = 0;
+    return ListenLoopback(port, 4096);
 }
 
 std::vector<std::string> DeliveredJobs(const std::string& prefix, size_t count, int ms) {

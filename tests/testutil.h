@@ -28,6 +28,9 @@ int FreePort();
 // A loopback listener with a 4 KB receive buffer, a printer that soon stops
 // taking data: its socket (-1 on failure), its port in port.
 int SlowPrinter(int& port);
+// A listening socket on 127.0.0.1:port (0: any free one, written back), or -1.
+// receiveBuffer > 0 makes the socket's receive buffer that small.
+int ListenLoopback(int& port, int receiveBuffer = 0);
 // The delivered copies PREFIX0f.txt, PREFIX1f.txt... once count of them exist
 // (fewer when ms pass first), in job order.
 std::vector<std::string> DeliveredJobs(const std::string& prefix, size_t count, int ms);
