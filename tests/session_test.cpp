@@ -59,6 +59,8 @@ std::string Canon(const std::string& expected) {
     std::string tok, out;
     while (in >> tok) {
         if (tok == "$HOST") tok = ">'" + std::string(host) + "'";
+        if (size_t at = tok.find("$HOST"); at != std::string::npos)
+            tok.replace(at, 5, "'" + std::string(host) + "'");
         if (tok[0] == '>' || tok[0] == 'R') tok = tok[0] + H(B(tok.substr(1)));
         out += (out.empty() ? "" : " ") + tok;
     }
@@ -90,6 +92,10 @@ struct Core : ProtocolPeer {
     void Bracket(uint8_t a) override { Add("br" + H(std::string(1, char(a)))); }
     void ClearPrintBuffer() override { Add("clear"); }
     void LuGranted(const std::string& name) override { Add("lu:" + name); }
+    bool logReady = false;
+    void Ready(bool fellBack) override {
+        if (logReady) Add(fellBack ? "ready:plain" : "ready");
+    }
     // In chunks of at most chunk bytes, cut first at cut.
     int Feed(const std::string& s, size_t chunk = 1 << 20, size_t cut = 0) {
         for (size_t at = 0; at < s.size();) {
@@ -113,7 +119,7 @@ struct Core : ProtocolPeer {
 const std::string kNeg =
     "FFFD28 FFFA280802FFF0 FFFA280204'IBM-3287-1'01'PRT1'FFF0 FFFA28030400010203FFF0 ";
 const std::string kNegOut =
-    ">FFFB28 >FFFA280207'IBM-3287-1'01'PRT1'FFF0 lu:PRT1 >FFFA2803070001020304 >FFF0 ";
+    ">FFFB28 >FFFA280207'IBM-3287-1'01'PRT1'FFF0 lu:PRT1 >FFFA2803070001020304FFF0 ";
 
 const ProtocolConfig kPrt1{.tn3270e = true, .nameKind = 1, .name = "PRT1"};
 
@@ -136,18 +142,18 @@ TEST(Protocol, HostBytesGiveRepliesRecordsAndJobEnds) {
          ">FFFB28 >FFFA280207'IBM-3287-1'01'PRT1'FFF0"},
         {"plain TN3270 fallback",
          "FFFD28 FFFD18 FFFA1801FFF0 FFFB00 FFFD00 FFFB19 FFFD19 C1C2FFFFC3FFEF FFEF",
-         ">FFFC28 >FFFB18 >FFFA1800 >'IBM-LU3' >FFF0 >FFFD00 >FFFB00 >FFFD19 >FFFB19 clear "
+         ">FFFC28 >FFFB18 >FFFA1800'IBM-3287-1'FFF0 >FFFD00 >FFFB00 >FFFD19 >FFFB19 clear "
          "RC1C2FFC3 R",
          0, 0, "plain"},
-        {"plain TN3270 for LU1", "FFFD18 FFFA1801FFF0", ">FFFB18 >FFFA1800 >'IBM-LU1' >FFF0", 0, 0,
+        {"plain TN3270 for LU1", "FFFD18 FFFA1801FFF0", ">FFFB18 >FFFA1800'IBM-3287-1'FFF0", 0, 0,
          "plain lu1"},
         {"option states", "FFFB00 FFFB00 FFFC00 FFFC00 FFFE01 FFFD05 FFFB37 FFFB28 FFFC37",
          ">FFFD00 >FFFE00 >FFFC01 >FFFC05 >FFFD37 >FFFE28 >FFFE37", 0, 0, "plain"},
         {"bind, responses, eoj, unbind",
          kNeg + "03000000003101FFEF 0100020007C1C2FFEF 0800000000FFEF 01000200FFFFC4FFEF "
                 "04000000000102FFFF03FFEF 010002FFFFFFFFC5FFEF 0300000000FFEF",
-         kNegOut + "RC1C2 >0200000007FFEF end RC4 >02000000FFFFFFEF end "
-                   "RC5 >020000FFFFFFFFFFEF end =lu1 owner2 br0 sf0 24x80 tbl27x132"},
+         kNegOut + "RC1C2 >020000000700FFEF end RC4 >02000000FFFF00FFEF end "
+                   "RC5 >020000FFFFFFFF00FFEF end =lu1 owner2 br0 sf0 24x80 tbl27x132"},
         {"messages not for the printer",
          kNeg + "0600000000AAFFEF 0700000000BBFFEF 020000000000FFEF 0500000000'x'FFEF "
                 "FFF1 0100FFEF 0000000000F1C1FFEF",
@@ -160,9 +166,9 @@ TEST(Protocol, HostBytesGiveRepliesRecordsAndJobEnds) {
         {"ext identity by LU address", "FFFB37 FFFA3723FFF0", ">FFFD37 >FFFA37240CFFF0", 0, 0,
          "a0x0C"},
         {"ext LU address out of range", "FFFB37 FFFA3723FFF0 FFFA3727FFF0",
-         ">FFFD37 >FFFA3726FFF0 >FFFA3727 $HOST >FFF0", 0, 0, "a256"},
+         ">FFFD37 >FFFA3726FFF0 >FFFA3727$HOSTFFF0", 0, 0, "a256"},
         {"ext identity none", "FFFB37 FFFA3723FFF0 FFFA3727FFF0",
-         ">FFFD37 >FFFA3726FFF0 >FFFA3727 $HOST >FFF0"},
+         ">FFFD37 >FFFA3726FFF0 >FFFA3727$HOSTFFF0"},
         {"ext owner, sizes, lu, sf",
          "FFFA370301FFF0 FFFA370301FFF0 FFFA37042B500000FFF0 FFFA372F01FFF0 FFFA3731FFF0",
          "clear =lu1 owner1 br0 sf1 43x80 tbl43x80"},
@@ -192,7 +198,7 @@ TEST(Protocol, HostBytesGiveRepliesRecordsAndJobEnds) {
         {"error-response stored: no answer", kNeg + "0100010001C1FFEF 0100010002C2FFEF",
          kNegOut + "RC1 RC2"},
         {"long subnegotiation", "FFFA18" + std::string(2100, '1') + "FFF0 FFFA1801FFF0",
-         ">FFFA1800 >'IBM-LU3' >FFF0"},
+         ">FFFA1800'IBM-3287-1'FFF0"},
         {"START-TLS refused", "FFFD2E FFFA2E01FFF0 FFFD28", ">FFFC2E >FFFB28"},
         {"START-TLS, server's FOLLOWS second", "FFFD2E FFFA2E01FFF0 1603",
          ">FFFB2EFFFA2E01FFF0 tls@9", 0, 0, "t1"},
@@ -231,6 +237,61 @@ TEST(Protocol, HostBytesGiveRepliesRecordsAndJobEnds) {
     }
 }
 
+// The terminal type list, when the session becomes ready for records, and what
+// the server was last told.
+TEST(Protocol, TerminalTypesReadinessAndLastTold) {
+    const std::string send = "FFFA1801FFF0 ";
+    const std::string binaryEor = "FFFB00 FFFD00 FFFB19 FFFD19 ";
+    struct Case {
+        const char* what;
+        std::string in, out, told, opts;
+    } cases[] = {
+        {"printer first, then the LU type, then the last again", "FFFD18 " + send + send + send,
+         ">FFFB18 >FFFA1800'IBM-3287-1'FFF0 >FFFA1800'IBM-LU3'FFF0 >FFFA1800'IBM-LU3'FFF0",
+         "TERMINAL-TYPE IS IBM-LU3", "plain"},
+        {"LU1 second", send + send + send,
+         ">FFFA1800'IBM-3287-1'FFF0 >FFFA1800'IBM-LU1'FFF0 >FFFA1800'IBM-LU1'FFF0",
+         "TERMINAL-TYPE IS IBM-LU1", "plain lu1"},
+        {"pinned name only", send + send, ">FFFA1800'IBM-3278-2'FFF0 >FFFA1800'IBM-3278-2'FFF0",
+         "TERMINAL-TYPE IS IBM-3278-2", "plain pin"},
+        {"ready once BINARY and EOR go both ways",
+         send + "FFFB00 FFFD00 FFFB19 " + "FFFD19 " + binaryEor,
+         ">FFFA1800'IBM-3287-1'FFF0 >FFFD00 >FFFB00 >FFFD19 >FFFB19 clear ready",
+         "WILL END-OF-RECORD", "plain"},
+        {"TN3270E wanted, plain given", "FFFE28 FFFD18 " + send + binaryEor,
+         ">FFFC28 >FFFB18 >FFFA1800'IBM-3287-1'FFF0 >FFFD00 >FFFB00 >FFFD19 >FFFB19 clear "
+         "ready:plain",
+         "WILL END-OF-RECORD", ""},
+        {"functions agreed", kNeg, kNegOut + "ready", "FUNCTIONS REQUEST", ""},
+        {"device type asked", "FFFD28 FFFA280802FFF0",
+         ">FFFB28 >FFFA280207'IBM-3287-1'01'PRT1'FFF0", "DEVICE-TYPE REQUEST IBM-3287-1 CONNECT PRT1",
+         ""},
+        {"nothing said", "", "", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Settings s;
+        s.use3270E = c.opts.find("plain") == std::string::npos;
+        s.connectName = "PRT1";
+        if (c.opts.find("lu1") != std::string::npos) s.luType = 1;
+        if (c.opts.find("pin") != std::string::npos) s.terminalType = "IBM-3278-2";
+        Core core(ProtocolConfig::From(s));
+        core.logReady = true;
+        EXPECT_EQ(core.Feed(B(c.in)), 0);
+        EXPECT_EQ(core.log, Canon(c.out));
+        EXPECT_EQ(core.tp->LastTold(), c.told);
+        EXPECT_EQ(core.tp->Ready(), c.out.find("ready") != std::string::npos);
+        // A new connection starts the list and the readiness again.
+        core.tp->Reset();
+        core.log.clear();
+        core.Feed(B(send));
+        EXPECT_EQ(core.log, Canon(c.opts.find("pin") != std::string::npos
+                                      ? ">FFFA1800'IBM-3278-2'FFF0"
+                                      : ">FFFA1800'IBM-3287-1'FFF0"));
+        EXPECT_FALSE(core.tp->Ready());
+    }
+}
+
 TEST(Protocol, StreamCutAnywhereGivesTheSameResult) {
     const std::string stream =
         B(kNeg + "0100020007C1C2FFFFC3FFEF 0100020008") + std::string(5000, '\xC4') +
@@ -240,9 +301,9 @@ TEST(Protocol, StreamCutAnywhereGivesTheSameResult) {
     for (int i = 0; i < 5000; ++i)
         big += "C4";
     const std::string expected =
-        Canon(kNegOut + "RC1C2FFC3 >0200000007FFEF R" + big +
-              " >0200000008FFEF RC5 end >FFFA1800 >'IBM-LU3' >FFF0 >FFFD00 >FFFB19 R "
-              ">0200000009FFEF RFFC1C2FF >0200000010FFEF");
+        Canon(kNegOut + "RC1C2FFC3 >020000000700FFEF R" + big +
+              " >020000000800FFEF RC5 end >FFFA1800'IBM-3287-1'FFF0 >FFFD00 >FFFB19 R "
+              ">020000000900FFEF RFFC1C2FF >020000001000FFEF");
     // Whole, byte by byte, and in two pieces cut at every position.
     for (size_t cut = 0; cut < stream.size(); ++cut) {
         Core part(kPrt1);
@@ -376,8 +437,41 @@ TEST(Daemon, ConnectionLostMidJobDeliversItReconnectsAndTraces) {
               0u)
         << log;
     EXPECT_NE(log.find("\nWrote 3 (3) bytes to server\n0000  FFFB28"), std::string::npos);
-    EXPECT_NE(log.find("\nWrote 7 (7) bytes to server\n0000  02000000 01FFEF "), std::string::npos);
+    EXPECT_NE(log.find("\nWrote 8 (8) bytes to server\n0000  02000000 0100FFEF "), std::string::npos);
     EXPECT_NE(log.find("?THIRD??|"), std::string::npos) << log;
+}
+
+size_t Count(const std::string& text, const std::string& piece);
+
+// Online only once records can come; a close in the negotiation names what the server
+// was last told; the fall-back to plain TN3270 is said once a run, with the name not used.
+TEST(Daemon, OnlineAfterNegotiationAndCloseDuringItIsExplained) {
+    HostRun r("raw FFFD18\nexpect FFFB18\nraw FFFA1801FFF0\nexpect FFFA1800\nclose\nnext\n"
+              "negotiate tn3270\nclose\nnext\nnegotiate tn3270\nhold\n",
+              "CONNECTNAME=PRT7\n", {}, {}, 3);
+    const std::string closed = "Connection closed by server: server closed the connection after "
+                               "TERMINAL-TYPE IS IBM-3287-1\n";
+    EXPECT_TRUE(r.daemon->WaitFor(closed)) << r.daemon->text();
+    EXPECT_TRUE(r.host->WaitFor("CONNECTED 3")) << r.host->text();
+    EXPECT_TRUE(r.host->WaitFor("TERMINAL-TYPE IBM-3287-1")) << r.host->text();
+    const std::string online = "Tarnwick printer client is online.\n";
+    const std::string fallback = "The server does not take TN3270E: plain TN3270 is used, and "
+                                 "the connect name PRT7 is not used\n";
+    EXPECT_TRUE(r.daemon->WaitFor(fallback)) << r.daemon->text();
+    EXPECT_TRUE(r.daemon->WaitFor("Connection closed by server\n")) << r.daemon->text();
+    EXPECT_TRUE(r.host->WaitFor("DONE 2")) << r.host->text();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
+    const std::string text = r.daemon->text();
+    EXPECT_EQ(Count(text, online), 2u) << text;
+    EXPECT_LT(text.find(closed), text.find(online)) << text;
+    EXPECT_EQ(Count(text, fallback), 1u) << text;
+
+    // TERMINALTYPE pins the one name said.
+    HostRun pinned("negotiate tn3270\nhold\n", "TERMINALTYPE= IBM-3278-2 \n");
+    EXPECT_TRUE(pinned.host->WaitFor("TERMINAL-TYPE IBM-3278-2\n")) << pinned.host->text();
+    EXPECT_TRUE(pinned.daemon->WaitFor(online)) << pinned.daemon->text();
+    EXPECT_EQ(pinned.daemon->Stop(SIGTERM), 0);
 }
 
 TEST(Daemon, JobOfAKilledRunIsDeliveredAtTheNextStart) {

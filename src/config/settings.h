@@ -62,9 +62,11 @@ struct Settings {
     std::optional<std::string> associateName; // ASSOCIATENAME / -A
     std::optional<std::string> sessionId;     // SESSIONID / -n (the LU number a..e, 0..4)
     std::optional<std::string> luAddress;     // LUADDRESS / -a
-    long connectTimeoutMs = 15000;            // CONNECTTIMEOUT: attempts end after it, 0 = never
-    long retryDelayMs = 15000; // RETRYINTERVAL (or RETRYDELAY): pause between attempts
-    long eojTimeoutMs = 0;     // EOJTIMEOUT, 0 = off
+    // TERMINALTYPE: the one terminal type of plain TN3270; empty: IBM-3287-1, then IBM-LUn.
+    std::string terminalType;
+    long connectTimeoutMs = 15000; // CONNECTTIMEOUT: attempts end after it, 0 = never
+    long retryDelayMs = 15000;     // RETRYINTERVAL (or RETRYDELAY): pause between attempts
+    long eojTimeoutMs = 0;         // EOJTIMEOUT, 0 = off
     TlsSettings tls;
 
     // Data stream and job files.

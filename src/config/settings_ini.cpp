@@ -147,6 +147,11 @@ void ReadEngineKeys(const IniValues& ini, Settings& out) {
     out.tls.serverName = get("TLSSERVERNAME");
     out.tls.certFile = get("TLSCERTFILE");
     out.tls.keyFile = get("TLSKEYFILE");
+    // A terminal type is one word of printable ASCII; blanks around it are dropped.
+    std::string type = get("TERMINALTYPE");
+    type.erase(0, type.find_first_not_of(" \t"));
+    type.erase(type.find_last_not_of(" \t") + 1);
+    out.terminalType = type.substr(0, 40);
 }
 
 std::string LuConfigPathFromIni(const IniValues& ini) {

@@ -47,6 +47,8 @@ constexpr KeySpec kSettingKeys[] = {
      "connect LU name, with 3270E"},
     {"ASSOCIATENAME", K::Text, "", "", 0, 0, "", 0, "-A", "associateName", true, true,
      "associate LU name, with 3270E"},
+    {"TERMINALTYPE", K::Text, "", "", 0, 0, "", 0, "", "", false, true,
+     "terminal type of plain TN3270 (empty: IBM-3287-1, then IBM-LU1 or IBM-LU3)"},
     {"CONFIGFILE", K::Text, "KESLUPRT.CFG", "", 0, 0, "", 0, "-c", "", false, true,
      "LU-name file; kesluprt.cfg of its folder is read"},
     {"CODEPAGE", K::Special, "", "", 0, 0, "a code page of twprinter.ini(5) or nothing", 0, "",

@@ -75,20 +75,10 @@ int TelnetProtocol::Extension() {
             return MSG_NO_LOCAL_HOST;
         }
         name[sizeof name - 1] = 0;
-        static const uint8_t head[] = {IAC, SB, OPT_EXT, 0x27};
-        static const uint8_t end[] = {IAC, SE};
-        int rc = SendChunk(head, sizeof head);
-        if (rc == 0) {
-            // Host names never hold FF, but the rule for our 0x37 messages stands.
-            std::string esc;
-            for (const char* q = name; *q; ++q) {
-                esc += *q;
-                if (static_cast<uint8_t>(*q) == IAC) esc += static_cast<char>(IAC);
-            }
-            rc = SendChunk(reinterpret_cast<const uint8_t*>(esc.data()), esc.size());
-        }
-        if (rc == 0) rc = SendChunk(end, sizeof end);
-        return rc;
+        // One send, the name's FF bytes (never seen in host names) doubled by SendExtension.
+        std::string body = "\x27";
+        body += name;
+        return SendExtension(reinterpret_cast<const uint8_t*>(body.data()), body.size());
     }
     case 0x2A:
         peer_.Bracket(arg(2));

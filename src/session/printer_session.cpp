@@ -73,10 +73,26 @@ void PrinterSession::Impl::LuGranted(const std::string& name) {
     luName = name;
 }
 
+// Online means the host can print: said when the negotiation is through, not at connect.
+void PrinterSession::Impl::Ready(bool fellBack) {
+    if (fellBack && !plainFallbackNoted) {
+        plainFallbackNoted = true;
+        std::string text = "The server does not take TN3270E: plain TN3270 is used";
+        if (settings.connectName && !settings.connectName->empty())
+            text += ", and the connect name " + *settings.connectName + " is not used";
+        else if (settings.associateName && !settings.associateName->empty())
+            text += ", and the associate name " + *settings.associateName + " is not used";
+        reporter.StatusLine(text);
+    }
+    onlineState = 2;
+    reporter.ShowOnlineState(true);
+}
+
 int PrinterSession::Impl::Run() {
     int rc = 0;
     bool first = true;
     reconnectAfterClose = false;
+    plainFallbackNoted = false;
     for (;;) {
         if (first) {
             first = false;

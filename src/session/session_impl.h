@@ -41,6 +41,7 @@ struct PrinterSession::Impl final : ProtocolPeer, HostLink {
     void Bracket(uint8_t argument) override { stream->Bracket(argument); }
     void ClearPrintBuffer() override { stream->ClearPrintBuffer(); }
     void LuGranted(const std::string& name) override;
+    void Ready(bool fellBack) override;
     int SendRecord(std::span<const uint8_t> bytes) override { return protocol->SendRecord(bytes); }
     bool ExtensionUnnegotiated() const override { return protocol->ExtensionUnnegotiated(); }
 
@@ -101,6 +102,7 @@ struct PrinterSession::Impl final : ProtocolPeer, HostLink {
     // that CONNECTTIMEOUT also covers attempts lost in a negotiated TLS.
     uint64_t attemptStart = 0;
     bool serviceFallbackNoted = false; // the kesservd line is said once a run
+    bool plainFallbackNoted = false;   // and so is the fall-back to plain TN3270
 
     std::thread thread;
     std::atomic<bool> running{false};

@@ -102,9 +102,8 @@ int PrinterSession::Impl::OpenSession() {
     }
     // With TLS still to be negotiated, the attempt is not over yet.
     if (!protocol->TlsPending()) attemptStart = 0;
-    onlineState = 2;
+    // Online only once the negotiation lets records through (Ready).
     lastDataTick = platform::TickCount();
-    reporter.ShowOnlineState(true);
     stream->StartConnection();
     return 0;
 }
@@ -172,6 +171,13 @@ int PrinterSession::Impl::MainLoop() {
                                     " bytes from the server was refused; the connection is "
                                     "reset. " +
                                     LoadMessage(96));
+            else if (!protocol->Ready())
+                // Closed in the negotiation: what it was last told is most likely what it refused.
+                reporter.StatusLine(
+                    StatusMessage(2, &settings.statusMessages) + ": server closed the connection " +
+                    (protocol->LastTold().empty() ? std::string("before any negotiation")
+                                                  : "after " + protocol->LastTold()) +
+                    "\n" + LoadMessage(96));
             else
                 reporter.StatusLine(StatusMessage(2, &settings.statusMessages) + "\n" +
                                     LoadMessage(96));

@@ -16,6 +16,42 @@ using namespace telnet;
 
 namespace {
 constexpr size_t kSubSize = 1024, kSendSize = 4096;
+
+std::string OptionName(uint8_t option) {
+    switch (option) {
+    case OPT_BINARY:
+        return "BINARY";
+    case 0x01:
+        return "ECHO";
+    case 0x03:
+        return "SUPPRESS-GO-AHEAD";
+    case OPT_TTYPE:
+        return "TERMINAL-TYPE";
+    case OPT_EOR:
+        return "END-OF-RECORD";
+    case OPT_TN3270E:
+        return "TN3270E";
+    case OPT_STARTTLS:
+        return "START-TLS";
+    case OPT_EXT:
+        return "option 0x37";
+    default:
+        return "option " + std::to_string(option);
+    }
+}
+
+const char* CommandName(uint8_t cmd) {
+    switch (cmd) {
+    case DO:
+        return "DO";
+    case DONT:
+        return "DONT";
+    case WILL:
+        return "WILL";
+    default:
+        return "WONT";
+    }
+}
 } // namespace
 
 ProtocolConfig ProtocolConfig::From(const Settings& s) {
@@ -23,7 +59,11 @@ ProtocolConfig ProtocolConfig::From(const Settings& s) {
     c.tn3270e = s.use3270E;
     // Inside a direct TLS connection an offer of START-TLS is refused.
     c.startTls = s.tls.enabled ? 0 : s.tls.startTls;
-    c.termType = s.luType == 1 ? "IBM-LU1" : "IBM-LU3";
+    // A printer says so first; the LU type is the second choice of servers that ask again.
+    if (!s.terminalType.empty())
+        c.termTypes = {s.terminalType};
+    else
+        c.termTypes = {"IBM-3287-1", s.luType == 1 ? "IBM-LU1" : "IBM-LU3"};
     if (s.connectName && !s.connectName->empty()) {
         c.nameKind = 0x01;
         c.name = *s.connectName;
@@ -78,6 +118,9 @@ void TelnetProtocol::Reset() {
     skipIac_ = false;
     secured_ = followsSent_ = followsReceived_ = tlsReady_ = false;
     tlsOffset_ = 0;
+    ready_ = false;
+    termTypeIndex_ = 0;
+    lastTold_.clear();
 }
 
 int TelnetProtocol::Feed(std::span<const uint8_t> bytes) {
@@ -125,6 +168,9 @@ int TelnetProtocol::SendChunk(const uint8_t* bytes, size_t length) {
 }
 
 int TelnetProtocol::SendBytes(std::initializer_list<uint8_t> bytes) {
+    // An option command: what the server was last told, should it close on it.
+    if (bytes.size() == 3 && bytes.begin()[0] == IAC)
+        lastTold_ = std::string(CommandName(bytes.begin()[1])) + " " + OptionName(bytes.begin()[2]);
     return SendChunk(bytes.begin(), bytes.size());
 }
 
@@ -214,6 +260,30 @@ void TelnetProtocol::ModeCheck() {
         records_.Reset();
         peer_.ClearPrintBuffer();
     }
+    if (on && !functionsAgreed_) MarkReady();
+}
+
+void TelnetProtocol::MarkReady() {
+    if (ready_) return;
+    ready_ = true;
+    peer_.Ready(config_.tn3270e && !functionsAgreed_);
+}
+
+// TERMINAL-TYPE IS with the next name of the list, in one send.
+int TelnetProtocol::SendTerminalType() {
+    const auto& types = config_.termTypes;
+    const std::string name =
+        types.empty() ? "IBM-3287-1" : types[std::min(termTypeIndex_, types.size() - 1)];
+    if (termTypeIndex_ < types.size()) ++termTypeIndex_;
+    std::vector<uint8_t> out{IAC, SB, OPT_TTYPE, 0x00};
+    for (char ch : name) {
+        out.push_back(static_cast<uint8_t>(ch));
+        if (static_cast<uint8_t>(ch) == IAC) out.push_back(IAC);
+    }
+    out.push_back(IAC);
+    out.push_back(SE);
+    lastTold_ = "TERMINAL-TYPE IS " + name;
+    return SendChunk(out.data(), out.size());
 }
 
 int TelnetProtocol::Subnegotiation() {
@@ -227,16 +297,7 @@ int TelnetProtocol::Subnegotiation() {
     if (sub_[0] == OPT_STARTTLS || TlsPending()) return StartTlsSub(len);
     switch (sub_[0]) {
     case OPT_TTYPE:
-        if (len > 1 && sub_[1] == 0x01) {
-            static const uint8_t head[] = {IAC, SB, OPT_TTYPE, 0x00};
-            static const uint8_t end[] = {IAC, SE};
-            int rc = SendChunk(head, sizeof head);
-            if (rc == 0)
-                rc = SendChunk(reinterpret_cast<const uint8_t*>(config_.termType.data()),
-                               config_.termType.size());
-            if (rc == 0) rc = SendChunk(end, sizeof end);
-            return rc;
-        }
+        if (len > 1 && sub_[1] == 0x01) return SendTerminalType();
         return 0;
     case OPT_EXT:
         return Extension();
@@ -304,7 +365,8 @@ int TelnetProtocol::SendResponse(int reason) {
         out[n++] = b;
         if (b == IAC) out[n++] = IAC;
     }
-    if (reason >= 0) out[n++] = static_cast<uint8_t>(reason);
+    // The data byte: the reason of a negative response, DEVICE-END (0x00) of a positive one.
+    out[n++] = reason >= 0 ? static_cast<uint8_t>(reason) : 0x00;
     out[n++] = IAC;
     out[n++] = EOR;
     return SendChunk(out, n);

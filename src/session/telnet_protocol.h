@@ -43,12 +43,16 @@ class ProtocolPeer {
     virtual void ClearPrintBuffer() = 0;
     // The LU name the host granted with DEVICE-TYPE IS.
     virtual void LuGranted(const std::string& name) = 0;
+    // The connection can take records from now on: TN3270E functions agreed, or BINARY and
+    // END-OF-RECORD both ways. fellBack: TN3270E was wanted and the server went plain.
+    virtual void Ready(bool fellBack) { (void)fellBack; }
 };
 
 // What the protocol takes from the settings, fixed for a run.
 struct ProtocolConfig {
     bool tn3270e = false;
-    std::string termType = "IBM-LU3";
+    // Answers to TERMINAL-TYPE SEND in turn; the last one repeats.
+    std::vector<std::string> termTypes{"IBM-3287-1", "IBM-LU3"};
     // 0x01 CONNECT or 0x00 ASSOCIATE, and the name; none when name is empty.
     uint8_t nameKind = 0;
     std::string name;
@@ -91,6 +95,11 @@ class TelnetProtocol {
     bool ExtensionUnnegotiated() const;
 
     bool Mode3270() const { return mode3270_; }
+    // Records can be taken (see ProtocolPeer::Ready).
+    bool Ready() const { return ready_; }
+    // The last negotiation sequence sent on this connection ("TERMINAL-TYPE IS IBM-3287-1"),
+    // "" before any.
+    const std::string& LastTold() const { return lastTold_; }
     const RecordBuffer& Records() const { return records_; }
 
   private:
@@ -119,6 +128,8 @@ class TelnetProtocol {
     int OptionReply(uint8_t cmd, uint8_t option);
     bool OptionOk(uint8_t option) const;
     void ModeCheck();
+    void MarkReady();
+    int SendTerminalType();
     int Subnegotiation();
     int EndOfRecord();
     int RecordDone(int result);
@@ -159,8 +170,11 @@ class TelnetProtocol {
     uint8_t header_[8]{};
     int headerIndex_ = 0;
     bool inRecord_ = false;
-    uint8_t respond_ = 0; // the record's RESPONSE-FLAG: 1 on error only, 2 always
+    uint8_t respond_ = 0;  // the record's RESPONSE-FLAG: 1 on error only, 2 always
     bool skipIac_ = false; // a lone IAC inside a message read by count or skipped
     bool secured_ = false, followsSent_ = false, followsReceived_ = false, tlsReady_ = false;
     size_t tlsOffset_ = 0;
+    bool ready_ = false;
+    size_t termTypeIndex_ = 0;
+    std::string lastTold_;
 };

@@ -37,6 +37,9 @@ int TelnetProtocol::SendDeviceTypeRequest() {
     }
     req[n++] = IAC;
     req[n++] = SE;
+    lastTold_ = "DEVICE-TYPE REQUEST IBM-3287-1";
+    if (!config_.name.empty())
+        lastTold_ += (config_.nameKind == 0x01 ? " CONNECT " : " ASSOCIATE ") + config_.name;
     return SendChunk(req, n);
 }
 
@@ -70,12 +73,10 @@ int TelnetProtocol::Tn3270eSub(size_t len) {
                     break;
                 }
             }
-            static const uint8_t funcs[] = {IAC,  SB,   OPT_TN3270E, 0x03, 0x07,
-                                            0x00, 0x01, 0x02,        0x03, 0x04};
-            static const uint8_t end[] = {IAC, SE};
-            int rc = SendChunk(funcs, sizeof funcs);
-            if (rc == 0) rc = SendChunk(end, sizeof end);
-            return rc;
+            static const uint8_t funcs[] = {IAC,  SB,   OPT_TN3270E, 0x03, 0x07, 0x00,
+                                            0x01, 0x02, 0x03,        0x04, IAC,  SE};
+            lastTold_ = "FUNCTIONS REQUEST";
+            return SendChunk(funcs, sizeof funcs);
         }
         Trace(" UNKNOWN sbbuf2 after TYPE IS\n");
         return 0;
@@ -85,6 +86,7 @@ int TelnetProtocol::Tn3270eSub(size_t len) {
             Trace("We got a FUNCTIONS IS\n");
             functionsAgreed_ = true;
             comstate_ = 0;
+            MarkReady();
         } else if (b2 == 0x07) {
             Trace("We got a FUNCTIONS REQUEST\n");
         } else {

@@ -362,7 +362,8 @@ class Connection {
             if (negativeOk_ && r[2] == 0x01 && r.size() == 6 && r[1] == 0x00)
                 Out("NEGATIVE " + std::to_string(index_) + " SEQ " + std::to_string(seq) +
                     " REASON " + HexOf(Bytes{r[5]}));
-            else if (r[2] != 0x00 || r.size() != 5 || r[1] != 0x00)
+            // A positive response carries one data byte, DEVICE-END.
+            else if (r[2] != 0x00 || r.size() != 6 || r[1] != 0x00 || r[5] != 0x00)
                 Fail("response for " + std::to_string(seq) + " is not positive: " + HexOf(r));
             auto us =
                 std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - it->second)
