@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -264,8 +265,8 @@ TEST(Protocol, TerminalTypesReadinessAndLastTold) {
          "WILL END-OF-RECORD", ""},
         {"functions agreed", kNeg, kNegOut + "ready", "FUNCTIONS REQUEST", ""},
         {"device type asked", "FFFD28 FFFA280802FFF0",
-         ">FFFB28 >FFFA280207'IBM-3287-1'01'PRT1'FFF0", "DEVICE-TYPE REQUEST IBM-3287-1 CONNECT PRT1",
-         ""},
+         ">FFFB28 >FFFA280207'IBM-3287-1'01'PRT1'FFF0",
+         "DEVICE-TYPE REQUEST IBM-3287-1 CONNECT PRT1", ""},
         {"nothing said", "", "", "", ""},
     };
     for (const Case& c : cases) {
@@ -285,9 +286,9 @@ TEST(Protocol, TerminalTypesReadinessAndLastTold) {
         core.tp->Reset();
         core.log.clear();
         core.Feed(B(send));
-        EXPECT_EQ(core.log, Canon(c.opts.find("pin") != std::string::npos
-                                      ? ">FFFA1800'IBM-3278-2'FFF0"
-                                      : ">FFFA1800'IBM-3287-1'FFF0"));
+        EXPECT_EQ(core.log,
+                  Canon(c.opts.find("pin") != std::string::npos ? ">FFFA1800'IBM-3278-2'FFF0"
+                                                                : ">FFFA1800'IBM-3287-1'FFF0"));
         EXPECT_FALSE(core.tp->Ready());
     }
 }
@@ -350,11 +351,42 @@ TEST(Protocol, RecordBufferAndSendPath) {
     EXPECT_EQ(plain.log, ">FFFB28 >40FFEF");
 }
 
+size_t Count(const std::string& text, const std::string& piece);
+
+// The frames a dissector finds malformed or warns about among those sent to the
+// host's port, one line each; "" when tshark is not installed.
+std::string FlaggedClientFrames(const std::string& pcap, int port) {
+    if (access("/usr/bin/tshark", X_OK) != 0) return "";
+    const std::string p = std::to_string(port);
+    const std::string cmd = "tshark -r '" + pcap + "' -d tcp.port==" + p +
+                            ",telnet -Y '(_ws.malformed || _ws.expert.severity >= warning) && "
+                            "tcp.dstport==" +
+                            p + "' 2>&1 | grep -v 'Running as user'";
+    std::string out;
+    if (FILE* f = popen(cmd.c_str(), "r")) {
+        char buf[4096];
+        for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
+            out.append(buf, n);
+        pclose(f);
+    }
+    return out;
+}
+
 // One host simulator (on port, else any) and one twprinterd in a fresh directory; the
 // ini lines come first, so that they win over the base keys.
+// Every connection is captured, and what the client sent must read as valid to an
+// independent dissector.
 struct HostRun {
     testutil::TempDir dir;
     std::unique_ptr<Proc> host, daemon;
+    int hostPort = 0;
+
+    ~HostRun() {
+        if (daemon) daemon->Stop(SIGTERM);
+        if (host) host->Stop(SIGTERM);
+        for (const std::string& name : testutil::ListDir(dir.file("pcap")))
+            EXPECT_EQ(FlaggedClientFrames(dir.file("pcap/" + name), hostPort), "") << name;
+    }
 
     HostRun(const std::string& script, const std::string& ini,
             std::vector<std::string> hostArgs = {}, std::vector<std::string> daemonArgs = {},
@@ -365,9 +397,12 @@ struct HostRun {
         args.insert(args.end(),
                     {"--clients", std::to_string(clients), "--port", std::to_string(port)});
         args.insert(args.end(), hostArgs.begin(), hostArgs.end());
+        ::mkdir(dir.file("pcap").c_str(), 0755);
+        args.insert(args.end(), {"--pcap", dir.file("pcap")});
         host = std::make_unique<Proc>(args);
         EXPECT_TRUE(host->WaitFor("PORT ", 5000)) << host->text();
         size_t at = host->text().find("PORT ");
+        hostPort = std::atoi(host->text().c_str() + at + 5);
         testutil::WriteFile(dir.file("twprinter.ini"),
                             "[CONFIGURATION]\n" + ini + "HOSTNAME=127.0.0.1\nSERVERNAME=" +
                                 host->text().substr(at + 5, host->text().find('\n', at) - at - 5) +
@@ -388,6 +423,66 @@ struct HostRun {
         return testutil::DeliveredJobs(dir.file("JOB"), count, ms);
     }
 };
+
+// The dissector check itself: a client of the test's own speaks to the host simulator,
+// once with the bytes of old (a FUNCTIONS REQUEST in two sends, a positive response
+// without its data byte) and once with today's; only the old ones are flagged.
+TEST(Dissector, FlagsSplitSequencesAndShortResponses) {
+    if (access("/usr/bin/tshark", X_OK) != 0) GTEST_SKIP() << "tshark is not installed";
+    for (bool old : {true, false}) {
+        SCOPED_TRACE(old ? "old bytes" : "today's bytes");
+        testutil::TempDir dir;
+        testutil::WriteFile(
+            dir.file("script"),
+            "negotiate tn3270e\nbind\nscs \"HELLO\" always\nexpect-response\nclose\n");
+        Proc host({HOSTSIM_PATH, "--script", dir.file("script"), "--port", "0", "--timeout", "3000",
+                   "--pcap", dir.path()});
+        ASSERT_TRUE(host.WaitFor("LISTENING", 5000)) << host.text();
+        const int port = std::atoi(host.text().c_str() + host.text().find("PORT ") + 5);
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<uint16_t>(port));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        std::string got;
+        auto wait = [&](const std::string& hex) {
+            const std::string want = B(hex);
+            for (int i = 0; i < 100 && got.find(want) == std::string::npos; ++i) {
+                pollfd p{fd, POLLIN, 0};
+                char buf[4096];
+                if (::poll(&p, 1, 50) > 0) {
+                    ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+                    if (n <= 0) break;
+                    got.append(buf, static_cast<size_t>(n));
+                }
+            }
+            return got.find(want) != std::string::npos;
+        };
+        auto send = [&](const std::string& hex) {
+            const std::string b = B(hex);
+            ASSERT_EQ(::send(fd, b.data(), b.size(), 0), static_cast<ssize_t>(b.size()));
+            // Apart, so that each send is a segment of its own.
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        };
+        ASSERT_TRUE(wait("FFFD28"));
+        send("FFFB28");
+        ASSERT_TRUE(wait("FFFA280802FFF0"));
+        send("FFFA280207'IBM-3287-1'01'PRT1'FFF0");
+        ASSERT_TRUE(wait("FFFA280204"));
+        if (old)
+            send("FFFA2803070001020304"), send("FFF0");
+        else
+            send("FFFA2803070001020304FFF0");
+        ASSERT_TRUE(wait("C8C5D3D3D6FFEF")); // HELLO in EBCDIC
+        send(old ? "0200000001FFEF" : "020000000100FFEF");
+        ::close(fd);
+        host.Wait(5000);
+        const std::string flagged = FlaggedClientFrames(dir.file("1.pcap"), port);
+        EXPECT_EQ(Count(flagged, "Malformed"), old ? 2u : 0u) << flagged;
+        EXPECT_EQ(Count(flagged, "\n"), old ? 2u : 0u) << flagged;
+    }
+}
 
 TEST(Daemon, RetriesUntilTheHostListensEndsSilentJobsAndCounts) {
     HostRun r("negotiate tn3270e PRT9\nbind\nscs \"LATE\" always\nexpect-response\neoj\n"
@@ -437,11 +532,10 @@ TEST(Daemon, ConnectionLostMidJobDeliversItReconnectsAndTraces) {
               0u)
         << log;
     EXPECT_NE(log.find("\nWrote 3 (3) bytes to server\n0000  FFFB28"), std::string::npos);
-    EXPECT_NE(log.find("\nWrote 8 (8) bytes to server\n0000  02000000 0100FFEF "), std::string::npos);
+    EXPECT_NE(log.find("\nWrote 8 (8) bytes to server\n0000  02000000 0100FFEF "),
+              std::string::npos);
     EXPECT_NE(log.find("?THIRD??|"), std::string::npos) << log;
 }
-
-size_t Count(const std::string& text, const std::string& piece);
 
 // Online only once records can come; a close in the negotiation names what the server
 // was last told; the fall-back to plain TN3270 is said once a run, with the name not used.

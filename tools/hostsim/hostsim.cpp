@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "pcap.h"
 #include "starttls.h"
 #include "tls.h"
 #include "usage.h"
@@ -44,6 +45,7 @@ struct Config {
     int port = 0;
     std::string script;
     std::string transcript;
+    std::string pcapDir; // --pcap: DIR/k.pcap per connection
     int clients = 1;
     bool concurrent = false;
     int listenAfter = 0;
@@ -193,6 +195,15 @@ class Connection {
             std::string path = gCfg.transcript + "." + std::to_string(index);
             transcript_ = std::fopen(path.c_str(), "wb");
         }
+        if (!gCfg.pcapDir.empty()) {
+            sockaddr_in self{}, peer{};
+            socklen_t a = sizeof self, b = sizeof peer;
+            getsockname(fd_, reinterpret_cast<sockaddr*>(&self), &a);
+            getpeername(fd_, reinterpret_cast<sockaddr*>(&peer), &b);
+            const std::string path = gCfg.pcapDir + "/" + std::to_string(index) + ".pcap";
+            if (!pcap_.Open(path, ntohs(peer.sin_port), ntohs(self.sin_port)))
+                Out("FAIL " + std::to_string(index) + ": cannot write " + path);
+        }
         int one = 1;
         setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         if (HostTlsEnabled() && !gCfg.starttls) {
@@ -231,6 +242,7 @@ class Connection {
                 Fail("send failed: " + std::string(std::strerror(errno)));
                 return false;
             }
+            pcap_.Segment(false, b.data() + off, static_cast<size_t>(n));
             off += static_cast<size_t>(n);
         }
         return true;
@@ -265,6 +277,7 @@ class Connection {
             std::fwrite(buf, 1, n, transcript_);
             std::fflush(transcript_);
         }
+        pcap_.Segment(true, buf, n);
         received_.insert(received_.end(), buf, buf + n);
     }
 
@@ -566,6 +579,7 @@ class Connection {
     HostTls* tls_ = nullptr;
     int index_;
     FILE* transcript_ = nullptr;
+    PcapWriter pcap_;
     bool failed_ = false;
     bool eof_ = false;
     bool tn3270e_ = false;
@@ -817,6 +831,8 @@ int main(int argc, char** argv) {
             gCfg.script = next();
         else if (a == "--transcript")
             gCfg.transcript = next();
+        else if (a == "--pcap")
+            gCfg.pcapDir = next();
         else if (a == "--clients")
             gCfg.clients = std::atoi(next().c_str());
         else if (a == "--concurrent")

@@ -18,6 +18,8 @@ Options:
   --script FILE        the script to play (below)
   --port P             port on 127.0.0.1 (0, the default: a free one)
   --transcript PREFIX  connection k writes every byte it received to PREFIX.k
+  --pcap DIR           connection k is written as DIR/k.pcap (both directions, for
+                       tshark -d tcp.port==PORT,telnet)
   --clients N          serve N connections, then end (default 1; 0: no end)
   --concurrent         serve the connections at the same time, a thread each
   --listen-after MS    bind at once but accept only after MS milliseconds
