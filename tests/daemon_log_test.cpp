@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -18,16 +19,28 @@ size_t Count(const std::string& text, const std::string& piece) {
     return n;
 }
 
-// A host that sends one job "HELLO" and closes; its port.
-std::string OneJobHost(testutil::TempDir& dir, std::unique_ptr<Proc>& host) {
-    testutil::WriteFile(dir.file("script"), "negotiate tn3270e PRT01\nbind\nscs \"HELLO\" always\n"
-                                            "expect-response\neoj\nsleep 300\nclose\n");
-    host = std::make_unique<Proc>(std::vector<std::string>{
-        HOSTSIM_PATH, "--port", "0", "--script", dir.file("script"), "--timeout", "5000"});
-    EXPECT_TRUE(host->WaitFor("LISTENING", 5000)) << host->text();
-    size_t at = host->text().find("PORT ") + 5;
-    return host->text().substr(at, host->text().find('\n', at) - at);
-}
+// A host that sends one job "HELLO" and closes. What the client sent must read as
+// valid to an independent dissector.
+struct OneJobHost {
+    testutil::TempDir captures;
+    std::unique_ptr<Proc> proc;
+    std::string port;
+    explicit OneJobHost(testutil::TempDir& dir) {
+        testutil::WriteFile(dir.file("script"),
+                            "negotiate tn3270e PRT01\nbind\nscs \"HELLO\" always\n"
+                            "expect-response\neoj\nsleep 300\nclose\n");
+        proc = std::make_unique<Proc>(
+            std::vector<std::string>{HOSTSIM_PATH, "--port", "0", "--script", dir.file("script"),
+                                     "--timeout", "5000", "--pcap", captures.path()});
+        EXPECT_TRUE(proc->WaitFor("LISTENING", 5000)) << proc->text();
+        size_t at = proc->text().find("PORT ") + 5;
+        port = proc->text().substr(at, proc->text().find('\n', at) - at);
+    }
+    ~OneJobHost() {
+        proc->Stop(SIGTERM);
+        EXPECT_EQ(testutil::DissectorFlags(captures.path(), std::atoi(port.c_str())), "");
+    }
+};
 
 } // namespace
 
@@ -36,8 +49,8 @@ TEST(DaemonLog, FailuresStandardOutputAndTheEndAreSaidOnce) {
     const std::vector<std::string> env{"TWPRINTER_DIR=" + dir.path()};
     {
         // A printer nobody listens on: one line with job, medium, reason and kept path.
-        std::unique_ptr<Proc> host;
-        const std::string port = OneJobHost(dir, host);
+        OneJobHost host(dir);
+        const std::string port = host.port;
         const std::string printer = "127.0.0.1:" + std::to_string(testutil::FreePort());
         testutil::WriteFile(dir.file("twprinter.ini"),
                             "[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=" + port +
@@ -58,8 +71,8 @@ TEST(DaemonLog, FailuresStandardOutputAndTheEndAreSaidOnce) {
     }
     {
         // -S: the job is on standard output, and no copy of it is asked about.
-        std::unique_ptr<Proc> host;
-        const std::string port = OneJobHost(dir, host);
+        OneJobHost host(dir);
+        const std::string port = host.port;
         testutil::WriteFile(dir.file("twprinter.ini"),
                             "[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=" + port +
                                 "\n3270E=1\nPRINTTOFILE=1\nKEEPFAILED=0\nFILENAME=OUT\n"
@@ -80,8 +93,8 @@ TEST(DaemonLog, FailuresStandardOutputAndTheEndAreSaidOnce) {
     }
     {
         // A PDF is titled by its LU and job number, not by the spool path.
-        std::unique_ptr<Proc> host;
-        const std::string port = OneJobHost(dir, host);
+        OneJobHost host(dir);
+        const std::string port = host.port;
         testutil::WriteFile(dir.file("twprinter.ini"),
                             "[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=" + port +
                                 "\n3270E=1\nPRINTTOFILE=1\nFILEFORMAT=pdf\nFILENAME=PDF\n"

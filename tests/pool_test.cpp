@@ -27,7 +27,9 @@ using testutil::ReadFile;
 using testutil::WriteFile;
 
 // One host simulator with script on port (0: any); its port once it listens.
+// What the LU sent must read as valid to an independent dissector.
 struct Host {
+    testutil::TempDir captures;
     std::unique_ptr<Proc> proc;
     int port = 0;
     Host(const testutil::TempDir& dir, const std::string& name, const std::string& script,
@@ -35,10 +37,14 @@ struct Host {
         WriteFile(dir.file(name + ".script"), script);
         proc = std::make_unique<Proc>(std::vector<std::string>{
             HOSTSIM_PATH, "--script", dir.file(name + ".script"), "--timeout", "8000", "--clients",
-            std::to_string(clients), "--port", std::to_string(at)});
+            std::to_string(clients), "--port", std::to_string(at), "--pcap", captures.path()});
         EXPECT_TRUE(proc->WaitFor("LISTENING", 5000)) << proc->text();
         const size_t p = proc->text().find("PORT ");
         port = std::atoi(proc->text().c_str() + p + 5);
+    }
+    ~Host() {
+        if (proc) proc->Stop(SIGTERM);
+        EXPECT_EQ(testutil::DissectorFlags(captures.path(), port), "");
     }
 };
 

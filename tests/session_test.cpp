@@ -353,25 +353,6 @@ TEST(Protocol, RecordBufferAndSendPath) {
 
 size_t Count(const std::string& text, const std::string& piece);
 
-// The frames a dissector finds malformed or warns about among those sent to the
-// host's port, one line each; "" when tshark is not installed.
-std::string FlaggedClientFrames(const std::string& pcap, int port) {
-    if (access("/usr/bin/tshark", X_OK) != 0) return "";
-    const std::string p = std::to_string(port);
-    const std::string cmd = "tshark -r '" + pcap + "' -d tcp.port==" + p +
-                            ",telnet -Y '(_ws.malformed || _ws.expert.severity >= warning) && "
-                            "tcp.dstport==" +
-                            p + "' 2>&1 | grep -v 'Running as user'";
-    std::string out;
-    if (FILE* f = popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
-            out.append(buf, n);
-        pclose(f);
-    }
-    return out;
-}
-
 // One host simulator (on port, else any) and one twprinterd in a fresh directory; the
 // ini lines come first, so that they win over the base keys.
 // Every connection is captured, and what the client sent must read as valid to an
@@ -384,8 +365,7 @@ struct HostRun {
     ~HostRun() {
         if (daemon) daemon->Stop(SIGTERM);
         if (host) host->Stop(SIGTERM);
-        for (const std::string& name : testutil::ListDir(captures.path()))
-            EXPECT_EQ(FlaggedClientFrames(captures.file(name), hostPort), "") << name;
+        EXPECT_EQ(testutil::DissectorFlags(captures.path(), hostPort), "");
     }
 
     HostRun(const std::string& script, const std::string& ini,
@@ -402,14 +382,14 @@ struct HostRun {
         EXPECT_TRUE(host->WaitFor("PORT ", 5000)) << host->text();
         size_t at = host->text().find("PORT ");
         hostPort = std::atoi(host->text().c_str() + at + 5);
-        testutil::WriteFile(dir.file("twprinter.ini"),
-                            "[CONFIGURATION]\n" + ini + "HOSTNAME=127.0.0.1\nSERVERNAME=" +
-                                host->text().substr(at + 5, host->text().find('\n', at) - at - 5) +
-                                "\nLUTYPE=1\n3270E=1\n" +
-                                (ini.find("FILENAME=") == std::string::npos ? "FILENAME=JOB\n"
-                                                                            : "") +
-                                "PRINTTOFILE=1\n"
-                                "CONNECTTIMEOUT=0\nRETRYDELAY=1\n");
+        testutil::WriteFile(
+            dir.file("twprinter.ini"),
+            "[CONFIGURATION]\n" + ini + "HOSTNAME=127.0.0.1\nSERVERNAME=" +
+                host->text().substr(at + 5, host->text().find('\n', at) - at - 5) +
+                "\nLUTYPE=1\n3270E=1\n" +
+                (ini.find("FILENAME=") == std::string::npos ? "FILENAME=JOB\n" : "") +
+                "PRINTTOFILE=1\n"
+                "CONNECTTIMEOUT=0\nRETRYDELAY=1\n");
         // The shell leaves its pid, which exec hands on to the daemon.
         launcher.insert(launcher.begin(), {"/bin/sh", "-c", "echo $$ >pid; exec \"$@\"", "sh"});
         launcher.push_back(TWPRINTERD_PATH);
@@ -427,7 +407,7 @@ struct HostRun {
 // once with the bytes of old (a FUNCTIONS REQUEST in two sends, a positive response
 // without its data byte) and once with today's; only the old ones are flagged.
 TEST(Dissector, FlagsSplitSequencesAndShortResponses) {
-    if (access("/usr/bin/tshark", X_OK) != 0) GTEST_SKIP() << "tshark is not installed";
+    if (!testutil::HaveTshark()) GTEST_SKIP() << "tshark is not installed";
     for (bool old : {true, false}) {
         SCOPED_TRACE(old ? "old bytes" : "today's bytes");
         testutil::TempDir dir;
@@ -477,7 +457,7 @@ TEST(Dissector, FlagsSplitSequencesAndShortResponses) {
         send(old ? "0200000001FFEF" : "020000000100FFEF");
         ::close(fd);
         host.Wait(5000);
-        const std::string flagged = FlaggedClientFrames(dir.file("1.pcap"), port);
+        const std::string flagged = testutil::DissectorFlags(dir.path(), port);
         EXPECT_EQ(Count(flagged, "Malformed"), old ? 2u : 0u) << flagged;
         EXPECT_EQ(Count(flagged, "\n"), old ? 2u : 0u) << flagged;
     }
@@ -650,8 +630,9 @@ TEST(Daemon, SettingsCheckedAtStartAndOnRequest) {
     EXPECT_EQ(testutil::ReadFile(dir.file("twprinter.ini")), "[CONFIGURATION]\nHOSTNAME=mvs1\n");
     testutil::WriteFile(dir.file("script"), "hold\n");
     // The check's connect is the first client, the session's the second.
+    testutil::TempDir captures;
     Proc sim({HOSTSIM_PATH, "--script", dir.file("script"), "--port", "0", "--clients", "2",
-              "--timeout", "5000"});
+              "--timeout", "5000", "--pcap", captures.path()});
     ASSERT_TRUE(sim.WaitFor("LISTENING", 5000)) << sim.text();
     const std::string host =
         "HOSTNAME=127.0.0.1\nSERVERNAME=" + sim.text().substr(5, sim.text().find('\n') - 5) +
@@ -703,6 +684,8 @@ TEST(Daemon, SettingsCheckedAtStartAndOnRequest) {
                            "used"));
     EXPECT_TRUE(sim.WaitFor("CONNECTED 2")) << sim.text();
     EXPECT_EQ(on.Stop(SIGTERM), 0) << on.text();
+    sim.Stop(SIGTERM);
+    EXPECT_EQ(testutil::DissectorFlags(captures.path(), std::atoi(sim.text().c_str() + 5)), "");
 }
 
 TEST(Daemon, FinalMessagesAndResultCodes) {
@@ -775,8 +758,9 @@ TEST(Daemon, SpoolFolderRemovedIsNamedAndNothingIsCountedForIt) {
     EXPECT_EQ(testutil::DeliveredJobs(spool + "/JOB", 1, 5000), (std::vector<std::string>{"ONE"}))
         << r.daemon->text();
     ASSERT_EQ(system(("rm -r " + spool).c_str()), 0);
-    EXPECT_TRUE(r.daemon->WaitFor("The job file " + spool + "/JOB1.txt cannot be made in the folder " +
-                                  spool + ": No such file or directory. Records are refused"))
+    EXPECT_TRUE(r.daemon->WaitFor("The job file " + spool +
+                                  "/JOB1.txt cannot be made in the folder " + spool +
+                                  ": No such file or directory. Records are refused"))
         << r.daemon->text();
     EXPECT_TRUE(r.host->WaitFor("NEGATIVE 1 SEQ 2 REASON 01")) << r.host->text();
     ASSERT_EQ(::mkdir(spool.c_str(), 0755), 0);
@@ -856,7 +840,8 @@ TEST(Daemon, KeptJobsAreRetriedOnTheirOwnAndGoFirst) {
     // Not held until the next job: that comes seconds later.
     EXPECT_LT(firstAfter, std::chrono::seconds(4)) << r.daemon->text();
     EXPECT_TRUE(testutil::ListDir(r.dir.file("failed")).empty());
-    EXPECT_TRUE(r.daemon->WaitFor("Job " + r.dir.file("JOB3.txt") + " delivered to network printer"));
+    EXPECT_TRUE(
+        r.daemon->WaitFor("Job " + r.dir.file("JOB3.txt") + " delivered to network printer"));
     ASSERT_EQ(::kill(std::atoi(testutil::ReadFile(r.dir.file("pid")).c_str()), SIGUSR1), 0);
     EXPECT_TRUE(r.daemon->WaitFor("jobs delivered 4, jobs failed 3")) << r.daemon->text();
     EXPECT_EQ(Count(r.daemon->text(), "was delivered."), 3u) << r.daemon->text();
@@ -897,7 +882,8 @@ TEST(Daemon, StorageFaultMidJobIsAnsweredNegativelyAndTheJobGoesOnWhole) {
     ASSERT_EQ(jobs.size(), 1u) << r.daemon->text();
     std::erase(jobs[0], '\r'), std::erase(jobs[0], '\n');
     EXPECT_EQ(jobs[0], a + b + c + "D");
-    EXPECT_TRUE(r.daemon->WaitFor("Job " + r.dir.file("JOB0.txt") + " received from LU HOSTLU01: ")) << r.daemon->text();
+    EXPECT_TRUE(r.daemon->WaitFor("Job " + r.dir.file("JOB0.txt") + " received from LU HOSTLU01: "))
+        << r.daemon->text();
     EXPECT_TRUE(r.daemon->WaitFor(" 4 records, 1 page")) << r.daemon->text();
     ASSERT_EQ(::kill(std::atoi(pid.c_str()), SIGUSR1), 0);
     EXPECT_TRUE(r.daemon->WaitFor("jobs delivered 1, jobs failed 0")) << r.daemon->text();

@@ -239,6 +239,10 @@ int Proc::Stop(int sig) {
     return Reaped(st);
 }
 
+void Proc::Signal(int sig) {
+    if (pid_ > 0) kill(pid_, sig);
+}
+
 int Proc::Reaped(int st) {
     while (ReadSome(0)) {
     }
@@ -325,6 +329,39 @@ std::string Run(const std::vector<std::string>& argv) {
     Proc p(argv);
     p.Wait(20000);
     return p.text();
+}
+
+bool HaveTshark() {
+    return ::access("/usr/bin/tshark", X_OK) == 0;
+}
+
+std::string DissectorFlags(const std::string& dir, int port) {
+    if (!HaveTshark()) return "";
+    // Classic pcap files join into one by dropping every header but the first, so
+    // that one tshark reads all of a test's connections.
+    constexpr size_t kHeader = 24;
+    std::string all;
+    for (const std::string& name : ListDir(dir)) {
+        if (name.size() < 5 || name.compare(name.size() - 5, 5, ".pcap") != 0) continue;
+        const std::string one = ReadFile(dir + "/" + name);
+        if (one.size() < kHeader) return name + ": no pcap header\n";
+        all += all.empty() ? one : one.substr(kHeader);
+    }
+    if (all.empty()) return "";
+    const std::string merged = dir + "/all.capture";
+    WriteFile(merged, all);
+    const std::string p = std::to_string(port);
+    std::istringstream out(
+        Run({"/usr/bin/tshark", "-r", merged, "-d", "tcp.port==" + p + ",telnet", "-Y",
+             "(_ws.malformed || _ws.expert.severity >= warning) && "
+             "tcp.dstport==" +
+                 p}));
+    std::remove(merged.c_str());
+    std::string flagged;
+    for (std::string line; std::getline(out, line);)
+        if (line.find("Running as user") == std::string::npos && !line.empty())
+            flagged += line + "\n";
+    return flagged;
 }
 
 std::string PdfText(const std::string& pdf) {

@@ -61,6 +61,12 @@ std::string PdfPageSize(const std::string& pdf);
 std::vector<PdfWord> PdfWords(const std::string& pdf);
 std::string PdfPixel(const std::string& pdf, int x, int y);
 
+// The captures (*.pcap) a host simulator wrote in dir, read by tshark as telnet on
+// port in one run: each frame sent to port that the dissector finds malformed or
+// warns about, one line each. "" when all are clean or tshark is not installed.
+std::string DissectorFlags(const std::string& dir, int port);
+bool HaveTshark();
+
 // Hex "01 02 FF" to bytes and back.
 std::string Hex(const std::string& bytes);
 std::string Unhex(const std::string& hex);
@@ -82,6 +88,8 @@ class Proc {
     bool Alive() const;
     // Signals the process and returns its exit code (-1 when a signal ended it).
     int Stop(int sig);
+    // Signals the process; it is reaped by Wait or Stop.
+    void Signal(int sig);
     const std::string& text() const { return text_; }
 
   private:

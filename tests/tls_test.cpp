@@ -135,6 +135,9 @@ TEST(Tls, SessionsAndTheirFaults) {
             args.insert(args.end(),
                         {"--tls-cert", c(k.cert + ".pem"), "--tls-key", c(k.cert + ".key")});
         args.insert(args.end(), k.hostArgs.begin(), k.hostArgs.end());
+        // The capture holds the bytes inside TLS: they too must read as valid.
+        TempDir captures;
+        args.insert(args.end(), {"--pcap", captures.path()});
         const bool direct = k.hostArgs.empty() || k.hostArgs[0] != "--starttls";
         Proc host(args);
         ASSERT_TRUE(host.WaitFor("LISTENING", 5000)) << host.text();
@@ -164,6 +167,8 @@ TEST(Tls, SessionsAndTheirFaults) {
             EXPECT_TRUE(daemon.WaitFor("Delaying before reconnect.")) << daemon.text();
         }
         EXPECT_EQ(daemon.Stop(SIGTERM), k.code) << daemon.text();
+        host.Stop(SIGTERM);
+        EXPECT_EQ(testutil::DissectorFlags(captures.path(), std::atoi(port.c_str())), "");
     }
 }
 

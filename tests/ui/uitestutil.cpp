@@ -1,5 +1,6 @@
 #include "uitestutil.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -53,15 +54,26 @@ QString Env::Get(const QString& keys) const {
     return values.join('|');
 }
 
-static std::vector<std::string> HostArgs(const Env& env, const std::string& script) {
+static std::vector<std::string> HostArgs(const Env& env, const std::string& script,
+                                         const std::string& captures) {
     testutil::WriteFile(env.file("host.script"), script);
     return {HOSTSIM_PATH, "--port", "0",         "--script", env.file("host.script"),
-            "--timeout",  "60000",  "--clients", "5"};
+            "--timeout",  "60000",  "--clients", "5",        "--pcap",
+            captures};
 }
 
-HostSim::HostSim(const Env& env, const std::string& script) : proc(HostArgs(env, script)) {
+HostSim::HostSim(const Env& env, const std::string& script)
+    : proc(HostArgs(env, script, captures.path())) {
     if (proc.WaitFor("PORT "))
         port = std::atoi(proc.text().c_str() + proc.text().find("PORT ") + 5);
+}
+
+HostSim::~HostSim() {
+    proc.Stop(SIGTERM);
+    const std::string flagged = testutil::DissectorFlags(captures.path(), port);
+    if (!flagged.empty())
+        QTest::qFail(("the dissector flags frames the window sent:\n" + flagged).c_str(), __FILE__,
+                     __LINE__);
 }
 
 QString Texts(Dialog& d, std::initializer_list<int> ids) {

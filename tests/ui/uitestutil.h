@@ -41,8 +41,11 @@ class Env {
 };
 
 // The host simulator serving script on a free loopback port.
+// What the window's session sent it must read as valid to an independent dissector.
 struct HostSim {
     HostSim(const Env& env, const std::string& script);
+    ~HostSim();
+    testutil::TempDir captures;
     testutil::Proc proc;
     int port = 0;
 };

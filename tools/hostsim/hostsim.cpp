@@ -287,12 +287,19 @@ class Connection {
         if (tls_) return Fail("starttls on a connection that is TLS already");
         if (!bad && !HostTlsEnabled()) return Fail("starttls without --tls-cert");
         std::string err, info;
-        auto keep = [this](uint8_t c) { Keep(&c, 1); };
+        // The exchange is read a byte at a time so that no TLS byte is taken; it is
+        // kept as one segment, or the capture would show the client's sequences cut.
+        Bytes plain;
+        auto keep = [&plain](uint8_t c) { plain.push_back(c); };
         StartTlsResult r = HostStartTls(fd_, order != "client-first", gCfg.timeoutMs, keep, err);
+        if (!plain.empty()) Keep(plain.data(), plain.size());
         if (r == StartTlsResult::Refused) return Out("STARTTLS " + k + " REFUSED");
         if (r == StartTlsResult::Failed) return Fail(err);
         if (bad) {
-            if (!HostStartTlsGarbage(fd_, gCfg.timeoutMs, keep, err)) return Fail(err);
+            plain.clear();
+            const bool ok = HostStartTlsGarbage(fd_, gCfg.timeoutMs, keep, err);
+            if (!plain.empty()) Keep(plain.data(), plain.size());
+            if (!ok) return Fail(err);
             return Out("STARTTLS " + k + " BAD");
         }
         tls_ = HostTlsAccept(fd_, gCfg.timeoutMs, err, info);
