@@ -41,6 +41,7 @@
 #include "config/utilities.h"
 #include "output/delivery.h"
 #include "platform/sysinfo.h"
+#include "session/archive_command.h"
 #include "session/notify.h"
 #include "session/pool.h"
 #include "session/printer_session.h"
@@ -73,6 +74,8 @@ DaemonReport gReport;
 constexpr const char* kUsage =
     "usage: twprinterd [--check] [options]\n"
     "       twprinterd --pool DIR [-d]\n"
+    "       twprinterd --archive find WORDS [--lu NAME] [--since DATE] [--until DATE]\n"
+    "       twprinterd --archive show ID | reprint ID [--printer NAME | --file PATH]\n"
     "       twprinterd --help | --version\n"
     "Runs one TN3270E printer session with the settings of twprinter.ini in\n"
     "$TWPRINTER_DIR (default ~/.twprinter), as twprinter does without its window.\n"
@@ -284,6 +287,14 @@ int main(int argc, char** argv) {
     if (HasWord(argc, argv, "--version")) {
         std::printf("twprinterd %s\n", TWPRINTER_VERSION);
         return 0;
+    }
+    if (argc > 1 && std::strcmp(argv[1], "--archive") == 0) {
+        // The archive of this program's settings folder; nothing is written to the file.
+        platform::SetCommandLine(1, argv);
+        SetIniPathFromProgram(platform::ProgramName());
+        Settings settings = DefaultSettings();
+        LoadSettings(config::IniValues::Read(gIniPath), {}, false, settings);
+        return ArchiveCommand(std::vector<std::string>(argv + 2, argv + argc), settings);
     }
     if (HasWord(argc, argv, "--pool")) {
         const std::string dir = PoolDir(argc, argv);

@@ -143,6 +143,13 @@ int LoadSettings(const config::IniValues& file, const std::vector<std::string>& 
         if (slash != std::string::npos) base = s.iniPath.substr(0, slash == 0 ? 1 : slash);
     }
     s.fileName = PrintFileIn(base, st.fileName.value_or(""));
+    // One archive for all the LUs of a settings folder (a pool's).
+    if (!s.archiveDir.empty() && s.archiveDir[0] != '/') {
+        const size_t slash = s.iniPath.rfind('/');
+        const std::string iniDir =
+            slash == std::string::npos ? base : s.iniPath.substr(0, slash == 0 ? 1 : slash);
+        if (!iniDir.empty()) s.archiveDir = iniDir + "/" + s.archiveDir;
+    }
     s.printerCmds = st.printerCmds.value_or("lpr");
     s.printerOptions = st.printerOptions.value_or("");
     s.linesPerPage = st.linesPerPage.value_or(0);

@@ -107,6 +107,11 @@ struct Settings {
     bool greenbar = false;            // BACKGROUND=greenbar
     std::string jobOptions;           // PRINTEROPTIONS of the INI file: CUPS name=value pairs
 
+    // The print archive.
+    long archiveDays = 0;   // ARCHIVEDAYS: 0 none
+    std::string archiveDir; // ARCHIVEDIR, absolute
+    long archiveMaxMb = 0;  // ARCHIVEMAXMB: 0 no limit
+
     LuNames luNames;
     StatusTexts statusMessages; // PRINTMSG.n of the LU-name file
     // The LU-name file in use (CONFIGFILE's folder + "kesluprt.cfg", or -c).

@@ -152,6 +152,9 @@ void ReadEngineKeys(const IniValues& ini, Settings& out) {
     type.erase(0, type.find_first_not_of(" \t"));
     type.erase(type.find_last_not_of(" \t") + 1);
     out.terminalType = type.substr(0, 40);
+    out.archiveDays = Digits(get("ARCHIVEDAYS"));
+    out.archiveDir = get("ARCHIVEDIR");
+    out.archiveMaxMb = Digits(get("ARCHIVEMAXMB"));
 }
 
 std::string LuConfigPathFromIni(const IniValues& ini) {

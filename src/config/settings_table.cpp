@@ -101,6 +101,13 @@ constexpr KeySpec kSettingKeys[] = {
      "lines", false, true, "end the job after this many lines; 0 never"},
     {"PRINTAFTERNLINESCHK", K::Switch, "0", "", 0, 0, kOff, 0, "", "printAfter", false, false,
      "state of the print-after-lines check box"},
+    // The print archive.
+    {"ARCHIVEDAYS", K::Number, "0", "", 0, 36500, "a number of days (0: no archive)", 0, "", "",
+     false, true, "keep every delivered job this many days in the archive; 0 none"},
+    {"ARCHIVEDIR", K::Text, "archive", "", 0, 0, "", 0, "", "", false, true,
+     "folder of the print archive, one for a whole pool"},
+    {"ARCHIVEMAXMB", K::Number, "0", "", 0, 100000000, "a number of megabytes (0: no limit)", 0, "",
+     "", false, true, "oldest archived jobs removed past this size; 0 no limit"},
     // TLS.
     {"TLS", K::Switch, "0", "", 0, 0, kOff, 0, "", "TLS", false, true, "TLS from the first byte"},
     {"STARTTLS", K::Choice, "0", "|0|1|2", 0, 0, "0, 1 or 2; 0 is used", 0, "", "startTls", false,

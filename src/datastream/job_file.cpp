@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 
 #include "config/messages.h"
 #include "config/report.h"
@@ -150,6 +151,9 @@ void DataStream::Impl::EndJob() {
         received.pages = writer.Pages();
         reporter.JobReported(received);
         jobHints.title = JobTitle(state.luName, job.name);
+        jobHints.lu = state.luName;
+        jobHints.pages = received.pages;
+        jobHints.received = static_cast<long long>(::time(nullptr));
         queued = delivery.DeliverLater(job.name, job.name, jobHints);
     }
     writer.column = 0;

@@ -154,6 +154,13 @@ struct Delivery::Impl {
     std::string cupsWhere; // the CUPS destination and job of the last printer delivery
     std::string failedDir; // folder of the last job delivered
     bool redelivering = false;
+    std::function<void(const DeliveredJob&)> delivered;
+    std::string copyTo; // a reprint's file
+    void Record(const std::string& path, const JobHints& hints, const JobReport& job) {
+        if (!delivered) return;
+        DeliveredJob done{job.kept.empty() ? path : job.kept, hints, job};
+        delivered(done);
+    }
     int stopFd = -1;
 
     // The delivery thread and its queue (worker true).
@@ -250,7 +257,9 @@ int Delivery::Impl::DeliverJob(const std::string& path, const std::string& headi
     case Medium::File:
         if (IsNul(path)) return 1;
     {
-        const std::string out = copyOf.empty() ? "" : CopyName(copyOf, pdf);
+        const std::string out = !copyTo.empty()  ? copyTo
+                                : copyOf.empty() ? ""
+                                                 : CopyName(copyOf, pdf);
         if (pdf) return WritePdfCopy(path, heading, headings, page, hints, reporter, out);
         return CopyToOutputFile(path, reporter, out);
     }
@@ -323,6 +332,7 @@ int Delivery::Deliver(const std::string& path, const std::string& heading, const
             job.reason = "older jobs of this LU are still waiting for the printer";
             job.kept = KeepFailedJob(path, d.reporter);
             d.reporter.JobReported(job);
+            d.Record(path, hints, job);
             return 0;
         }
     }
@@ -355,7 +365,38 @@ int Delivery::Deliver(const std::string& path, const std::string& heading, const
         d.tracked.Release(job.kept.empty());
     }
     d.reporter.JobReported(job);
+    d.Record(path, hints, job);
     if (result == 1 && d.keepFailed) RedeliverFailedJobs();
+    return result;
+}
+
+void Delivery::OnDelivered(std::function<void(const DeliveredJob&)> hook) {
+    impl_->delivered = std::move(hook);
+}
+
+int Delivery::Reprint(const std::string& path, const std::string& original, const JobHints& hints,
+                      const std::string& copyTo) {
+    const std::string& heading = original;
+    Impl& d = *impl_;
+    d.tracked.last.clear();
+    d.cupsWhere = "CUPS printer";
+    d.copyTo = copyTo;
+    d.tracked.holding = true;
+    const int result =
+        d.DeliverJob(path, HeadingFor(heading.empty() ? path : heading), hints, original);
+    d.tracked.Release(false);
+    d.copyTo.clear();
+    JobReport job;
+    job.name = heading.empty() ? path : heading;
+    job.where = !copyTo.empty() ? "file " + copyTo
+                : d.medium == Medium::File && !original.empty()
+                    ? "file " + CopyName(original, d.pdf)
+                    : d.Where(path);
+    job.delivered = result == 1;
+    job.reason = result == 1 ? "" : d.tracked.last;
+    while (!job.reason.empty() && (job.reason.back() == '.' || job.reason.back() == ' '))
+        job.reason.pop_back();
+    d.reporter.JobReported(job);
     return result;
 }
 

@@ -8,10 +8,16 @@
 #include <span>
 #include <string>
 
+#include "config/report.h"
 #include "config/settings.h"
 #include "output/job_hints.h"
 
-class Reporter;
+// A job's delivery as it ended, for whoever keeps a record of jobs.
+struct DeliveredJob {
+    std::string path; // its print file now: where it was, or where it is kept
+    JobHints hints;
+    JobReport report; // the outcome as its line said
+};
 
 // The medium of settings looked at without a job: true when it can take one;
 // found says what was found, or what is wrong.
@@ -35,6 +41,14 @@ class Delivery {
     // Otherwise (or for a medium that cannot wait) Deliver now: false.
     bool DeliverLater(const std::string& path, const std::string& heading,
                       const JobHints& hints = {});
+    // Called on the delivering thread after each job went out or was kept,
+    // while its print file is still there. Set before the first job.
+    void OnDelivered(std::function<void(const DeliveredJob&)> hook);
+    // A job printed again on the medium of the settings, original its first
+    // print file's name (its heading, and where its file copy went unless
+    // copyTo says); 1 when it went out. Not kept when it fails, not recorded.
+    int Reprint(const std::string& path, const std::string& original, const JobHints& hints,
+                const std::string& copyTo = "");
     // Blocks until every queued job went out (delivered or kept).
     void Drain();
     // Jobs kept in the failed folder, delivered again oldest first (KEEPFAILED=1).

@@ -15,4 +15,8 @@ struct JobHints {
     std::string charset;
     // The job as people name it ("PRT01 job 12"): PDF title and CUPS job name; "" the heading.
     std::string title;
+    // Who sent it and when, for a record of jobs (the archive).
+    std::string lu;
+    long pages = 0;
+    long long received = 0; // seconds since 1970
 };

@@ -11,6 +11,7 @@
 #include "config/report.h"
 #include "config/utilities.h"
 #include "platform/sysinfo.h"
+#include "session/archive_link.h"
 #include "session/session_impl.h"
 
 PrinterSession::Impl::Impl(Settings s, Reporter& r)
@@ -26,6 +27,15 @@ PrinterSession::Impl::Impl(Settings s, Reporter& r)
         lastJob = std::string(stamp) + (ok ? " delivered" : " failed");
     });
     delivery->WatchStop(stop.fd());
+    if (settings.archiveDays > 0) {
+        archive = std::make_unique<archive::Archive>(
+            settings.archiveDir, settings.archiveDays, settings.archiveMaxMb,
+            [this](const std::string& line) { reporter.StatusLine(line); });
+        delivery->OnDelivered([this](const DeliveredJob& done) {
+            archive::Job entry;
+            if (ArchiveEntryOf(done, settings, entry)) archive->Add(std::move(entry));
+        });
+    }
     stream = std::make_unique<DataStream>(settings, reporter, *this, *delivery);
     protocol =
         std::make_unique<TelnetProtocol>(ProtocolConfig::From(settings), stream->State(), *this);
@@ -96,6 +106,8 @@ int PrinterSession::Impl::Run() {
     for (;;) {
         if (first) {
             first = false;
+            // Made again from its files when missing or damaged, expired jobs gone.
+            if (archive && archive->Open()) archive->Prune();
             stream->DeliverLeftoverJobs();
             delivery->RedeliverFailedJobs();
         }

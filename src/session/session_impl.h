@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "archive/archive.h"
 #include "config/settings.h"
 #include "datastream/data_stream.h"
 #include "datastream/host_link.h"
@@ -82,6 +83,8 @@ struct PrinterSession::Impl final : ProtocolPeer, HostLink {
     static constexpr int kProbeMs = 2000;
     void ProbeStoreFault();
 
+    // Before the delivery: its thread archives until it is joined.
+    std::unique_ptr<archive::Archive> archive;
     std::unique_ptr<Delivery> delivery;
     std::unique_ptr<DataStream> stream;
     std::unique_ptr<TelnetProtocol> protocol;

@@ -1,0 +1,178 @@
+// The archive from the command line: search newest first with a line of
+// context, a job's text, and a job printed again through the normal media.
+#include "session/archive_command.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "archive/archive.h"
+#include "config/report.h"
+#include "output/delivery.h"
+#include "session/archive_link.h"
+
+namespace {
+
+constexpr const char* kArchiveUsage =
+    "usage: twprinterd --archive find WORDS [--lu NAME] [--since DATE] [--until DATE]\n"
+    "       twprinterd --archive show ID\n"
+    "       twprinterd --archive reprint ID [--printer NAME | --file PATH]\n"
+    "DATE is YYYY-MM-DD or YYYY-MM-DD HH:MM[:SS], local time.\n";
+
+int Usage(const std::string& problem) {
+    std::fprintf(stderr, "twprinterd: %s\n%s", problem.c_str(), kArchiveUsage);
+    return 2;
+}
+
+// Seconds since 1970 of a local date; the end of the day for a date alone
+// when end is set. -1 when it is no date.
+long long ParseDate(const std::string& text, bool end) {
+    for (const char* format : {"%Y-%m-%d %H:%M:%S", "%Y-%m-%dT%H:%M:%S", "%Y-%m-%d %H:%M",
+                               "%Y-%m-%dT%H:%M", "%Y-%m-%d"}) {
+        tm t{};
+        const char* rest = strptime(text.c_str(), format, &t);
+        if (!rest || *rest) continue;
+        t.tm_isdst = -1;
+        const bool dayOnly = std::strcmp(format, "%Y-%m-%d") == 0;
+        if (dayOnly && end) t.tm_mday += 1;
+        return static_cast<long long>(mktime(&t));
+    }
+    return -1;
+}
+
+std::string Stamp(long long at) {
+    const time_t t = static_cast<time_t>(at);
+    tm local{};
+    localtime_r(&t, &local);
+    char out[32];
+    std::strftime(out, sizeof out, "%Y-%m-%d %H:%M:%S", &local);
+    return out;
+}
+
+// The lines of a reprint on standard error; an existing copy is replaced,
+// since the user asked for this print.
+class CommandReporter : public Reporter {
+  public:
+    void ShowOnlineState(bool) override {}
+    void ShowStatusMessage(int, const std::string& text) override { StatusLine(text); }
+    void ShowMessageBox(const std::string& text) override { StatusLine(text); }
+    bool AskYesNo(const std::string&) override { return true; }
+    void StatusLine(const std::string& text) override {
+        std::fprintf(stderr, "twprinterd: %s\n", text.c_str());
+    }
+};
+
+bool ParseId(const std::string& word, long long& id) {
+    if (word.empty() || word.find_first_not_of("0123456789") != std::string::npos) return false;
+    id = std::atoll(word.c_str());
+    return id > 0;
+}
+
+int Find(const std::vector<std::string>& words, archive::Archive& store) {
+    archive::Query query;
+    for (size_t i = 1; i < words.size(); ++i) {
+        const std::string& w = words[i];
+        if (w == "--lu" || w == "--since" || w == "--until") {
+            if (i + 1 >= words.size()) return Usage(w + " needs a value");
+            const std::string& value = words[++i];
+            if (w == "--lu") {
+                query.lu = value;
+                continue;
+            }
+            const long long at = ParseDate(value, w == "--until");
+            if (at < 0) return Usage(w + " " + value + " is no date");
+            (w == "--since" ? query.since : query.until) = at;
+            continue;
+        }
+        query.words.push_back(w);
+    }
+    if (query.words.empty()) return Usage("find needs a word to look for");
+    std::vector<archive::Hit> hits;
+    std::string why;
+    if (!store.Find(query, hits, why)) {
+        std::fprintf(stderr, "twprinterd: the archive in %s cannot be searched: %s\n",
+                     store.Dir().c_str(), why.c_str());
+        return 1;
+    }
+    for (const archive::Hit& h : hits) {
+        const archive::Job& j = h.job;
+        std::printf("%lld  %s  LU %s  %s  %ld page%s  %s to %s\n    %s\n", j.id,
+                    Stamp(j.delivered).c_str(), j.lu.empty() ? "-" : j.lu.c_str(), j.name.c_str(),
+                    j.pages, j.pages == 1 ? "" : "s", j.outcome.c_str(), j.destination.c_str(),
+                    h.context.c_str());
+    }
+    return hits.empty() ? 1 : 0;
+}
+
+int Reprint(const std::vector<std::string>& words, const archive::Job& job,
+            const Settings& settings) {
+    Settings s = settings;
+    std::string copyTo;
+    for (size_t i = 2; i < words.size(); ++i) {
+        if ((words[i] != "--printer" && words[i] != "--file") || i + 1 >= words.size())
+            return Usage("reprint takes --printer NAME or --file PATH, not " + words[i]);
+        if (words[i] == "--printer") {
+            s.medium = Medium::Printer;
+            s.printer = words[++i];
+        } else {
+            s.medium = Medium::File;
+            copyTo = words[++i];
+        }
+    }
+    // The job's bytes as a print file of their own, where no spool sees them.
+    char folder[] = "/tmp/twprinter-reprint-XXXXXX";
+    if (!mkdtemp(folder)) {
+        std::fprintf(stderr, "twprinterd: no folder for the reprint: %s\n", std::strerror(errno));
+        return 1;
+    }
+    const size_t slash = job.name.find_last_of('/');
+    const std::string path = std::string(folder) + "/" +
+                             (slash == std::string::npos ? job.name : job.name.substr(slash + 1));
+    FILE* f = std::fopen(path.c_str(), "wb");
+    bool written = f && std::fwrite(job.raw.data(), 1, job.raw.size(), f) == job.raw.size();
+    if (f && std::fclose(f) != 0) written = false;
+    int rc = 1;
+    if (!written) {
+        std::fprintf(stderr, "twprinterd: %s cannot be written: %s\n", path.c_str(),
+                     std::strerror(errno));
+    } else {
+        s.deliveryThread = false;
+        s.keepFailed = false;
+        CommandReporter reporter;
+        Delivery delivery(s, reporter, nullptr);
+        rc = delivery.Reprint(path, job.name, HintsFromLine(job.hints), copyTo) == 1 ? 0 : 1;
+    }
+    ::unlink(path.c_str());
+    ::rmdir(folder);
+    return rc;
+}
+
+} // namespace
+
+int ArchiveCommand(const std::vector<std::string>& words, const Settings& settings) {
+    if (words.empty()) return Usage("--archive needs find, show or reprint");
+    archive::Archive store(
+        settings.archiveDir, settings.archiveDays, settings.archiveMaxMb,
+        [](const std::string& line) { std::fprintf(stderr, "twprinterd: %s\n", line.c_str()); });
+    if (words[0] == "find") return Find(words, store);
+    if (words[0] != "show" && words[0] != "reprint")
+        return Usage(words[0] + " is no archive command");
+    long long id = 0;
+    if (words.size() < 2 || !ParseId(words[1], id))
+        return Usage(words[0] + " needs the number of an archived job");
+    if (words[0] == "show" && words.size() > 2) return Usage("show takes only the job's number");
+    archive::Job job;
+    std::string why;
+    if (!store.Get(id, job, why)) {
+        std::fprintf(stderr, "twprinterd: archived job %lld cannot be read: %s\n", id, why.c_str());
+        return 1;
+    }
+    if (words[0] == "show") {
+        std::fwrite(job.text.data(), 1, job.text.size(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    return Reprint(words, job, settings);
+}

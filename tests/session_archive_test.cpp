@@ -1,0 +1,181 @@
+// The print archive through twprinterd against the host simulator: jobs
+// archived as they are delivered, found, shown, printed again, expired, the
+// index rebuilt, and printing that goes on while the archive cannot be written.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "testutil.h"
+
+using testutil::Proc;
+
+namespace {
+
+struct Daemon {
+    testutil::TempDir dir;
+    std::unique_ptr<Proc> host, daemon;
+
+    // script: the host's; ini: keys before the base ones.
+    Daemon(const std::string& script, const std::string& ini) {
+        testutil::WriteFile(dir.file("script"), script);
+        host = std::make_unique<Proc>(std::vector<std::string>{
+            HOSTSIM_PATH, "--script", dir.file("script"), "--timeout", "5000", "--port", "0"});
+        EXPECT_TRUE(host->WaitFor("PORT ", 5000)) << host->text();
+        const size_t at = host->text().find("PORT ");
+        testutil::WriteFile(dir.file("twprinter.ini"),
+                            "[CONFIGURATION]\n" + ini + "HOSTNAME=127.0.0.1\nSERVERNAME=" +
+                                host->text().substr(at + 5, host->text().find('\n', at) - at - 5) +
+                                "\nLUTYPE=1\n3270E=1\nFILENAME=JOB\nPRINTTOFILE=1\n"
+                                "CONNECTTIMEOUT=0\nRETRYDELAY=1\n");
+        Start({});
+    }
+    void Start(const std::vector<std::string>& env) {
+        std::vector<std::string> all{"TWPRINTER_DIR=" + dir.path()};
+        all.insert(all.end(), env.begin(), env.end());
+        daemon = std::make_unique<Proc>(std::vector<std::string>{TWPRINTERD_PATH}, dir.path(), all);
+    }
+    // twprinterd --archive WORDS: its exit code, its output in out.
+    int Archive(const std::vector<std::string>& words, std::string& out,
+                const std::vector<std::string>& env = {}) {
+        std::vector<std::string> argv{TWPRINTERD_PATH, "--archive"};
+        argv.insert(argv.end(), words.begin(), words.end());
+        std::vector<std::string> all{"TWPRINTER_DIR=" + dir.path()};
+        all.insert(all.end(), env.begin(), env.end());
+        Proc p(argv, dir.path(), all);
+        const int rc = p.Wait(20000);
+        out = p.text();
+        return rc;
+    }
+    // The archived jobs' files.
+    std::vector<std::string> Archived(const std::string& folder = "archive") {
+        std::vector<std::string> jobs;
+        for (const std::string& f : testutil::ListDir(dir.file(folder)))
+            if (f.size() > 4 && f.compare(f.size() - 4, 4, ".twa") == 0) jobs.push_back(f);
+        return jobs;
+    }
+};
+
+size_t Count(const std::string& text, const std::string& needle) {
+    size_t n = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+        ++n;
+    return n;
+}
+
+std::string Today(int offsetDays = 0) {
+    time_t t = time(nullptr) + offsetDays * 86400L;
+    tm local{};
+    localtime_r(&t, &local);
+    char out[16];
+    std::strftime(out, sizeof out, "%Y-%m-%d", &local);
+    return out;
+}
+
+} // namespace
+
+TEST(Archive, JobsAreArchivedFoundShownReprintedRebuiltAndExpired) {
+    Daemon d("negotiate tn3270e PRT9\nbind\nscs \"FIRST REPORT\" always\nexpect-response\neoj\n"
+             "scs \"LINE ONE\\nMIDDLE WORD KUMQUAT HERE\\nLAST LINE\" always\nexpect-response\n"
+             "eoj\nscs \"THIRD REPORT\" always\nexpect-response\neoj\nhold\n",
+             "ARCHIVEDAYS=2\n");
+    ASSERT_EQ(testutil::DeliveredJobs(d.dir.file("JOB"), 3, 10000).size(), 3u) << d.daemon->text();
+    for (int i = 0; i < 100 && d.Archived().size() < 3; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(d.Archived().size(), 3u) << d.daemon->text();
+    EXPECT_EQ(d.daemon->Stop(SIGTERM), 0) << d.daemon->text();
+    EXPECT_EQ(Count(d.daemon->text(), "archive"), 0u) << d.daemon->text();
+
+    // A word from the middle of the middle job finds it alone, with its line and metadata.
+    std::string out;
+    ASSERT_EQ(d.Archive({"find", "kumquat"}, out), 0) << out;
+    EXPECT_EQ(Count(out, "\n"), 2u) << out;
+    const std::string id = out.substr(0, out.find(' '));
+    EXPECT_NE(out.find("  " + Today() + " "), std::string::npos) << out;
+    EXPECT_NE(out.find("  LU PRT9  " + d.dir.file("JOB1.txt") + "  1 page  delivered to file " +
+                       d.dir.file("JOB1f.txt") + "\n    MIDDLE WORD KUMQUAT HERE\n"),
+              std::string::npos)
+        << out;
+    // Two words must both be there; a word of another job, or a quote, finds nothing.
+    EXPECT_EQ(d.Archive({"find", "kumquat", "third"}, out), 1) << out;
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(d.Archive({"find", "\"kum*", "OR"}, out), 1) << out;
+    // Newest first; the LU and the dates narrow it.
+    ASSERT_EQ(d.Archive({"find", "report"}, out), 0) << out;
+    EXPECT_LT(out.find("THIRD REPORT"), out.find("FIRST REPORT")) << out;
+    EXPECT_EQ(d.Archive({"find", "report", "--lu", "prt9", "--since", Today()}, out), 0) << out;
+    EXPECT_EQ(Count(out, "REPORT\n"), 2u) << out;
+    EXPECT_EQ(d.Archive({"find", "report", "--lu", "PRT1"}, out), 1) << out;
+    EXPECT_EQ(d.Archive({"find", "report", "--until", Today(-1)}, out), 1) << out;
+    EXPECT_EQ(d.Archive({"find", "report", "--since", Today(1)}, out), 1) << out;
+    EXPECT_EQ(d.Archive({"find", "report", "--since", "yesterday"}, out), 2) << out;
+    EXPECT_NE(out.find("--since yesterday is no date"), std::string::npos) << out;
+
+    // The text, and a reprint byte for byte what the first delivery wrote.
+    ASSERT_EQ(d.Archive({"show", id}, out), 0) << out;
+    EXPECT_EQ(out, "LINE ONE\nMIDDLE WORD KUMQUAT HERE\nLAST LINE");
+    ASSERT_EQ(d.Archive({"reprint", id, "--file", d.dir.file("again.txt")}, out), 0) << out;
+    EXPECT_EQ(testutil::ReadFile(d.dir.file("again.txt")),
+              testutil::ReadFile(d.dir.file("JOB1f.txt")));
+    EXPECT_NE(out.find("delivered to file " + d.dir.file("again.txt")), std::string::npos) << out;
+    EXPECT_EQ(d.Archive({"show", "12345"}, out), 1) << out;
+    EXPECT_EQ(d.Archive({"reprint", id, "--tray", "2"}, out), 2) << out;
+
+    // The index deleted, then damaged: made again from the files, every job found.
+    ASSERT_EQ(::unlink(d.dir.file("archive/index.db").c_str()), 0);
+    ASSERT_EQ(d.Archive({"find", "report"}, out), 0) << out;
+    EXPECT_NE(out.find("was made from 3 archived jobs"), std::string::npos) << out;
+    EXPECT_EQ(Count(out, "REPORT\n"), 2u) << out;
+    testutil::WriteFile(d.dir.file("archive/index.db"), std::string(8192, 'x'));
+    ASSERT_EQ(d.Archive({"find", "kumquat"}, out), 0) << out;
+    EXPECT_NE(out.find("was damaged"), std::string::npos) << out;
+    EXPECT_NE(out.find(id + "  "), std::string::npos) << out;
+    EXPECT_EQ(testutil::ReadFile(d.dir.file("archive/index.db.damaged")), std::string(8192, 'x'));
+
+    // Three days later a start removes the jobs of two days, in one line.
+    d.Start({"TWPRINTER_ARCHIVE_NOW=" + std::to_string(time(nullptr) + 3 * 86400L)});
+    EXPECT_TRUE(d.daemon->WaitFor("3 jobs older than 2 days removed.")) << d.daemon->text();
+    EXPECT_EQ(d.daemon->Stop(SIGTERM), 0) << d.daemon->text();
+    EXPECT_EQ(Count(d.daemon->text(), "removed"), 1u) << d.daemon->text();
+    EXPECT_EQ(d.Archived().size(), 0u);
+    EXPECT_EQ(d.Archive({"find", "report"}, out), 1) << out;
+}
+
+TEST(Archive, PrintingGoesOnWhileTheArchiveFolderCannotBeWritten) {
+    Daemon d("negotiate tn3270e PRT9\nbind\nscs \"BEFORE\" always\nexpect-response\neoj\n"
+             "sleep 1500\nscs \"DURING\" always\nexpect-response\neoj\nsleep 1500\n"
+             "scs \"DURING TOO\" always\nexpect-response\neoj\nsleep 1500\n"
+             "scs \"AFTER\" always\nexpect-response\neoj\nhold\n",
+             "ARCHIVEDAYS=1\nARCHIVEDIR=" + std::string("store\n"));
+    ASSERT_EQ(testutil::DeliveredJobs(d.dir.file("JOB"), 1, 10000).size(), 1u);
+    for (int i = 0; i < 100 && d.Archived("store").size() < 1; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(d.Archived("store").size(), 1u) << d.daemon->text();
+    // A file where the folder was: nothing can be made there, root or not.
+    ASSERT_EQ(::rename(d.dir.file("store").c_str(), d.dir.file("away").c_str()), 0);
+    testutil::WriteFile(d.dir.file("store"), "");
+    EXPECT_EQ(testutil::DeliveredJobs(d.dir.file("JOB"), 3, 10000),
+              (std::vector<std::string>{"BEFORE", "DURING", "DURING TOO"}))
+        << d.daemon->text();
+    EXPECT_TRUE(d.daemon->WaitFor("cannot be written")) << d.daemon->text();
+    ASSERT_EQ(::unlink(d.dir.file("store").c_str()), 0);
+    ASSERT_EQ(::rename(d.dir.file("away").c_str(), d.dir.file("store").c_str()), 0);
+    EXPECT_EQ(testutil::DeliveredJobs(d.dir.file("JOB"), 4, 10000).size(), 4u);
+    EXPECT_TRUE(
+        d.daemon->WaitFor("The archive folder " + d.dir.file("store") + " is written again."))
+        << d.daemon->text();
+    EXPECT_EQ(d.daemon->Stop(SIGTERM), 0) << d.daemon->text();
+    EXPECT_EQ(Count(d.daemon->text(), "cannot be written"), 1u) << d.daemon->text();
+    EXPECT_EQ(Count(d.daemon->text(), " delivered to file "), 4u) << d.daemon->text();
+    std::string out;
+    EXPECT_EQ(d.Archive({"find", "after"}, out), 0) << out;
+    EXPECT_EQ(d.Archive({"find", "before"}, out), 0) << out;
+    EXPECT_EQ(d.Archive({"find", "during"}, out), 1) << out;
+    EXPECT_EQ(d.Archived("store").size(), 2u);
+}
