@@ -151,7 +151,7 @@ bool Archive::Impl::OpenIndex(std::string& why) {
                                  nullptr);
         int code = rc;
         if (rc == SQLITE_OK) {
-            sqlite3_busy_timeout(db, 2000);
+            sqlite3_busy_timeout(db, 1000);
             std::string ignored;
             // One transaction decides whether the index is new: a second process
             // starting at once sees the tables the first one made.
@@ -351,7 +351,7 @@ bool Archive::Add(Job job) {
 
     int code = 0;
     if (!a.db && !a.OpenIndex(why)) {
-        a.IndexFailed(why, sqlite3_errcode(a.db));
+        a.IndexFailed(why, 0);
         a.unindexed.push_back(job.id);
         return false;
     }

@@ -107,6 +107,7 @@ int PrinterSession::Impl::Run() {
         if (first) {
             first = false;
             // Made again from its files when missing or damaged, expired jobs gone.
+            lastPruneTick = platform::TickCount();
             if (archive && archive->Open()) archive->Prune();
             stream->DeliverLeftoverJobs();
             delivery->RedeliverFailedJobs();

@@ -85,6 +85,8 @@ struct PrinterSession::Impl final : ProtocolPeer, HostLink {
 
     // Before the delivery: its thread archives until it is joined.
     std::unique_ptr<archive::Archive> archive;
+    uint64_t lastPruneTick = 0;
+    static constexpr uint64_t kPruneMs = 3600 * 1000;
     std::unique_ptr<Delivery> delivery;
     std::unique_ptr<DataStream> stream;
     std::unique_ptr<TelnetProtocol> protocol;

@@ -128,6 +128,11 @@ int PrinterSession::Impl::MainLoop() {
                 int wait = since >= kProbeMs ? 0 : kProbeMs - static_cast<int>(since);
                 if (timeout < 0 || wait < timeout) timeout = wait;
             }
+            if (archive) {
+                const uint64_t since = platform::TickCount() - lastPruneTick;
+                const int wait = since >= kPruneMs ? 0 : static_cast<int>(kPruneMs - since);
+                if (timeout < 0 || wait < timeout) timeout = wait;
+            }
             pollfd p[2] = {{socket, POLLIN, 0}, {stop.fd(), POLLIN, 0}};
             int r = ::poll(p, 2, timeout);
             if (p[1].revents & POLLIN) return MSG_EXIT_PARENT;
@@ -137,13 +142,19 @@ int PrinterSession::Impl::MainLoop() {
                 return MSG_SOCKET_ERROR;
             }
             if (r == 0) {
+                // A quiet printer's archive expires too.
+                if (archive && platform::TickCount() - lastPruneTick >= kPruneMs) {
+                    lastPruneTick = platform::TickCount();
+                    archive->Prune();
+                }
                 if (storeFault && platform::TickCount() - lastProbeTick >= kProbeMs) {
                     ProbeStoreFault();
                     continue;
                 }
                 // A job that has been silent for too long is ended as by PRINT-EOJ.
-                if (stream->JobOpen() && platform::TickCount() - lastDataTick.load() >=
-                                             static_cast<uint64_t>(eojTimeoutMs)) {
+                if (eojTimeoutMs > 0 && stream->JobOpen() &&
+                    platform::TickCount() - lastDataTick.load() >=
+                        static_cast<uint64_t>(eojTimeoutMs)) {
                     Trace("No data for %ld s: job ended\n", eojTimeoutMs / 1000);
                     EndJob();
                     stream->State().bracket = 0;
