@@ -23,7 +23,10 @@ constexpr const char* kSchema =
     " received INTEGER, delivered INTEGER, pages INTEGER, bytes INTEGER, medium TEXT,"
     " destination TEXT, outcome TEXT, size INTEGER);"
     "CREATE INDEX jobs_delivered ON jobs(delivered);"
-    "CREATE VIRTUAL TABLE jobs_text USING fts5(text);";
+    // The text itself is in the job files: the index holds only its words.
+    "CREATE VIRTUAL TABLE jobs_text USING fts5(text, content='');"
+    // Fewer, larger merges: each job is a transaction of its own.
+    "INSERT INTO jobs_text(jobs_text, rank) VALUES('automerge', 16);";
 
 std::string FileOf(const std::string& dir, long long id) {
     return dir + "/" + std::to_string(id) + ".twa";
@@ -155,7 +158,10 @@ bool Archive::Impl::OpenIndex(std::string& why) {
             std::string ignored;
             // One transaction decides whether the index is new: a second process
             // starting at once sees the tables the first one made.
+            // WAL without a sync per job: a crash may lose the last rows, never the
+            // index, and the job files hold them.
             if (Exec("PRAGMA journal_mode=WAL", why, &code) &&
+                Exec("PRAGMA synchronous=NORMAL", why, &code) &&
                 Exec("BEGIN IMMEDIATE", why, &code)) {
                 Stmt have(db, "SELECT count(*) FROM sqlite_master WHERE name='jobs'");
                 code = have ? sqlite3_step(have.s) : sqlite3_errcode(db);
@@ -224,8 +230,7 @@ bool Archive::Impl::Rebuild(std::string& why) {
 bool Archive::Impl::Insert(const Job& job, long long size, std::string& why, int& code) {
     Stmt row(db, "INSERT OR REPLACE INTO jobs VALUES(?,?,?,?,?,?,?,?,?,?,?,?)");
     Stmt text(db, "INSERT INTO jobs_text(rowid, text) VALUES(?,?)");
-    Stmt old(db, "DELETE FROM jobs_text WHERE rowid=?");
-    if (!row || !text || !old) {
+    if (!row || !text) {
         code = sqlite3_errcode(db);
         why = sqlite3_errmsg(db);
         return false;
@@ -242,10 +247,9 @@ bool Archive::Impl::Insert(const Job& job, long long size, std::string& why, int
     row.Text(10, job.destination);
     row.Text(11, job.outcome);
     row.Int(12, size);
-    old.Int(1, job.id);
     text.Int(1, job.id);
     text.Text(2, job.text);
-    for (Stmt* s : {&row, &old, &text}) {
+    for (Stmt* s : {&row, &text}) {
         code = sqlite3_step(s->s);
         if (code != SQLITE_DONE) {
             why = sqlite3_errmsg(db);
@@ -268,13 +272,19 @@ void Archive::Impl::IndexFailed(const std::string& why, int code) {
     }
 }
 
+// The words of a job without its file stay behind, matching no row of jobs.
 void Archive::Impl::Remove(long long id) {
     Stmt row(db, "DELETE FROM jobs WHERE id=?");
-    Stmt text(db, "DELETE FROM jobs_text WHERE rowid=?");
     row.Int(1, id);
-    text.Int(1, id);
     sqlite3_step(row.s);
-    sqlite3_step(text.s);
+    Job job;
+    std::string why;
+    if (ReadJobFile(FileOf(dir, id), job, why)) {
+        Stmt text(db, "INSERT INTO jobs_text(jobs_text, rowid, text) VALUES('delete', ?, ?)");
+        text.Int(1, id);
+        text.Text(2, job.text);
+        sqlite3_step(text.s);
+    }
     ::unlink(FileOf(dir, id).c_str());
 }
 
@@ -448,9 +458,9 @@ bool Archive::Find(const Query& query, std::vector<Hit>& hits, std::string& why)
         match += (match.empty() ? "" : " ") + quoted + "\"";
     }
     std::string sql = "SELECT j.id, j.lu, j.name, j.number, j.received, j.delivered, j.pages,"
-                      " j.bytes, j.medium, j.destination, j.outcome, t.text FROM jobs j"
-                      " JOIN jobs_text t ON t.rowid = j.id WHERE 1";
-    if (!match.empty()) sql += " AND jobs_text MATCH ?1";
+                      " j.bytes, j.medium, j.destination, j.outcome FROM jobs j WHERE 1";
+    if (!match.empty())
+        sql += " AND j.id IN (SELECT rowid FROM jobs_text WHERE jobs_text MATCH ?1)";
     if (!query.lu.empty()) sql += " AND j.lu = ?2 COLLATE NOCASE";
     if (query.since) sql += " AND j.delivered >= ?3";
     if (query.until) sql += " AND j.delivered < ?4";
@@ -479,7 +489,10 @@ bool Archive::Find(const Query& query, std::vector<Hit>& hits, std::string& why)
         h.job.medium = s.Col(8);
         h.job.destination = s.Col(9);
         h.job.outcome = s.Col(10);
-        h.context = ContextLine(s.Col(11), query.words);
+        Job whole;
+        std::string unread;
+        if (ReadJobFile(FileOf(a.dir, h.job.id), whole, unread))
+            h.context = ContextLine(whole.text, query.words);
         hits.push_back(std::move(h));
     }
     if (rc != SQLITE_DONE) {

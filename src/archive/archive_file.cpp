@@ -82,7 +82,7 @@ bool WriteJobFile(const std::string& path, const Job& job, std::string& why) {
     // Written aside and renamed: a reader or a rebuild never sees half a job.
     const std::string temp = path + ".part";
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0 || !WriteAll(fd, out.data(), out.size()) || ::fsync(fd) != 0) {
+    if (fd < 0 || !WriteAll(fd, out.data(), out.size())) {
         why = temp + ": " + std::strerror(errno);
         if (fd >= 0) ::close(fd), ::unlink(temp.c_str());
         return false;
