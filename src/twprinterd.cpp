@@ -76,6 +76,7 @@ constexpr const char* kUsage =
     "       twprinterd --pool DIR [-d]\n"
     "       twprinterd --archive find WORDS [--lu NAME] [--since DATE] [--until DATE]\n"
     "       twprinterd --archive show ID | reprint ID [--printer NAME | --file PATH]\n"
+    "       (with --pool DIR: the archive of that pool)\n"
     "       twprinterd --help | --version\n"
     "Runs one TN3270E printer session with the settings of twprinter.ini in\n"
     "$TWPRINTER_DIR (default ~/.twprinter), as twprinter does without its window.\n"
@@ -134,6 +135,23 @@ int RunPoolMain(const std::string& dir, bool debug) {
     DebugClose();
     ::close(sfd);
     return code;
+}
+
+// The settings of a pool's archive: LU's file when it has one, else the first NAME.ini.
+std::string PoolSettingsFile(const std::string& pool, const std::string& lu) {
+    if (!lu.empty() && ::access((pool + "/" + lu + ".ini").c_str(), R_OK) == 0)
+        return pool + "/" + lu + ".ini";
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(pool.c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".ini") == 0)
+                names.push_back(name);
+        }
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return pool + "/" + (names.empty() ? std::string("twprinter.ini") : names.front());
 }
 
 bool HasWord(int argc, char** argv, const char* word) {
@@ -289,12 +307,25 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc > 1 && std::strcmp(argv[1], "--archive") == 0) {
-        // The archive of this program's settings folder; nothing is written to the file.
+        // The archive of this program's settings folder, or of a pool's; nothing is written
+        // to the settings.
         platform::SetCommandLine(1, argv);
         SetIniPathFromProgram(platform::ProgramName());
+        std::vector<std::string> words;
+        std::string pool, lu;
+        for (int i = 2; i < argc; ++i) {
+            if (std::strcmp(argv[i], "--pool") == 0 && i + 1 < argc) {
+                pool = argv[++i];
+                continue;
+            }
+            if (std::strcmp(argv[i], "--lu") == 0 && i + 1 < argc) lu = argv[i + 1];
+            words.push_back(argv[i]);
+        }
+        std::string iniPath = gIniPath;
+        if (!pool.empty()) iniPath = PoolSettingsFile(pool, lu);
         Settings settings = DefaultSettings();
-        LoadSettings(config::IniValues::Read(gIniPath), {}, false, settings);
-        return ArchiveCommand(std::vector<std::string>(argv + 2, argv + argc), settings);
+        LoadSettings(config::IniValues::Read(iniPath), {}, false, settings);
+        return ArchiveCommand(words, settings);
     }
     if (HasWord(argc, argv, "--pool")) {
         const std::string dir = PoolDir(argc, argv);

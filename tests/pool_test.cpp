@@ -475,3 +475,52 @@ TEST(Pool, OneProcessPerFolderAndOnlySettingsFilesRun) {
 }
 
 } // namespace
+
+TEST(Pool, LusShareOneArchiveThatOthersReadWhileItIsWritten) {
+    testutil::TempDir dir;
+    const std::string pool = dir.file("pool");
+    ASSERT_EQ(::mkdir(pool.c_str(), 0755), 0);
+    std::string many;
+    for (int i = 0; i < 12; ++i)
+        many += Job("APPLE NUMBER " + std::to_string(i)) + "sleep 100\n";
+    Host a(dir, "a", "negotiate tn3270e LUA\nbind\n" + many + "hold\n", 1);
+    Host b(dir, "b", "negotiate tn3270e LUB\nbind\n" + Job("BRAVO APPLE") + "hold\n", 1);
+    WriteFile(pool + "/A.ini", Ini(a.port, "ARCHIVEDAYS=1\n"));
+    WriteFile(pool + "/B.ini", Ini(b.port, "ARCHIVEDAYS=1\n"));
+    PoolRun run(dir);
+    // Two readers at a time while the LUs write: never an error, never a torn row.
+    auto find = [&](const std::vector<std::string>& words) {
+        std::vector<std::string> argv{TWPRINTERD_PATH, "--archive", "find"};
+        argv.insert(argv.end(), words.begin(), words.end());
+        argv.insert(argv.end(), {"--pool", pool});
+        return std::make_unique<Proc>(argv, dir.path(),
+                                      std::vector<std::string>{"TWPRINTER_DIR=" + dir.path()});
+    };
+    for (int round = 0; round < 8; ++round) {
+        auto one = find({"apple"}), two = find({"number", "--lu", "LUA"});
+        const int rc1 = one->Wait(20000), rc2 = two->Wait(20000);
+        EXPECT_TRUE(rc1 == 0 || rc1 == 1) << one->text();
+        EXPECT_TRUE(rc2 == 0 || rc2 == 1) << two->text();
+        EXPECT_EQ(one->text().find("cannot"), std::string::npos) << one->text();
+        EXPECT_EQ(two->text().find("cannot"), std::string::npos) << two->text();
+        EXPECT_EQ(two->text().find("LUB"), std::string::npos) << two->text();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_EQ(Jobs(pool + "/A", 12).size(), 12u) << run.daemon->text();
+    ASSERT_EQ(Jobs(pool + "/B", 1).size(), 1u) << run.daemon->text();
+    std::string all;
+    for (int i = 0; i < 100; ++i) {
+        auto last = find({"apple"});
+        last->Wait(20000);
+        all = last->text();
+        if (std::count(all.begin(), all.end(), '\n') == 26) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_NE(all.find("LU LUB  " + pool + "/B/JOB0.txt"), std::string::npos) << all;
+    EXPECT_NE(all.find("    APPLE NUMBER 11\n"), std::string::npos) << all;
+    EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 26) << all;
+    auto lua = find({"apple", "--lu", "lub"});
+    EXPECT_EQ(lua->Wait(20000), 0);
+    EXPECT_EQ(std::count(lua->text().begin(), lua->text().end(), '\n'), 2) << lua->text();
+    EXPECT_EQ(run.daemon->Stop(SIGTERM), 0) << run.daemon->text();
+}

@@ -447,6 +447,9 @@ bool Archive::Find(const Query& query, std::vector<Hit>& hits, std::string& why)
     Impl& a = *impl_;
     std::lock_guard<std::recursive_mutex> lock(a.mutex);
     hits.clear();
+    // No folder yet: nothing was archived.
+    struct stat st {};
+    if (!a.db && ::stat(a.dir.c_str(), &st) != 0 && errno == ENOENT) return true;
     if (!a.db && !a.OpenIndex(why)) return false;
     // Each word a phrase of its own: what the user typed is never query syntax.
     std::string match;
