@@ -372,3 +372,87 @@ TEST(DoubleBytePages, PdfPagesReadBackInTheirColumns) {
     const std::string text = testutil::PdfText(classic.dir.file("J0f.pdf"));
     EXPECT_NE(text.find("AB日本D"), std::string::npos) << text;
 }
+
+// Repeats, blanks and nulls go out in blocks: each must print what the same
+// characters sent one by one print, across line breaks, page ends, job ends,
+// LINEEND=lf and a margin, and a repeat stops at the print limit exactly.
+TEST(BulkRuns, PrintAsTheirCharactersOneByOne) {
+    // Every job file the record leaves, in order.
+    auto jobs = [](const std::function<void(Settings&)>& set, int lu, const std::string& hex) {
+        Rig rig([&](Settings& s) {
+            s.luType = lu;
+            if (set) set(s);
+        });
+        rig.Job(hex);
+        std::string all;
+        for (int n = 0;; ++n) {
+            std::string f = rig.dir.file("J" + std::to_string(n) + "f.txt");
+            if (access(f.c_str(), F_OK) != 0) break;
+            all += "[" + testutil::ReadFile(f) + "]";
+        }
+        return all;
+    };
+    const std::vector<std::function<void(Settings&)>> variants = {
+        {},
+        [](Settings& s) { s.linesPerPage = 3; },
+        [](Settings& s) { s.printAfterNLines = 2; },
+        [](Settings& s) { s.lineEndLf = true; },
+    };
+    std::string a600;
+    for (int k = 0; k < 600; ++k)
+        a600 += "C1";
+    for (size_t v = 0; v < variants.size(); ++v) {
+        SCOPED_TRACE(v);
+        // Repeat to address 600 (0x258: 12-bit code 0x49 0x58 as 6-bit pairs 49 D8).
+        const std::string repeated = jobs(variants[v], 3,
+                                          "F100"
+                                          "114040"
+                                          "3C4958C1"
+                                          "C2");
+        EXPECT_TRUE(repeated == jobs(variants[v], 3,
+                                     "F100"
+                                     "114040" +
+                                         a600 + "C2"));
+        EXPECT_NE(repeated.find("AAAB"), std::string::npos);
+        // Nulls print nothing but take their cells: B lands where it would.
+        EXPECT_TRUE(jobs(variants[v], 3,
+                         "F100114040"
+                         "3C404A00"
+                         "C2") == jobs(variants[v], 3,
+                                       "F100114040"
+                                       "{00}*10 C2"));
+        // A line feed at column 100 pads the next line to it.
+        EXPECT_TRUE(jobs(variants[v], 1, "{C1}*100 25 C1") ==
+                    jobs(variants[v], 1, "{C1}*100 15 {40}*100 C1"));
+        // With a left margin (SHF) the pad runs to the column, margin included.
+        EXPECT_EQ(jobs(variants[v], 1,
+                       "2BC10484068400"
+                       "{C1}*100 25 C1"),
+                  jobs(variants[v], 1,
+                       "2BC10484068400"
+                       "{C1}*100 15 {40}*106 C1"));
+    }
+    // A control byte repeated is data: its table character, 132 to a line.
+    Settings plain = DefaultSettings();
+    const char tab = static_cast<char>(plain.ebcdicToAscii[0x05]);
+    std::string want = "[" + std::string(132, tab) + "\r\n" + std::string(68, tab) + "]";
+    EXPECT_EQ(jobs({}, 3,
+                   "F100114040"
+                   "3C4348"
+                   "05")
+                  .substr(0, want.size() - 1),
+              want.substr(0, want.size() - 1));
+
+    // Twenty-five rounds of the whole buffer (27 x 132) in one record of 105
+    // bytes: the record's print stops at its limit, the byte past it included.
+    Rig rig([](Settings& s) { s.luType = 3; });
+    rig.Job("F100114040"
+            "{3C4040C1}*25 ");
+    const int64_t limit = 64 * 1024 + 64 * 105;
+    EXPECT_NE(rig.report.lines.find("printed more than " + std::to_string(limit)),
+              std::string::npos)
+        << rig.report.lines;
+    const std::string out = testutil::ReadFile(rig.dir.file("J0f.txt"));
+    // Each CR and LF of a line break counts as printed, like a character.
+    EXPECT_EQ(static_cast<int64_t>(out.size()), limit + 1);
+}

@@ -11,6 +11,7 @@
 
 class Delivery;
 class HostLink;
+class JobSink;
 class Reporter;
 
 inline constexpr int32_t OWNER_SYSOP = 1;
@@ -40,6 +41,10 @@ class DataStream {
     ~DataStream();
     DataStream(const DataStream&) = delete;
     DataStream& operator=(const DataStream&) = delete;
+
+    // From now on jobs are written to sink (which must outlive the stream)
+    // instead of job files; they are reported but not delivered.
+    void WriteJobsTo(JobSink& sink);
 
     PrintState& State();
     const PrintState& State() const;

@@ -58,9 +58,31 @@ int32_t DataStream::Impl::CrLf() {
     return s ? s : Put(0x0A);
 }
 
+// Blanks go out in blocks while the line has room, else one at a time.
 int32_t DataStream::Impl::Pad(int32_t n) {
-    for (int32_t i = 0; i < n; ++i)
-        if (int32_t s = Put(' ')) return s;
+    static constexpr auto kBlanks = [] {
+        std::array<uint8_t, 132> b{};
+        b.fill(' ');
+        return b;
+    }();
+    while (n > 0) {
+        // Up to the byte that passes the print limit, as one at a time would.
+        const int64_t room = std::min<int64_t>(RunRoom(), printLimit + 1 - writer.printed);
+        if (room <= 0) {
+            if (int32_t s = Put(' ')) return s;
+            --n;
+            continue;
+        }
+        const int32_t k = static_cast<int32_t>(std::min<int64_t>(n, room));
+        if (fwrite_unlocked(kBlanks.data(), 1, static_cast<size_t>(k), job.file) !=
+            static_cast<size_t>(k))
+            return 94;
+        writer.printed += k;
+        writer.Wrote(k);
+        writer.column += k;
+        n -= k;
+        if (writer.printed > printLimit) return kPrintBound;
+    }
     return 0;
 }
 
@@ -120,15 +142,22 @@ void DataStream::Impl::SingleByteAgain() {
 // line has room and no margin falls due. The run is translated into a block
 // and written with one call. Returns the bytes taken (0: the first one needs
 // the writer), or -94 when the file refused the block.
-int32_t DataStream::Impl::PlainRun(const uint8_t* d, int32_t i, int32_t len) {
+int32_t DataStream::Impl::RunRoom() const {
     if (writer.toPort || !job.file || !writer.started || writer.HoldsCr()) return 0;
     if (writer.linesPerPage != 0 && writer.lines >= writer.linesPerPage) return 0;
     if (writer.printAfterNLines != 0 && writer.lines >= writer.printAfterNLines) return 0;
     const int32_t limit = writer.lineSize != 0 ? std::min<int32_t>(writer.lineSize, 132) : 132;
     if (writer.column >= limit || (writer.column == 0 && writer.leftMargin > 0)) return 0;
+    return limit - writer.column;
+}
+
+int32_t DataStream::Impl::PlainRun(const uint8_t* d, int32_t i, int32_t len, const bool* ok) {
+    const int32_t room = RunRoom();
+    if (room == 0) return 0;
     // Every byte of a fast run takes one column, so the line's room bounds the run.
-    const int32_t end = i + std::min(len - i, limit - writer.column);
+    const int32_t end = i + std::min(len - i, room);
     const JobText::Glyph* xl = text.Table(true);
+    if (!ok) ok = fast.data();
     Cell* cells = buffer.cells.data();
     const int32_t size = buffer.size;
     int32_t addr = buffer.currentAddress, at = i;
@@ -141,7 +170,7 @@ int32_t DataStream::Impl::PlainRun(const uint8_t* d, int32_t i, int32_t len) {
         size_t o = 0;
         for (; at < stop; ++at) {
             const uint8_t b = d[at];
-            if (!fast[b]) break;
+            if (!ok[b]) break;
             std::memcpy(out + o, xl[b].bytes, sizeof xl[b].bytes);
             o += xl[b].len;
             cells[addr] = Cell{0x02, b, 0, 0};
@@ -190,6 +219,40 @@ int32_t DataStream::Impl::DoubleRun(const uint8_t* d, int32_t i, int32_t len) {
     writer.Wrote(static_cast<int32_t>(o));
     writer.column += 2 * n;
     return failed ? -94 : at - i;
+}
+
+// Repeat to address: c up to address a (round the whole buffer when it is
+// there already), in plain runs of a line at most where the writer allows.
+int32_t DataStream::Impl::RepeatTo(uint8_t c, int16_t a) {
+    int32_t left = (a - buffer.currentAddress + buffer.size) % buffer.size;
+    if (left == 0) left = buffer.size;
+    const JobText::Glyph& g = text.Table(true)[c];
+    if (g.len == 0 && (writer.toPort || job.file)) {
+        // Nothing to print (nulls clearing the buffer): the cells only.
+        if (g.lossy) text.NoteLossy();
+        for (; left > 0; --left) {
+            buffer.Current() = Cell{0x02, c, 0, 0};
+            buffer.Advance();
+        }
+        return 0;
+    }
+    uint8_t line[132];
+    std::memset(line, c, sizeof line);
+    while (left > 0) {
+        // Up to the byte that passes the print limit, as one at a time would.
+        const int64_t room = printLimit + 1 - writer.printed;
+        const int32_t want = static_cast<int32_t>(std::min<int64_t>({left, 132, room}));
+        int32_t run = want > 0 ? PlainRun(line, 0, want, oneColumn.data()) : 0;
+        if (run < 0) return 94;
+        if (run == 0) {
+            if (int32_t s = DataChar(c, true)) return s;
+            run = 1;
+        } else if (writer.printed > printLimit) {
+            return kPrintBound;
+        }
+        left -= run;
+    }
+    return 0;
 }
 
 // A job ended by EM or FF continues into the next job's file.
@@ -265,10 +328,7 @@ int16_t DataStream::Impl::Interpret(const uint8_t* d, int32_t len) {
             if (b == 0x11) {
                 pb.currentAddress = a;
             } else if (b == 0x3C) {
-                uint8_t c = d[i + 3];
-                do {
-                    if ((s = DataChar(c, true))) return static_cast<int16_t>(s);
-                } while (pb.currentAddress != a);
+                if ((s = RepeatTo(d[i + 3], a))) return static_cast<int16_t>(s);
             } else {
                 int k = pb.currentAddress;
                 bool prot = false;

@@ -8,11 +8,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <utility>
 
 #include "config/messages.h"
 #include "config/report.h"
 #include "config/settings.h"
 #include "config/utilities.h"
+#include "datastream/job_sink.h"
 #include "datastream/stream_impl.h"
 #include "output/delivery.h"
 #include "platform/sysinfo.h"
@@ -48,6 +50,15 @@ bool JobFile::IsNul() const {
     return IsNulName(name);
 }
 
+bool JobFile::Close() {
+    if (!file) return true;
+    FILE* f = std::exchange(file, nullptr);
+    if (!sink) return std::fclose(f) == 0;
+    const bool ok = std::fflush(f) == 0 && !std::ferror(f);
+    sink->EndJob(f);
+    return ok;
+}
+
 void JobFile::Open(const Settings& settings) {
     if (file) {
         Trace("prfile not null\n");
@@ -56,6 +67,13 @@ void JobFile::Open(const Settings& settings) {
     if (firstName.empty() && !screenName.empty()) {
         firstName = screenName;
         Trace("gFileName = %s\n", firstName.c_str());
+    }
+    if (sink) {
+        name = "memory";
+        file = sink->OpenJob();
+        openFailed = !file;
+        if (openFailed) SetErrorDetail("The job's stream could not be had.");
+        return;
     }
     const std::string& prefix = settings.fileName;
     int32_t reused = -1;
@@ -123,12 +141,11 @@ void DataStream::Impl::EndJob() {
     if (!job.IsStdout()) {
         if (job.file) {
             Trace("We are closing prfile\n");
-            if (std::fclose(job.file) != 0 && written) {
-                SetErrorDetail(FormatSystemError(nullptr, errno));
+            if (!job.Close() && written) {
+                SetErrorDetail(FormatSystemError(nullptr, errno ? errno : EIO));
                 written = false;
             }
         }
-        job.file = nullptr;
     }
     JobHints jobHints = std::move(hints);
     hints = JobHints{};
@@ -154,22 +171,20 @@ void DataStream::Impl::EndJob() {
         jobHints.lu = state.luName;
         jobHints.pages = received.pages;
         jobHints.received = static_cast<long long>(::time(nullptr));
-        queued = delivery.DeliverLater(job.name, job.name, jobHints);
+        if (!job.sink) queued = delivery.DeliverLater(job.name, job.name, jobHints);
     }
     writer.column = 0;
     writer.started = false;
     Trace("File started = FALSE PrScreenRemote\n");
     state.bracket = 0;
-    if (!queued && !job.IsStdout() && !job.name.empty() && !job.IsNul()) ::unlink(job.name.c_str());
+    if (!queued && !job.sink && !job.IsStdout() && !job.name.empty() && !job.IsNul())
+        ::unlink(job.name.c_str());
     writer.ClearFormats();
 }
 
 // Closes the job file without delivering it, leaves it on disk and names it.
 void DataStream::Impl::KeepUnwrittenJob() {
-    if (!job.IsStdout() && job.file) {
-        std::fclose(job.file);
-        job.file = nullptr;
-    }
+    if (!job.IsStdout()) job.Close();
     if (writer.started && !job.IsStdout() && !job.IsNul())
         reporter.StatusLine("Print file " + job.name + " could not be written completely (" +
                             gErrorDetail + "); it is kept and was not printed.");
@@ -180,7 +195,7 @@ void DataStream::Impl::KeepUnwrittenJob() {
 
 void DataStream::Impl::MarkRecord() {
     markAt = -1;
-    if (writer.toPort || job.IsStdout()) return;
+    if (writer.toPort || job.IsStdout() || job.sink) return;
     markWriter = writer;
     if (!job.file) {
         markName.clear();
@@ -220,7 +235,9 @@ bool DataStream::Impl::RollBackRecord() {
 
 int32_t DataStream::ProbeSpool() {
     const std::string& prefix = impl_->settings.fileName;
-    if (prefix.empty() || prefix.rfind("stdout", 0) == 0 || JobFile::IsNulPrefix(prefix)) return 0;
+    if (impl_->job.sink || prefix.empty() || prefix.rfind("stdout", 0) == 0 ||
+        JobFile::IsNulPrefix(prefix))
+        return 0;
     const std::string path = prefix + ".probe";
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+class JobSink;
 struct Settings;
 
 struct JobFile {
@@ -14,10 +15,13 @@ struct JobFile {
     std::string screenName;  // "screen.<pid>": the job file of FILENAME 0...
     std::string firstName;   // the screen name, once a job has been opened
     bool openFailed = false; // the last Open could not make the file (error detail set)
+    JobSink* sink = nullptr; // jobs go there instead of into files
 
     // Opens the next job file unless one is open; file stays null when it cannot be made.
     void Open(const Settings& settings);
     bool IsStdout() const;
+    // Gives the stream back (closes the file): false when that failed.
+    bool Close();
     bool IsNul() const;
     static bool IsNulPrefix(const std::string& prefix);
 };

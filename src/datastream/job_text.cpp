@@ -63,12 +63,7 @@ JobText::JobText(const Settings& s) {
         table_[b] = s.codePage.chars[b] ? Encode(s.codePage.chars[b]) : Glyph{};
     if (s.codePage.dbcs) {
         iconv_t cd = iconv_open("UTF-32LE", s.codePage.name.c_str());
-        if (cd != kNoIconv) {
-            host_ = cd;
-            Glyph unknown;
-            unknown.len = kUnknown;
-            pairs_.assign(65536, unknown);
-        }
+        if (cd != kNoIconv) host_ = cd;
     }
 }
 
@@ -103,7 +98,14 @@ JobText::Glyph JobText::Encode(char32_t c) {
 }
 
 JobText::Glyph JobText::Double(uint8_t b1, uint8_t b2) {
-    Glyph& cached = pairs_[static_cast<size_t>(b1) << 8 | b2];
+    // A row of 256 pairs at a time, at its first use: jobs touch few of them.
+    std::unique_ptr<Glyph[]>& row = pairs_[b1];
+    if (!row) {
+        row = std::make_unique<Glyph[]>(256);
+        for (int k = 0; k < 256; ++k)
+            row[k].len = kUnknown;
+    }
+    Glyph& cached = row[b2];
     if (cached.len != kUnknown) return cached;
     const char32_t c = DbcsCharacter(host_, b1, b2);
     Glyph& g = cached;

@@ -4,6 +4,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "config/settings.h"
@@ -38,8 +39,8 @@ class JobText {
 
     std::array<Glyph, 256> table_, raw_;
     bool utf8_ = true;
-    void* out_ = nullptr;         // iconv from UTF-32LE to the output charset (not for UTF-8)
-    void* host_ = nullptr;        // iconv from the DBCS page to UTF-32LE
-    std::vector<Glyph> pairs_; // the pairs' glyphs, len kUnknown until asked
+    void* out_ = nullptr;  // iconv from UTF-32LE to the output charset (not for UTF-8)
+    void* host_ = nullptr; // iconv from the DBCS page to UTF-32LE
+    std::array<std::unique_ptr<Glyph[]>, 256> pairs_; // by first byte; len kUnknown until asked
     bool traced_ = false;
 };

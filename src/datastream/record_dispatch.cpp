@@ -29,8 +29,9 @@ DataStream::Impl::Impl(const Settings& s, Reporter& r, HostLink& h, Delivery& d)
     for (int b = 0; b < 256; ++b) {
         const JobText::Glyph& g = text.Table(true)[b];
         const uint8_t c = g.bytes[0];
-        fast[b] = plain[b] && g.len != 0 && !g.lossy &&
-                  !(g.len == 1 && (c == 0x0D || c == 0x0A || c == 0x0C || c == 0x08));
+        oneColumn[b] = g.len != 0 && !g.lossy &&
+                       !(g.len == 1 && (c == 0x0D || c == 0x0A || c == 0x0C || c == 0x08));
+        fast[b] = plain[b] && oneColumn[b];
     }
     writer.toPort = s.medium == Medium::Port;
     writer.printAfterNLines = s.printAfterNLines;
@@ -195,7 +196,11 @@ DataStream::DataStream(const Settings& settings, Reporter& reporter, HostLink& h
 
 // A job still open stays on disk as it is; only the host ends jobs.
 DataStream::~DataStream() {
-    if (impl_->job.file && !impl_->job.IsStdout()) std::fclose(impl_->job.file);
+    if (!impl_->job.IsStdout()) impl_->job.Close();
+}
+
+void DataStream::WriteJobsTo(JobSink& sink) {
+    impl_->job.sink = &sink;
 }
 
 PrintState& DataStream::State() {

@@ -45,8 +45,9 @@ struct DataStream::Impl {
     Delivery& delivery;
     JobText text;                  // host bytes to print file bytes
     std::array<bool, 256> plain{}; // bytes a plain run may take
-    // Plain bytes whose glyph is one column of print and nothing else.
-    std::array<bool, 256> fast{};
+    // Bytes whose glyph is one column of print and nothing else (as data:
+    // repeated, say), and the plain ones among them (in the data stream).
+    std::array<bool, 256> oneColumn{}, fast{};
     bool doubleByte = false; // between SO and SI on a DBCS page
     int pendingByte = -1;    // the first byte of a double-byte character
 
@@ -84,8 +85,14 @@ struct DataStream::Impl {
     int32_t ShiftByte(uint8_t b);
     int32_t OddByte();
     void SingleByteAgain();
-    int32_t PlainRun(const uint8_t* d, int32_t i, int32_t length);
+    // Columns the line writer can take as plain one-column bytes written past
+    // it: the job has started, the page and the job have lines to spare, the
+    // line has room and no margin falls due (0: the next byte needs the writer).
+    int32_t RunRoom() const;
+    // Bytes taken from d[i, length) while run allows them (fast: the data stream's).
+    int32_t PlainRun(const uint8_t* d, int32_t i, int32_t length, const bool* run = nullptr);
     int32_t DoubleRun(const uint8_t* d, int32_t i, int32_t length);
+    int32_t RepeatTo(uint8_t c, int16_t address);
     void EndJobMidRecord();
 
     // job_file.cpp
