@@ -24,4 +24,7 @@ echo "== beside it: 50 LUs as processes and as a pool, CUPS medium"
 "$HERE/scale.sh" "$BUILD" 50 100 80 cups || status=1
 "$HERE/pool.sh" "$BUILD" 50 100 80 cups || status=1
 
+echo "== wire ratio (100000 SCS records of 1000 bytes: twprinterd against a client that prints nothing)"
+"$HERE/wire_ratio.sh" "$BUILD" 100000 1000 3 || status=1
+
 exit $status

@@ -26,6 +26,8 @@ Options:
   --timeout MS         how long each wait for the client may take (default 10000)
   --load N             send N SCS records instead of a script (a speed test);
   --size M             each of M bytes (default 80); prints "LOAD k records=..."
+  --stream             load records ask no response, but the last (the rate then
+                       counts until its response)
   --lu NAME            the LU name granted when the script names none (HOSTLU01)
   --tls-cert F         every connection is TLS from the first byte, with this
   --tls-key F          certificate and key (PEM); "TLS k SNI name VERSION v"
