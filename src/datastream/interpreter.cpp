@@ -154,37 +154,44 @@ int32_t DataStream::Impl::RunRoom() const {
 int32_t DataStream::Impl::PlainRun(const uint8_t* d, int32_t i, int32_t len, const bool* ok) {
     const int32_t room = RunRoom();
     if (room == 0) return 0;
-    // Every byte of a fast run takes one column, so the line's room bounds the run.
-    const int32_t end = i + std::min(len - i, room);
-    const JobText::Glyph* xl = text.Table(true);
     if (!ok) ok = fast.data();
+    // Every byte of a fast run takes one column, so the line's room bounds the run.
+    const int32_t most = std::min(len - i, room);
+    const uint8_t* run = d + i;
+    int32_t n = 0;
+    while (n < most && ok[run[n]])
+        ++n;
+    if (n == 0) return 0;
+    uint8_t out[132 * sizeof(JobText::Glyph::bytes)];
+    size_t o = 0;
+    if (oneByteTable) {
+        for (int32_t k = 0; k < n; ++k)
+            out[k] = oneByte[run[k]];
+        o = static_cast<size_t>(n);
+    } else {
+        const JobText::Glyph* xl = text.Table(true);
+        for (int32_t k = 0; k < n; ++k) {
+            std::memcpy(out + o, xl[run[k]].bytes, sizeof xl[run[k]].bytes);
+            o += xl[run[k]].len;
+        }
+    }
+    // The cells, in two pieces when the buffer wraps.
     Cell* cells = buffer.cells.data();
     const int32_t size = buffer.size;
-    int32_t addr = buffer.currentAddress, at = i;
-    FILE* f = job.file;
-    constexpr int32_t kBlock = 1024;
-    uint8_t out[kBlock * sizeof(JobText::Glyph::bytes)];
-    bool failed = false;
-    while (at < end && !failed) {
-        const int32_t stop = std::min(end, at + kBlock);
-        size_t o = 0;
-        for (; at < stop; ++at) {
-            const uint8_t b = d[at];
-            if (!ok[b]) break;
-            std::memcpy(out + o, xl[b].bytes, sizeof xl[b].bytes);
-            o += xl[b].len;
-            cells[addr] = Cell{0x02, b, 0, 0};
-            if (++addr >= size) addr = 0;
-        }
-        failed = o != 0 && fwrite_unlocked(out, 1, o, f) != o;
-        if (at < stop) break;
+    int32_t addr = buffer.currentAddress;
+    for (int32_t k = 0; k < n;) {
+        const int32_t piece = std::min(n - k, size - addr);
+        for (int32_t q = 0; q < piece; ++q)
+            cells[addr + q] = Cell{0x02, run[k + q], 0, 0};
+        k += piece;
+        addr += piece;
+        if (addr >= size) addr = 0;
     }
     buffer.currentAddress = static_cast<int16_t>(addr);
-    const int32_t n = at - i;
     writer.printed += n;
     writer.Wrote(n);
     writer.column += n;
-    return failed ? -94 : n;
+    return fwrite_unlocked(out, 1, o, job.file) != o ? -94 : n;
 }
 
 // Double-byte characters in bulk, on the same terms as PlainRun: whole pairs

@@ -32,6 +32,8 @@ DataStream::Impl::Impl(const Settings& s, Reporter& r, HostLink& h, Delivery& d)
         oneColumn[b] = g.len != 0 && !g.lossy &&
                        !(g.len == 1 && (c == 0x0D || c == 0x0A || c == 0x0C || c == 0x08));
         fast[b] = plain[b] && oneColumn[b];
+        oneByte[b] = c;
+        if (oneColumn[b] && g.len != 1) oneByteTable = false;
     }
     writer.toPort = s.medium == Medium::Port;
     writer.printAfterNLines = s.printAfterNLines;

@@ -48,6 +48,9 @@ struct DataStream::Impl {
     // Bytes whose glyph is one column of print and nothing else (as data:
     // repeated, say), and the plain ones among them (in the data stream).
     std::array<bool, 256> oneColumn{}, fast{};
+    // Their print file byte, when every one of them is a single byte (oneByteTable).
+    std::array<uint8_t, 256> oneByte{};
+    bool oneByteTable = true;
     bool doubleByte = false; // between SO and SI on a DBCS page
     int pendingByte = -1;    // the first byte of a double-byte character
 
