@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
                     ++inRecord;
                 } else if (c == kEor) {
                     ++records;
-                    // SCS or 3270 data asking ALWAYS-RESPONSE: positive (the header only), at once.
+                    // SCS or 3270 data asking ALWAYS-RESPONSE: positive (DEVICE-END), at once.
                     if (inRecord >= sizeof header && header[0] <= 0x01 && header[2] == 0x02) {
                         std::vector<uint8_t> r;
                         for (uint8_t b :
@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
                             r.push_back(b);
                             if (b == kIac) r.push_back(kIac);
                         }
-                        r.insert(r.end(), {kIac, kEor});
+                        r.insert(r.end(), {uint8_t{0x00}, kIac, kEor});
                         SendAll(r);
                     }
                     inRecord = 0;
