@@ -82,12 +82,16 @@ TEST(DaemonLog, FailuresStandardOutputAndTheEndAreSaidOnce) {
         EXPECT_EQ(d.Stop(SIGTERM), 0);
         EXPECT_NE(d.text().find("HELLO"), std::string::npos) << d.text();
         EXPECT_EQ(d.text().find("Overwrite"), std::string::npos) << d.text();
-        EXPECT_EQ(d.text().find("to file"), std::string::npos) << d.text();
+        EXPECT_EQ(d.text().find("stdout delivered to file"), std::string::npos) << d.text();
         for (const std::string& name : testutil::ListDir(dir.path()))
             EXPECT_EQ(name.rfind("stdout", 0), std::string::npos) << name;
         // The job the first run kept went out at this start, its copy beside the print
         // files and not in failed/, where it would be taken for one more kept job.
-        EXPECT_NE(d.text().find("The kept job " + dir.file("failed/")), std::string::npos);
+        EXPECT_NE(d.text().find("Job " + dir.file("JOB0.txt") + " delivered to file " +
+                                dir.file("JOB0f.txt") + "; it had been kept as " +
+                                dir.file("failed/")),
+                  std::string::npos)
+            << d.text();
         EXPECT_TRUE(testutil::ListDir(dir.file("failed")).empty()) << d.text();
         EXPECT_NE(testutil::ReadFile(dir.file("JOB0f.txt")).find("HELLO"), std::string::npos);
     }

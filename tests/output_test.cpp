@@ -489,7 +489,9 @@ TEST_F(OutputTest, SocketMediumSendsEachJobAndReportsRefusalAndStall) {
     ASSERT_EQ(Deliver("JOB4.txt", "fourth\n"), 1);
     EXPECT_EQ(printer.Next(), "fourth\n");
     EXPECT_EQ(printer.Next(), "third\n");
-    EXPECT_TRUE(ui.Saw("The kept job " + dir.path() + "/failed/"));
+    EXPECT_TRUE(ui.Saw("JOB3.txt delivered to network printer localhost:" + printer.port +
+                       "; it had been kept as " + dir.path() + "/failed/"))
+        << ui.text;
     EXPECT_EQ(std::pair(ui.delivered, ui.failed), std::pair(8, 1));
 
     // A printer that stops reading: the write times out after the socket timeout.

@@ -371,6 +371,13 @@ struct HostRun {
     HostRun(const std::string& script, const std::string& ini,
             std::vector<std::string> hostArgs = {}, std::vector<std::string> daemonArgs = {},
             int clients = 1, int port = 0, std::vector<std::string> launcher = {}) {
+        Start(script, ini, hostArgs, daemonArgs, clients, port, launcher);
+    }
+    // A new host and daemon in the same directory (the previous daemon stopped first).
+    void Start(const std::string& script, const std::string& ini,
+               std::vector<std::string> hostArgs = {}, std::vector<std::string> daemonArgs = {},
+               int clients = 1, int port = 0, std::vector<std::string> launcher = {}) {
+        daemon.reset();
         testutil::WriteFile(dir.file("script"), script);
         std::vector<std::string> args{HOSTSIM_PATH, "--script", dir.file("script"), "--timeout",
                                       "5000"};
@@ -400,6 +407,15 @@ struct HostRun {
     // The delivered job copies once count of them exist, in job order.
     std::vector<std::string> Jobs(size_t count, int ms = 10000) {
         return testutil::DeliveredJobs(dir.file("JOB"), count, ms);
+    }
+    void Signal(int sig) {
+        ASSERT_EQ(::kill(std::atoi(testutil::ReadFile(dir.file("pid")).c_str()), sig), 0);
+    }
+    size_t Kept() { return testutil::ListDir(dir.file("failed")).size(); }
+    bool WaitKept(size_t n) {
+        for (int i = 0; i < 200 && Kept() < n; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return Kept() == n;
     }
 };
 
@@ -461,6 +477,40 @@ TEST(Dissector, FlagsSplitSequencesAndShortResponses) {
         EXPECT_EQ(Count(flagged, "Malformed"), old ? 2u : 0u) << flagged;
         EXPECT_EQ(Count(flagged, "\n"), old ? 2u : 0u) << flagged;
     }
+}
+
+// A network printer that comes back on port: the jobs it is sent, one a connection;
+// after is how long the first one took to come.
+std::vector<std::string> PrinterBack(int port, int count,
+                                     std::chrono::steady_clock::duration* after = nullptr) {
+    int ls = ::socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    ::setsockopt(ls, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    std::vector<std::string> jobs;
+    if (::bind(ls, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(ls, 8) != 0) {
+        ::close(ls);
+        return jobs;
+    }
+    const auto back = std::chrono::steady_clock::now();
+    for (int k = 0; k < count; ++k) {
+        pollfd p{ls, POLLIN, 0};
+        if (::poll(&p, 1, 15000) != 1) break;
+        int c = ::accept(ls, nullptr, nullptr);
+        if (c < 0) break;
+        if (k == 0 && after) *after = std::chrono::steady_clock::now() - back;
+        std::string job;
+        char b[256];
+        for (ssize_t n; (n = ::read(c, b, sizeof b)) > 0;)
+            job.append(b, static_cast<size_t>(n));
+        ::close(c);
+        jobs.push_back(job);
+    }
+    ::close(ls);
+    return jobs;
 }
 
 TEST(Daemon, RetriesUntilTheHostListensEndsSilentJobsAndCounts) {
@@ -815,27 +865,10 @@ TEST(Daemon, KeptJobsAreRetriedOnTheirOwnAndGoFirst) {
     HostRun r(script + "sleep 7000\nscs \"D\" always\nexpect-response\neoj\nhold\n",
               "USESOCKET=1\nSOCKETPORT=127.0.0.1:" + std::to_string(port) +
                   "\nKEEPFAILED=1\nSOCKETTIMEOUT=2\n");
-    for (int i = 0; i < 200 && testutil::ListDir(r.dir.file("failed")).size() < 3; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_EQ(testutil::ListDir(r.dir.file("failed")).size(), 3u) << r.daemon->text();
+    ASSERT_TRUE(r.WaitKept(3)) << r.daemon->text();
     // The printer comes back; each connection is one job.
-    const int ls = testutil::ListenLoopback(port);
-    ASSERT_GE(ls, 0);
-    std::vector<std::string> jobs;
-    const auto back = std::chrono::steady_clock::now();
     std::chrono::steady_clock::duration firstAfter{};
-    for (int k = 0; k < 4; ++k) {
-        int c = ::accept(ls, nullptr, nullptr);
-        ASSERT_GE(c, 0);
-        if (k == 0) firstAfter = std::chrono::steady_clock::now() - back;
-        std::string job;
-        char b[256];
-        for (ssize_t n; (n = ::read(c, b, sizeof b)) > 0;)
-            job.append(b, static_cast<size_t>(n));
-        ::close(c);
-        jobs.push_back(job);
-    }
-    ::close(ls);
+    const std::vector<std::string> jobs = PrinterBack(port, 4, &firstAfter);
     EXPECT_EQ(jobs, (std::vector<std::string>{"A", "B", "C", "D"})) << r.daemon->text();
     // Not held until the next job: that comes seconds later.
     EXPECT_LT(firstAfter, std::chrono::seconds(4)) << r.daemon->text();
@@ -844,7 +877,37 @@ TEST(Daemon, KeptJobsAreRetriedOnTheirOwnAndGoFirst) {
         r.daemon->WaitFor("Job " + r.dir.file("JOB3.txt") + " delivered to network printer"));
     ASSERT_EQ(::kill(std::atoi(testutil::ReadFile(r.dir.file("pid")).c_str()), SIGUSR1), 0);
     EXPECT_TRUE(r.daemon->WaitFor("jobs delivered 4, jobs failed 3")) << r.daemon->text();
-    EXPECT_EQ(Count(r.daemon->text(), "was delivered."), 3u) << r.daemon->text();
+    // Delivered again, a job is named by the number it came with, in its line and in failed/.
+    const std::string printer = " delivered to network printer 127.0.0.1:" + std::to_string(port);
+    auto redelivered = [&](const std::string& log, int n) {
+        const std::string job = "JOB" + std::to_string(n) + ".txt";
+        const std::string start =
+            "Job " + r.dir.file(job) + printer + "; it had been kept as " + r.dir.file("failed/");
+        const size_t at = log.find(start);
+        if (at == std::string::npos) return false;
+        const std::string line = log.substr(at, log.find('\n', at) - at);
+        return line.size() > job.size() + 1 &&
+               line.substr(line.size() - job.size() - 1) == "-" + job;
+    };
+    for (int n : {0, 1, 2})
+        EXPECT_TRUE(redelivered(r.daemon->text(), n)) << n << r.daemon->text();
+    EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
+
+    // Across runs: a job that arrives while an older one waits in failed/ gets a number of
+    // its own, though the older one's file is gone from the spool.
+    const std::string ini =
+        "USESOCKET=1\nSOCKETPORT=127.0.0.1:" + std::to_string(port) + "\nKEEPFAILED=1\n";
+    r.Start("negotiate tn3270e\nbind\nscs \"OLD\" always\nexpect-response\neoj\nhold\n", ini);
+    ASSERT_TRUE(r.WaitKept(1)) << r.daemon->text();
+    EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
+    r.Start("negotiate tn3270e\nbind\nscs \"NEW\" always\nexpect-response\neoj\nhold\n", ini);
+    ASSERT_TRUE(r.WaitKept(2)) << r.daemon->text();
+    EXPECT_EQ(PrinterBack(port, 2), (std::vector<std::string>{"OLD", "NEW"})) << r.daemon->text();
+    EXPECT_TRUE(r.daemon->WaitFor("Job " + r.dir.file("JOB1.txt") + printer)) << r.daemon->text();
+    EXPECT_TRUE(redelivered(r.daemon->text(), 0)) << r.daemon->text();
+    EXPECT_TRUE(redelivered(r.daemon->text(), 1)) << r.daemon->text();
+    EXPECT_EQ(Count(r.daemon->text(), "Job " + r.dir.file("JOB0.txt") + " received"), 0u)
+        << r.daemon->text();
     EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
 }
 
@@ -963,7 +1026,7 @@ TEST(Daemon, StopEndsASlowSocketDeliveryAndTheNextStartDeliversTheJob) {
     for (int i = 0; i < 200 && fastBytes < size; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(fastBytes.load(), size) << again.text();
-    EXPECT_TRUE(again.WaitFor("was delivered.")) << again.text();
+    EXPECT_TRUE(again.WaitFor("; it had been kept as " + r.dir.file("failed/"))) << again.text();
     EXPECT_TRUE(testutil::ListDir(r.dir.file("failed")).empty());
     EXPECT_EQ(again.Stop(SIGTERM), 0) << again.text();
     ::shutdown(ls, SHUT_RDWR);

@@ -40,7 +40,9 @@ std::string JobLine(const JobReport& job) {
         return line + " received" + (job.lu.empty() ? "" : " from LU " + job.lu) + ": " +
                count(job.bytes, "byte") + ", " + count(job.records, "record") + ", " +
                count(job.pages, "page");
-    if (job.delivered) return line + " delivered to " + job.where;
+    if (job.delivered)
+        return line + " delivered to " + job.where +
+               (job.kept.empty() ? "" : "; it had been kept as " + job.kept);
     line += " failed" + (job.where.empty() ? "" : " on " + job.where) + ": " +
             (job.reason.empty() ? "no reason given" : job.reason);
     return line + (job.kept.empty() ? "; it is not kept" : "; kept as " + job.kept);

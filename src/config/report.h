@@ -16,7 +16,7 @@ struct JobReport {
     bool delivered = false; // outcome: true when it went out
     std::string where;      // outcome: where it went (file, CUPS printer and job, socket, command)
     std::string reason;     // failed: why
-    std::string kept;       // failed: where the job is kept, "" when it is not
+    std::string kept;       // failed: where the job is kept; delivered: where it had been kept
 };
 
 // "Job JOB0.txt received from LU PRT1: 120 bytes, 2 records, 1 page", "Job JOB0.txt

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <set>
 #include <utility>
 
 #include "config/messages.h"
@@ -17,6 +18,7 @@
 #include "datastream/job_sink.h"
 #include "datastream/stream_impl.h"
 #include "output/delivery.h"
+#include "output/media.h"
 #include "platform/sysinfo.h"
 
 namespace {
@@ -91,11 +93,16 @@ void JobFile::Open(const Settings& settings) {
             name = "NUL";
         } else {
             reused = counter;
+            // A kept job keeps its number until it is delivered: a new job never takes it.
+            std::set<std::string> kept;
+            for (const KeptJob& k : KeptJobs(FailedFolder(prefix + "0.txt")))
+                kept.insert(k.originalName);
             for (;;) {
                 int32_t n = counter++;
                 std::string cand = prefix + std::to_string(n) + ".txt";
                 std::string copy = prefix + std::to_string(n) + "f.txt";
-                if (!platform::FileExists(cand) && !platform::FileExists(copy)) {
+                if (!platform::FileExists(cand) && !platform::FileExists(copy) &&
+                    !kept.count(BaseName(cand))) {
                     name = cand;
                     break;
                 }

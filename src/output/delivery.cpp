@@ -411,10 +411,17 @@ void Delivery::RedeliverFailedJobs() {
         // Kept jobs go out in order: the first that fails again stops the rest.
         // A copy goes where the job's own would have, not into the failed folder.
         const std::string original = DirName(dir) + "/" + job.originalName;
+        d.cupsWhere = "CUPS printer";
         if (d.DeliverJob(job.path, HeadingFor(job.originalName), {}, original) != 1) break;
         ::unlink(job.path.c_str());
         d.NoteJob(true);
-        d.reporter.StatusLine("The kept job " + job.path + " was delivered.");
+        // Named as when it came in: the number stayed the job's while it was kept.
+        JobReport line;
+        line.name = original;
+        line.delivered = true;
+        line.where = d.Where(original);
+        line.kept = job.path;
+        d.reporter.JobReported(line);
     }
     d.redelivering = false;
 }
