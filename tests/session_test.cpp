@@ -519,12 +519,20 @@ TEST(Daemon, RetriesUntilTheHostListensEndsSilentJobsAndCounts) {
               "EOJTIMEOUT=1\n", {"--listen-after", "1500"}, {}, 1, testutil::FreePort());
     EXPECT_EQ(r.Jobs(2, 15000), (std::vector<std::string>{"LATE", "SILENT"})) << r.daemon->text();
     EXPECT_TRUE(r.daemon->WaitFor("Delaying before reconnect.")) << r.daemon->text();
-    // SIGUSR1: one summary line with the counters.
-    ASSERT_EQ(::kill(std::atoi(testutil::ReadFile(r.dir.file("pid")).c_str()), SIGUSR1), 0);
+    // SIGUSR1: one summary line with the counters, each saying what it counts.
+    r.Signal(SIGUSR1);
     EXPECT_TRUE(r.daemon->WaitFor("state online, LU PRT9, jobs delivered 2, jobs failed 0, "
                                   "last job 20"))
         << r.daemon->text();
-    EXPECT_TRUE(r.daemon->WaitFor(" delivered, bytes received ")) << r.daemon->text();
+    EXPECT_TRUE(r.daemon->WaitFor(" delivered, jobs received 2, kept jobs delivered again 0, jobs "
+                                  "waiting in failed/ 0, print bytes 10 (the jobs' files), bytes "
+                                  "on the wire "))
+        << r.daemon->text();
+    // The wire carries the print bytes and the protocol around them.
+    const std::string& text = r.daemon->text();
+    const size_t wire = text.find("bytes on the wire ");
+    EXPECT_GT(std::atol(text.c_str() + wire + 18), 10) << text;
+    EXPECT_NE(text.find(" (from the host, protocol included)\n", wire), std::string::npos) << text;
     // A line per job received and per job delivered.
     // A relative FILENAME is in the settings folder, and the lines say where.
     EXPECT_TRUE(r.daemon->WaitFor("twprinterd: Job " + r.dir.file("JOB0.txt") +
@@ -875,8 +883,12 @@ TEST(Daemon, KeptJobsAreRetriedOnTheirOwnAndGoFirst) {
     EXPECT_TRUE(testutil::ListDir(r.dir.file("failed")).empty());
     EXPECT_TRUE(
         r.daemon->WaitFor("Job " + r.dir.file("JOB3.txt") + " delivered to network printer"));
-    ASSERT_EQ(::kill(std::atoi(testutil::ReadFile(r.dir.file("pid")).c_str()), SIGUSR1), 0);
+    // The figures add up: delivered 4 = received 4 - failed 3 + delivered again 3.
+    r.Signal(SIGUSR1);
     EXPECT_TRUE(r.daemon->WaitFor("jobs delivered 4, jobs failed 3")) << r.daemon->text();
+    EXPECT_TRUE(r.daemon->WaitFor(" delivered, jobs received 4, kept jobs delivered again 3, jobs "
+                                  "waiting in failed/ 0, print bytes 4 (the jobs' files)"))
+        << r.daemon->text();
     // Delivered again, a job is named by the number it came with, in its line and in failed/.
     const std::string printer = " delivered to network printer 127.0.0.1:" + std::to_string(port);
     auto redelivered = [&](const std::string& log, int n) {
@@ -902,6 +914,12 @@ TEST(Daemon, KeptJobsAreRetriedOnTheirOwnAndGoFirst) {
     EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
     r.Start("negotiate tn3270e\nbind\nscs \"NEW\" always\nexpect-response\neoj\nhold\n", ini);
     ASSERT_TRUE(r.WaitKept(2)) << r.daemon->text();
+    r.Signal(SIGUSR1);
+    EXPECT_TRUE(r.daemon->WaitFor("jobs delivered 0, jobs failed 1, last job 20"))
+        << r.daemon->text();
+    EXPECT_TRUE(r.daemon->WaitFor(" failed, jobs received 1, kept jobs delivered again 0, jobs "
+                                  "waiting in failed/ 2, print bytes 3 (the jobs' files)"))
+        << r.daemon->text();
     EXPECT_EQ(PrinterBack(port, 2), (std::vector<std::string>{"OLD", "NEW"})) << r.daemon->text();
     EXPECT_TRUE(r.daemon->WaitFor("Job " + r.dir.file("JOB1.txt") + printer)) << r.daemon->text();
     EXPECT_TRUE(redelivered(r.daemon->text(), 0)) << r.daemon->text();

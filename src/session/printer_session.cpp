@@ -10,13 +10,14 @@
 #include "config/messages.h"
 #include "config/report.h"
 #include "config/utilities.h"
+#include "output/media.h"
 #include "platform/sysinfo.h"
 #include "session/archive_link.h"
 #include "session/session_impl.h"
 
 PrinterSession::Impl::Impl(Settings s, Reporter& r)
     : settings(std::move(s)), reporter(r), trace(settings.ebcdicToAscii, settings.traceDir) {
-    delivery = std::make_unique<Delivery>(settings, reporter, [this](bool ok) {
+    delivery = std::make_unique<Delivery>(settings, counting, [this](bool ok) {
         (ok ? delivered : failed)++;
         const time_t now = time(nullptr);
         tm t{};
@@ -36,7 +37,7 @@ PrinterSession::Impl::Impl(Settings s, Reporter& r)
             if (ArchiveEntryOf(done, settings, entry)) archive->Add(std::move(entry));
         });
     }
-    stream = std::make_unique<DataStream>(settings, reporter, *this, *delivery);
+    stream = std::make_unique<DataStream>(settings, counting, *this, *delivery);
     protocol =
         std::make_unique<TelnetProtocol>(ProtocolConfig::From(settings), stream->State(), *this);
     protocol->Release();
@@ -199,8 +200,17 @@ std::string PrinterSession::StatusSummary() const {
         lu = s.luName.empty() ? "-" : s.luName;
         last = s.lastJob.empty() ? "none" : s.lastJob;
     }
+    // Delivered = received - failed + delivered again (+ jobs left by an earlier run).
+    const uint64_t again = s.counting.deliveredAgain.load();
+    const std::string kept =
+        s.settings.keepFailed
+            ? std::to_string(KeptJobs(FailedFolder(s.settings.fileName + "0.txt")).size())
+            : "0";
     return std::string("state ") + kStates[s.onlineState.load() % 3] + ", LU " + lu +
            ", jobs delivered " + std::to_string(s.delivered.load()) + ", jobs failed " +
-           std::to_string(s.failed.load()) + ", last job " + last + ", bytes received " +
-           std::to_string(s.bytesReceived.load());
+           std::to_string(s.failed.load()) + ", last job " + last + ", jobs received " +
+           std::to_string(s.counting.received.load()) + ", kept jobs delivered again " +
+           std::to_string(again) + ", jobs waiting in failed/ " + kept + ", print bytes " +
+           std::to_string(s.counting.printBytes.load()) + " (the jobs' files), bytes on the wire " +
+           std::to_string(s.bytesReceived.load()) + " (from the host, protocol included)";
 }

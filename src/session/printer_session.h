@@ -33,7 +33,8 @@ class PrinterSession {
     // The run on the calling thread (connect, receive, reconnect, until stop or error).
     int Run();
 
-    // One line: state, LU, jobs delivered, jobs failed, bytes received. Any thread.
+    // One line: state, LU, jobs delivered and failed, the last job, jobs received, kept
+    // jobs delivered again and waiting, print bytes and bytes on the wire. Any thread.
     std::string StatusSummary() const;
 
   private:
