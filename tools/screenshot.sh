@@ -71,7 +71,7 @@ shoot "$ROOT/docs/twprinter-invalid-port.png" invalid
 # A small screen at twice the scale: the setup scrolls, nothing is cut off.
 shoot "$ROOT/docs/twprinter-scale2.png" offline 1024x600 2
 
-printf 'negotiate tn3270e PRT3287\nbind\nhold\n' >"$WORK/host.script"
+printf 'negotiate tn3270e PRT3287\nbind\nscs "PAYROLL RUN 12" always\nexpect-response\neoj\nhold\n' >"$WORK/host.script"
 "$BUILD/hostsim" --port 0 --script "$WORK/host.script" --timeout 60000 >"$WORK/hostsim.out" &
 SIM=$!
 for _ in $(seq 50); do grep -q '^PORT ' "$WORK/hostsim.out" && break; sleep 0.1; done

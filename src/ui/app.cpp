@@ -99,9 +99,11 @@ void InstallProbes(PrinterClientDialog* window) {
             *grabbed = true;
             Grab(window, shot);
         };
-        QObject::connect(window, &PrinterClientDialog::onlineChanged, window, [once](bool online) {
-            if (online) once();
-        });
+        // A moment after going online, so that the sample job is in the job list.
+        QObject::connect(window, &PrinterClientDialog::onlineChanged, window,
+                         [window, once](bool online) {
+                             if (online) QTimer::singleShot(1500, window, once);
+                         });
         QTimer::singleShot(20000, window, once);
         if (window->TrayOnline()) once();
     } else if (qEnvironmentVariable("TWPRINTER_SCREENSHOT_STATE") == "advanced") {

@@ -26,15 +26,19 @@ void PrinterClientDialog::Tell(const QString& text, MessageKind kind) {
 }
 
 void PrinterClientDialog::RequestExit() {
+    if (exitAfterStop_) return;
+    if (running_ || stopping_ || SessionRunning()) {
+        // One question; the stop's end finishes the exit.
+        if (!Ask("Stop the printer client and exit?")) return;
+        exitAfterStop_ = true;
+        if (!stopping_) StopClient();
+        return;
+    }
     if (!Ask(UiText(MSG_CONFIRM_EXIT))) return;
-    if (stopping_) {
-        Tell(UiText(MSG_SHUTTING_DOWN), MessageKind::Information);
-        return;
-    }
-    if (running_) {
-        Tell(UiText(MSG_STOP_FIRST), MessageKind::Information);
-        return;
-    }
+    FinishExit();
+}
+
+void PrinterClientDialog::FinishExit() {
     if (AnyFieldModified() && Ask(UiText(MSG_SAVE_CHANGES))) SaveFieldsToIni();
     UpdateTrayIcon(false, TrayAction::Delete);
     if (DebugLogOpen()) DebugClose();

@@ -50,6 +50,8 @@ enum ControlId : int {
     IDC_HELP = 1000,
     IDC_ADVANCED = 1061,
     IDC_PRINTERNAME = 1062,
+    IDC_JOB_LIST = 1063,
+    IDC_OPEN_FOLDER = 1064,
 };
 
 } // namespace ui

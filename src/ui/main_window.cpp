@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
@@ -25,6 +26,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QSystemTrayIcon>
+#include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -33,6 +35,7 @@
 #include "config/options.h"
 #include "config/utilities.h"
 #include "controlids.h"
+#include "job_list.h"
 #include "platform/sysinfo.h"
 #include "printer_choice.h"
 #include "qt_report.h"
@@ -95,11 +98,15 @@ QString DefaultChooseFile(QWidget* parent, const QString& title, const QString& 
     return QFileDialog::getOpenFileName(parent, title, current);
 }
 
+void DefaultOpenFolder(const QString& folder) {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+}
+
 } // namespace
 
 DialogHooks& Hooks() {
     static DialogHooks hooks{DefaultMessageBox, DefaultSaveSessionFile, DefaultChoosePrinter,
-                             DefaultOpenHelp, DefaultChooseFile};
+                             DefaultOpenHelp,   DefaultChooseFile,      DefaultOpenFolder};
     return hooks;
 }
 
@@ -193,17 +200,24 @@ void PrinterClientDialog::BuildControls() {
     auto* cv = new QVBoxLayout(conn);
     auto* statusRow = new QHBoxLayout;
     cv->addLayout(statusRow);
-    status_ = label(IDC_STATUS_TEXT, UiText(MSG_OFFLINE));
-    status_->setWordWrap(true);
-    status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    status_->setMinimumHeight(fm.lineSpacing() * 3);
+    // A box of its own: a long failure wraps and scrolls inside it, never pushing the
+    // buttons out of the window.
+    status_ = new QPlainTextEdit(UiText(MSG_OFFLINE));
+    reg(IDC_STATUS_TEXT, status_);
+    status_->setReadOnly(true);
+    status_->setFrameShape(QFrame::NoFrame);
+    status_->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    status_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    status_->setBackgroundRole(QPalette::Window);
+    status_->viewport()->setAutoFillBackground(false);
+    status_->document()->setDocumentMargin(0);
+    status_->setFixedHeight(fm.lineSpacing() * 4 + 4);
+    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     auto* statusLabel = label(0, "Status:");
     statusLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     statusLabel->setMinimumWidth(du(37));
     statusRow->addWidget(statusLabel);
     statusRow->addWidget(status_, 1);
-    jobs_ = label(0, "Jobs: none yet");
-    cv->addWidget(jobs_);
 
     auto* ga = new QGridLayout;
     cv->addLayout(ga);
@@ -356,6 +370,10 @@ void PrinterClientDialog::BuildControls() {
     auto* inner = new QVBoxLayout(content);
     inner->addWidget(conn);
     inner->addLayout(middle);
+    jobList_ = new JobList;
+    reg(IDC_JOB_LIST, jobList_->Tree());
+    reg(IDC_OPEN_FOLDER, jobList_->OpenFolder());
+    inner->addWidget(jobList_);
     inner->addWidget(validation_);
     inner->addLayout(buttons);
     inner->addStretch(1);

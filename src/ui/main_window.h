@@ -17,13 +17,16 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QPlainTextEdit;
 class QPushButton;
+struct JobReport;
 class QRadioButton;
 class QSystemTrayIcon;
 class QMenu;
 
 namespace ui {
 
+class JobList;
 class PrinterChoice;
 class QtReport;
 
@@ -43,6 +46,8 @@ struct DialogHooks {
     // Open-file chooser starting at current; empty for Cancel.
     std::function<QString(QWidget* parent, const QString& title, const QString& current)>
         chooseFile;
+    // Opens a folder in the file manager.
+    std::function<void(const QString& folder)> openFolder;
 };
 DialogHooks& Hooks();
 
@@ -109,8 +114,8 @@ class PrinterClientDialog : public QDialog {
     void ShowOnlineState(bool online);
     void ShowStatusMessage(int code, const QString& text);
     void StatusLine(const QString& text);
-    // A job's line; an outcome (delivered or failed) also counts in the job label.
-    void JobReported(bool outcome, bool delivered, const QString& line);
+    // A job received or its outcome: its line in the status, its row in the job list.
+    void JobReported(const JobReport& job);
     void ShowFinalMessage(const QString& text);
 
     void UpdateTrayIcon(bool online, TrayAction action);
@@ -125,6 +130,7 @@ class PrinterClientDialog : public QDialog {
     bool autoStart() const { return autoStart_; }
     bool running() const { return running_; }
     bool stopping() const { return stopping_; }
+    JobList* Jobs() const { return jobList_; }
     bool choicesChanged() const { return choicesChanged_; }
     bool mode3270E() const { return mode3270E_; }
     Medium medium() const { return medium_; }
@@ -161,11 +167,14 @@ class PrinterClientDialog : public QDialog {
     void SetLuType(const QString& text);
     void FitToScreen();
     void SetStatus(const QString& text);
+    // The end of an Exit: save if there are changes, then go.
+    void FinishExit();
 
     std::map<int, QWidget*> controls_;
-    QLabel* status_ = nullptr;
-    QLabel* jobs_ = nullptr; // count of jobs, time and result of the last
-    int jobCount_ = 0;
+    QPlainTextEdit* status_ = nullptr;
+    JobList* jobList_ = nullptr;
+    // The reason the session gave last (a failed connection's), for its final message.
+    QString lastReason_;
     QLabel* validation_ = nullptr;
     QLineEdit *host_ = nullptr, *portNumber_ = nullptr, *timeout_ = nullptr;
     QComboBox* luType_ = nullptr;
@@ -211,6 +220,7 @@ class PrinterClientDialog : public QDialog {
     bool printPageAfterLines_ = false;
     bool running_ = false;
     bool stopping_ = false;
+    bool exitAfterStop_ = false; // Exit was confirmed while the session ran
     bool choicesChanged_ = false;
     bool mode3270E_ = false;
 };

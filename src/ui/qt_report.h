@@ -47,9 +47,8 @@ class QtReport : public Reporter {
         Post([d = dlg_, t = Q(text)] { d->StatusLine(t); });
     }
     void JobReported(const JobReport& job) override {
-        Post([d = dlg_, outcome = !job.received, ok = job.delivered, t = Q(JobLine(job))] {
-            d->JobReported(outcome, ok, t);
-        });
+        // A copy: the window reads it on its own thread.
+        Post([d = dlg_, job] { d->JobReported(job); });
     }
 
   private:

@@ -1,11 +1,14 @@
 // Start and stop of the printer session, and the session's reports on the window.
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTime>
 #include <cstdlib>
 
 #include "config/messages.h"
+#include "config/report.h"
 #include "config/utilities.h"
+#include "job_list.h"
 #include "main_window.h"
 #include "qt_report.h"
 #include "queued_call.h"
@@ -23,7 +26,7 @@ bool PrinterClientDialog::SessionRunning() const {
 }
 
 void PrinterClientDialog::SetStatus(const QString& text) {
-    status_->setText(text);
+    status_->setPlainText(text);
     emit statusShown(text);
 }
 
@@ -44,6 +47,7 @@ void PrinterClientDialog::StartClient() {
     const int rc = SettingsForStart(s);
     if (rc == kConflictingNames) std::exit(10);
     started_ = s;
+    lastReason_.clear();
     if (rc == 0) {
         session_ = std::make_unique<PrinterSession>(s, *report_);
         if (!session_->Start()) return;
@@ -83,6 +87,10 @@ void PrinterClientDialog::FinishStop() {
     SetStatus(UiText(MSG_OFFLINE));
     UpdateTrayIcon(false, TrayAction::Modify);
     emit onlineChanged(false);
+    if (exitAfterStop_) {
+        exitAfterStop_ = false;
+        FinishExit();
+    }
 }
 
 void PrinterClientDialog::ShowOnlineState(bool online) {
@@ -98,6 +106,7 @@ void PrinterClientDialog::ShowStatusMessage(int code, const QString& reported) {
     QString text = reported.isEmpty() ? UiText(code) : reported;
     const QString delaying = UiText(MSG_DELAYING);
     if (code != MSG_CONNECTING && !text.endsWith(delaying)) text += "\n" + delaying;
+    if (code != MSG_CONNECTING) lastReason_ = text.left(text.size() - delaying.size()).trimmed();
     SetStatus(text);
 }
 
@@ -106,19 +115,16 @@ void PrinterClientDialog::StatusLine(const QString& text) {
     if (gDebug == 1) DebugPrint(text.toStdString() + "\n");
 }
 
-void PrinterClientDialog::JobReported(bool outcome, bool delivered, const QString& line) {
-    StatusLine(line);
-    if (!outcome) return;
-    ++jobCount_;
-    jobs_->setText(QString("Jobs: %1, the last at %2 %3")
-                       .arg(jobCount_)
-                       .arg(QTime::currentTime().toString("HH:mm:ss"))
-                       .arg(delivered ? "delivered" : "failed"));
+void PrinterClientDialog::JobReported(const JobReport& job) {
+    StatusLine(QString::fromStdString(JobLine(job)));
+    jobList_->Add(job);
 }
 
 void PrinterClientDialog::ShowFinalMessage(const QString& text) {
-    // The run ended without a Stop: always a failure.
-    Tell(text, MessageKind::Critical);
+    // The run ended without a Stop: always a failure, said with the last reason given
+    // (the host, port and system reason of a failed connection).
+    const bool more = !lastReason_.isEmpty() && !text.contains(lastReason_);
+    Tell(more ? text + "\n" + lastReason_ : text, MessageKind::Critical);
 }
 
 } // namespace ui

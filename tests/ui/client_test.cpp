@@ -1,11 +1,23 @@
 // Start and Stop of the session from the window against the host simulator,
 // the session's reports and the start-up steps.
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSystemTrayIcon>
+#include <QTreeWidget>
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "app.h"
 #include "config/ini.h"
 #include "config/report.h"
+#include "job_list.h"
 #include "platform/sysinfo.h"
 #include "uitestutil.h"
 
@@ -53,9 +65,10 @@ class ClientTest : public QObject {
             QCOMPARE(Enabled(d, {IDC_START, IDC_STOP}), QString("01"));
             QTRY_COMPARE_WITH_TIMEOUT(Status(d), kOnline, 10000);
             QVERIFY(d.running() && d.TrayOnline());
-            env.answers = {true};
-            d.RequestExit(); // refused while the session runs
-            QCOMPARE(env.shown.last(), QString("Please stop the printer client first."));
+            env.answers = {false};
+            d.RequestExit(); // one question while the session runs; No keeps it running
+            QCOMPARE(env.shown.last(), QString("Stop the printer client and exit?"));
+            QVERIFY(d.running());
             B(d, IDC_STOP)->click();
             QTRY_VERIFY_WITH_TIMEOUT(!d.stopping(), 10000);
             QVERIFY(Status(d) == kOffline && !d.running() && !d.SessionRunning() &&
@@ -64,8 +77,23 @@ class ClientTest : public QObject {
         }
         // A stop request ends the run without a message box.
         QTest::qWait(300);
-        QVERIFY2(env.shown.size() == 4, qPrintable(env.shown.join(" | ")));
+        QVERIFY2(env.shown.size() == 2, qPrintable(env.shown.join(" | ")));
         QCOMPARE(d.StartedSettings().service, std::to_string(host.port)); // the INI file's
+
+        // Exit while running: the one question stops the session, then the changes are
+        // offered for saving, and the window goes.
+        B(d, IDC_START)->click();
+        QTRY_COMPARE_WITH_TIMEOUT(Status(d), kOnline, 10000);
+        Type(d, {IDC_HOSTNAME}, "localhost");
+        QSignalSpy exited(&d, &Dialog::exited);
+        env.answers = {true, true};
+        const int before = env.shown.size();
+        d.RequestExit();
+        QTRY_COMPARE_WITH_TIMEOUT(exited.size(), 1, 10000);
+        QCOMPARE(env.shown.mid(before),
+                 QStringList({"Stop the printer client and exit?", UiText(MSG_SAVE_CHANGES)}));
+        QVERIFY(!d.SessionRunning() && !d.isVisible());
+        QCOMPARE(env.Get("HOSTNAME"), QString("localhost"));
     }
 
     void reconnectTimeoutAndStopInPause() {
@@ -79,24 +107,146 @@ class ClientTest : public QObject {
             QVERIFY(Status(d).startsWith("Unable to connect: ") && Status(d).indexOf('\n') > 20);
             if (!retry[1]) {
                 // The time-out of one second ends the run with its message box.
-                QTRY_VERIFY_WITH_TIMEOUT(env.shown.contains("Unable to connect to server"), 9000);
+                // The final box carries the last reason: host, port and the system's words.
+                QTRY_VERIFY_WITH_TIMEOUT(!env.shown.isEmpty(), 9000);
+                QCOMPARE(env.shown.last(),
+                         QString("Unable to connect to server\nUnable to connect: 127.0.0.1 "
+                                 "port %1: Connection refused")
+                             .arg(QString::fromStdString(env.Get("SERVERNAME").toStdString())));
                 QCOMPARE(env.kinds.last(), MessageKind::Critical);
                 QTRY_COMPARE_WITH_TIMEOUT(Status(d), kOffline, 5000);
                 QVERIFY(!d.running() && !d.SessionRunning() && B(d, IDC_START)->isEnabled());
                 continue;
             }
-            // Stop cuts the pause short; Exit meanwhile answers with message 2.
+            // Stop cuts the pause short; Exit meanwhile asks its one question.
             QElapsedTimer t;
             t.start();
             d.StopClient();
-            env.answers = {true};
+            env.answers = {false};
             d.RequestExit();
-            QCOMPARE(env.shown.last(), QString("Printer client shutting down. Please wait..."));
+            QCOMPARE(env.shown.last(), QString("Stop the printer client and exit?"));
             QTRY_VERIFY_WITH_TIMEOUT(!d.stopping(), 5000);
             QVERIFY(t.elapsed() < 4000 && Status(d) == kOffline);
             QTest::qWait(200);
-            QCOMPARE(env.shown.size(), 2);
+            QCOMPARE(env.shown.size(), 1);
         }
+    }
+
+    // A network printer that refuses: both jobs fail and are kept, each a row of the job
+    // list that says why and where; the long report stays inside the status box at
+    // 1280x800. The printer comes back: the same rows say where the jobs went. Stop keeps
+    // the list; "Open folder" opens the selected job's folder.
+    void jobListKeepsWhatHappenedAndTheStatusStaysInItsBox() {
+        Env env;
+        const int printer = testutil::FreePort();
+        HostSim host(env, "negotiate tn3270e\nbind\nscs \"ONE\" always\nexpect-response\neoj\n"
+                          "scs \"TWO\" always\nexpect-response\neoj\nhold\n");
+        Configure(env, host.port);
+        env.Set(QString("3270E=1 PRINTTOFILE=0 USESOCKET=1 SOCKETPORT=127.0.0.1:%1 KEEPFAILED=1")
+                    .arg(printer));
+        Window d;
+        d.resize(1280, 800);
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        auto* area = d.findChild<QScrollArea*>();
+        auto* status = d.ControlAs<QPlainTextEdit>(IDC_STATUS_TEXT);
+        const int statusHeight = status->height();
+        auto* list = d.ControlAs<QTreeWidget>(IDC_JOB_LIST);
+        QVERIFY(list && !B(d, IDC_OPEN_FOLDER)->isEnabled());
+        B(d, IDC_START)->click();
+        const QString where = QString("network printer 127.0.0.1:%1").arg(printer);
+        auto row = [&](int i) {
+            QTreeWidgetItem* item = list->topLevelItem(i);
+            return item ? QStringList{item->text(JobList::Job), item->text(JobList::Pages),
+                                      item->text(JobList::Outcome), item->text(JobList::Kept)}
+                        : QStringList{};
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            list->topLevelItemCount() == 2 && !row(1)[3].isEmpty(),
+            qPrintable(row(0).join('|') + " / " + row(1).join('|') + " / " + Status(d)), 10000);
+        for (int i : {0, 1}) {
+            const QStringList r = row(i);
+            QCOMPARE(r[0], QString("JOB%1.txt").arg(i));
+            QCOMPARE(r[1], QString("1"));
+            QVERIFY2(r[2].startsWith("failed on " + where + ": "), qPrintable(r[2]));
+            QVERIFY2(r[3].startsWith(QString::fromStdString(env.file("failed/"))) &&
+                         r[3].endsWith(QString("-JOB%1.txt").arg(i)),
+                     qPrintable(r[3]));
+        }
+        list->setCurrentItem(list->topLevelItem(0));
+        B(d, IDC_OPEN_FOLDER)->click();
+        QCOMPARE(env.foldersOpened, QStringList{QString::fromStdString(env.file("failed"))});
+
+        // A failure of three long lines: wrapped and scrolled in its box, the buttons in view.
+        const QString reason = "Unable to connect: " + QString(40, 'h') + ".example.com port " +
+                               "23: Connection timed out; the last address tried was " +
+                               QString(60, 'x') + "; " + QString::fromStdString(env.file("JOB"));
+        d.ShowStatusMessage(6, reason + "\n" + reason + "\n" + reason);
+        QApplication::processEvents();
+        QCOMPARE(status->height(), statusHeight);
+        QVERIFY(status->toPlainText().startsWith(reason + "\n" + reason + "\n" + reason));
+        QVERIFY(status->verticalScrollBar()->maximum() > 0);
+        QCOMPARE(area->verticalScrollBar()->maximum(), 0);
+        for (int id : {IDC_START, IDC_STOP, IDC_HIDE, IDC_PRINTERSETUP, IDC_ADVANCED, IDC_SAVE,
+                       IDC_UNDO, IDC_EXIT, IDC_HELP, IDC_OPEN_FOLDER}) {
+            QPushButton* b = B(d, id);
+            const QRect shown(b->mapTo(area->viewport(), QPoint(0, 0)), b->size());
+            QVERIFY2(area->viewport()->rect().contains(shown), qPrintable(b->text()));
+        }
+
+        // Stop keeps the list. The printer comes back (each connection one job) and the
+        // next Start delivers the kept jobs: their own rows say where they went.
+        B(d, IDC_STOP)->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!d.stopping(), 10000);
+        QCOMPARE(list->topLevelItemCount(), 2);
+        const int ls = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        int one = 1;
+        ::setsockopt(ls, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<uint16_t>(printer));
+        QCOMPARE(::bind(ls, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        QCOMPARE(::listen(ls, 8), 0);
+        QStringList printed;
+        std::atomic<bool> done{false};
+        std::thread back([&] {
+            for (;;) {
+                // Once done, the connections still waiting are taken, then it ends.
+                const bool last = done;
+                const int c = ::accept(ls, nullptr, nullptr);
+                if (c < 0) {
+                    if (last) return;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                    continue;
+                }
+                ::fcntl(c, F_SETFL, 0);
+                std::string job;
+                char b[64];
+                for (ssize_t n; (n = ::read(c, b, sizeof b)) > 0;)
+                    job.append(b, static_cast<size_t>(n));
+                ::close(c);
+                printed << QString::fromStdString(job);
+            }
+        });
+        B(d, IDC_START)->click();
+        QTRY_VERIFY_WITH_TIMEOUT(row(1)[2].startsWith("delivered"), 15000);
+        B(d, IDC_STOP)->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!d.stopping(), 10000);
+        done = true;
+        back.join();
+        ::close(ls);
+        QCOMPARE(printed.mid(0, 2), QStringList({"ONE", "TWO"}));
+        for (int i : {0, 1}) {
+            QCOMPARE(row(i)[2], "delivered to " + where + ", after it was kept");
+            QCOMPARE(row(i)[3], QString());
+        }
+        // Rows of the new run's jobs come after them, none lost.
+        QCOMPARE(list->topLevelItemCount(), printed.size());
+        list->setCurrentItem(list->topLevelItem(1));
+        B(d, IDC_OPEN_FOLDER)->click();
+        QCOMPARE(env.foldersOpened.last(), QString::fromStdString(env.file("")).chopped(1));
+        QCOMPARE(d.Jobs()->title(), QString("Jobs (%1)").arg(printed.size()));
     }
 
     void reportsCrossThreads() {
@@ -137,9 +287,9 @@ class ClientTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(!w->stopping(), 10000);
         // The shipped help names every message a user can meet in the window.
         const QString help = QString::fromStdString(testutil::ReadFile(TWPRINTER_HELP));
-        for (int n :
-             {1, 2, 3, 4, 6, 7, 11, 12, 47, 48, 49, 50, 51, 52, 57, 59, 60, 95, 96, 120, 121})
+        for (int n : {1, 4, 6, 7, 11, 12, 47, 48, 49, 50, 51, 52, 57, 59, 60, 95, 96, 120, 121})
             QVERIFY2(help.contains(UiText(n).toHtmlEscaped()), qPrintable(UiText(n)));
+        QVERIFY(help.contains("Stop the printer client and exit?"));
     }
 };
 

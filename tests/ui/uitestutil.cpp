@@ -34,6 +34,7 @@ Env::Env(const std::string& extraCommandLine) {
     hooks.saveSessionFile = [this](QWidget*) { return saveAs; };
     hooks.chooseFile = [this](QWidget*, const QString&, const QString&) { return openAs; };
     hooks.openHelp = [this](const QString&) { return launcher; };
+    hooks.openFolder = [this](const QString& folder) { foldersOpened << folder; };
 }
 
 Env::~Env() {

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QtTest>
@@ -34,6 +35,7 @@ class Env {
     QString saveAs;               // what the save-file chooser returns
     QString openAs;               // what the open-file chooser returns
     bool launcher = false;        // whether a desktop launcher opens the help
+    QStringList foldersOpened;    // what "Open folder" asked the file manager for
 
   private:
     testutil::TempDir dir_;
@@ -65,7 +67,7 @@ inline QString Enabled(Dialog& d, std::initializer_list<int> ids) {
     return Flags(d, ids, [](QWidget* w) { return w->isEnabled(); });
 }
 inline const auto Status = [](Dialog& d) {
-    return d.ControlAs<QLabel>(ui::IDC_STATUS_TEXT)->text();
+    return d.ControlAs<QPlainTextEdit>(ui::IDC_STATUS_TEXT)->toPlainText();
 };
 inline const auto E = [](Dialog& d, int id) { return d.ControlAs<QLineEdit>(id); };
 inline const auto R = [](Dialog& d, int id) { return d.ControlAs<QRadioButton>(id); };
