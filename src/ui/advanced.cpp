@@ -184,6 +184,13 @@ AdvancedSettingsDialog::AdvancedSettingsDialog(QWidget* parent) : QDialog(parent
     top->addWidget(BuildConnection());
     top->addWidget(BuildOutput());
     top->addWidget(BuildJobs());
+    // One save model with the window's own fields.
+    auto* note = new QLabel("OK keeps these changes with the window's fields: the next Start uses "
+                            "them, Save writes them to the INI file, Undo takes them back and "
+                            "Exit offers to save them.");
+    note->setObjectName("saveModel");
+    note->setWordWrap(true);
+    top->addWidget(note);
     top->addWidget(buttons);
     Load();
 }
@@ -222,12 +229,36 @@ void AdvancedSettingsDialog::Load() {
 
 void AdvancedSettingsDialog::Save() {
     IniSet("SOCKETPORT", SocketPort().toStdString());
-    IniSet("FILEFORMAT", fileFormat_->currentData().toString().toStdString());
-    IniSet("STARTTLS", startTls_->currentData().toString().toStdString());
+    for (const auto& [key, value] : Values())
+        IniSet(key.c_str(), value);
+}
+
+std::map<std::string, std::string> AdvancedSettingsDialog::Values() const {
+    std::map<std::string, std::string> v;
+    v.emplace("FILEFORMAT", fileFormat_->currentData().toString().toStdString());
+    v.emplace("STARTTLS", startTls_->currentData().toString().toStdString());
     for (const auto& e : kEdits)
-        IniSet(e.key, edits_[e.key]->text().toStdString());
+        v.emplace(e.key, edits_.at(e.key)->text().toStdString());
     for (const auto& c : kChecks)
-        IniSet(c.key, checks_[c.key]->isChecked() ? "1" : "0");
+        v.emplace(c.key, QString(checks_.at(c.key)->isChecked() ? '1' : '0').toStdString());
+    return v;
+}
+
+void AdvancedSettingsDialog::Apply(const std::map<std::string, std::string>& values) {
+    for (const auto& [key, value] : values) {
+        const QString text = QString::fromStdString(value);
+        if (key == "FILEFORMAT") {
+            fileFormat_->setCurrentIndex(value == "pdf" ? 1 : 0);
+        } else if (key == "STARTTLS") {
+            const int at = startTls_->findData(text);
+            startTls_->setCurrentIndex(at < 0 ? 0 : at);
+        } else if (auto e = edits_.find(key); e != edits_.end()) {
+            e->second->setText(text);
+        } else if (auto c = checks_.find(key); c != checks_.end()) {
+            c->second->setChecked(value == "1");
+        }
+    }
+    UpdateTlsEnabling();
 }
 
 } // namespace ui

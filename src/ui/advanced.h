@@ -20,8 +20,11 @@ class AdvancedSettingsDialog : public QDialog {
     explicit AdvancedSettingsDialog(QWidget* parent = nullptr);
     // Loads every field from the INI file (done by the constructor too).
     void Load();
-    // Writes every field to its INI key; the next Start reads them.
+    // Writes every field to its INI key.
     void Save();
+    // Every field but the socket printer by INI key, as shown; Apply shows such values.
+    std::map<std::string, std::string> Values() const;
+    void Apply(const std::map<std::string, std::string>& values);
     // The socket printer "host:port" (or a port alone), shown split in two fields.
     void SetSocketPort(const QString& value);
     QString SocketPort() const;

@@ -63,15 +63,22 @@ void PrinterClientDialog::contextMenuEvent(QContextMenuEvent* event) {
 
 void PrinterClientDialog::OpenAdvancedSettings() {
     AdvancedSettingsDialog dlg(this);
-    // The socket printer as the window shows it, saved or not.
+    // As the window holds them, saved or not: OK changes nothing on disk, Save does.
+    const std::map<std::string, std::string> saved = dlg.Values();
+    dlg.Apply(pendingAdvanced_);
     dlg.SetSocketPort(socketPort_->text());
     if (dlg.exec() != QDialog::Accepted) return;
-    dlg.Save();
+    pendingAdvanced_.clear();
+    for (const auto& [key, value] : dlg.Values())
+        if (saved.at(key) != value) pendingAdvanced_[key] = value;
     const QString socket = dlg.SocketPort();
     if (socket != socketPort_->text()) {
         socketPort_->setText(socket);
         socketPort_->setModified(false);
     }
+    // The socket printer has a field of the window too, but no field of a Start.
+    if (socket.toStdString() != IniGet("SOCKETPORT", ""))
+        pendingAdvanced_["SOCKETPORT"] = socket.toStdString();
     UpdateStartButton();
 }
 

@@ -175,6 +175,8 @@ class PrinterClientDialog : public QDialog {
     JobList* jobList_ = nullptr;
     // The reason the session gave last (a failed connection's), for its final message.
     QString lastReason_;
+    // Advanced settings taken with OK and not yet saved, by INI key.
+    std::map<std::string, std::string> pendingAdvanced_;
     QLabel* validation_ = nullptr;
     QLineEdit *host_ = nullptr, *portNumber_ = nullptr, *timeout_ = nullptr;
     QComboBox* luType_ = nullptr;

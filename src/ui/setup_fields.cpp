@@ -145,6 +145,10 @@ void PrinterClientDialog::SaveFieldsToIni() {
     Put("HEADINGS", Flag(headings_->isChecked()));
     Put("CONNECTNAME", connectName_->text());
     Put("ASSOCIATENAME", associateName_->text());
+    // The Advanced settings taken with OK are saved with the fields.
+    for (const auto& [key, value] : pendingAdvanced_)
+        IniSet(key.c_str(), value);
+    pendingAdvanced_.clear();
     choicesChanged_ = false;
     ClearModifiedFlags();
 }
@@ -218,7 +222,7 @@ int PrinterClientDialog::AnyFieldModified() const {
     for (auto* e : {host_, portNumber_, timeout_, sessionId_, address_, connectName_,
                     associateName_, portName_, socketPort_, fileName_, jobName_, lines_})
         if (e->isModified()) return 1;
-    return choicesChanged_ ? 1 : 0;
+    return choicesChanged_ || !pendingAdvanced_.empty() ? 1 : 0;
 }
 
 void PrinterClientDialog::ClearModifiedFlags() {
@@ -231,6 +235,9 @@ void PrinterClientDialog::UndoFieldChanges() {
     for (auto* e : {host_, portNumber_, timeout_, sessionId_, address_, connectName_,
                     associateName_, portName_, socketPort_, fileName_, jobName_, lines_})
         if (e->isUndoAvailable() && e->isModified()) e->undo();
+    if (pendingAdvanced_.count("SOCKETPORT"))
+        socketPort_->setText(QString::fromStdString(IniGet("SOCKETPORT", "")));
+    pendingAdvanced_.clear();
     SetLuType(luTypeSaved_);
     (mode3270E_ ? r3270E_ : r3270_)->setChecked(true);
     Set3270Enabling(!mode3270E_);
@@ -280,14 +287,18 @@ void PrinterClientDialog::ApplyFieldsTo(Settings& s) const {
 
 int PrinterClientDialog::SettingsForStart(Settings& s) const {
     s = DefaultSettings();
-    // Socket, PDF and failed-job keys have no field: the INI file holds them.
-    LoadOutputSettings(gIniPath, s);
+    // Socket, PDF and failed-job keys have no field: the INI file holds them, and the
+    // Advanced settings taken but not yet saved go ahead of it.
+    config::IniValues ini = config::IniValues::Read(gIniPath);
+    for (const auto& [key, value] : pendingAdvanced_)
+        ini.Set(key, value);
+    LoadOutputSettings(ini, s);
     s.portName = portName_->text().toStdString();
     s.printAfterNLines = ReadNumber(lines_->text());
     ApplyOutputChoiceTo(s);
     // LoadSettings keeps values in force and ignores the options that would change them.
     if (sessionFileInForce_) ApplyFieldsTo(s);
-    const int rc = LoadSettings(gIniPath, platform::CommandArgs(), sessionFileInForce_, s);
+    const int rc = LoadSettings(ini, platform::CommandArgs(), sessionFileInForce_, s);
     if (rc != 0) return rc;
     // The options stay for later starts only when the start's check takes them.
     Settings checked = s;
@@ -300,7 +311,9 @@ int PrinterClientDialog::SettingsForStart(Settings& s) const {
 void PrinterClientDialog::ApplyOutputChoiceTo(Settings& s) const {
     s.headings = headingsOn_;
     // The print command replaces the file and the printer, never the port or the socket.
-    const bool command = IniGet("USECOMMAND", "0") == "1";
+    const auto pending = pendingAdvanced_.find("USECOMMAND");
+    const bool command =
+        (pending != pendingAdvanced_.end() ? pending->second : IniGet("USECOMMAND", "0")) == "1";
     if (medium_ == Medium::Port || medium_ == Medium::Socket || !command)
         s.medium = medium_;
     else

@@ -204,17 +204,43 @@ class WindowTest : public QObject {
             a->SocketHost()->setText("prt1");
             a->SocketPortEdit()->setText("9101");
             a->Edit("PRINTCOMMAND")->setText("lp -d floor2");
+            // The dialog says how its OK is saved.
+            auto* note = a->findChild<QLabel*>("saveModel");
+            QVERIFY(note && note->text().contains("Save writes them to the INI file"));
             a->accept();
         });
         B(d, IDC_ADVANCED)->click();
         QCOMPARE(E(d, IDC_SOCKETPORT)->text(), "prt1:9101");
+        // One save model: OK writes nothing, the next Start uses the values, and they are
+        // changes of the window, shown again by the dialog until Save writes them.
         QCOMPARE(env.Get("PRINTCOMMAND SOCKETPORT TLSCAFILE STARTTLS TLS"),
-                 "lp -d floor2|prt1:9101|/etc/ssl/ca.pem|0|0");
+                 "<missing>|9100|<missing>|<missing>|<missing>");
+        QVERIFY(d.AnyFieldModified());
         StartAndStop(d);
         const Settings& s = d.StartedSettings();
-        QVERIFY(s.medium == Medium::Command && s.socketPort == "prt1:9101");
+        QCOMPARE(QString::fromStdString(s.socketPort), "prt1:9101");
+        QVERIFY(s.medium == Medium::Command);
         QCOMPARE(QString::fromStdString(s.printerCmds), "lp -d floor2");
         QCOMPARE(QString::fromStdString(s.tls.caFile), "/etc/ssl/ca.pem");
+        OnModal<AdvancedSettingsDialog>([](AdvancedSettingsDialog* a) {
+            QCOMPARE(a->Edit("PRINTCOMMAND")->text(), "lp -d floor2");
+            a->reject();
+        });
+        B(d, IDC_ADVANCED)->click();
+        d.SaveCommand(); // what OK changed; TLS and STARTTLS went back to as they were
+        QCOMPARE(env.Get("PRINTCOMMAND SOCKETPORT TLSCAFILE STARTTLS TLS"),
+                 "lp -d floor2|prt1:9101|/etc/ssl/ca.pem|<missing>|<missing>");
+        QVERIFY(!d.AnyFieldModified());
+        // Undo takes OK's values back.
+        OnModal<AdvancedSettingsDialog>([](AdvancedSettingsDialog* a) {
+            a->Edit("PRINTCOMMAND")->setText("lp -d basement");
+            a->accept();
+        });
+        B(d, IDC_ADVANCED)->click();
+        d.UndoCommand();
+        QVERIFY(!d.AnyFieldModified());
+        StartAndStop(d);
+        QCOMPARE(QString::fromStdString(d.StartedSettings().printerCmds), "lp -d floor2");
         // The LU-name file's PRINTERCMD stays in charge of its LU.
         testutil::WriteFile(env.file("lu.cfg"), "PRINTERCMD=shopprint\n");
         platform::SetCommandLine("twprinter -c " + env.file("lu.cfg"));
