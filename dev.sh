@@ -11,7 +11,7 @@ PACKAGES=(
   libcairo2-dev libcups2-dev cups cups-client cups-bsd printer-driver-cups-pdf poppler-utils
   fonts-dejavu-core fonts-ipafont-gothic libssl-dev openssl libsystemd-dev systemd man-db debootstrap
   qt6-base-dev libqt6svg6 shared-mime-info xvfb xauth tshark
-  libsqlite3-dev zlib1g-dev
+  libsqlite3-dev zlib1g-dev hercules
 )
 
 need_sudo() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
