@@ -7,6 +7,7 @@
 # scheduler; target resident memory of the whole process <= 300 MB for 500 LUs
 # (scaled: 0.6 MB per LU, at least 40 MB), every job taken by the scheduler.
 # Usage: bench/pool.sh BUILD_DIR [N=500] [RECORDS=400] [SIZE=80] [MEDIUM=file|cups]
+# POOL_ARGS: more words for twprinterd (bench/status_scrape.sh passes --status).
 set -u
 BUILD=${1:-build}
 N=${2:-500}
@@ -46,7 +47,7 @@ for i in $(seq -w "$N"); do
         "$port" "$output" >"$work/pool/LU$i.ini"
 done
 start=$(date +%s.%N)
-TWPRINTER_DIR=$work "$DAEMON" --pool "$work/pool" >"$work/daemon.log" 2>&1 &
+TWPRINTER_DIR=$work "$DAEMON" --pool "$work/pool" ${POOL_ARGS:-} >"$work/daemon.log" 2>&1 &
 daemon=$!
 pids+=($daemon)
 

@@ -40,8 +40,11 @@
 #include "config/settings_check.h"
 #include "config/utilities.h"
 #include "output/delivery.h"
+#include "output/media.h"
 #include "platform/sysinfo.h"
 #include "session/archive_command.h"
+#include "service/status_server.h"
+#include "session/lu_board.h"
 #include "session/notify.h"
 #include "session/pool.h"
 #include "session/printer_session.h"
@@ -82,6 +85,8 @@ constexpr const char* kUsage =
     "$TWPRINTER_DIR (default ~/.twprinter), as twprinter does without its window.\n"
     "  --check       check the settings, the host and the output medium; exit 0 or 1\n"
     "  --pool DIR    one session per DIR/NAME.ini, spooling to DIR/NAME/\n"
+    "  --status host:port  serve /metrics, /healthz, /readyz there (STATUSADDRESS)\n"
+    "  --status-token file the endpoint's token (STATUSTOKEN)\n"
     "  -h host       server host name (HOSTNAME)\n"
     "  -s service    service name or port (SERVERNAME)\n"
     "  -l type       LU type 1 or 3 (LUTYPE)\n"
@@ -101,11 +106,39 @@ constexpr const char* kUsage =
     "  -d            debug traces\n"
     "See twprinterd(8), twprinter(1) and twprinter.ini(5).\n";
 
-// The folder after --pool, "" without one.
-std::string PoolDir(int argc, char** argv) {
+// The word after option, "" without one.
+std::string ValueOf(int argc, char** argv, const char* option) {
     for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], "--pool") == 0) return argv[i + 1];
+        if (std::strcmp(argv[i], option) == 0) return argv[i + 1];
     return {};
+}
+
+std::string PoolDir(int argc, char** argv) {
+    return ValueOf(argc, argv, "--pool");
+}
+
+// The single LU as the status endpoint shows it.
+LuEntry BoardEntry(const Settings& s, bool valid) {
+    LuEntry entry;
+    entry.name = s.connectName && !s.connectName->empty() ? *s.connectName : "twprinter";
+    entry.host = (s.host.empty() ? platform::ComputerName() : s.host) + ":" +
+                 (s.service.empty() ? kDefaultService : s.service);
+    entry.retryMs = s.retryDelayMs;
+    entry.valid = valid;
+    entry.failedDir = FailedFolder(s.fileName.find('/') == std::string::npos ? "./x" : s.fileName);
+    return entry;
+}
+
+// The status endpoint when an address is set; false (said) when it cannot start.
+bool StartStatus(StatusServer& server, const std::string& address, const std::string& token) {
+    if (address.empty()) return true;
+    const std::string error = server.Start(address, token);
+    if (!error.empty()) {
+        LogLines("Status endpoint: " + error);
+        return false;
+    }
+    LogLines("Status endpoint on " + address + " (port " + std::to_string(server.Port()) + ")");
+    return true;
 }
 
 // The signals blocked for every thread and read from the returned descriptor
@@ -124,14 +157,18 @@ int SignalsAsFd(std::initializer_list<int> signals) {
 }
 
 // Many LUs in this process: the signals as for one, and SIGHUP reads the folder again.
-int RunPoolMain(const std::string& dir, bool debug) {
+int RunPoolMain(const std::string& dir, bool debug, const std::string& status,
+                const std::string& token) {
     const int sfd = SignalsAsFd({SIGTERM, SIGINT, SIGUSR1, SIGHUP, SIGPIPE});
     if (sfd < 0) return 1;
+    LuBoard board;
+    StatusServer server(board);
+    if (!StartStatus(server, status, token)) return 1;
     if (debug) {
         gDebug = 1;
         DebugOpen();
     }
-    const int code = RunPool(dir, sfd);
+    const int code = RunPool(dir, sfd, &board);
     DebugClose();
     ::close(sfd);
     return code;
@@ -336,21 +373,33 @@ int main(int argc, char** argv) {
         // A pool's settings are its files: -d and --check are the options beside the folder.
         for (int i = 1; i < argc; ++i) {
             const std::string w = argv[i];
-            if (w == "--pool" || w == "-d" || w == "--check" ||
-                (i > 1 && std::strcmp(argv[i - 1], "--pool") == 0))
+            if (w == "--pool" || w == "-d" || w == "--check" || w == "--status" ||
+                w == "--status-token")
                 continue;
-            std::fprintf(stderr, "twprinterd: %s is no option of a pool (only -d is)\n%s",
+            const std::string before = i > 1 ? argv[i - 1] : "";
+            if (before == "--pool" || before == "--status" || before == "--status-token") continue;
+            std::fprintf(stderr,
+                         "twprinterd: %s is no option of a pool (only -d, --check and --status "
+                         "are)\n%s",
                          w.c_str(), kUsage);
             return kBadCommandLine;
         }
         if (HasWord(argc, argv, "--check")) return CheckPool(dir);
-        return RunPoolMain(dir, HasWord(argc, argv, "-d"));
+        return RunPoolMain(dir, HasWord(argc, argv, "-d"), ValueOf(argc, argv, "--status"),
+                           ValueOf(argc, argv, "--status-token"));
     }
-    // --check is no option of the session: the option scan must not see it.
+    // --check and --status are no options of the session: the option scan must not see them.
     const bool checkOnly = HasWord(argc, argv, "--check");
+    std::string statusAddress = ValueOf(argc, argv, "--status");
+    std::string statusToken = ValueOf(argc, argv, "--status-token");
     std::vector<char*> args;
-    for (int i = 0; i < argc; ++i)
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--status") == 0 || std::strcmp(argv[i], "--status-token") == 0) {
+            ++i;
+            continue;
+        }
         if (std::strcmp(argv[i], "--check") != 0) args.push_back(argv[i]);
+    }
     args.push_back(nullptr);
     argc = static_cast<int>(args.size()) - 1;
     argv = args.data();
@@ -418,8 +467,20 @@ int main(int argc, char** argv) {
     std::string iniText = ReadIniText();
     // Kept jobs are then tried again on their own, and go out before newer ones.
     settings.deliveryThread = true;
+    if (statusAddress.empty()) statusAddress = settings.statusAddress;
+    if (statusToken.empty()) statusToken = settings.statusToken;
+    LuEntry entry = BoardEntry(settings, loaded == 0);
     auto owned = std::make_unique<PrinterSession>(std::move(settings), gReport);
     PrinterSession* session = owned.get();
+    LuBoard board;
+    entry.counters = session->Counters();
+    board.Set(entry);
+    StatusServer server(board);
+    if (!StartStatus(server, statusAddress, statusToken)) {
+        DebugClose();
+        ::close(sfd);
+        return 1;
+    }
     if (loaded != 0) {
         // A settings error ends the run at once, with the lines a run ended by it shows.
         gReport.Line(LoadMessage(MSG_ATTEMPTING_CONNECT));
@@ -456,9 +517,12 @@ int main(int argc, char** argv) {
             (!session->JobInProgress() || platform::TickCount() - changedTick >= kRestartGraceMs)) {
             session->Stop();
             session->Wait();
+            entry = BoardEntry(*next, true);
             owned = std::make_unique<PrinterSession>(std::move(*next), gReport);
             session = owned.get();
             next.reset();
+            entry.counters = session->Counters();
+            board.Set(entry);
             if (!session->Start()) {
                 gReport.Line("Unable to start the printer client");
                 code = 1;

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Fails when a layer includes a header of a layer above it:
-# ui -> session -> datastream -> output -> config -> platform, and the archive
-# beside output and datastream: only the session knows it.
+# ui, service -> session -> datastream -> output -> config -> platform, and the
+# archive beside output and datastream: only the session knows it.
 src=${1:?source dir}
 rc=0
 check() { # layer, the layers it must not include
@@ -13,10 +13,10 @@ check() { # layer, the layers it must not include
         fi
     done
 }
-check platform config output archive datastream session ui
-check config output archive datastream session ui
-check output archive datastream session ui
-check archive output datastream session ui
-check datastream archive session ui
-check session ui
+check platform config output archive datastream session service ui
+check config output archive datastream session service ui
+check output archive datastream session service ui
+check archive output datastream session service ui
+check datastream archive session service ui
+check session service ui
 exit $rc

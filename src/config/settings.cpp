@@ -150,6 +150,7 @@ int LoadSettings(const config::IniValues& file, const std::vector<std::string>& 
             slash == std::string::npos ? base : s.iniPath.substr(0, slash == 0 ? 1 : slash);
         if (!iniDir.empty()) s.archiveDir = iniDir + "/" + s.archiveDir;
     }
+    s.statusToken = PrintFileIn(base, s.statusToken);
     s.printerCmds = st.printerCmds.value_or("lpr");
     s.printerOptions = st.printerOptions.value_or("");
     s.linesPerPage = st.linesPerPage.value_or(0);

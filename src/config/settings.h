@@ -112,6 +112,10 @@ struct Settings {
     std::string archiveDir; // ARCHIVEDIR, absolute
     long archiveMaxMb = 0;  // ARCHIVEMAXMB: 0 no limit
 
+    // twprinterd's status endpoint.
+    std::string statusAddress;         // STATUSADDRESS host:port, "" none
+    std::string statusToken;           // STATUSTOKEN: file holding the endpoint's token
+
     LuNames luNames;
     StatusTexts statusMessages; // PRINTMSG.n of the LU-name file
     // The LU-name file in use (CONFIGFILE's folder + "kesluprt.cfg", or -c).

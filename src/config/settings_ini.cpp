@@ -155,6 +155,8 @@ void ReadEngineKeys(const IniValues& ini, Settings& out) {
     out.archiveDays = Digits(get("ARCHIVEDAYS"));
     out.archiveDir = get("ARCHIVEDIR");
     out.archiveMaxMb = Digits(get("ARCHIVEMAXMB"));
+    out.statusAddress = get("STATUSADDRESS");
+    out.statusToken = get("STATUSTOKEN");
 }
 
 std::string LuConfigPathFromIni(const IniValues& ini) {

@@ -122,6 +122,11 @@ constexpr KeySpec kSettingKeys[] = {
      "PEM client certificate"},
     {"TLSKEYFILE", K::Special, "", "", 0, 0, "a readable file", 98, "", "TLSKEYFILE", false, true,
      "PEM private key of the client certificate"},
+    // twprinterd's status endpoint and notifications.
+    {"STATUSADDRESS", K::Text, "", "", 0, 0, "", 0, "", "", false, false,
+     "host:port of twprinterd's status endpoint; empty: none"},
+    {"STATUSTOKEN", K::Text, "", "", 0, 0, "", 0, "", "", false, false,
+     "file holding the status endpoint's token, relative to the settings folder"},
     // The window's own.
     {"AUTOSTART", K::Switch, "0", "", 0, 0, kOff, 0, "", "autoChoice", true, false,
      "start the client when the window opens"},

@@ -67,6 +67,7 @@ void PrinterSession::Impl::PublishSocket(int fd) {
 }
 
 int PrinterSession::Impl::Connect(long waitMs) {
+    counters->connectAttempts.fetch_add(1, std::memory_order_relaxed);
     stream->State().owner = 2;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;

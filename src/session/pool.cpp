@@ -24,6 +24,7 @@
 #include "config/utilities.h"
 #include "output/media.h"
 #include "platform/sysinfo.h"
+#include "session/lu_board.h"
 #include "session/notify.h"
 #include "session/pool_files.h"
 #include "session/pool_report.h"
@@ -45,6 +46,7 @@ struct Lu {
     bool stopping = false; // told to stop, not yet ended
     uint64_t leaveTick = 0, endTick = 0;
     std::string ended; // why it does not run ("" while it runs)
+    LuEntry entry;     // as the status endpoint shows it
 };
 
 bool ReadWhole(const std::string& path, std::string& out) {
@@ -81,7 +83,7 @@ std::map<std::string, std::string> ScanFolder(const std::string& dir, bool& ok) 
 
 class Pool {
   public:
-    explicit Pool(std::string dir) : dir_(std::move(dir)) {}
+    Pool(std::string dir, LuBoard* board) : dir_(std::move(dir)), board_(board) {}
 
     bool Scan(bool first);
     void Tick();
@@ -90,18 +92,34 @@ class Pool {
 
   private:
     void Start(Lu& lu);
+    void Starting(Lu& lu);
     void Leave(Lu& lu);
     void PublishCounts();
+    void Post(Lu& lu);
 
     const std::string dir_;
+    LuBoard* const board_;
     std::vector<std::unique_ptr<Lu>> lus_;
     // Changed LUs whose old session is still stopping: name -> new contents.
     std::map<std::string, std::string> pending_;
     std::string lastStatus_;
 };
 
+void Pool::Post(Lu& lu) {
+    if (!board_) return;
+    lu.entry.name = lu.name;
+    lu.entry.stopped = lu.ended;
+    if (lu.session) lu.entry.counters = lu.session->Counters();
+    board_->Set(lu.entry);
+}
+
 // The settings of the LU's file, its spool folder made, the session started.
 void Pool::Start(Lu& lu) {
+    Starting(lu);
+    Post(lu);
+}
+
+void Pool::Starting(Lu& lu) {
     lu.ended.clear();
     lu.endTick = 0;
     // A file that is no settings file would run as an LU on defaults (its own host, port 23).
@@ -127,6 +145,10 @@ void Pool::Start(Lu& lu) {
     SettingsCheck check = CheckSettings(ini, s);
     for (const std::string& line : check.lines)
         lu.report->Problem("setting " + line);
+    lu.entry.host = s.host + ":" + (s.service.empty() ? "kesservd" : s.service);
+    lu.entry.retryMs = s.retryDelayMs;
+    lu.entry.failedDir = s.fileName.empty() ? lu.spool + "/failed" : FailedFolder(s.fileName);
+    lu.entry.valid = loaded == 0 && check.stop == 0;
     if (loaded != 0 || check.stop != 0) {
         lu.ended = loaded ? TakeMessageText(loaded) : LoadMessage(check.stop);
         lu.report->Problem(lu.ended + "; the LU waits for its file to change");
@@ -211,6 +233,7 @@ void Pool::Tick() {
                 lu->ended = "its session ended";
                 lu->endTick = now;
             }
+            Post(*lu);
         }
         if (!lu->session && !lu->leaving && lu->endTick && now - lu->endTick >= kRestartMs)
             Start(*lu);
@@ -225,6 +248,7 @@ void Pool::Tick() {
         auto next = pending_.find(lu.name);
         if (next == pending_.end()) {
             lu.report->Note("The LU stopped.");
+            if (board_) board_->Remove(lu.name);
             it = lus_.erase(it);
             continue;
         }
@@ -271,7 +295,7 @@ void Pool::StopAll() {
 
 } // namespace
 
-int RunPool(const std::string& dir, int signalFd) {
+int RunPool(const std::string& dir, int signalFd, LuBoard* board) {
     struct stat st {};
     if (dir.empty() || ::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
         ::access(dir.c_str(), W_OK | X_OK) != 0) {
@@ -296,7 +320,7 @@ int RunPool(const std::string& dir, int signalFd) {
     // thread; named once, it is read once.
     if (!std::getenv("TZ")) ::setenv("TZ", ":/etc/localtime", 0);
     ::tzset();
-    Pool pool(dir);
+    Pool pool(dir, board);
     if (!pool.Scan(true)) return 1;
     NotifyReady();
     const uint64_t watchdogMs = NotifyWatchdogUsec() / 2000;

@@ -4,7 +4,10 @@
 #pragma once
 #include <string>
 
+class LuBoard;
+
 // Runs the pool of dir until SIGTERM or SIGINT arrives on signalFd (a
 // signalfd that also takes SIGUSR1 for a summary line per LU and SIGHUP to
-// read the folder again). 0 after a stop, 1 when dir cannot be used.
-int RunPool(const std::string& dir, int signalFd);
+// read the folder again). 0 after a stop, 1 when dir cannot be used. The LUs
+// are shown on board when one is given.
+int RunPool(const std::string& dir, int signalFd, LuBoard* board = nullptr);

@@ -16,9 +16,11 @@
 #include "session/session_impl.h"
 
 PrinterSession::Impl::Impl(Settings s, Reporter& r)
-    : settings(std::move(s)), reporter(r), trace(settings.ebcdicToAscii, settings.traceDir) {
+    : settings(std::move(s)), watch(r, *counters), reporter(watch),
+      trace(settings.ebcdicToAscii, settings.traceDir) {
     delivery = std::make_unique<Delivery>(settings, counting, [this](bool ok) {
         (ok ? delivered : failed)++;
+        (ok ? counters->jobsDelivered : counters->jobsFailed)++;
         const time_t now = time(nullptr);
         tm t{};
         localtime_r(&now, &t);
@@ -52,6 +54,7 @@ PrinterSession::Impl::~Impl() {
 }
 
 int PrinterSession::Impl::Record(std::span<const uint8_t> record) {
+    counters->records.fetch_add(1, std::memory_order_relaxed);
     int rc = stream->ProcessRecord(record);
     jobOpen = stream->JobOpen();
     // The spool or device fault is said when it starts and when it clears, not per record.
@@ -95,7 +98,7 @@ void PrinterSession::Impl::Ready(bool fellBack) {
             text += ", and the associate name " + *settings.associateName + " is not used";
         reporter.StatusLine(text);
     }
-    onlineState = 2;
+    SetOnline(2);
     reporter.ShowOnlineState(true);
 }
 
@@ -120,7 +123,7 @@ int PrinterSession::Impl::Run() {
     }
     // Jobs still queued go out (or are kept) before the run says it ended.
     delivery->Drain();
-    onlineState = 0;
+    SetOnline(0);
     std::string text = LoadMessage(rc);
     if (rc == MSG_LU_MISMATCH) text += stream->State().luType == 3 ? " 1" : " 3";
     if (!gErrorDetail.empty()) {
@@ -139,6 +142,10 @@ PrinterSession::PrinterSession(Settings settings, Reporter& reporter)
     : impl_(std::make_unique<Impl>(std::move(settings), reporter)) {}
 
 PrinterSession::~PrinterSession() = default;
+
+std::shared_ptr<const LuCounters> PrinterSession::Counters() const {
+    return impl_->counters;
+}
 
 bool PrinterSession::Start() {
     Impl& s = *impl_;

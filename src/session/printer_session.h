@@ -7,6 +7,7 @@
 #include "config/settings.h"
 
 class Reporter;
+struct LuCounters;
 
 class PrinterSession {
   public:
@@ -36,6 +37,8 @@ class PrinterSession {
     // One line: state, LU, jobs delivered and failed, the last job, jobs received, kept
     // jobs delivered again and waiting, print bytes and bytes on the wire. Any thread.
     std::string StatusSummary() const;
+    // The LU's counters; they outlive the session for whoever holds them.
+    std::shared_ptr<const LuCounters> Counters() const;
 
   private:
     struct Impl;

@@ -18,6 +18,7 @@
 #include "datastream/host_link.h"
 #include "output/delivery.h"
 #include "platform/event.h"
+#include "session/lu_counters.h"
 #include "session/printer_session.h"
 #include "session/protocol_trace.h"
 #include "session/telnet_protocol.h"
@@ -93,12 +94,19 @@ struct PrinterSession::Impl final : ProtocolPeer, HostLink {
     int WaitWritable();
 
     const Settings settings;
+    std::shared_ptr<LuCounters> counters = std::make_shared<LuCounters>();
+    CountingReporter watch;
     Reporter& reporter;
     JobCounting counting{reporter}; // what the data stream and delivery report through
     platform::Event stop;
 
     // Counters, read from any thread.
     std::atomic<int> onlineState{0}; // 0 offline, 1 connecting, 2 online
+    void SetOnline(int state) {
+        onlineState = state;
+        counters->SetState(state);
+    }
+    void Responded(bool negative, uint64_t us) override { counters->Response(us, negative); }
     std::atomic<bool> jobOpen{false};
     std::atomic<uint64_t> delivered{0}, failed{0}, bytesReceived{0}, lastDataTick{0};
     mutable std::mutex luMutex;

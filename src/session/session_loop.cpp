@@ -70,7 +70,7 @@ int PrinterSession::Impl::OpenSession() {
     int tooLong = 0;
     if (NameTooLong(settings, tooLong)) return tooLong;
 
-    onlineState = 1;
+    SetOnline(1);
     if (attemptStart == 0) attemptStart = platform::TickCount();
     const uint64_t start = attemptStart;
     if (reconnectAfterClose) {
@@ -176,7 +176,7 @@ int PrinterSession::Impl::MainLoop() {
             // The job received so far is delivered, never lost.
             if (stream->JobOpen()) EndJob();
             stream->State().bracket = 0;
-            onlineState = 1;
+            SetOnline(1);
             if (rc == kRecordTooLong)
                 reporter.StatusLine("A record longer than " + std::to_string(RecordBuffer::kMax) +
                                     " bytes from the server was refused; the connection is "
@@ -202,7 +202,7 @@ int PrinterSession::Impl::MainLoop() {
 
 int PrinterSession::Impl::TlsAttemptFailed() {
     ReportStatus(reporter, MSG_UNABLE_CONNECT);
-    onlineState = 1;
+    SetOnline(1);
     reporter.ShowOnlineState(false);
     const uint64_t now = platform::TickCount();
     if (attemptStart == 0) attemptStart = now;
@@ -226,6 +226,7 @@ int PrinterSession::Impl::Receive() {
         }
         if (n == 0) return kConnectionClosed;
         bytesReceived += static_cast<uint64_t>(n);
+        counters->bytes.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
         lastDataTick = platform::TickCount();
         trace.Received(receiveBuffer.data(), static_cast<size_t>(n));
         int rc = protocol->Feed({receiveBuffer.data(), static_cast<size_t>(n)});

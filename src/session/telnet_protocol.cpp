@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -345,10 +346,14 @@ int TelnetProtocol::EndOfRecord() {
     records_.MarkLength();
     const uint8_t asked = respond_;
     respond_ = 0;
+    const auto ended = std::chrono::steady_clock::now();
     int result = peer_.Record(records_.Record());
     const int reason = NegativeReason(result);
     if (asked == 0x02 || (asked == 0x01 && reason >= 0)) {
         if (int rc = SendResponse(reason)) return rc;
+        const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - ended);
+        peer_.Responded(reason >= 0, static_cast<uint64_t>(us.count()));
     }
     // A spool or device that fails is retried with the next record; the host holds what was
     // refused. A record the printer cannot carry out is refused alone: the session goes on.

@@ -46,6 +46,8 @@ class ProtocolPeer {
     // The connection can take records from now on: TN3270E functions agreed, or BINARY and
     // END-OF-RECORD both ways. fellBack: TN3270E was wanted and the server went plain.
     virtual void Ready(bool fellBack) { (void)fellBack; }
+    // A response went to the host, us after the record's end arrived.
+    virtual void Responded(bool /*negative*/, uint64_t /*us*/) {}
 };
 
 // What the protocol takes from the settings, fixed for a run.

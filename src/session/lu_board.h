@@ -1,0 +1,45 @@
+// The LUs of this process as a status endpoint sees them: names, where they
+// connect and their counters, changed by whoever runs the LUs and read by
+// another thread. Only the board's own lock is taken; no session's.
+#pragma once
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "session/lu_counters.h"
+
+struct LuEntry {
+    std::string name;
+    std::string host;     // host:port
+    long retryMs = 15000; // RETRYINTERVAL
+    bool valid = true;    // its settings are in order
+    std::string stopped;  // why it does not run, "" while it runs
+    std::string failedDir;
+    std::shared_ptr<const LuCounters> counters; // null while no session ran
+};
+
+class LuBoard {
+  public:
+    void Set(LuEntry entry) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        entries_[entry.name] = std::move(entry);
+    }
+    void Remove(const std::string& name) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        entries_.erase(name);
+    }
+    std::vector<LuEntry> Snapshot() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<LuEntry> out;
+        out.reserve(entries_.size());
+        for (const auto& e : entries_)
+            out.push_back(e.second);
+        return out;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::map<std::string, LuEntry> entries_;
+};
