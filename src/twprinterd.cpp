@@ -42,8 +42,9 @@
 #include "output/delivery.h"
 #include "output/media.h"
 #include "platform/sysinfo.h"
-#include "session/archive_command.h"
+#include "service/notifier.h"
 #include "service/status_server.h"
+#include "session/archive_command.h"
 #include "session/lu_board.h"
 #include "session/notify.h"
 #include "session/pool.h"
@@ -124,6 +125,8 @@ LuEntry BoardEntry(const Settings& s, bool valid) {
     entry.host = (s.host.empty() ? platform::ComputerName() : s.host) + ":" +
                  (s.service.empty() ? kDefaultService : s.service);
     entry.retryMs = s.retryDelayMs;
+    entry.notifyCommand = s.notifyCommand;
+    entry.notifyAfterS = s.notifyAfterS;
     entry.valid = valid;
     entry.failedDir = FailedFolder(s.fileName.find('/') == std::string::npos ? "./x" : s.fileName);
     return entry;
@@ -164,6 +167,7 @@ int RunPoolMain(const std::string& dir, bool debug, const std::string& status,
     LuBoard board;
     StatusServer server(board);
     if (!StartStatus(server, status, token)) return 1;
+    Notifier notifier(board);
     if (debug) {
         gDebug = 1;
         DebugOpen();
@@ -481,6 +485,7 @@ int main(int argc, char** argv) {
         ::close(sfd);
         return 1;
     }
+    Notifier notifier(board);
     if (loaded != 0) {
         // A settings error ends the run at once, with the lines a run ended by it shows.
         gReport.Line(LoadMessage(MSG_ATTEMPTING_CONNECT));

@@ -157,6 +157,8 @@ void ReadEngineKeys(const IniValues& ini, Settings& out) {
     out.archiveMaxMb = Digits(get("ARCHIVEMAXMB"));
     out.statusAddress = get("STATUSADDRESS");
     out.statusToken = get("STATUSTOKEN");
+    out.notifyCommand = get("NOTIFYCOMMAND");
+    out.notifyAfterS = std::clamp(Seconds(ini, "NOTIFYAFTER"), 0L, 86400L * 7);
 }
 
 std::string LuConfigPathFromIni(const IniValues& ini) {

@@ -17,6 +17,8 @@ struct LuEntry {
     bool valid = true;    // its settings are in order
     std::string stopped;  // why it does not run, "" while it runs
     std::string failedDir;
+    std::string notifyCommand;                  // NOTIFYCOMMAND, "" none
+    long notifyAfterS = 300;                    // NOTIFYAFTER
     std::shared_ptr<const LuCounters> counters; // null while no session ran
 };
 

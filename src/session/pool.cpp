@@ -147,6 +147,8 @@ void Pool::Starting(Lu& lu) {
         lu.report->Problem("setting " + line);
     lu.entry.host = s.host + ":" + (s.service.empty() ? "kesservd" : s.service);
     lu.entry.retryMs = s.retryDelayMs;
+    lu.entry.notifyCommand = s.notifyCommand;
+    lu.entry.notifyAfterS = s.notifyAfterS;
     lu.entry.failedDir = s.fileName.empty() ? lu.spool + "/failed" : FailedFolder(s.fileName);
     lu.entry.valid = loaded == 0 && check.stop == 0;
     if (loaded != 0 || check.stop != 0) {

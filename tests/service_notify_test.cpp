@@ -1,0 +1,100 @@
+// NOTIFYCOMMAND through a running pool: a kept job, an LU offline past
+// NOTIFYAFTER and its return each run the command with the event in its
+// environment; a command that fails is said once; one that hangs is killed.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "service/notifier.h"
+#include "testutil.h"
+
+namespace {
+
+using testutil::Proc;
+using testutil::ReadFile;
+using testutil::WriteFile;
+
+size_t Count(const std::string& text, const std::string& needle) {
+    size_t n = 0;
+    for (size_t at = 0; (at = text.find(needle, at)) != std::string::npos; at += needle.size())
+        ++n;
+    return n;
+}
+
+bool Until(const std::string& path, const std::string& needle, int ms = 15000) {
+    for (int i = 0; i < ms / 50; ++i) {
+        if (ReadFile(path).find(needle) != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+TEST(Notify, KeptOfflineAndBackRunTheCommandWithTheEvent) {
+    testutil::TempDir dir;
+    ASSERT_EQ(::mkdir(dir.file("pool").c_str(), 0755), 0);
+    WriteFile(dir.file("script"), "negotiate tn3270e LUONE\nbind\nscs \"KEEP ME\" always\n"
+                                  "expect-response\neoj\nhold\n");
+    auto host = std::make_unique<Proc>(std::vector<std::string>{
+        HOSTSIM_PATH, "--script", dir.file("script"), "--timeout", "15000", "--clients", "2"});
+    ASSERT_TRUE(host->WaitFor("LISTENING", 5000)) << host->text();
+    const int port = std::atoi(host->text().c_str() + host->text().find("PORT ") + 5);
+    // The command is run without a shell: its words are the program and its arguments.
+    WriteFile(dir.file("note.sh"),
+              "echo \"$LU|$EVENT|$JOB|$REASON|$1\" >>\"$(dirname \"$0\")/events\"\n");
+    const std::string base =
+        "[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=" + std::to_string(port) +
+        "\nLUTYPE=1\n3270E=1\nFILENAME=JOB\nCONNECTTIMEOUT=0\nRETRYDELAY=1\n"
+        "USESOCKET=1\nSOCKETPORT=127.0.0.1:" +
+        std::to_string(testutil::FreePort()) + "\nKEEPFAILED=1\nSOCKETTIMEOUT=1\nNOTIFYAFTER=2\n";
+    WriteFile(dir.file("pool/ONE.ini"),
+              base + "NOTIFYCOMMAND=/bin/sh " + dir.file("note.sh") + " 'two words'\n");
+    WriteFile(dir.file("pool/TWO.ini"), base + "NOTIFYCOMMAND=/nonexistent/notify\n");
+    Proc d({TWPRINTERD_PATH, "--pool", dir.file("pool")}, dir.path(),
+           {"TWPRINTER_DIR=" + dir.path()});
+    const std::string events = dir.file("events");
+    const bool wasKept = Until(events, "ONE|kept|");
+    d.WaitFor("never", 100);
+    ASSERT_TRUE(wasKept) << ReadFile(events) << d.text();
+    const std::string kept = ReadFile(events);
+    EXPECT_NE(kept.find("|" + dir.file("pool/ONE/failed/")), std::string::npos) << kept;
+    // No shell: the quotes are not its, the words are split at blanks.
+    EXPECT_NE(kept.find("could not be delivered|'two\n"), std::string::npos) << kept;
+    // The host goes: offline once past NOTIFYAFTER, then online when it is back.
+    host.reset();
+    ASSERT_TRUE(Until(events, "ONE|offline||offline for")) << ReadFile(events);
+    WriteFile(dir.file("script2"), "negotiate tn3270e LUONE\nbind\nhold\n");
+    Proc again({HOSTSIM_PATH, "--script", dir.file("script2"), "--timeout", "15000", "--clients",
+                "2", "--port", std::to_string(port)});
+    ASSERT_TRUE(again.WaitFor("LISTENING", 5000)) << again.text();
+    ASSERT_TRUE(Until(events, "ONE|online||online again")) << ReadFile(events);
+    EXPECT_EQ(Count(ReadFile(events), "|offline|"), 1u) << ReadFile(events);
+    // TWO's command cannot run: said once, though it had three events.
+    d.WaitFor("never", 500);
+    EXPECT_EQ(Count(d.text(), "NOTIFYCOMMAND /nonexistent/notify failed"), 1u) << d.text();
+    EXPECT_EQ(Count(ReadFile(events), "TWO|"), 0u);
+}
+
+TEST(Notify, ACommandIsBoundedInTimeAndItsEndSaid) {
+    testutil::TempDir dir;
+    const auto start = std::chrono::steady_clock::now();
+    const std::string why = Notifier::Run("/bin/sleep 30", "LU", "kept", "", "", 300);
+    const auto spent = std::chrono::steady_clock::now() - start;
+    EXPECT_NE(why.find("timed out"), std::string::npos) << why;
+    EXPECT_LT(spent, std::chrono::seconds(5));
+    EXPECT_EQ(Notifier::Run("/bin/false", "LU", "kept", "", ""), "exit code 1");
+    EXPECT_NE(Notifier::Run("", "LU", "kept", "", ""), "");
+    EXPECT_NE(Notifier::Run("/no/such/program", "LU", "kept", "", "").find("cannot be started"),
+              std::string::npos);
+    WriteFile(dir.file("env.sh"), "[ \"$LU\" = P1 ] && [ \"$EVENT\" = offline ] && "
+                                  "[ \"$JOB\" = j ] && [ \"$REASON\" = 'r s' ]\n");
+    EXPECT_EQ(Notifier::Run("/bin/sh " + dir.file("env.sh"), "P1", "offline", "j", "r s"), "");
+}
+
+} // namespace
