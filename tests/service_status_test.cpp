@@ -114,6 +114,7 @@ TEST(StatusEndpoint, MetricsAndReadinessFollowTheJobsAndTheHost) {
     WriteFile(dir.file("pool/ONE.ini"), Ini(hostPort));
     // An LU whose settings no session can run with is left out of readiness.
     WriteFile(dir.file("pool/BAD.ini"), "[CONFIGURATION]\nLUTYPE=7\n");
+    WriteFile(dir.file("pool/x<b>.ini"), "[CONFIGURATION]\nLUTYPE=7\n");
     const int port = testutil::FreePort();
     Daemon d(dir, {"--pool", dir.file("pool"), "--status", "127.0.0.1:" + std::to_string(port)});
     ASSERT_TRUE(d.proc->WaitFor("Status endpoint on")) << d.proc->text();
@@ -132,6 +133,21 @@ TEST(StatusEndpoint, MetricsAndReadinessFollowTheJobsAndTheHost) {
     EXPECT_GT(Metric(metrics, "twprinter_process_threads"), 2);
     EXPECT_GT(Metric(metrics, "twprinter_process_resident_memory_bytes"), 1000000);
     EXPECT_EQ(Metric(metrics, "twprinter_up{lu=\"BAD\"}"), 0);
+    // The page and its JSON show the same, names escaped.
+    const std::string page = Get(port, "/");
+    EXPECT_EQ(Status(page), 200);
+    EXPECT_NE(page.find("<meta http-equiv=\"refresh\""), std::string::npos);
+    EXPECT_NE(page.find("<tr><td>ONE</td><td class=\"online\">online</td><td>127.0.0.1:" +
+                        std::to_string(hostPort) + "</td><td>2</td><td>2</td><td>0</td>"),
+              std::string::npos)
+        << page;
+    EXPECT_NE(page.find("x&lt;b&gt;"), std::string::npos);
+    EXPECT_EQ(page.find("x<b>"), std::string::npos);
+    const std::string json = Body(Get(port, "/api/v1/lus"));
+    EXPECT_NE(json.find("{\"name\":\"ONE\",\"state\":\"online\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"jobsDelivered\":2,"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"name\":\"x<b>\",\"state\":\"stopped\",\"host\":"), std::string::npos)
+        << json;
     // Prometheus's own checker reads it.
     WriteFile(dir.file("metrics.txt"), metrics);
     if (::access("/usr/bin/promtool", X_OK) == 0) {

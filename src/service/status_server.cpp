@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "service/metrics.h"
+#include "service/status_page.h"
 #include "session/lu_board.h"
 
 namespace {
@@ -86,7 +87,8 @@ MHD_Result StatusServer::Impl::Answer(void* self, MHD_Connection* c, const char*
     }
     const std::string path = url ? url : "";
     const char* text = "text/plain; charset=utf-8";
-    const bool known = path == "/metrics" || path == "/healthz" || path == "/readyz";
+    const bool known = path == "/metrics" || path == "/healthz" || path == "/readyz" ||
+                       path == "/" || path == "/api/v1/lus";
     if (!known) return s.Reply(c, MHD_HTTP_NOT_FOUND, "not found\n", text);
     if (std::strcmp(method, "GET") != 0 && std::strcmp(method, "HEAD") != 0)
         return s.Reply(c, MHD_HTTP_METHOD_NOT_ALLOWED, "method not allowed\n", text);
@@ -104,6 +106,11 @@ MHD_Result StatusServer::Impl::Answer(void* self, MHD_Connection* c, const char*
         if (!SameToken(given, "Bearer " + s.token))
             return s.Reply(c, MHD_HTTP_UNAUTHORIZED, "a token is needed\n", text);
     }
+    if (path == "/")
+        return s.Reply(c, MHD_HTTP_OK, RenderStatusPage(lus, time(nullptr)),
+                       "text/html; charset=utf-8");
+    if (path == "/api/v1/lus")
+        return s.Reply(c, MHD_HTTP_OK, RenderStatusJson(lus), "application/json");
     return s.Reply(c, MHD_HTTP_OK, RenderMetrics(lus), "text/plain; version=0.0.4; charset=utf-8");
 }
 

@@ -1,4 +1,5 @@
-// The HTTP endpoint of twprinterd: /metrics, /healthz and /readyz, served on
+// The HTTP endpoint of twprinterd: /metrics, /healthz, /readyz, the status
+// page / and its JSON /api/v1/lus, served on
 // a thread of its own from a board of LUs. It reads counters only, so no
 // request waits on a session nor a session on a request.
 #pragma once
