@@ -12,7 +12,7 @@ PACKAGES=(
   fonts-dejavu-core fonts-ipafont-gothic libssl-dev openssl libsystemd-dev systemd man-db debootstrap
   qt6-base-dev libqt6svg6 shared-mime-info xvfb xauth tshark
   libsqlite3-dev zlib1g-dev hercules
-  libmicrohttpd-dev prometheus curl
+  libmicrohttpd-dev prometheus curl chromium
 )
 
 need_sudo() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }

@@ -41,13 +41,13 @@ count=$(wc -l <"$work/ms")
 median=$(awk -v n="$count" 'NR == int((n + 1) / 2) {print}' "$work/ms")
 p99=$(awk -v n="$count" 'NR == int(n * 0.99 + 0.999) {print}' "$work/ms")
 worst=$(tail -1 "$work/ms")
-size=$(awk '{s = $3} END {print s}' "$work/scrapes")
+size=$(awk '$1 == 200 {s = $3} END {print s + 0}' "$work/scrapes")
 series=$(grep -c '^twprinter_up{' "$work/last.txt" 2>/dev/null)
 printf 'scrape: %d scrapes answered (of %d), %s LUs in the last (%s bytes)\n' \
     "$count" "$(wc -l <"$work/scrapes")" "$series" "$size"
 printf 'scrape: time per scrape median %.2f ms, p99 %.2f ms, worst %.2f ms\n' "$median" "$p99" "$worst"
 printf 'scrape: aggregate records/s %s without, %s with scraping (%+.1f%%)\n' "$r0" "$r1" \
-    "$(awk -v a="$r0" -v b="$r1" 'BEGIN {print a > 0 ? (b - a) * 100 / a : 0}')"
+    "$(awk -v a="$r0" -v b="$r1" 'BEGIN {print (a > 0 ? (b - a) * 100 / a : 0)}')"
 printf 'scrape: peak resident memory %s kB without, %s kB with (%+d kB)\n' "$m0" "$m1" $((m1 - m0))
 result=0
 awk -v a="$r0" -v b="$r1" 'BEGIN {exit !(b >= a * 0.95)}' || { echo "scrape: FAIL: more than 5% slower"; result=1; }
