@@ -36,7 +36,7 @@ bool Until(const std::string& path, const std::string& needle, int ms = 15000) {
     return false;
 }
 
-TEST(Notify, KeptOfflineAndBackRunTheCommandWithTheEvent) {
+TEST(NotifyCommand, KeptOfflineAndBackRunTheCommandWithTheEvent) {
     testutil::TempDir dir;
     ASSERT_EQ(::mkdir(dir.file("pool").c_str(), 0755), 0);
     WriteFile(dir.file("script"), "negotiate tn3270e LUONE\nbind\nscs \"KEEP ME\" always\n"
@@ -81,7 +81,7 @@ TEST(Notify, KeptOfflineAndBackRunTheCommandWithTheEvent) {
     EXPECT_EQ(Count(ReadFile(events), "TWO|"), 0u);
 }
 
-TEST(Notify, ACommandIsBoundedInTimeAndItsEndSaid) {
+TEST(NotifyCommand, ACommandIsBoundedInTimeAndItsEndSaid) {
     testutil::TempDir dir;
     const auto start = std::chrono::steady_clock::now();
     const std::string why = Notifier::Run("/bin/sleep 30", "LU", "kept", "", "", 300);
