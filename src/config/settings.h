@@ -113,10 +113,10 @@ struct Settings {
     long archiveMaxMb = 0;  // ARCHIVEMAXMB: 0 no limit
 
     // twprinterd's status endpoint.
-    std::string statusAddress;         // STATUSADDRESS host:port, "" none
-    std::string statusToken;           // STATUSTOKEN: file holding the endpoint's token
-    std::string notifyCommand;         // NOTIFYCOMMAND: run on a job kept, offline, back
-    long notifyAfterS = 300;           // NOTIFYAFTER: seconds offline before it is told
+    std::string statusAddress; // STATUSADDRESS host:port, "" none
+    std::string statusToken;   // STATUSTOKEN: file holding the endpoint's token
+    std::string notifyCommand; // NOTIFYCOMMAND: run on a job kept, offline, back
+    long notifyAfterS = 300;   // NOTIFYAFTER: seconds offline before it is told
 
     LuNames luNames;
     StatusTexts statusMessages; // PRINTMSG.n of the LU-name file

@@ -129,8 +129,8 @@ constexpr KeySpec kSettingKeys[] = {
      "file holding the status endpoint's token, relative to the settings folder"},
     {"NOTIFYCOMMAND", K::Text, "", "", 0, 0, "", 0, "", "", false, true,
      "command of twprinterd run on a job kept, an LU offline and its return"},
-    {"NOTIFYAFTER", K::Number, "300", "", 0, 604800, "0 to 604800 seconds", 0, "", "", false,
-     true, "seconds an LU is offline before NOTIFYCOMMAND is told"},
+    {"NOTIFYAFTER", K::Number, "300", "", 0, 604800, "0 to 604800 seconds", 0, "", "", false, true,
+     "seconds an LU is offline before NOTIFYCOMMAND is told"},
     // The window's own.
     {"AUTOSTART", K::Switch, "0", "", 0, 0, kOff, 0, "", "autoChoice", true, false,
      "start the client when the window opens"},
