@@ -478,6 +478,8 @@ int main(int argc, char** argv) {
     PrinterSession* session = owned.get();
     LuBoard board;
     entry.counters = session->Counters();
+    entry.history = session->History();
+    entry.keptJobs = session->KeptJobs();
     board.Set(entry);
     StatusServer server(board);
     if (!StartStatus(server, statusAddress, statusToken)) {
@@ -527,6 +529,8 @@ int main(int argc, char** argv) {
             session = owned.get();
             next.reset();
             entry.counters = session->Counters();
+            entry.history = session->History();
+            entry.keptJobs = session->KeptJobs();
             board.Set(entry);
             if (!session->Start()) {
                 gReport.Line("Unable to start the printer client");

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "status_http.h"
 #include "testutil.h"
 
 namespace {
@@ -42,40 +43,6 @@ struct Host {
 std::string Ini(int port) {
     return "[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=" + std::to_string(port) +
            "\nLUTYPE=1\n3270E=1\nFILENAME=JOB\nPRINTTOFILE=1\nCONNECTTIMEOUT=0\nRETRYDELAY=1\n";
-}
-
-// The whole answer to request (sent as it stands), "" when the connection failed.
-std::string Ask(int port, const std::string& request) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    timeval tv{5, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    std::string out;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-        (void)!::write(fd, request.data(), request.size());
-        char b[65536];
-        for (ssize_t n; (n = ::read(fd, b, sizeof b)) > 0;)
-            out.append(b, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    return out;
-}
-
-std::string Get(int port, const std::string& path, const std::string& headers = "") {
-    return Ask(port, "GET " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n" +
-                         headers + "\r\n");
-}
-
-int Status(const std::string& answer) {
-    return answer.size() > 12 ? std::atoi(answer.c_str() + 9) : 0;
-}
-
-std::string Body(const std::string& answer) {
-    const size_t at = answer.find("\r\n\r\n");
-    return at == std::string::npos ? "" : answer.substr(at + 4);
 }
 
 // The value of one series line ("name{lu=\"X\"} 3" gives 3), -1 when missing.
@@ -138,10 +105,33 @@ TEST(StatusEndpoint, MetricsAndReadinessFollowTheJobsAndTheHost) {
     const std::string page = Get(port, "/");
     EXPECT_EQ(Status(page), 200);
     EXPECT_NE(page.find("<meta http-equiv=\"refresh\""), std::string::npos);
-    EXPECT_NE(page.find("<tr><td>ONE</td><td class=\"online\">online</td><td>127.0.0.1:" +
-                        std::to_string(hostPort) + "</td><td>2</td><td>2</td><td>0</td>"),
+    EXPECT_NE(page.find("<tr><td><a href=\"/lu/ONE\">ONE</a></td><td class=\"online\">online"
+                        "</td><td>127.0.0.1:" +
+                        std::to_string(hostPort) + "</td><td>2</td><td>2</td><td>2</td><td>0</td>"),
               std::string::npos)
         << page;
+    EXPECT_NE(page.find("<a href=\"/lu/x%3Cb%3E\">x&lt;b&gt;</a>"), std::string::npos) << page;
+    // The LU's own page: both jobs, newest first, with pages and where they went.
+    const std::string one = Get(port, "/lu/ONE");
+    EXPECT_EQ(Status(one), 200);
+    const size_t first = one.find("<td class=\"delivered\">delivered</td>");
+    ASSERT_NE(first, std::string::npos) << one;
+    EXPECT_NE(one.find("<td class=\"delivered\">delivered</td>", first + 1), std::string::npos);
+    EXPECT_NE(one.find(dir.file("pool/ONE/JOB")), std::string::npos) << one;
+    EXPECT_NE(one.find("Kept jobs (0)"), std::string::npos) << one;
+    EXPECT_EQ(Status(Get(port, "/lu/x%3Cb%3E")), 200);
+    EXPECT_EQ(Status(Get(port, "/lu/NOPE")), 404);
+    EXPECT_EQ(Status(Get(port, "/api/v1/lus/NOPE")), 404);
+    const std::string oneJson = Body(Get(port, "/api/v1/lus/ONE"));
+    EXPECT_NE(oneJson.find("\"outcome\":\"delivered\""), std::string::npos) << oneJson;
+    // Without a token nothing may be changed, whoever asks.
+    const std::string post =
+        "POST /lu/ONE/kept/x/deliver HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+        "\r\nOrigin: http://127.0.0.1:" + std::to_string(port) + "\r\nConnection: close\r\n";
+    EXPECT_EQ(Status(Ask(port, post + "Content-Length: 0\r\n\r\n")), 403);
+    EXPECT_EQ(Status(Get(port, "/lu/ONE/kept/x/deliver")), 405);
+    EXPECT_EQ(Status(Ask(port, post + "Content-Length: 9000\r\n\r\n" + std::string(9000, 'a'))),
+              413);
     EXPECT_NE(page.find("x&lt;b&gt;"), std::string::npos);
     EXPECT_EQ(page.find("x<b>"), std::string::npos);
     const std::string json = Body(Get(port, "/api/v1/lus"));

@@ -2,6 +2,7 @@
 // delivered again once a job goes through.
 #include "output/delivery.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -165,10 +166,12 @@ struct Delivery::Impl {
 
     // The delivery thread and its queue (worker true).
     struct Queued {
-        std::string path, heading;
+        std::string path, heading; // a kept job asked for: its path and original name
         JobHints hints;
+        int kept = 0; // a kept job asked for: 1 deliver again, 2 remove
     };
     void Work();
+    void AskedKeptJob(const Queued& job);
     Delivery* owner = nullptr;
     const bool worker;
     const bool standardOutput; // -S: jobs were written to standard output as they came
@@ -206,13 +209,50 @@ void Delivery::Impl::Work() {
         queue.pop_front();
         busy = true;
         lock.unlock();
-        owner->Deliver(job.path, job.heading, job.hints);
-        // Delivered, kept in the failed folder or (KEEPFAILED=0) given up, as on the session's
-        // thread.
-        ::unlink(job.path.c_str());
+        if (job.kept) {
+            AskedKeptJob(job);
+        } else {
+            owner->Deliver(job.path, job.heading, job.hints);
+            // Delivered, kept in the failed folder or (KEEPFAILED=0) given up, as on the
+            // session's thread.
+            ::unlink(job.path.c_str());
+        }
         lock.lock();
         busy = false;
         if (queue.empty()) idle.notify_all();
+    }
+}
+
+// A kept job someone asked for, between the other jobs of the queue so that
+// none of them is delivered twice or removed while it goes out.
+void Delivery::Impl::AskedKeptJob(const Queued& job) {
+    struct stat st {};
+    if (::stat(job.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        reporter.StatusLine("The kept job " + job.path + " is no longer there.");
+        return;
+    }
+    if (job.kept == 2) {
+        if (::unlink(job.path.c_str()) == 0)
+            reporter.StatusLine("The kept job " + job.path + " was removed on request.");
+        else
+            reporter.StatusLine("The kept job " + job.path + " cannot be removed: " +
+                                FormatSystemError(job.path.c_str(), errno));
+        return;
+    }
+    const std::string& original = job.heading;
+    tracked.last.clear();
+    tracked.holding = true;
+    const int rc =
+        DeliverJob(job.path, HeadingFor(original), {}, DirName(DirName(job.path)) + "/" + original);
+    tracked.Release(false);
+    if (rc == 1) {
+        ::unlink(job.path.c_str());
+        NoteJob(true);
+        reporter.StatusLine("The kept job " + job.path + " was delivered on request.");
+    } else {
+        const std::string why = tracked.last.empty() ? "the medium refused it" : tracked.last;
+        reporter.StatusLine("The kept job " + job.path + " could not be delivered again (" + why +
+                            "); it stays kept.");
     }
 }
 
@@ -300,6 +340,29 @@ bool Delivery::DeliverLater(const std::string& path, const std::string& heading,
     }
     d.wake.notify_all();
     return true;
+}
+
+std::string Delivery::KeptJobRequest(const std::string& name, bool deliver) {
+    Impl& d = *impl_;
+    if (!d.worker) return "this LU delivers on its session's thread";
+    const std::string dir =
+        FailedFolder(d.fileName.find('/') == std::string::npos ? "./x" : d.fileName);
+    Impl::Queued q;
+    // Only a name the folder lists is taken: nothing asked for reaches the file system.
+    for (const KeptJob& job : KeptJobs(dir))
+        if (BaseName(job.path) == name) {
+            q.path = job.path;
+            q.heading = job.originalName;
+        }
+    if (q.path.empty()) return "no kept job " + name;
+    q.kept = deliver ? 1 : 2;
+    {
+        std::lock_guard<std::mutex> lock(d.mutex);
+        d.queue.push_back(std::move(q));
+        if (!d.thread.joinable()) d.thread = std::thread([&d] { d.Work(); });
+    }
+    d.wake.notify_all();
+    return "";
 }
 
 void Delivery::Drain() {

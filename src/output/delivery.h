@@ -53,6 +53,10 @@ class Delivery {
     void Drain();
     // Jobs kept in the failed folder, delivered again oldest first (KEEPFAILED=1).
     void RedeliverFailedJobs();
+    // One kept job of the failed folder, by its file name there, delivered again
+    // (deliver) or removed, in turn on the delivery thread. Any thread; "" when it
+    // was queued, else why not (no such job, or no delivery thread).
+    std::string KeptJobRequest(const std::string& name, bool deliver);
 
     // The port medium (PRINT2PORT): bytes go to the device as they are produced.
     // 0, 72 or 73 with the error detail set.

@@ -9,3 +9,10 @@
 
 std::string RenderStatusPage(const std::vector<LuEntry>& lus, int64_t now);
 std::string RenderStatusJson(const std::vector<LuEntry>& lus);
+// "online", "connecting", "offline" or "stopped".
+std::string LuState(const LuEntry& lu);
+
+// One LU: its last jobs and errors and the jobs it keeps, which can be
+// delivered again or removed from the page when posting is on.
+std::string RenderLuPage(const LuEntry& lu, int64_t now, bool posting);
+std::string RenderLuJson(const LuEntry& lu);

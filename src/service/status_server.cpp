@@ -4,11 +4,15 @@
 #include <microhttpd.h>
 #include <netinet/in.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
+#include <vector>
 
 #include "service/metrics.h"
+#include "service/page_text.h"
 #include "service/status_page.h"
 #include "session/lu_board.h"
 
@@ -41,6 +45,66 @@ bool SameToken(const std::string& a, const std::string& b) {
     return d == 0;
 }
 
+// One request's state between the library's calls: the body, bounded.
+struct Request {
+    std::string body;
+    bool tooBig = false;
+};
+
+// "host[:port]" of an Origin or Referer ("scheme://host[:port]/..."), "" when none.
+std::string HostOf(const char* url) {
+    if (!url) return "";
+    const std::string u = url;
+    const size_t at = u.find("://");
+    if (at == std::string::npos) return "";
+    const size_t end = u.find_first_of("/?#", at + 3);
+    return u.substr(at + 3, end == std::string::npos ? std::string::npos : end - at - 3);
+}
+
+std::string Lower(std::string v) {
+    for (char& c : v)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return v;
+}
+
+// The value of field in a form body (name=value&..., + and %XX decoded), "" when absent.
+std::string FormField(const std::string& body, const std::string& field) {
+    for (size_t at = 0; at <= body.size();) {
+        size_t end = body.find('&', at);
+        if (end == std::string::npos) end = body.size();
+        const std::string pair = body.substr(at, end - at);
+        at = end + 1;
+        if (pair.compare(0, field.size() + 1, field + "=") != 0) continue;
+        std::string out;
+        for (size_t i = field.size() + 1; i < pair.size(); ++i) {
+            if (pair[i] == '+') {
+                out += ' ';
+            } else if (pair[i] == '%' && i + 2 < pair.size() &&
+                       std::isxdigit(static_cast<unsigned char>(pair[i + 1])) &&
+                       std::isxdigit(static_cast<unsigned char>(pair[i + 2]))) {
+                out += static_cast<char>(std::stoi(pair.substr(i + 1, 2), nullptr, 16));
+                i += 2;
+            } else {
+                out += pair[i];
+            }
+        }
+        return out;
+    }
+    return "";
+}
+
+// The path cut at '/': "/lu/A/kept/F/deliver" gives lu, A, kept, F, deliver.
+std::vector<std::string> Segments(const std::string& path) {
+    std::vector<std::string> out;
+    for (size_t at = 1; at <= path.size();) {
+        size_t end = path.find('/', at);
+        if (end == std::string::npos) end = path.size();
+        out.push_back(path.substr(at, end - at));
+        at = end + 1;
+    }
+    return out;
+}
+
 } // namespace
 
 struct StatusServer::Impl {
@@ -55,63 +119,148 @@ struct StatusServer::Impl {
 
     static MHD_Result Answer(void* self, MHD_Connection* c, const char* url, const char* method,
                              const char*, const char*, size_t* uploadSize, void** state);
-    MHD_Result Reply(MHD_Connection* c, unsigned status, std::string body, const char* type);
+    static void Completed(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode) {
+        delete static_cast<Request*>(*state);
+        *state = nullptr;
+    }
+    MHD_Result Reply(MHD_Connection* c, unsigned status, std::string body, const char* type,
+                     const char* allow = "GET, HEAD", const std::string& location = "");
+    MHD_Result Get(MHD_Connection* c, const std::string& path);
+    MHD_Result Post(MHD_Connection* c, const std::vector<std::string>& parts, bool api,
+                    const Request& request);
+    bool TokenGiven(MHD_Connection* c, const std::string& body) const;
 };
 
 MHD_Result StatusServer::Impl::Reply(MHD_Connection* c, unsigned status, std::string body,
-                                     const char* type) {
+                                     const char* type, const char* allow,
+                                     const std::string& location) {
     MHD_Response* r =
         MHD_create_response_from_buffer(body.size(), body.data(), MHD_RESPMEM_MUST_COPY);
     if (!r) return MHD_NO;
     MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, type);
     MHD_add_response_header(r, "Cache-Control", "no-store");
     MHD_add_response_header(r, "X-Content-Type-Options", "nosniff");
-    if (status == MHD_HTTP_METHOD_NOT_ALLOWED) MHD_add_response_header(r, "Allow", "GET, HEAD");
+    MHD_add_response_header(r, "X-Frame-Options", "DENY");
+    if (status == MHD_HTTP_METHOD_NOT_ALLOWED) MHD_add_response_header(r, "Allow", allow);
+    if (!location.empty()) MHD_add_response_header(r, MHD_HTTP_HEADER_LOCATION, location.c_str());
     MHD_Result ok = MHD_queue_response(c, status, r);
     MHD_destroy_response(r);
     return ok;
 }
 
+bool StatusServer::Impl::TokenGiven(MHD_Connection* c, const std::string& body) const {
+    const char* auth =
+        MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION);
+    if (auth && SameToken(auth, "Bearer " + token)) return true;
+    // A browser's form carries it in the body.
+    return !body.empty() && SameToken(FormField(body, "token"), token);
+}
+
+namespace {
+constexpr const char* kText = "text/plain; charset=utf-8";
+constexpr const char* kHtml = "text/html; charset=utf-8";
+constexpr const char* kJson = "application/json";
+constexpr size_t kBodyMax = 4096;
+} // namespace
+
+MHD_Result StatusServer::Impl::Get(MHD_Connection* c, const std::string& path) {
+    if (path == "/healthz") return Reply(c, MHD_HTTP_OK, "ok\n", kText);
+    if (path == "/readyz") {
+        const std::string why = NotReady(board.Snapshot(), time(nullptr));
+        return why.empty() ? Reply(c, MHD_HTTP_OK, "ready\n", kText)
+                           : Reply(c, MHD_HTTP_SERVICE_UNAVAILABLE, why, kText);
+    }
+    if (!token.empty() && !TokenGiven(c, ""))
+        return Reply(c, MHD_HTTP_UNAUTHORIZED, "a token is needed\n", kText);
+    if (path == "/")
+        return Reply(c, MHD_HTTP_OK, RenderStatusPage(board.Snapshot(), time(nullptr)), kHtml);
+    if (path == "/api/v1/lus")
+        return Reply(c, MHD_HTTP_OK, RenderStatusJson(board.Snapshot()), kJson);
+    if (path == "/metrics")
+        return Reply(c, MHD_HTTP_OK, RenderMetrics(board.Snapshot()),
+                     "text/plain; version=0.0.4; charset=utf-8");
+    const std::vector<std::string> parts = Segments(path);
+    const bool api =
+        parts.size() == 4 && parts[0] == "api" && parts[1] == "v1" && parts[2] == "lus";
+    LuEntry lu;
+    if (!(api || (parts.size() == 2 && parts[0] == "lu")) || !board.Find(parts.back(), lu))
+        return Reply(c, MHD_HTTP_NOT_FOUND, "not found\n", kText);
+    return api ? Reply(c, MHD_HTTP_OK, RenderLuJson(lu), kJson)
+               : Reply(c, MHD_HTTP_OK, RenderLuPage(lu, time(nullptr), !token.empty()), kHtml);
+}
+
+// parts: lu NAME kept FILE deliver|delete, after "api v1" for the JSON's.
+MHD_Result StatusServer::Impl::Post(MHD_Connection* c, const std::vector<std::string>& parts,
+                                    bool api, const Request& request) {
+    if (request.tooBig) return Reply(c, MHD_HTTP_CONTENT_TOO_LARGE, "request too large\n", kText);
+    if (token.empty())
+        return Reply(c, MHD_HTTP_FORBIDDEN, "changes need a STATUSTOKEN; none is set\n", kText);
+    // A page of another site must not make a browser post here.
+    const char* host = MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST);
+    const char* origin = MHD_lookup_connection_value(c, MHD_HEADER_KIND, "Origin");
+    const char* referer = MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_REFERER);
+    const std::string from = Lower(origin ? HostOf(origin) : HostOf(referer));
+    if (!host || from.empty() || from != Lower(host))
+        return Reply(c, MHD_HTTP_FORBIDDEN, "cross-origin request refused\n", kText);
+    if (!TokenGiven(c, request.body))
+        return Reply(c, MHD_HTTP_UNAUTHORIZED, "a token is needed\n", kText);
+    const std::string& name = parts[1];
+    const std::string& file = parts[3];
+    const bool deliver = parts[4] == "deliver";
+    LuEntry lu;
+    if (!board.Find(name, lu)) return Reply(c, MHD_HTTP_NOT_FOUND, "no LU " + name + "\n", kText);
+    const std::string why =
+        lu.keptJobs ? lu.keptJobs->Ask(file, deliver) : "the LU's session is not running";
+    if (!why.empty())
+        return Reply(c, why.rfind("no kept job", 0) == 0 ? MHD_HTTP_NOT_FOUND : MHD_HTTP_CONFLICT,
+                     why + "\n", kText);
+    if (api)
+        return Reply(c, MHD_HTTP_ACCEPTED,
+                     "{\"job\":" + Json(file) +
+                         ",\"queued\":" + Json(deliver ? "deliver" : "delete") + "}\n",
+                     kJson);
+    return Reply(c, MHD_HTTP_SEE_OTHER, "queued\n", kText, "", "/lu/" + UrlPart(name));
+}
+
 MHD_Result StatusServer::Impl::Answer(void* self, MHD_Connection* c, const char* url,
-                                      const char* method, const char*, const char*,
+                                      const char* method, const char*, const char* data,
                                       size_t* uploadSize, void** state) {
     Impl& s = *static_cast<Impl*>(self);
-    // The first call only announces the request; a body is never taken.
+    // The first call only announces the request.
     if (!*state) {
-        *state = &s;
+        *state = new Request;
         return MHD_YES;
     }
+    Request& request = *static_cast<Request*>(*state);
     if (*uploadSize) {
+        if (request.body.size() + *uploadSize > kBodyMax)
+            request.tooBig = true;
+        else
+            request.body.append(data, *uploadSize);
         *uploadSize = 0;
         return MHD_YES;
     }
     const std::string path = url ? url : "";
-    const char* text = "text/plain; charset=utf-8";
-    const bool known = path == "/metrics" || path == "/healthz" || path == "/readyz" ||
-                       path == "/" || path == "/api/v1/lus";
-    if (!known) return s.Reply(c, MHD_HTTP_NOT_FOUND, "not found\n", text);
-    if (std::strcmp(method, "GET") != 0 && std::strcmp(method, "HEAD") != 0)
-        return s.Reply(c, MHD_HTTP_METHOD_NOT_ALLOWED, "method not allowed\n", text);
-    if (path == "/healthz") return s.Reply(c, MHD_HTTP_OK, "ok\n", text);
-    const std::vector<LuEntry> lus = s.board.Snapshot();
-    if (path == "/readyz") {
-        const std::string why = NotReady(lus, time(nullptr));
-        return why.empty() ? s.Reply(c, MHD_HTTP_OK, "ready\n", text)
-                           : s.Reply(c, MHD_HTTP_SERVICE_UNAVAILABLE, why, text);
+    const bool read = std::strcmp(method, "GET") == 0 || std::strcmp(method, "HEAD") == 0;
+    std::vector<std::string> parts = Segments(path);
+    const bool api = parts.size() == 7 && parts[0] == "api" && parts[1] == "v1";
+    if (api) parts.erase(parts.begin(), parts.begin() + 2);
+    const bool change = parts.size() == 5 && (parts[0] == "lu" || (api && parts[0] == "lus")) &&
+                        parts[2] == "kept" && (parts[4] == "deliver" || parts[4] == "delete") &&
+                        !parts[1].empty() && !parts[3].empty();
+    if (change) {
+        if (std::strcmp(method, "POST") != 0)
+            return s.Reply(c, MHD_HTTP_METHOD_NOT_ALLOWED, "method not allowed\n", kText, "POST");
+        return s.Post(c, parts, api, request);
     }
-    if (!s.token.empty()) {
-        const char* auth =
-            MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION);
-        const std::string given = auth ? auth : "";
-        if (!SameToken(given, "Bearer " + s.token))
-            return s.Reply(c, MHD_HTTP_UNAUTHORIZED, "a token is needed\n", text);
-    }
-    if (path == "/")
-        return s.Reply(c, MHD_HTTP_OK, RenderStatusPage(lus, time(nullptr)),
-                       "text/html; charset=utf-8");
-    if (path == "/api/v1/lus")
-        return s.Reply(c, MHD_HTTP_OK, RenderStatusJson(lus), "application/json");
-    return s.Reply(c, MHD_HTTP_OK, RenderMetrics(lus), "text/plain; version=0.0.4; charset=utf-8");
+    if (request.tooBig) return s.Reply(c, MHD_HTTP_CONTENT_TOO_LARGE, "request too large\n", kText);
+    const std::vector<std::string> all = Segments(path);
+    const bool page = path == "/metrics" || path == "/healthz" || path == "/readyz" ||
+                      path == "/" || path == "/api/v1/lus" || (all.size() == 2 && all[0] == "lu") ||
+                      (all.size() == 4 && all[0] == "api" && all[1] == "v1" && all[2] == "lus");
+    if (!page) return s.Reply(c, MHD_HTTP_NOT_FOUND, "not found\n", kText);
+    if (!read) return s.Reply(c, MHD_HTTP_METHOD_NOT_ALLOWED, "method not allowed\n", kText);
+    return s.Get(c, path);
 }
 
 StatusServer::StatusServer(const LuBoard& board) : impl_(std::make_unique<Impl>(board)) {}
@@ -148,7 +297,8 @@ std::string StatusServer::Start(const std::string& address, const std::string& t
         static_cast<uint16_t>(port), nullptr, nullptr, &Impl::Answer, &s, MHD_OPTION_SOCK_ADDR,
         reinterpret_cast<sockaddr*>(&addr), MHD_OPTION_CONNECTION_LIMIT, kConnections,
         MHD_OPTION_PER_IP_CONNECTION_LIMIT, kConnections / 2, MHD_OPTION_CONNECTION_TIMEOUT,
-        kIdleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory, MHD_OPTION_END);
+        kIdleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
+        MHD_OPTION_NOTIFY_COMPLETED, &Impl::Completed, nullptr, MHD_OPTION_END);
     if (!s.daemon) return "the status endpoint cannot listen on " + address;
     const MHD_DaemonInfo* info = MHD_get_daemon_info(s.daemon, MHD_DAEMON_INFO_BIND_PORT);
     s.port = info ? info->port : static_cast<int>(port);

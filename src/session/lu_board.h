@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "session/kept_job_desk.h"
 #include "session/lu_counters.h"
+#include "session/lu_history.h"
 
 struct LuEntry {
     std::string name;
@@ -20,6 +22,8 @@ struct LuEntry {
     std::string notifyCommand;                  // NOTIFYCOMMAND, "" none
     long notifyAfterS = 300;                    // NOTIFYAFTER
     std::shared_ptr<const LuCounters> counters; // null while no session ran
+    std::shared_ptr<const LuHistory> history;   // null while no session ran
+    std::shared_ptr<KeptJobDesk> keptJobs;      // null while no session ran
 };
 
 class LuBoard {
@@ -31,6 +35,14 @@ class LuBoard {
     void Remove(const std::string& name) {
         std::lock_guard<std::mutex> lock(mutex_);
         entries_.erase(name);
+    }
+    // The entry of name; false when the board has none.
+    bool Find(const std::string& name, LuEntry& out) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = entries_.find(name);
+        if (it == entries_.end()) return false;
+        out = it->second;
+        return true;
     }
     std::vector<LuEntry> Snapshot() const {
         std::lock_guard<std::mutex> lock(mutex_);

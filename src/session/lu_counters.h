@@ -41,17 +41,25 @@ struct LuCounters {
     }
 };
 
+#include "config/messages.h"
 #include "config/report.h"
+#include "session/lu_history.h"
 
-// Passes every report on to the LU's own reporter and counts the jobs it tells of.
+// Passes every report on to the LU's own reporter, counts the jobs it tells of
+// and keeps the last jobs and errors.
 class CountingReporter final : public Reporter {
   public:
-    CountingReporter(Reporter& to, LuCounters& counters) : to_(to), c_(counters) {}
+    CountingReporter(Reporter& to, LuCounters& counters, LuHistory& history)
+        : to_(to), c_(counters), h_(history) {}
     void ShowOnlineState(bool online) override { to_.ShowOnlineState(online); }
     void ShowStatusMessage(int code, const std::string& text) override {
+        if (code != MSG_ATTEMPTING_CONNECT) h_.Error(text);
         to_.ShowStatusMessage(code, text);
     }
-    void ShowMessageBox(const std::string& text) override { to_.ShowMessageBox(text); }
+    void ShowMessageBox(const std::string& text) override {
+        h_.Error(text);
+        to_.ShowMessageBox(text);
+    }
     bool AskYesNo(const std::string& question) override { return to_.AskYesNo(question); }
     void StatusLine(const std::string& text) override { to_.StatusLine(text); }
     void JobReported(const JobReport& job) override {
@@ -61,10 +69,12 @@ class CountingReporter final : public Reporter {
         } else if (!job.kept.empty()) {
             c_.jobsKept.fetch_add(1, std::memory_order_relaxed);
         }
+        h_.Job(job);
         to_.JobReported(job);
     }
 
   private:
     Reporter& to_;
     LuCounters& c_;
+    LuHistory& h_;
 };

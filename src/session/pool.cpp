@@ -109,7 +109,11 @@ void Pool::Post(Lu& lu) {
     if (!board_) return;
     lu.entry.name = lu.name;
     lu.entry.stopped = lu.ended;
-    if (lu.session) lu.entry.counters = lu.session->Counters();
+    if (lu.session) {
+        lu.entry.counters = lu.session->Counters();
+        lu.entry.history = lu.session->History();
+        lu.entry.keptJobs = lu.session->KeptJobs();
+    }
     board_->Set(lu.entry);
 }
 

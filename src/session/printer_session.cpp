@@ -16,7 +16,7 @@
 #include "session/session_impl.h"
 
 PrinterSession::Impl::Impl(Settings s, Reporter& r)
-    : settings(std::move(s)), watch(r, *counters), reporter(watch),
+    : settings(std::move(s)), watch(r, *counters, *history), reporter(watch),
       trace(settings.ebcdicToAscii, settings.traceDir) {
     delivery = std::make_unique<Delivery>(settings, counting, [this](bool ok) {
         (ok ? delivered : failed)++;
@@ -39,6 +39,9 @@ PrinterSession::Impl::Impl(Settings s, Reporter& r)
             if (ArchiveEntryOf(done, settings, entry)) archive->Add(std::move(entry));
         });
     }
+    desk->Open([d = delivery.get()](const std::string& name, bool deliver) {
+        return d->KeptJobRequest(name, deliver);
+    });
     stream = std::make_unique<DataStream>(settings, counting, *this, *delivery);
     protocol =
         std::make_unique<TelnetProtocol>(ProtocolConfig::From(settings), stream->State(), *this);
@@ -46,6 +49,7 @@ PrinterSession::Impl::Impl(Settings s, Reporter& r)
 }
 
 PrinterSession::Impl::~Impl() {
+    desk->Close();
     if (thread.joinable()) {
         stop.Set();
         thread.join();
@@ -145,6 +149,14 @@ PrinterSession::~PrinterSession() = default;
 
 std::shared_ptr<const LuCounters> PrinterSession::Counters() const {
     return impl_->counters;
+}
+
+std::shared_ptr<const LuHistory> PrinterSession::History() const {
+    return impl_->history;
+}
+
+std::shared_ptr<KeptJobDesk> PrinterSession::KeptJobs() const {
+    return impl_->desk;
 }
 
 bool PrinterSession::Start() {

@@ -8,6 +8,8 @@
 
 class Reporter;
 struct LuCounters;
+class LuHistory;
+class KeptJobDesk;
 
 class PrinterSession {
   public:
@@ -39,6 +41,9 @@ class PrinterSession {
     std::string StatusSummary() const;
     // The LU's counters; they outlive the session for whoever holds them.
     std::shared_ptr<const LuCounters> Counters() const;
+    // Its last jobs and errors, and where its kept jobs are asked for; both outlive it.
+    std::shared_ptr<const LuHistory> History() const;
+    std::shared_ptr<KeptJobDesk> KeptJobs() const;
 
   private:
     struct Impl;

@@ -18,7 +18,9 @@
 #include "datastream/host_link.h"
 #include "output/delivery.h"
 #include "platform/event.h"
+#include "session/kept_job_desk.h"
 #include "session/lu_counters.h"
+#include "session/lu_history.h"
 #include "session/printer_session.h"
 #include "session/protocol_trace.h"
 #include "session/telnet_protocol.h"
@@ -95,6 +97,8 @@ struct PrinterSession::Impl final : ProtocolPeer, HostLink {
 
     const Settings settings;
     std::shared_ptr<LuCounters> counters = std::make_shared<LuCounters>();
+    std::shared_ptr<LuHistory> history = std::make_shared<LuHistory>();
+    std::shared_ptr<KeptJobDesk> desk = std::make_shared<KeptJobDesk>();
     CountingReporter watch;
     Reporter& reporter;
     JobCounting counting{reporter}; // what the data stream and delivery report through

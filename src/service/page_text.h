@@ -1,0 +1,76 @@
+// Text for the status pages and their JSON: escaped for HTML, JSON and a URL path.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+inline std::string Html(const std::string& v) {
+    std::string out;
+    out.reserve(v.size());
+    for (char c : v) {
+        switch (c) {
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '&':
+            out += "&amp;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+inline std::string Json(const std::string& v) {
+    std::string out = "\"";
+    for (unsigned char c : v) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char b[8];
+            std::snprintf(b, sizeof b, "\\u%04x", c);
+            out += b;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+// One segment of a URL path: everything but letters, digits and -._~ as %XX.
+inline std::string UrlPart(const std::string& v) {
+    std::string out;
+    for (unsigned char c : v) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+            c == '-' || c == '.' || c == '_' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            char b[4];
+            std::snprintf(b, sizeof b, "%%%02X", c);
+            out += b;
+        }
+    }
+    return out;
+}
+
+inline std::string LocalTime(int64_t t) {
+    if (t == 0) return "-";
+    const time_t tt = static_cast<time_t>(t);
+    tm local{};
+    localtime_r(&tt, &local);
+    char b[32];
+    std::strftime(b, sizeof b, "%Y-%m-%d %H:%M:%S", &local);
+    return b;
+}

@@ -1,0 +1,178 @@
+// Kept jobs through the status endpoint of a running pool against the host
+// simulator: the LU's page lists them, a POST delivers one again through the
+// LU's own delivery or removes it, and only with the token from the same origin.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "status_http.h"
+#include "testutil.h"
+
+namespace {
+
+using testutil::ListDir;
+using testutil::Proc;
+using testutil::WriteFile;
+
+// A network printer that comes up late: takes one job on port and keeps its bytes.
+class LatePrinter {
+  public:
+    explicit LatePrinter(int port) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        int one = 1;
+        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        ok_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd_, 4) == 0;
+        thread_ = std::thread([this] {
+            const int c = ::accept(fd_, nullptr, nullptr);
+            if (c < 0) return;
+            char b[4096];
+            std::string got;
+            for (ssize_t n; (n = ::read(c, b, sizeof b)) > 0;)
+                got.append(b, static_cast<size_t>(n));
+            ::close(c);
+            bytes_ = got;
+            done_ = true;
+        });
+    }
+    ~LatePrinter() {
+        ::shutdown(fd_, SHUT_RDWR);
+        ::close(fd_);
+        thread_.join();
+    }
+    bool ok() const { return ok_; }
+    // The job's bytes once one came, "" after ms without.
+    std::string Job(int ms) {
+        for (int i = 0; i < ms / 50 && !done_; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return done_ ? bytes_ : "";
+    }
+
+  private:
+    int fd_ = -1;
+    bool ok_ = false;
+    std::atomic<bool> done_{false};
+    std::string bytes_;
+    std::thread thread_;
+};
+
+std::vector<std::string> Kept(const testutil::TempDir& dir, size_t want) {
+    std::vector<std::string> files;
+    for (int i = 0; i < 300; ++i) {
+        files = ListDir(dir.file("pool/ONE/failed"));
+        if (files.size() == want) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return files;
+}
+
+TEST(KeptJobsEndpoint, APostWithTheTokenFromTheSameOriginDeliversOrRemovesAKeptJob) {
+    testutil::TempDir dir;
+    ASSERT_EQ(::mkdir(dir.file("pool").c_str(), 0755), 0);
+    WriteFile(dir.file("script"), "negotiate tn3270e LUONE\nbind\nscs \"FIRST JOB\" always\n"
+                                  "expect-response\neoj\nscs \"SECOND JOB\" always\n"
+                                  "expect-response\neoj\nhold\n");
+    Proc host(
+        {HOSTSIM_PATH, "--script", dir.file("script"), "--timeout", "30000", "--clients", "1"});
+    ASSERT_TRUE(host.WaitFor("LISTENING", 5000)) << host.text();
+    const int hostPort = std::atoi(host.text().c_str() + host.text().find("PORT ") + 5);
+    const int printerPort = testutil::FreePort();
+    // The printer is not there, and the kept jobs are not tried again on their own in the test's
+    // time: only a request sends them.
+    WriteFile(dir.file("pool/ONE.ini"),
+              "[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=" + std::to_string(hostPort) +
+                  "\nLUTYPE=1\n3270E=1\nFILENAME=JOB\nCONNECTTIMEOUT=0\nRETRYINTERVAL=600\n"
+                  "USESOCKET=1\nSOCKETPORT=127.0.0.1:" +
+                  std::to_string(printerPort) + "\nKEEPFAILED=1\nSOCKETTIMEOUT=1\n");
+    const std::string token = "s3cret-token-0123456789";
+    WriteFile(dir.file("token"), token + "\n");
+    const int port = testutil::FreePort();
+    const std::string self = "127.0.0.1:" + std::to_string(port);
+    Proc d({TWPRINTERD_PATH, "--pool", dir.file("pool"), "--status", self, "--status-token",
+            dir.file("token")},
+           dir.path(), {"TWPRINTER_DIR=" + dir.path()});
+    ASSERT_TRUE(d.WaitFor("Status endpoint on")) << d.text();
+    std::vector<std::string> kept = Kept(dir, 2);
+    ASSERT_EQ(kept.size(), 2u) << d.text();
+    const std::string bearer = "Authorization: Bearer " + token + "\r\n";
+
+    // The page and the JSON show both, with the forms to act on them.
+    const std::string page = Get(port, "/lu/ONE", bearer);
+    EXPECT_EQ(Status(page), 200);
+    EXPECT_NE(page.find("Kept jobs (2)"), std::string::npos) << page;
+    for (const std::string& k : kept)
+        EXPECT_NE(page.find("action=\"/lu/ONE/kept/" + k + "/deliver\""), std::string::npos)
+            << k << page;
+    EXPECT_NE(page.find("class=\"kept\">kept</td>"), std::string::npos) << page;
+    EXPECT_EQ(Status(Get(port, "/lu/ONE")), 401);
+    const std::string json = Body(Get(port, "/api/v1/lus/ONE", bearer));
+    EXPECT_NE(json.find("{\"file\":\"" + kept[0] + "\",\"path\":\"" +
+                        dir.file("pool/ONE/failed/" + kept[0]) + "\""),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"errors\":[{"), std::string::npos) << json;
+
+    auto post = [&](const std::string& path, const std::string& headers,
+                    const std::string& body = "") {
+        return Ask(port, "POST " + path + " HTTP/1.1\r\nHost: " + self +
+                             "\r\nConnection: close\r\nContent-Type: "
+                             "application/x-www-form-urlencoded\r\nContent-Length: " +
+                             std::to_string(body.size()) + "\r\n" + headers + "\r\n" + body);
+    };
+    const std::string first = "/lu/ONE/kept/" + kept[0] + "/deliver";
+    const std::string origin = "Origin: http://" + self + "\r\n";
+    // No origin, another origin, a referer of another host: refused before the token counts.
+    EXPECT_EQ(Status(post(first, bearer)), 403);
+    EXPECT_EQ(Status(post(first, bearer + "Origin: http://evil.example\r\n")), 403);
+    EXPECT_EQ(Status(post(first, bearer + "Referer: http://evil.example/lu/ONE\r\n")), 403);
+    EXPECT_EQ(Status(post(first, bearer + "Origin: http://" + self + ".evil.example\r\n")), 403);
+    // Same origin, no token or a wrong one.
+    EXPECT_EQ(Status(post(first, origin)), 401);
+    EXPECT_EQ(Status(post(first, origin, "token=wrong-token-0123456789")), 401);
+    EXPECT_EQ(Status(post(first, origin + "Authorization: Bearer " + token + "x\r\n")), 401);
+    // Names the folder does not list, and requests that are too big or not HTTP.
+    EXPECT_EQ(Status(post("/lu/ONE/kept/nothing/deliver", origin + bearer)), 404);
+    EXPECT_EQ(Status(post("/lu/ONE/kept/..%2F..%2FONE.ini/delete", origin + bearer)), 404);
+    EXPECT_EQ(Status(post("/lu/TWO/kept/" + kept[0] + "/deliver", origin + bearer)), 404);
+    EXPECT_EQ(Status(post(first, origin + bearer, std::string(10000, 'x'))), 413);
+    const int junk = Status(Ask(port, "POST /lu/ONE/kept/\x01\xff HTTP/9\r\n\r\n"));
+    EXPECT_TRUE(junk == 0 || junk == 400 || junk == 404 || junk == 505) << junk;
+    EXPECT_EQ(Kept(dir, 2).size(), 2u);
+    EXPECT_TRUE(ListDir(dir.file("pool")).size() >= 2u);
+
+    // The second is removed through the JSON route with the bearer token and a referer.
+    const std::string removed = post("/api/v1/lus/ONE/kept/" + kept[1] + "/delete",
+                                     bearer + "Referer: http://" + self + "/lu/ONE\r\n");
+    EXPECT_EQ(Status(removed), 202) << removed;
+    ASSERT_EQ(Kept(dir, 1), std::vector<std::string>{kept[0]}) << d.text();
+
+    // The printer comes up; the form's POST (token in its body) sends the first job to it.
+    LatePrinter printer(printerPort);
+    ASSERT_TRUE(printer.ok());
+    const std::string sent = post(first, origin, "token=" + token);
+    EXPECT_EQ(Status(sent), 303) << sent;
+    EXPECT_NE(sent.find("Location: /lu/ONE"), std::string::npos) << sent;
+    EXPECT_NE(printer.Job(10000).find("FIRST JOB"), std::string::npos) << d.text();
+    EXPECT_TRUE(Kept(dir, 0).empty()) << d.text();
+    ASSERT_TRUE(d.WaitFor("was delivered on request")) << d.text();
+    EXPECT_NE(d.text().find(dir.file("pool/ONE/failed/" + kept[0])), std::string::npos);
+    const std::string after = Body(Get(port, "/metrics", bearer));
+    EXPECT_NE(after.find("twprinter_jobs_delivered_total{lu=\"ONE\"} 1"), std::string::npos)
+        << after;
+    EXPECT_NE(after.find("twprinter_up{lu=\"ONE\"} 1"), std::string::npos) << after;
+    EXPECT_EQ(Status(post(first, origin + bearer)), 404);
+}
+
+} // namespace
