@@ -43,8 +43,9 @@ TEST(NotifyCommand, KeptOfflineAndBackRunTheCommandWithTheEvent) {
     ASSERT_EQ(::mkdir(dir.file("pool").c_str(), 0755), 0);
     WriteFile(dir.file("script"), "negotiate tn3270e LUONE\nbind\nscs \"KEEP ME\" always\n"
                                   "expect-response\neoj\nhold\n");
-    auto host = std::make_unique<Proc>(std::vector<std::string>{
-        HOSTSIM_PATH, "--script", dir.file("script"), "--timeout", "60000", "--clients", "2"});
+    auto host = std::make_unique<Proc>(
+        std::vector<std::string>{HOSTSIM_PATH, "--script", dir.file("script"), "--timeout", "60000",
+                                 "--clients", "2", "--concurrent"});
     ASSERT_TRUE(host->WaitFor("LISTENING", 5000)) << host->text();
     const int port = std::atoi(host->text().c_str() + host->text().find("PORT ") + 5);
     // The command is run without a shell: its words are the program and its arguments.
@@ -73,9 +74,10 @@ TEST(NotifyCommand, KeptOfflineAndBackRunTheCommandWithTheEvent) {
     const size_t mark = ReadFile(events).size();
     ASSERT_TRUE(Until(events, "ONE|offline||offline for", 30000, mark)) << ReadFile(events);
     WriteFile(dir.file("script2"), "negotiate tn3270e LUONE\nbind\nhold\n");
-    // Held longer than the test runs: a host that went away again would be a second offline.
+    // Both LUs at once, held longer than the test runs: a host that went away again would be
+    // a second offline.
     Proc again({HOSTSIM_PATH, "--script", dir.file("script2"), "--timeout", "60000", "--clients",
-                "2", "--port", std::to_string(port)});
+                "2", "--concurrent", "--port", std::to_string(port)});
     ASSERT_TRUE(again.WaitFor("LISTENING", 5000)) << again.text();
     ASSERT_TRUE(Until(events, "ONE|online||online again", 30000, mark)) << ReadFile(events);
     EXPECT_EQ(Count(ReadFile(events).substr(mark), "ONE|offline|"), 1u) << ReadFile(events);
