@@ -223,7 +223,7 @@ std::string PrinterSession::StatusSummary() const {
     const uint64_t again = s.counting.deliveredAgain.load();
     const std::string kept =
         s.settings.keepFailed
-            ? std::to_string(KeptJobs(FailedFolder(s.settings.fileName + "0.txt")).size())
+            ? std::to_string(::KeptJobs(FailedFolder(s.settings.fileName + "0.txt")).size())
             : "0";
     return std::string("state ") + kStates[s.onlineState.load() % 3] + ", LU " + lu +
            ", jobs delivered " + std::to_string(s.delivered.load()) + ", jobs failed " +
