@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -116,7 +117,6 @@ struct Archive::Impl {
     bool fileFault = false, indexFault = false;
     std::vector<long long> unindexed; // written while the index could not be
     long long lastPrune = 0;
-    long long lastId = 0;
     // The session's thread opens, the delivery thread adds: one at a time.
     std::recursive_mutex mutex;
 
@@ -295,9 +295,14 @@ long long Archive::Impl::NewId() {
     clock_gettime(CLOCK_REALTIME, &ts);
     long long id = (static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000) * 1000 +
                    (::getpid() % 1000);
-    if (id <= lastId) id = lastId + 1;
-    lastId = id;
-    return id;
+    // The LUs of one process share the archive: two jobs in one millisecond must not
+    // be given one name, so the last id handed out is the process's, not the LU's.
+    static std::atomic<long long> last{0};
+    long long seen = last.load();
+    for (;;) {
+        const long long next = id > seen ? id : seen + 1;
+        if (last.compare_exchange_weak(seen, next)) return next;
+    }
 }
 
 Archive::Archive(std::string dir, long days, long maxMb,
@@ -341,12 +346,15 @@ bool Archive::Add(Job job) {
     std::lock_guard<std::recursive_mutex> lock(a.mutex);
     std::string why;
     job.id = a.NewId();
-    const std::string path = FileOf(a.dir, job.id);
+    std::string path = FileOf(a.dir, job.id);
     bool written = MakeFolders(a.dir);
     if (!written) why = a.dir + ": " + std::strerror(errno);
-    if (written) {
-        written = ::access(path.c_str(), F_OK) != 0 && WriteJobFile(path, job, why);
+    // Another process may have taken the name in the same millisecond: the next one.
+    for (int i = 0; written && i < 1000 && ::access(path.c_str(), F_OK) == 0; ++i) {
+        job.id = a.NewId();
+        path = FileOf(a.dir, job.id);
     }
+    if (written) written = ::access(path.c_str(), F_OK) != 0 && WriteJobFile(path, job, why);
     if (!written) {
         if (!a.fileFault)
             a.Note("The archive folder " + a.dir + " cannot be written (" + why +
