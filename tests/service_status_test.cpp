@@ -175,7 +175,8 @@ TEST(StatusEndpoint, MetricsAndReadinessFollowTheJobsAndTheHost) {
               405);
     const int huge = Status(Get(port, "/metrics", "X-Big: " + std::string(40000, 'a') + "\r\n"));
     EXPECT_TRUE(huge == 431 || huge == 413 || huge == 0) << huge;
-    const int junk = Status(Ask(port, std::string("\x16\x03\x01\x00\xff garbage\r\n\r\n", 20)));
+    static const char kJunk[] = "\x16\x03\x01\x00\xff garbage\r\n\r\n";
+    const int junk = Status(Ask(port, std::string(kJunk, sizeof kJunk - 1)));
     EXPECT_TRUE(junk == 400 || junk == 0) << junk;
     // A short fuzz of the request line: never an answer but 400, 404, 405 or a closed line.
     std::srand(7);
