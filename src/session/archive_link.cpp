@@ -58,9 +58,12 @@ long JobNumber(const std::string& path) {
 std::string HintsLine(const JobHints& h) {
     std::string line = "columns=" + std::to_string(h.maxPrintPosition) +
                        " lines=" + std::to_string(h.pageLength) + " controls=";
-    for (size_t i = 0; i < h.transparent.size(); ++i)
-        line += (i ? "," : "") + std::to_string(h.transparent[i].first) + "-" +
-                std::to_string(h.transparent[i].second);
+    for (size_t i = 0; i < h.transparent.size(); ++i) {
+        if (i) line += ',';
+        line += std::to_string(h.transparent[i].first);
+        line += '-';
+        line += std::to_string(h.transparent[i].second);
+    }
     // The title last: it may hold blanks.
     return line + " title=" + h.title;
 }
