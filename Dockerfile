@@ -7,7 +7,7 @@
 FROM debian:bookworm-slim AS build
 RUN apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
         build-essential cmake pkg-config libcairo2-dev libcups2-dev libssl-dev libsystemd-dev \
-        libsqlite3-dev zlib1g-dev \
+        libsqlite3-dev zlib1g-dev libmicrohttpd-dev \
     && rm -rf /var/lib/apt/lists/*
 WORKDIR /src
 COPY CMakeLists.txt ./
@@ -23,7 +23,7 @@ FROM debian:bookworm-slim
 # Jobs in a double-byte code page drawn for a CUPS printer or as PDF need a CJK font:
 # add fonts-ipafont-gothic (or fonts-noto-cjk) to this list. Text media need none.
 RUN apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-        libcairo2 libcups2 libssl3 libsystemd0 libsqlite3-0 zlib1g ca-certificates cups-client \
+        libcairo2 libcups2 libssl3 libsystemd0 libsqlite3-0 zlib1g libmicrohttpd12 ca-certificates cups-client \
         fonts-dejavu-core \
     && rm -rf /var/lib/apt/lists/* \
     && groupadd --system --gid 10001 twprinter \
