@@ -97,8 +97,17 @@ cmd_fuzz() { # seconds per target (default 20)
     mkdir -p "$corpus"
     local work; work=$(mktemp -d)
     echo "== $name (${secs}s)"
-    (cd "$work" && "$ROOT/$f" -max_total_time="$secs" -rss_limit_mb=1024 -timeout=10 \
-      -print_final_stats=1 "$work" "$ROOT/$corpus" 2>&1 | tail -n 12)
+    # A crash input is kept in buildfuzz/ and the target's own frames are shown,
+    # so that a failure seen once in CI can be replayed.
+    if ! (cd "$work" && "$ROOT/$f" -max_total_time="$secs" -rss_limit_mb=1024 -timeout=10 \
+      -artifact_prefix="$ROOT/buildfuzz/$name-" -print_final_stats=1 "$work" "$ROOT/$corpus" \
+      >"$work/log" 2>&1); then
+      grep -E '^==|ERROR|SUMMARY|#[0-9]+ .* in (LLVMFuzzerTestOneInput|[A-Z][A-Za-z]+::)' "$work/log" | head -n 40
+      grep -E 'Test unit written|^0x' "$work/log" | head -n 5
+      rm -rf "$work"
+      return 1
+    fi
+    tail -n 6 "$work/log"
     rm -rf "$work"
   done
 }

@@ -108,12 +108,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             at += 2;
             n = std::min(n, size - at);
             const bool lu3 = (flags & 0x01) != other;
-            message.assign({static_cast<uint8_t>(lu3 ? 0x00 : 0x01), 0x00, 0x02,
-                            static_cast<uint8_t>(records >> 8), static_cast<uint8_t>(records)});
-            for (const uint8_t* b = data + at; b < data + at + n; ++b) {
-                message.push_back(*b);
-                if (*b == 0xFF) message.push_back(0xFF);
-            }
+            message.clear();
+            // The header's sequence number is escaped like the data: record 255 has FF in it.
+            const auto put = [&message](uint8_t b) {
+                message.push_back(b);
+                if (b == 0xFF) message.push_back(0xFF);
+            };
+            for (const uint8_t b : {static_cast<uint8_t>(lu3 ? 0x00 : 0x01), uint8_t{0x00}, uint8_t{0x02},
+                                    static_cast<uint8_t>(records >> 8), static_cast<uint8_t>(records)})
+                put(b);
+            for (const uint8_t* b = data + at; b < data + at + n; ++b) put(*b);
             message.insert(message.end(), {0xFF, 0xEF});
             ++records;
             at += n;
