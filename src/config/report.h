@@ -39,6 +39,24 @@ class Reporter {
     virtual void JobReported(const JobReport& job) { StatusLine(JobLine(job)); }
 };
 
+// A reporter that passes every report on to another: wrappers that count or
+// hold back some reports override only those.
+class ForwardingReporter : public Reporter {
+  public:
+    explicit ForwardingReporter(Reporter& to) : to_(to) {}
+    void ShowOnlineState(bool online) override { to_.ShowOnlineState(online); }
+    void ShowStatusMessage(int code, const std::string& text) override {
+        to_.ShowStatusMessage(code, text);
+    }
+    void ShowMessageBox(const std::string& text) override { to_.ShowMessageBox(text); }
+    bool AskYesNo(const std::string& question) override { return to_.AskYesNo(question); }
+    void StatusLine(const std::string& text) override { to_.StatusLine(text); }
+    void JobReported(const JobReport& job) override { to_.JobReported(job); }
+
+  protected:
+    Reporter& to_;
+};
+
 // One time-stamped line per report on standard error; AskYesNo answers No.
 Reporter& StderrReporter();
 

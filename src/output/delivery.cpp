@@ -60,15 +60,9 @@ namespace {
 
 // Passes every report on and keeps the last status line: a failed delivery's reason.
 // While holding, status lines are kept back: they become the job's own line.
-class Tracking : public Reporter {
+class Tracking : public ForwardingReporter {
   public:
-    explicit Tracking(Reporter& to) : to_(to) {}
-    void ShowOnlineState(bool online) override { to_.ShowOnlineState(online); }
-    void ShowStatusMessage(int code, const std::string& text) override {
-        to_.ShowStatusMessage(code, text);
-    }
-    void ShowMessageBox(const std::string& text) override { to_.ShowMessageBox(text); }
-    bool AskYesNo(const std::string& question) override { return to_.AskYesNo(question); }
+    explicit Tracking(Reporter& to) : ForwardingReporter(to) {}
     void StatusLine(const std::string& text) override {
         last = text;
         if (holding)
@@ -84,13 +78,9 @@ class Tracking : public Reporter {
                 to_.StatusLine(line);
         held.clear();
     }
-    void JobReported(const JobReport& job) override { to_.JobReported(job); }
     std::string last;
     bool holding = false;
     std::vector<std::string> held;
-
-  private:
-    Reporter& to_;
 };
 
 } // namespace
@@ -296,13 +286,13 @@ int Delivery::Impl::DeliverJob(const std::string& path, const std::string& headi
     }
     case Medium::File:
         if (IsNul(path)) return 1;
-    {
-        const std::string out = !copyTo.empty()  ? copyTo
-                                : copyOf.empty() ? ""
-                                                 : CopyName(copyOf, pdf);
-        if (pdf) return WritePdfCopy(path, heading, headings, page, hints, reporter, out);
-        return CopyToOutputFile(path, reporter, out);
-    }
+        {
+            const std::string out = !copyTo.empty()  ? copyTo
+                                    : copyOf.empty() ? ""
+                                                     : CopyName(copyOf, pdf);
+            if (pdf) return WritePdfCopy(path, heading, headings, page, hints, reporter, out);
+            return CopyToOutputFile(path, reporter, out);
+        }
     case Medium::Printer:
         break;
     }

@@ -47,11 +47,10 @@ struct LuCounters {
 
 // Passes every report on to the LU's own reporter, counts the jobs it tells of
 // and keeps the last jobs and errors.
-class CountingReporter final : public Reporter {
+class CountingReporter final : public ForwardingReporter {
   public:
     CountingReporter(Reporter& to, LuCounters& counters, LuHistory& history)
-        : to_(to), c_(counters), h_(history) {}
-    void ShowOnlineState(bool online) override { to_.ShowOnlineState(online); }
+        : ForwardingReporter(to), c_(counters), h_(history) {}
     void ShowStatusMessage(int code, const std::string& text) override {
         if (code != MSG_ATTEMPTING_CONNECT) h_.Error(text);
         to_.ShowStatusMessage(code, text);
@@ -60,21 +59,23 @@ class CountingReporter final : public Reporter {
         h_.Error(text);
         to_.ShowMessageBox(text);
     }
-    bool AskYesNo(const std::string& question) override { return to_.AskYesNo(question); }
-    void StatusLine(const std::string& text) override { to_.StatusLine(text); }
     void JobReported(const JobReport& job) override {
         if (job.received) {
             c_.jobsReceived.fetch_add(1, std::memory_order_relaxed);
             c_.lastJobTime = time(nullptr);
+            printBytes.fetch_add(static_cast<uint64_t>(job.bytes), std::memory_order_relaxed);
         } else if (!job.kept.empty()) {
-            c_.jobsKept.fetch_add(1, std::memory_order_relaxed);
+            // A failure keeps the job; a delivery with a kept path delivered it again.
+            (job.delivered ? deliveredAgain : c_.jobsKept).fetch_add(1, std::memory_order_relaxed);
         }
         h_.Job(job);
         to_.JobReported(job);
     }
+    // The summary line's figures beside the counters: the jobs' file bytes and
+    // the kept jobs delivered again.
+    std::atomic<uint64_t> printBytes{0}, deliveredAgain{0};
 
   private:
-    Reporter& to_;
     LuCounters& c_;
     LuHistory& h_;
 };

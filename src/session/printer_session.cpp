@@ -18,7 +18,7 @@
 PrinterSession::Impl::Impl(Settings s, Reporter& r)
     : settings(std::move(s)), watch(r, *counters, *history), reporter(watch),
       trace(settings.ebcdicToAscii, settings.traceDir) {
-    delivery = std::make_unique<Delivery>(settings, counting, [this](bool ok) {
+    delivery = std::make_unique<Delivery>(settings, reporter, [this](bool ok) {
         (ok ? delivered : failed)++;
         (ok ? counters->jobsDelivered : counters->jobsFailed)++;
         const time_t now = time(nullptr);
@@ -42,7 +42,7 @@ PrinterSession::Impl::Impl(Settings s, Reporter& r)
     desk->Open([d = delivery.get()](const std::string& name, bool deliver) {
         return d->KeptJobRequest(name, deliver);
     });
-    stream = std::make_unique<DataStream>(settings, counting, *this, *delivery);
+    stream = std::make_unique<DataStream>(settings, reporter, *this, *delivery);
     protocol =
         std::make_unique<TelnetProtocol>(ProtocolConfig::From(settings), stream->State(), *this);
     protocol->Release();
@@ -220,7 +220,7 @@ std::string PrinterSession::StatusSummary() const {
         last = s.lastJob.empty() ? "none" : s.lastJob;
     }
     // Delivered = received - failed + delivered again (+ jobs left by an earlier run).
-    const uint64_t again = s.counting.deliveredAgain.load();
+    const uint64_t again = s.watch.deliveredAgain.load();
     const std::string kept =
         s.settings.keepFailed
             ? std::to_string(::KeptJobs(FailedFolder(s.settings.fileName + "0.txt")).size())
@@ -228,8 +228,8 @@ std::string PrinterSession::StatusSummary() const {
     return std::string("state ") + kStates[s.onlineState.load() % 3] + ", LU " + lu +
            ", jobs delivered " + std::to_string(s.delivered.load()) + ", jobs failed " +
            std::to_string(s.failed.load()) + ", last job " + last + ", jobs received " +
-           std::to_string(s.counting.received.load()) + ", kept jobs delivered again " +
+           std::to_string(s.counters->jobsReceived.load()) + ", kept jobs delivered again " +
            std::to_string(again) + ", jobs waiting in failed/ " + kept + ", print bytes " +
-           std::to_string(s.counting.printBytes.load()) + " (the jobs' files), bytes on the wire " +
+           std::to_string(s.watch.printBytes.load()) + " (the jobs' files), bytes on the wire " +
            std::to_string(s.bytesReceived.load()) + " (from the host, protocol included)";
 }

@@ -26,33 +26,6 @@
 #include "session/telnet_protocol.h"
 #include "session/transport.h"
 
-// Passes every report on, counting the jobs received, their print bytes and the
-// kept jobs delivered again: figures of the summary line.
-class JobCounting final : public Reporter {
-  public:
-    explicit JobCounting(Reporter& to) : to_(to) {}
-    void ShowOnlineState(bool online) override { to_.ShowOnlineState(online); }
-    void ShowStatusMessage(int code, const std::string& text) override {
-        to_.ShowStatusMessage(code, text);
-    }
-    void ShowMessageBox(const std::string& text) override { to_.ShowMessageBox(text); }
-    bool AskYesNo(const std::string& question) override { return to_.AskYesNo(question); }
-    void StatusLine(const std::string& text) override { to_.StatusLine(text); }
-    void JobReported(const JobReport& job) override {
-        if (job.received) {
-            ++received;
-            printBytes += static_cast<uint64_t>(job.bytes);
-        } else if (job.delivered && !job.kept.empty()) {
-            ++deliveredAgain;
-        }
-        to_.JobReported(job);
-    }
-    std::atomic<uint64_t> received{0}, printBytes{0}, deliveredAgain{0};
-
-  private:
-    Reporter& to_;
-};
-
 // Result of Receive when the server closed or reset the connection.
 inline constexpr int kConnectionClosed = -1;
 
@@ -101,7 +74,6 @@ struct PrinterSession::Impl final : ProtocolPeer, HostLink {
     std::shared_ptr<KeptJobDesk> desk = std::make_shared<KeptJobDesk>();
     CountingReporter watch;
     Reporter& reporter;
-    JobCounting counting{reporter}; // what the data stream and delivery report through
     platform::Event stop;
 
     // Counters, read from any thread.
