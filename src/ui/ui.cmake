@@ -40,6 +40,7 @@ if(TWPRINTER_TESTS AND TARGET Qt6::Test)
     target_link_libraries(${name} PRIVATE twui Qt6::Test)
     target_compile_definitions(${name} PRIVATE
       HOSTSIM_PATH="$<TARGET_FILE_DIR:twprinterd>/hostsim"
+      TWPRINTERD_PATH="$<TARGET_FILE:twprinterd>"
       TWPRINTER_PATH="$<TARGET_FILE:twprinter>"
       TWPRINTER_HELP="${CMAKE_SOURCE_DIR}/help/twprinter.html"
       TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data"
@@ -47,7 +48,7 @@ if(TWPRINTER_TESTS AND TARGET Qt6::Test)
     if(TARGET hostsim)
       add_dependencies(${name} hostsim)
     endif()
-    add_dependencies(${name} twprinter)
+    add_dependencies(${name} twprinter twprinterd)
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES TIMEOUT 300 ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
   endforeach()
