@@ -1,6 +1,6 @@
 # The window client twprinter (Qt 6 Widgets). Without Qt the rest still builds.
-find_package(Qt6 QUIET COMPONENTS Widgets PrintSupport Test)
-if(NOT Qt6_FOUND OR NOT TARGET Qt6::Widgets OR NOT TARGET Qt6::PrintSupport)
+find_package(Qt6 QUIET COMPONENTS Widgets Test)
+if(NOT Qt6_FOUND OR NOT TARGET Qt6::Widgets)
   message(STATUS "Qt 6 Widgets not found: building without the window client twprinter")
   return()
 endif()
@@ -13,7 +13,7 @@ list(REMOVE_ITEM UI_SOURCES ${UI_DIR}/main.cpp)
 add_library(twui STATIC ${UI_SOURCES} ${UI_DIR}/ui.qrc)
 set_target_properties(twui PROPERTIES AUTOMOC ON AUTORCC ON)
 target_include_directories(twui PUBLIC ${UI_DIR} ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(twui PUBLIC tw_session Qt6::Widgets Qt6::PrintSupport)
+target_link_libraries(twui PUBLIC tw_session Qt6::Widgets)
 
 add_executable(twprinter ${UI_DIR}/main.cpp)
 set_target_properties(twprinter PROPERTIES AUTOMOC ON)
