@@ -144,6 +144,8 @@ QWidget* AdvancedSettingsDialog::BuildConnection() {
     tlsWidgets_["TLSVERIFY"] = verify;
     auto fileRow = [&](const char* key, const QString& label, const QString& title) {
         auto* edit = AddEdit(key);
+        // Room for a path beside the other column.
+        edit->setMinimumWidth(fontMetrics().averageCharWidth() * 28);
         auto* browse = new QPushButton("Browse...");
         browse->setAutoDefault(false);
         browse_[key] = browse;

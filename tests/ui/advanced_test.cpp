@@ -72,6 +72,11 @@ class AdvancedTest : public QObject {
                      QStringList({"auto", "10", "12", "13.3", "15", "16.7", "11"}));
             QCOMPARE(a->Choice("CPI")->currentText(), "11");
             QCOMPARE(a->Choice("BACKGROUND")->currentData().toString(), "");
+            // The help names every key the dialog sets.
+            const QString help = QString::fromStdString(testutil::ReadFile(TWPRINTER_HELP));
+            for (const auto& [key, value] : a->Values())
+                QVERIFY2(help.contains("<code>" + QString::fromStdString(key) + "</code>"),
+                         key.c_str());
             a->Edit("RETRYINTERVAL")->setText("90000");
             a->accept();
             QVERIFY(a->isVisible() && a->Refusal()->isVisible());
