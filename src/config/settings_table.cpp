@@ -204,4 +204,15 @@ bool ChoiceAllows(const KeySpec& key, const std::string& value) {
     }
 }
 
+std::vector<std::string> ChoiceValues(const KeySpec& key) {
+    std::vector<std::string> values;
+    std::string_view list = key.allowed;
+    for (;;) {
+        const size_t bar = list.find('|');
+        values.emplace_back(list.substr(0, bar));
+        if (bar == std::string_view::npos) return values;
+        list.remove_prefix(bar + 1);
+    }
+}
+
 } // namespace config

@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace config {
 
@@ -44,5 +45,7 @@ const KeySpec* FindKey(std::string_view name);
 std::string SuggestKey(std::string_view name);
 // Whether value is one of a Choice row's values.
 bool ChoiceAllows(const KeySpec& key, const std::string& value);
+// A Choice row's values in the table's order ("" among them when nothing is allowed).
+std::vector<std::string> ChoiceValues(const KeySpec& key);
 
 } // namespace config

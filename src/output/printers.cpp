@@ -1,6 +1,55 @@
 #include "output/printers.h"
 
+#include <cstdlib>
+
+#include "config/settings_table.h"
+#include "output/pdf_render.h"
 #include "platform/printlibs.h"
+
+namespace {
+
+// The scheduler's complaint after a call that gave nothing, "" for none.
+std::string CupsError(const platform::PrintLibs& pl) {
+    const char* why = pl.cupsLastErrorString();
+    if (!why || !*why) return "";
+    const std::string text = why;
+    if (text == "Success" || text == "successful-ok") return "";
+    return "CUPS at " + std::string(pl.cupsServer()) + ": " + text;
+}
+
+std::string DestName(const cups_dest_t& d) {
+    std::string name = d.name ? d.name : "";
+    if (d.instance) name += std::string("/") + d.instance;
+    return name;
+}
+
+std::vector<DestinationMedium> MediaOf(const platform::PrintLibs& pl, cups_dest_t* dest) {
+    std::vector<DestinationMedium> media;
+    cups_dinfo_t* info = pl.cupsCopyDestInfo(CUPS_HTTP_DEFAULT, dest);
+    if (!info) return media;
+    cups_size_t def{};
+    const bool haveDefault = pl.cupsGetDestMediaDefault(CUPS_HTTP_DEFAULT, dest, info, 0, &def);
+    const int n = pl.cupsGetDestMediaCount(CUPS_HTTP_DEFAULT, dest, info, 0);
+    for (int i = 0; i < n; ++i) {
+        cups_size_t size{};
+        if (!pl.cupsGetDestMediaByIndex(CUPS_HTTP_DEFAULT, dest, info, i, 0, &size)) continue;
+        DestinationMedium m;
+        m.name = size.media;
+        m.width = size.width;
+        m.length = size.length;
+        m.paper = PaperForSize(size.width, size.length);
+        m.isDefault = haveDefault && m.name == def.media;
+        // The same sheet with other margins is listed once.
+        bool seen = false;
+        for (const DestinationMedium& other : media)
+            seen = seen || other.name == m.name;
+        if (!seen) media.push_back(std::move(m));
+    }
+    pl.cupsFreeDestInfo(info);
+    return media;
+}
+
+} // namespace
 
 PrinterList ListPrinters() {
     PrinterList list;
@@ -12,17 +61,43 @@ PrinterList ListPrinters() {
     cups_dest_t* dests = nullptr;
     const int n = pl.cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
     for (int i = 0; i < n; ++i) {
-        std::string name = dests[i].name ? dests[i].name : "";
-        if (dests[i].instance) name += std::string("/") + dests[i].instance;
+        std::string name = DestName(dests[i]);
         if (dests[i].is_default) list.defaultName = name;
         list.names.push_back(std::move(name));
     }
     if (dests) pl.cupsFreeDests(n, dests);
     // No destination and an error: the scheduler did not answer.
-    if (n == 0 && pl.cupsLastErrorString()) {
-        const std::string why = pl.cupsLastErrorString();
-        if (!why.empty() && why != "Success" && why != "successful-ok")
-            list.error = "CUPS at " + std::string(pl.cupsServer()) + ": " + why;
-    }
+    if (n == 0) list.error = CupsError(pl);
     return list;
+}
+
+DestinationList ListDestinations() {
+    DestinationList list;
+    if (!platform::CupsReady()) {
+        list.error = platform::PrintLibsError();
+        return list;
+    }
+    const platform::PrintLibs& pl = platform::PL();
+    cups_dest_t* dests = nullptr;
+    const int n = pl.cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
+    for (int i = 0; i < n; ++i) {
+        Destination d;
+        d.name = DestName(dests[i]);
+        d.isDefault = dests[i].is_default != 0;
+        d.media = MediaOf(pl, &dests[i]);
+        list.destinations.push_back(std::move(d));
+    }
+    if (dests) pl.cupsFreeDests(n, dests);
+    if (n == 0) list.error = CupsError(pl);
+    return list;
+}
+
+std::string PaperForSize(int width, int length) {
+    // Within a millimetre: inch sizes come back rounded to hundredths of millimetres.
+    for (const std::string& one : config::ChoiceValues(*config::FindKey("PAPER"))) {
+        Paper p;
+        if (one.empty() || !PaperByName(one, p)) continue;
+        if (std::abs(p.width - width) <= 100 && std::abs(p.length - length) <= 100) return one;
+    }
+    return "";
 }

@@ -12,6 +12,7 @@
 #define TW_CUPS_FUNCS(X) \
     X(cupsCancelJob2) X(cupsCopyDestInfo) X(cupsCreateJob) X(cupsEncryption) \
     X(cupsFinishDocument) X(cupsFreeDestInfo) X(cupsFreeDests) X(cupsGetDestMediaDefault) \
+    X(cupsGetDestMediaCount) X(cupsGetDestMediaByIndex) \
     X(cupsGetDests2) X(cupsGetNamedDest) X(cupsLastErrorString) X(cupsServer) \
     X(cupsStartDocument) X(cupsWriteRequestData) X(httpClose) X(httpConnect2) \
     X(httpSetTimeout) X(ippPort) X(cupsAddOption) X(cupsFreeOptions) X(cupsParseOptions) \

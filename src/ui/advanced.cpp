@@ -11,8 +11,12 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
+#include <strings.h>
 
 #include "config/ini.h"
+#include "config/settings.h"
+#include "config/settings_check.h"
+#include "config/settings_table.h"
 #include "config/translate.h"
 #include "main_window.h"
 
@@ -26,12 +30,30 @@ struct Key {
 // Every text and switch key of the dialog with the value a missing key means.
 constexpr Key kEdits[] = {{"CODEPAGE", ""},   {"OUTPUTCHARSET", ""}, {"EOJTIMEOUT", "0"},
                           {"TLSCAFILE", ""},  {"TLSSERVERNAME", ""}, {"TLSCERTFILE", ""},
-                          {"TLSKEYFILE", ""}, {"PRINTCOMMAND", ""}};
+                          {"TLSKEYFILE", ""}, {"PRINTCOMMAND", ""},  {"PRINTEROPTIONS", ""}};
 constexpr Key kChecks[] = {
     {"USECOMMAND", "0"}, {"KEEPFAILED", "1"}, {"TLS", "0"}, {"TLSVERIFY", "1"}};
 
+// The keys shown as lists of their settings-table values.
+constexpr const char* kChoices[] = {"PAPER", "ORIENTATION", "CPI", "LPI", "BACKGROUND", "LINEEND"};
+
 QRegularExpressionValidator* Digits(QObject* parent) {
     return new QRegularExpressionValidator(QRegularExpression("[0-9]*"), parent);
+}
+
+// The table's words for an empty value: "...; the printer's paper is used" gives
+// "(the printer's paper)".
+QString NothingLabel(const config::KeySpec& row) {
+    QString said = QString(row.expected).section("; ", -1);
+    said.remove(" is used");
+    return "(" + said + ")";
+}
+
+// RETRYINTERVAL, or the older RETRYDELAY where only that is set, as the loader reads them.
+std::string IniValue(const char* key) {
+    if (std::string(key) == "RETRYINTERVAL")
+        return IniGet(key, IniGet("RETRYDELAY", config::FindKey(key)->def).c_str());
+    return IniGet(key, config::FindKey(key)->def);
 }
 } // namespace
 
@@ -80,6 +102,33 @@ QCheckBox* AdvancedSettingsDialog::AddCheck(const char* key, const QString& text
     return box;
 }
 
+QComboBox* AdvancedSettingsDialog::AddChoice(const char* key) {
+    const config::KeySpec& row = *config::FindKey(key);
+    auto* box = new QComboBox;
+    for (const std::string& value : config::ChoiceValues(row)) {
+        // Nothing means the default, which the list holds already.
+        if (value.empty() && *row.def) continue;
+        box->addItem(value.empty() ? NothingLabel(row) : QString::fromStdString(value),
+                     QString::fromStdString(value));
+    }
+    box->setToolTip(row.description);
+    choices_[key] = box;
+    return box;
+}
+
+void AdvancedSettingsDialog::ShowChoice(const std::string& key, const std::string& value) {
+    QComboBox* box = choices_.at(key);
+    const std::string shown = value.empty() ? config::FindKey(key.c_str())->def : value;
+    for (int i = 0; i < box->count(); ++i)
+        if (strcasecmp(box->itemData(i).toString().toStdString().c_str(), shown.c_str()) == 0) {
+            box->setCurrentIndex(i);
+            return;
+        }
+    // A value of the file the table does not allow stays visible for the check to name.
+    box->addItem(QString::fromStdString(shown), QString::fromStdString(shown));
+    box->setCurrentIndex(box->count() - 1);
+}
+
 QWidget* AdvancedSettingsDialog::BuildConnection() {
     auto* group = new QGroupBox("Connection and TLS");
     auto* form = new QFormLayout(group);
@@ -95,6 +144,8 @@ QWidget* AdvancedSettingsDialog::BuildConnection() {
     tlsWidgets_["TLSVERIFY"] = verify;
     auto fileRow = [&](const char* key, const QString& label, const QString& title) {
         auto* edit = AddEdit(key);
+        // Room for a path beside the other column.
+        edit->setMinimumWidth(fontMetrics().averageCharWidth() * 28);
         auto* browse = new QPushButton("Browse...");
         browse->setAutoDefault(false);
         browse_[key] = browse;
@@ -119,6 +170,12 @@ QWidget* AdvancedSettingsDialog::BuildConnection() {
     tlsWidgets_["TLSSERVERNAME/label"] = form->labelForField(server);
     fileRow("TLSCERTFILE", "Client c&ertificate:", "Client certificate");
     fileRow("TLSKEYFILE", "Client ke&y:", "Client key");
+    auto* retry = AddEdit("RETRYINTERVAL");
+    retry->setValidator(Digits(retry));
+    const config::KeySpec& retryRow = *config::FindKey("RETRYINTERVAL");
+    retry->setPlaceholderText(retryRow.def);
+    retry->setToolTip(QString("%1 to %2 seconds").arg(retryRow.low).arg(retryRow.high));
+    form->addRow("Seconds bet&ween connection attempts:", retry);
     connect(tls, &QCheckBox::toggled, this, &AdvancedSettingsDialog::UpdateTlsEnabling);
     connect(startTls_, &QComboBox::currentIndexChanged, this,
             &AdvancedSettingsDialog::UpdateTlsEnabling);
@@ -152,6 +209,21 @@ QWidget* AdvancedSettingsDialog::BuildOutput() {
                         "of the LU-name file kesluprt.cfg takes its place.");
     form->addRow("Print comm&and:", command);
     form->addRow(AddCheck("USECOMMAND", "Pipe &jobs to the print command (file and printer)"));
+    auto* options = AddEdit("PRINTEROPTIONS");
+    options->setPlaceholderText("sides=two-sided-long-edge");
+    options->setToolTip(config::FindKey("PRINTEROPTIONS")->description);
+    form->addRow("C&UPS job options:", options);
+    return group;
+}
+
+QWidget* AdvancedSettingsDialog::BuildPages() {
+    auto* group = new QGroupBox("Pages");
+    auto* form = new QFormLayout(group);
+    form->addRow("Paper si&ze:", AddChoice("PAPER"));
+    form->addRow("&Sheet orientation:", AddChoice("ORIENTATION"));
+    form->addRow("Characters &per inch:", AddChoice("CPI"));
+    form->addRow("&Lines per inch:", AddChoice("LPI"));
+    form->addRow("&Background:", AddChoice("BACKGROUND"));
     return group;
 }
 
@@ -172,6 +244,7 @@ QWidget* AdvancedSettingsDialog::BuildJobs() {
         sets.emplace_back(name, "");
     form->addRow("Print file chara&cter set with a code page:",
                  WithChoices(AddEdit("OUTPUTCHARSET"), sets));
+    form->addRow("Line en&ds of the print files:", AddChoice("LINEEND"));
     return group;
 }
 
@@ -181,9 +254,25 @@ AdvancedSettingsDialog::AdvancedSettingsDialog(QWidget* parent) : QDialog(parent
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* top = new QVBoxLayout(this);
-    top->addWidget(BuildConnection());
-    top->addWidget(BuildOutput());
-    top->addWidget(BuildJobs());
+    // Two columns, so that the dialog fits a screen of 800 lines.
+    auto* columns = new QHBoxLayout;
+    auto* left = new QVBoxLayout;
+    left->addWidget(BuildConnection());
+    left->addWidget(BuildOutput());
+    left->addStretch(1);
+    auto* right = new QVBoxLayout;
+    right->addWidget(BuildPages());
+    right->addWidget(BuildJobs());
+    right->addStretch(1);
+    columns->addLayout(left);
+    columns->addLayout(right);
+    top->addLayout(columns);
+    refusal_ = new QLabel;
+    refusal_->setObjectName("refusal");
+    refusal_->setWordWrap(true);
+    refusal_->setStyleSheet("color: #b00020");
+    refusal_->hide();
+    top->addWidget(refusal_);
     // One save model with the window's own fields.
     auto* note = new QLabel("OK keeps these changes with the window's fields: the next Start uses "
                             "them, Save writes them to the INI file, Undo takes them back and "
@@ -222,9 +311,36 @@ void AdvancedSettingsDialog::Load() {
     startTls_->setCurrentIndex(startTls < 0 ? 0 : startTls);
     for (const auto& e : kEdits)
         edits_[e.key]->setText(QString::fromStdString(IniGet(e.key, e.def)));
+    edits_["RETRYINTERVAL"]->setText(QString::fromStdString(IniValue("RETRYINTERVAL")));
     for (const auto& c : kChecks)
         checks_[c.key]->setChecked(IniGet(c.key, c.def) == "1");
+    for (const char* key : kChoices)
+        ShowChoice(key, IniValue(key));
     UpdateTlsEnabling();
+}
+
+QStringList AdvancedSettingsDialog::Problems() const {
+    // The daemon's loading and check, over the file with the fields' values in it.
+    config::IniValues ini = config::IniValues::Read(gIniPath);
+    const std::map<std::string, std::string> values = Values();
+    for (const auto& [key, value] : values)
+        ini.Set(key, value);
+    Settings s = DefaultSettings();
+    LoadSettings(ini, {}, false, s);
+    QStringList mine;
+    for (const std::string& line : CheckSettings(ini, s).lines) {
+        const std::string key = line.substr(0, line.find('='));
+        if (line.find('=') != std::string::npos && values.count(key))
+            mine << QString::fromStdString(line);
+    }
+    return mine;
+}
+
+void AdvancedSettingsDialog::accept() {
+    const QStringList problems = Problems();
+    refusal_->setText(problems.join("\n"));
+    refusal_->setVisible(!problems.isEmpty());
+    if (problems.isEmpty()) QDialog::accept();
 }
 
 void AdvancedSettingsDialog::Save() {
@@ -241,6 +357,9 @@ std::map<std::string, std::string> AdvancedSettingsDialog::Values() const {
         v.emplace(e.key, edits_.at(e.key)->text().toStdString());
     for (const auto& c : kChecks)
         v.emplace(c.key, QString(checks_.at(c.key)->isChecked() ? '1' : '0').toStdString());
+    v.emplace("RETRYINTERVAL", edits_.at("RETRYINTERVAL")->text().toStdString());
+    for (const auto& [key, box] : choices_)
+        v.emplace(key, box->currentData().toString().toStdString());
     return v;
 }
 
@@ -256,6 +375,8 @@ void AdvancedSettingsDialog::Apply(const std::map<std::string, std::string>& val
             e->second->setText(text);
         } else if (auto c = checks_.find(key); c != checks_.end()) {
             c->second->setChecked(value == "1");
+        } else if (choices_.count(key)) {
+            ShowChoice(key, value);
         }
     }
     UpdateTlsEnabling();

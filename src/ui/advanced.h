@@ -1,5 +1,6 @@
-// Settings beyond the setup window's own fields, one INI key each, in three
-// groups: connection and TLS, output, job handling.
+// Settings beyond the setup window's own fields, one INI key each, in four
+// groups: connection and TLS, output, pages, job handling. Lists and checks
+// come from the settings table, so the dialog refuses what the daemon would.
 #pragma once
 #include <QDialog>
 #include <map>
@@ -9,6 +10,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -28,9 +30,17 @@ class AdvancedSettingsDialog : public QDialog {
     // The socket printer "host:port" (or a port alone), shown split in two fields.
     void SetSocketPort(const QString& value);
     QString SocketPort() const;
+    // The settings check's lines ("KEY=value: expected ...") for the fields' values,
+    // over the INI file's others; OK is refused while there are any.
+    QStringList Problems() const;
+    void accept() override;
 
     QLineEdit* Edit(const std::string& key) const { return edits_.at(key); }
     QCheckBox* Check(const std::string& key) const { return checks_.at(key); }
+    // The list of a key with values of the settings table (PAPER, ORIENTATION, CPI, LPI,
+    // BACKGROUND, LINEEND).
+    QComboBox* Choice(const std::string& key) const { return choices_.at(key); }
+    QLabel* Refusal() const { return refusal_; }
     // The Browse button of a file key (TLSCAFILE, TLSCERTFILE, TLSKEYFILE).
     QPushButton* Browse(const std::string& key) const { return browse_.at(key); }
     QComboBox* FileFormat() const { return fileFormat_; }
@@ -43,6 +53,9 @@ class AdvancedSettingsDialog : public QDialog {
     QWidget* BuildConnection();
     QWidget* BuildOutput();
     QWidget* BuildJobs();
+    QWidget* BuildPages();
+    QComboBox* AddChoice(const char* key);
+    void ShowChoice(const std::string& key, const std::string& value);
     QLineEdit* AddEdit(const char* key);
     QComboBox* WithChoices(QLineEdit* edit,
                            const std::vector<std::pair<QString, QString>>& choices);
@@ -50,12 +63,14 @@ class AdvancedSettingsDialog : public QDialog {
 
     std::map<std::string, QLineEdit*> edits_;
     std::map<std::string, QCheckBox*> checks_;
+    std::map<std::string, QComboBox*> choices_;
     std::map<std::string, QPushButton*> browse_;
     std::map<std::string, QWidget*> tlsWidgets_;
     QComboBox* fileFormat_ = nullptr;
     QComboBox* startTls_ = nullptr;
     QLineEdit* socketHost_ = nullptr;
     QLineEdit* socketPort_ = nullptr;
+    QLabel* refusal_ = nullptr;
 };
 
 // "host:port" split; the host is empty for a bare port.

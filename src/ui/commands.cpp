@@ -98,10 +98,23 @@ void PrinterClientDialog::UndoCommand() {
 }
 
 void PrinterClientDialog::PrinterSetup() {
-    const QString name = Hooks().choosePrinter(this);
-    if (name.isEmpty()) return;
-    IniSet("Printer", name.toStdString());
+    const auto pending = pendingAdvanced_.find("PAPER");
+    const std::string paper =
+        pending != pendingAdvanced_.end() ? pending->second : IniGet("PAPER", "");
+    const PrinterPick pick =
+        Hooks().choosePrinter(this, printer_->Name(), QString::fromStdString(paper));
+    if (!pick.chosen) return;
+    // The printer is kept at once, as the printer list keeps it; the paper is an
+    // Advanced setting: the next Start uses it, Save writes it, Undo takes it back.
+    IniSet("PRINTER", pick.printer.toStdString());
     ShowChosenPrinter();
+    if (!pick.paper.isEmpty()) {
+        if (pick.paper.toStdString() == IniGet("PAPER", ""))
+            pendingAdvanced_.erase("PAPER");
+        else
+            pendingAdvanced_["PAPER"] = pick.paper.toStdString();
+    }
+    UpdateStartButton();
 }
 
 void PrinterClientDialog::ShowHelp() {

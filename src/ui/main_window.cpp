@@ -18,8 +18,6 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QPrintDialog>
-#include <QPrinter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
@@ -80,16 +78,6 @@ QString DefaultSaveSessionFile(QWidget* parent) {
     return dlg.selectedFiles().first();
 }
 
-QString DefaultChoosePrinter(QWidget* parent) {
-    QPrinter printer;
-    QPrintDialog dlg(&printer, parent);
-    // The full dialog, without page range, selection and print to file.
-    dlg.setOptions(QAbstractPrintDialog::PrintCollateCopies |
-                   QAbstractPrintDialog::PrintShowPageSize);
-    if (dlg.exec() != QDialog::Accepted) return {};
-    return printer.printerName();
-}
-
 bool DefaultOpenHelp(const QString& path) {
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
@@ -105,7 +93,7 @@ void DefaultOpenFolder(const QString& folder) {
 } // namespace
 
 DialogHooks& Hooks() {
-    static DialogHooks hooks{DefaultMessageBox, DefaultSaveSessionFile, DefaultChoosePrinter,
+    static DialogHooks hooks{DefaultMessageBox, DefaultSaveSessionFile, ChoosePrinter,
                              DefaultOpenHelp,   DefaultChooseFile,      DefaultOpenFolder};
     return hooks;
 }

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "config/settings.h"
+#include "printer_setup.h"
 
 class PrinterSession;
 class Reporter;
@@ -39,8 +40,9 @@ struct DialogHooks {
     std::function<bool(QWidget* parent, const QString& text, MessageKind kind)> messageBox;
     // Save-file chooser for session files; empty for Cancel.
     std::function<QString(QWidget* parent)> saveSessionFile;
-    // Printer chooser; empty for Cancel.
-    std::function<QString(QWidget* parent)> choosePrinter;
+    // Printer setup starting at the current printer and paper; chosen false for Cancel.
+    std::function<PrinterPick(QWidget* parent, const QString& printer, const QString& paper)>
+        choosePrinter;
     // Opens the help file; false when nothing could open it.
     std::function<bool(const QString& path)> openHelp;
     // Open-file chooser starting at current; empty for Cancel.

@@ -1,6 +1,6 @@
 # The window client twprinter (Qt 6 Widgets). Without Qt the rest still builds.
-find_package(Qt6 QUIET COMPONENTS Widgets PrintSupport Test)
-if(NOT Qt6_FOUND OR NOT TARGET Qt6::Widgets OR NOT TARGET Qt6::PrintSupport)
+find_package(Qt6 QUIET COMPONENTS Widgets Test)
+if(NOT Qt6_FOUND OR NOT TARGET Qt6::Widgets)
   message(STATUS "Qt 6 Widgets not found: building without the window client twprinter")
   return()
 endif()
@@ -13,7 +13,7 @@ list(REMOVE_ITEM UI_SOURCES ${UI_DIR}/main.cpp)
 add_library(twui STATIC ${UI_SOURCES} ${UI_DIR}/ui.qrc)
 set_target_properties(twui PROPERTIES AUTOMOC ON AUTORCC ON)
 target_include_directories(twui PUBLIC ${UI_DIR} ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(twui PUBLIC tw_session Qt6::Widgets Qt6::PrintSupport)
+target_link_libraries(twui PUBLIC tw_session Qt6::Widgets)
 
 add_executable(twprinter ${UI_DIR}/main.cpp)
 set_target_properties(twprinter PROPERTIES AUTOMOC ON)
@@ -40,6 +40,7 @@ if(TWPRINTER_TESTS AND TARGET Qt6::Test)
     target_link_libraries(${name} PRIVATE twui Qt6::Test)
     target_compile_definitions(${name} PRIVATE
       HOSTSIM_PATH="$<TARGET_FILE_DIR:twprinterd>/hostsim"
+      TWPRINTERD_PATH="$<TARGET_FILE:twprinterd>"
       TWPRINTER_PATH="$<TARGET_FILE:twprinter>"
       TWPRINTER_HELP="${CMAKE_SOURCE_DIR}/help/twprinter.html"
       TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data"
@@ -47,7 +48,7 @@ if(TWPRINTER_TESTS AND TARGET Qt6::Test)
     if(TARGET hostsim)
       add_dependencies(${name} hostsim)
     endif()
-    add_dependencies(${name} twprinter)
+    add_dependencies(${name} twprinter twprinterd)
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES TIMEOUT 300 ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
   endforeach()

@@ -175,7 +175,7 @@ class WindowTest : public QObject {
             QStringList groups;
             for (auto* g : a->findChildren<QGroupBox*>())
                 groups << g->title();
-            QCOMPARE(groups, QStringList({"Connection and TLS", "Output", "Job handling"}));
+            QCOMPARE(groups, QStringList({"Connection and TLS", "Output", "Pages", "Job handling"}));
             // The TLS files, names and their buttons only with TLS or STARTTLS.
             auto tlsFields = [a] {
                 QString s;
