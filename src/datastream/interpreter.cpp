@@ -1,7 +1,6 @@
 // The SCS controls and 3270 orders of one Write, into the print buffer and the
 // line writer.
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <utility>
 
@@ -58,34 +57,6 @@ int32_t DataStream::Impl::CrLf() {
     return s ? s : Put(0x0A);
 }
 
-// Blanks go out in blocks while the line has room, else one at a time.
-int32_t DataStream::Impl::Pad(int32_t n) {
-    static constexpr auto kBlanks = [] {
-        std::array<uint8_t, 132> b{};
-        b.fill(' ');
-        return b;
-    }();
-    while (n > 0) {
-        // Up to the byte that passes the print limit, as one at a time would.
-        const int64_t room = std::min<int64_t>(RunRoom(), printLimit + 1 - writer.printed);
-        if (room <= 0) {
-            if (int32_t s = Put(' ')) return s;
-            --n;
-            continue;
-        }
-        const int32_t k = static_cast<int32_t>(std::min<int64_t>(n, room));
-        if (fwrite_unlocked(kBlanks.data(), 1, static_cast<size_t>(k), job.file) !=
-            static_cast<size_t>(k))
-            return 94;
-        writer.printed += k;
-        writer.Wrote(k);
-        writer.column += k;
-        n -= k;
-        if (writer.printed > printLimit) return kPrintBound;
-    }
-    return 0;
-}
-
 int32_t DataStream::Impl::DataChar(uint8_t b, bool translate) {
     buffer.Current() = Cell{0x02, b, 0, 0};
     int32_t s = 0;
@@ -137,131 +108,6 @@ void DataStream::Impl::SingleByteAgain() {
     pendingByte = -1;
 }
 
-// Data characters in bulk, for as long as the writer would only move the
-// column: the job has started, the page and the job have lines to spare, the
-// line has room and no margin falls due. The run is translated into a block
-// and written with one call. Returns the bytes taken (0: the first one needs
-// the writer), or -94 when the file refused the block.
-int32_t DataStream::Impl::RunRoom() const {
-    if (writer.toPort || !job.file || !writer.started || writer.HoldsCr()) return 0;
-    if (writer.linesPerPage != 0 && writer.lines >= writer.linesPerPage) return 0;
-    if (writer.printAfterNLines != 0 && writer.lines >= writer.printAfterNLines) return 0;
-    const int32_t limit = writer.lineSize != 0 ? std::min<int32_t>(writer.lineSize, 132) : 132;
-    if (writer.column >= limit || (writer.column == 0 && writer.leftMargin > 0)) return 0;
-    return limit - writer.column;
-}
-
-int32_t DataStream::Impl::PlainRun(const uint8_t* d, int32_t i, int32_t len, const bool* ok) {
-    const int32_t room = RunRoom();
-    if (room == 0) return 0;
-    if (!ok) ok = fast.data();
-    // Every byte of a fast run takes one column, so the line's room bounds the run.
-    const int32_t most = std::min(len - i, room);
-    const uint8_t* run = d + i;
-    int32_t n = 0;
-    while (n < most && ok[run[n]])
-        ++n;
-    if (n == 0) return 0;
-    uint8_t out[132 * sizeof(JobText::Glyph::bytes)];
-    size_t o = 0;
-    if (oneByteTable) {
-        for (int32_t k = 0; k < n; ++k)
-            out[k] = oneByte[run[k]];
-        o = static_cast<size_t>(n);
-    } else {
-        const JobText::Glyph* xl = text.Table(true);
-        for (int32_t k = 0; k < n; ++k) {
-            std::memcpy(out + o, xl[run[k]].bytes, sizeof xl[run[k]].bytes);
-            o += xl[run[k]].len;
-        }
-    }
-    // The cells, in two pieces when the buffer wraps.
-    Cell* cells = buffer.cells.data();
-    const int32_t size = buffer.size;
-    int32_t addr = buffer.currentAddress;
-    for (int32_t k = 0; k < n;) {
-        const int32_t piece = std::min(n - k, size - addr);
-        for (int32_t q = 0; q < piece; ++q)
-            cells[addr + q] = Cell{0x02, run[k + q], 0, 0};
-        k += piece;
-        addr += piece;
-        if (addr >= size) addr = 0;
-    }
-    buffer.currentAddress = static_cast<int16_t>(addr);
-    writer.printed += n;
-    writer.Wrote(n);
-    writer.column += n;
-    return fwrite_unlocked(out, 1, o, job.file) != o ? -94 : n;
-}
-
-// Double-byte characters in bulk, on the same terms as PlainRun: whole pairs
-// while the line has room for two more columns. Returns the bytes taken.
-int32_t DataStream::Impl::DoubleRun(const uint8_t* d, int32_t i, int32_t len) {
-    if (writer.toPort || !job.file || !writer.started || writer.HoldsCr()) return 0;
-    if (writer.linesPerPage != 0 && writer.lines >= writer.linesPerPage) return 0;
-    if (writer.printAfterNLines != 0 && writer.lines >= writer.printAfterNLines) return 0;
-    const int32_t limit = writer.lineSize != 0 ? std::min<int32_t>(writer.lineSize, 132) : 132;
-    if (writer.column == 0 && writer.leftMargin > 0) return 0;
-    const int32_t pairs = std::min((len - i) / 2, (limit - writer.column) / 2);
-    if (pairs <= 0) return 0;
-    Cell* cells = buffer.cells.data();
-    const int32_t size = buffer.size;
-    int32_t addr = buffer.currentAddress, at = i;
-    uint8_t out[132 / 2 * sizeof(JobText::Glyph::bytes)];
-    size_t o = 0;
-    for (int32_t k = 0; k < pairs && d[at] >= 0x40 && d[at + 1] >= 0x40; ++k, at += 2) {
-        const JobText::Glyph g = text.Double(d[at], d[at + 1]);
-        if (g.lossy) text.NoteLossy();
-        std::memcpy(out + o, g.bytes, sizeof g.bytes);
-        o += g.len;
-        for (int h = 0; h < 2; ++h) {
-            cells[addr] = Cell{0x02, d[at + h], 0, 0};
-            if (++addr >= size) addr = 0;
-        }
-    }
-    const bool failed = o != 0 && fwrite_unlocked(out, 1, o, job.file) != o;
-    buffer.currentAddress = static_cast<int16_t>(addr);
-    const int32_t n = (at - i) / 2;
-    writer.printed += n;
-    writer.Wrote(static_cast<int32_t>(o));
-    writer.column += 2 * n;
-    return failed ? -94 : at - i;
-}
-
-// Repeat to address: c up to address a (round the whole buffer when it is
-// there already), in plain runs of a line at most where the writer allows.
-int32_t DataStream::Impl::RepeatTo(uint8_t c, int16_t a) {
-    int32_t left = (a - buffer.currentAddress + buffer.size) % buffer.size;
-    if (left == 0) left = buffer.size;
-    const JobText::Glyph& g = text.Table(true)[c];
-    if (g.len == 0 && (writer.toPort || job.file)) {
-        // Nothing to print (nulls clearing the buffer): the cells only.
-        if (g.lossy) text.NoteLossy();
-        for (; left > 0; --left) {
-            buffer.Current() = Cell{0x02, c, 0, 0};
-            buffer.Advance();
-        }
-        return 0;
-    }
-    uint8_t line[132];
-    std::memset(line, c, sizeof line);
-    while (left > 0) {
-        // Up to the byte that passes the print limit, as one at a time would.
-        const int64_t room = printLimit + 1 - writer.printed;
-        const int32_t want = static_cast<int32_t>(std::min<int64_t>({left, 132, room}));
-        int32_t run = want > 0 ? PlainRun(line, 0, want, oneColumn.data()) : 0;
-        if (run < 0) return 94;
-        if (run == 0) {
-            if (int32_t s = DataChar(c, true)) return s;
-            run = 1;
-        } else if (writer.printed > printLimit) {
-            return kPrintBound;
-        }
-        left -= run;
-    }
-    return 0;
-}
-
 // A job ended by EM or FF continues into the next job's file.
 void DataStream::Impl::EndJobMidRecord() {
     EndJob();
@@ -282,9 +128,9 @@ int16_t DataStream::Impl::Interpret(const uint8_t* d, int32_t len) {
         static constexpr int32_t kSizes[4] = {0, 40, 64, 80};
         writer.lineSize = kSizes[(wcc >> 4) & 3];
         Trace("glinesize = %d\n", writer.lineSize);
-        if (wcc & 0x01)
+        if (wcc & 0x01) // reset MDT: without a branch, as the loop runs every Write
             for (int k = 0; k < pb.size; ++k)
-                if (pb.cells[k].flags & 0x01) pb.cells[k].ch &= 0xFE;
+                pb.cells[k].ch &= static_cast<uint8_t>(~(pb.cells[k].flags & 0x01));
         if (wcc & 0x40) pb.replyMode = 0;
         i = base = 2;
     }
@@ -456,12 +302,22 @@ int16_t DataStream::Impl::Interpret(const uint8_t* d, int32_t len) {
                 break;
             }
             [[fallthrough]];
-        case 0x15: // NL
-        case 0x1E: // IRS
+        case 0x15:   // NL
+        case 0x1E: { // IRS
+            // A line end and the data after it, in bulk where the writer allows.
+            if (b != 0x19 && !doubleByte) {
+                const int32_t run = PlainRun(d, i, len);
+                if (run < 0) return 94;
+                if (run > 0) {
+                    i += run;
+                    continue;
+                }
+            }
             if (b != 0x19) ++i;
             pb.Advance();
             s = CrLf();
             break;
+        }
         case 0x16: // BS
             pb.Advance();
             s = Put(0x08);

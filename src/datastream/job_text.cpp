@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr uint8_t kUnknown = 0xFF;
 const iconv_t kNoIconv = reinterpret_cast<iconv_t>(-1);
 
 JobText::Glyph Byte(uint8_t c) {
@@ -103,10 +102,10 @@ JobText::Glyph JobText::Double(uint8_t b1, uint8_t b2) {
     if (!row) {
         row = std::make_unique<Glyph[]>(256);
         for (int k = 0; k < 256; ++k)
-            row[k].len = kUnknown;
+            row[k].len = kUnknownLen;
     }
     Glyph& cached = row[b2];
-    if (cached.len != kUnknown) return cached;
+    if (cached.len != kUnknownLen) return cached;
     const char32_t c = DbcsCharacter(host_, b1, b2);
     Glyph& g = cached;
     g = c ? Encode(c) : Glyph{};

@@ -30,11 +30,18 @@ class JobText {
     // A double-byte character: two columns' worth of bytes (a narrow character
     // gets a blank after it, one the page or the charset lacks is "??").
     Glyph Double(uint8_t b1, uint8_t b2);
+    // The pair's glyph when Double has made it already, else null (the bulk
+    // path's lookup, without a call per character).
+    const Glyph* Known(uint8_t b1, uint8_t b2) const {
+        const Glyph* row = pairs_[b1].get();
+        return row && row[b2].len != kUnknownLen ? &row[b2] : nullptr;
+    }
     // A lossy glyph was written: traced once per job.
     void NoteLossy();
     void NewJob() { traced_ = false; }
 
   private:
+    static constexpr uint8_t kUnknownLen = 0xFF; // a pair not looked up yet
     Glyph Encode(char32_t c);
 
     std::array<Glyph, 256> table_, raw_;

@@ -26,15 +26,7 @@ DataStream::Impl::Impl(const Settings& s, Reporter& r, HostLink& h, Delivery& d)
     // On a double-byte page SO and SI switch modes; elsewhere they are data.
     if (text.Dbcs()) plain[0x0E] = plain[0x0F] = false;
     state.dbcs = text.Dbcs();
-    for (int b = 0; b < 256; ++b) {
-        const JobText::Glyph& g = text.Table(true)[b];
-        const uint8_t c = g.bytes[0];
-        oneColumn[b] = g.len != 0 && !g.lossy &&
-                       !(g.len == 1 && (c == 0x0D || c == 0x0A || c == 0x0C || c == 0x08));
-        fast[b] = plain[b] && oneColumn[b];
-        oneByte[b] = c;
-        if (oneColumn[b] && g.len != 1) oneByteTable = false;
-    }
+    BuildRunTables();
     writer.toPort = s.medium == Medium::Port;
     writer.printAfterNLines = s.printAfterNLines;
     writer.linesPerPage = s.linesPerPage;

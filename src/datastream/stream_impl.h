@@ -35,6 +35,15 @@ inline constexpr auto kPlainBytes = [] {
     return t;
 }();
 
+// A byte's part in a bulk run: its print file bytes, or where the run stops.
+struct RunByte {
+    uint8_t bytes[6];
+    uint8_t len;
+    uint8_t kind; // kRunData, kRunLineEnd or kRunStop
+};
+static_assert(sizeof(RunByte) == 8, "a run copies a RunByte whole");
+inline constexpr uint8_t kRunData = 0, kRunLineEnd = 1, kRunStop = 2;
+
 struct DataStream::Impl {
     Impl(const Settings& s, Reporter& r, HostLink& h, Delivery& d);
 
@@ -45,14 +54,13 @@ struct DataStream::Impl {
     Delivery& delivery;
     JobText text;                  // host bytes to print file bytes
     std::array<bool, 256> plain{}; // bytes a plain run may take
-    // Bytes whose glyph is one column of print and nothing else (as data:
-    // repeated, say), and the plain ones among them (in the data stream).
-    std::array<bool, 256> oneColumn{}, fast{};
-    // Their print file byte, when every one of them is a single byte (oneByteTable).
-    std::array<uint8_t, 256> oneByte{};
-    bool oneByteTable = true;
-    bool doubleByte = false; // between SO and SI on a DBCS page
-    int pendingByte = -1;    // the first byte of a double-byte character
+    // The data stream's bytes (data characters of one column, NL and IRS) and
+    // the same bytes as repeated data (every one-column glyph, no line ends).
+    std::array<RunByte, 256> runBytes{}, repeatBytes{};
+    bool singleByteRuns = true;  // every data character of a run is one file byte
+    std::vector<uint8_t> runOut; // a run's block, before it goes to the file
+    bool doubleByte = false;     // between SO and SI on a DBCS page
+    int pendingByte = -1;        // the first byte of a double-byte character
 
     PrintState state;
     PrintBuffer buffer;
@@ -88,12 +96,18 @@ struct DataStream::Impl {
     int32_t ShiftByte(uint8_t b);
     int32_t OddByte();
     void SingleByteAgain();
+    // plain_run.cpp: the bulk paths.
+    void BuildRunTables();
+    // The line length in force: the host's, never past the hard limit.
+    int32_t LineLimit() const;
     // Columns the line writer can take as plain one-column bytes written past
     // it: the job has started, the page and the job have lines to spare, the
     // line has room and no margin falls due (0: the next byte needs the writer).
     int32_t RunRoom() const;
-    // Bytes taken from d[i, length) while run allows them (fast: the data stream's).
-    int32_t PlainRun(const uint8_t* d, int32_t i, int32_t length, const bool* run = nullptr);
+    // Bytes taken from d[i, length) as one block while table allows them (the
+    // data stream's by default): 0 when the first needs the writer, -94 when
+    // the file refused the block.
+    int32_t PlainRun(const uint8_t* d, int32_t i, int32_t length, const RunByte* table = nullptr);
     int32_t DoubleRun(const uint8_t* d, int32_t i, int32_t length);
     int32_t RepeatTo(uint8_t c, int16_t address);
     void EndJobMidRecord();

@@ -1,0 +1,253 @@
+// The bulk paths of the interpreter: runs of data characters (and the line
+// ends between them) translated through one table into a block and written
+// with one call, while the line writer would only move the column and count
+// lines. Anything else is left to the byte-at-a-time code.
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+#include "datastream/stream_impl.h"
+
+namespace {
+// The longest run taken in one call: its block fits the run buffer.
+constexpr int32_t kRunChunk = 4096;
+} // namespace
+
+void DataStream::Impl::BuildRunTables() {
+    for (int b = 0; b < 256; ++b) {
+        const JobText::Glyph& g = text.Table(true)[b];
+        const uint8_t c = g.bytes[0];
+        const bool oneColumn = g.len != 0 && !g.lossy &&
+                               !(g.len == 1 && (c == 0x0D || c == 0x0A || c == 0x0C || c == 0x08));
+        RunByte r{};
+        std::memcpy(r.bytes, g.bytes, sizeof r.bytes);
+        r.len = g.len;
+        r.kind = oneColumn ? kRunData : kRunStop;
+        repeatBytes[b] = r;
+        if (oneColumn && g.len != 1) singleByteRuns = false;
+        // NL and IRS are a line end in the data stream (never as repeated data).
+        if (!plain[b]) r.kind = b == 0x15 || b == 0x1E ? kRunLineEnd : kRunStop;
+        runBytes[b] = r;
+    }
+    runOut.assign(static_cast<size_t>(kRunChunk) * sizeof(RunByte::bytes) + sizeof(RunByte), 0);
+}
+
+int32_t DataStream::Impl::LineLimit() const {
+    return writer.lineSize != 0 ? std::min<int32_t>(writer.lineSize, 132) : 132;
+}
+
+int32_t DataStream::Impl::RunRoom() const {
+    if (writer.toPort || !job.file || !writer.started || writer.HoldsCr()) return 0;
+    if (writer.linesPerPage != 0 && writer.lines >= writer.linesPerPage) return 0;
+    if (writer.printAfterNLines != 0 && writer.lines >= writer.printAfterNLines) return 0;
+    const int32_t limit = LineLimit();
+    if (writer.column >= limit || (writer.column == 0 && writer.leftMargin > 0)) return 0;
+    return limit - writer.column;
+}
+
+namespace {
+uint64_t Load(const void* glyph) {
+    uint64_t v;
+    std::memcpy(&v, glyph, sizeof v);
+    return v;
+}
+
+// The top byte of a loaded RunByte is its kind: 0 for a data character.
+constexpr int kKindShift = 56;
+
+// Data characters from run[0, most) into out while they are data: how many.
+// single: every data glyph is one byte.
+template <bool single>
+int32_t TranslateRun(const uint8_t* run, int32_t most, const RunByte* table, uint8_t* out,
+                     size_t& o) {
+    int32_t m = 0;
+    // Eight at a time while all eight are data, the rest one by one.
+    for (; m + 8 <= most; m += 8) {
+        uint64_t v[8], kinds = 0;
+        for (int j = 0; j < 8; ++j) {
+            v[j] = Load(&table[run[m + j]]);
+            kinds |= v[j];
+        }
+        if (kinds >> kKindShift) break;
+        for (int j = 0; j < 8; ++j) {
+            if constexpr (single) {
+                out[o + j] = static_cast<uint8_t>(v[j]);
+            } else {
+                std::memcpy(out + o, &v[j], sizeof v[j]);
+                o += static_cast<uint8_t>(v[j] >> 48);
+            }
+        }
+        if constexpr (single) o += 8;
+    }
+    for (; m < most; ++m) {
+        const uint64_t v = Load(&table[run[m]]);
+        if (v >> kKindShift) break;
+        if constexpr (single) {
+            out[o++] = static_cast<uint8_t>(v);
+        } else {
+            std::memcpy(out + o, &v, sizeof v);
+            o += static_cast<uint8_t>(v >> 48);
+        }
+    }
+    return m;
+}
+} // namespace
+
+int32_t DataStream::Impl::PlainRun(const uint8_t* d, int32_t i, int32_t len, const RunByte* table) {
+    if (RunRoom() == 0) return 0;
+    const bool stream = table == nullptr;
+    if (stream) table = runBytes.data();
+    // Line ends the writer takes as CR LF alone: the page and the job keep a
+    // line to spare (their break is the writer's), and no margin falls due.
+    int64_t ends = 0;
+    if (stream && writer.leftMargin == 0) {
+        ends = INT32_MAX;
+        if (writer.linesPerPage != 0)
+            ends = std::min<int64_t>(ends, writer.linesPerPage - 1 - writer.lines);
+        if (writer.printAfterNLines != 0)
+            ends = std::min<int64_t>(ends, writer.printAfterNLines - 1 - writer.lines);
+    }
+    // What the record may still print: the byte that passes it is the writer's.
+    int64_t budget = printLimit - writer.printed;
+    const int32_t limit = LineLimit(), end = i + std::min(len - i, kRunChunk);
+    uint8_t* out = runOut.data();
+    size_t o = 0;
+    Cell* cells = buffer.cells.data();
+    const int32_t size = buffer.size;
+    int32_t addr = buffer.currentAddress, column = writer.column, lines = writer.lines, k = i;
+    uint8_t last = writer.lastByte;
+    for (;;) {
+        // The data characters of this line.
+        const int32_t most =
+            static_cast<int32_t>(std::min<int64_t>({end - k, limit - column, budget}));
+        const int32_t m = most <= 0        ? 0
+                          : singleByteRuns ? TranslateRun<true>(d + k, most, table, out, o)
+                                           : TranslateRun<false>(d + k, most, table, out, o);
+        // Their cells, in two pieces when the buffer wraps.
+        for (int32_t q = 0; q < m;) {
+            const int32_t piece = std::min(m - q, size - addr);
+            for (int32_t c = 0; c < piece; ++c)
+                cells[addr + c] = Cell{0x02, d[k + q + c], 0, 0};
+            q += piece;
+            addr += piece;
+            if (addr >= size) addr = 0;
+        }
+        if (m > 0) last = ' ';
+        k += m;
+        column += m;
+        budget -= m;
+        if (k == end || table[d[k]].kind != kRunLineEnd || ends == 0 || budget < 2) break;
+        // LINEEND=lf leaves out the CR that an LF follows.
+        if (!writer.lfOnly) out[o++] = 0x0D;
+        out[o++] = 0x0A;
+        column = 0;
+        ++lines;
+        --ends;
+        budget -= 2;
+        last = 0x0A;
+        ++k;
+        if (++addr >= size) addr = 0;
+    }
+    const int32_t n = k - i;
+    if (n == 0) return 0;
+    buffer.currentAddress = static_cast<int16_t>(addr);
+    writer.printed = printLimit - budget;
+    writer.Wrote(static_cast<int32_t>(o));
+    writer.lastByte = last;
+    writer.column = column;
+    writer.lines = lines;
+    return fwrite_unlocked(out, 1, o, job.file) != o ? -94 : n;
+}
+
+// Double-byte characters in bulk, on the same terms as PlainRun: whole pairs
+// while the line has room for two more columns. Returns the bytes taken.
+int32_t DataStream::Impl::DoubleRun(const uint8_t* d, int32_t i, int32_t len) {
+    if (writer.toPort || !job.file || !writer.started || writer.HoldsCr()) return 0;
+    if (writer.linesPerPage != 0 && writer.lines >= writer.linesPerPage) return 0;
+    if (writer.printAfterNLines != 0 && writer.lines >= writer.printAfterNLines) return 0;
+    if (writer.column == 0 && writer.leftMargin > 0) return 0;
+    const int32_t pairs = std::min((len - i) / 2, (LineLimit() - writer.column) / 2);
+    if (pairs <= 0) return 0;
+    Cell* cells = buffer.cells.data();
+    const int32_t size = buffer.size;
+    int32_t addr = buffer.currentAddress, at = i;
+    uint8_t* out = runOut.data();
+    size_t o = 0;
+    for (int32_t k = 0; k < pairs && d[at] >= 0x40 && d[at + 1] >= 0x40; ++k, at += 2) {
+        const JobText::Glyph* known = text.Known(d[at], d[at + 1]);
+        const JobText::Glyph g = known ? *known : text.Double(d[at], d[at + 1]);
+        if (g.lossy) text.NoteLossy();
+        std::memcpy(out + o, g.bytes, sizeof g.bytes);
+        o += g.len;
+        for (int h = 0; h < 2; ++h) {
+            cells[addr] = Cell{0x02, d[at + h], 0, 0};
+            if (++addr >= size) addr = 0;
+        }
+    }
+    const bool failed = o != 0 && fwrite_unlocked(out, 1, o, job.file) != o;
+    buffer.currentAddress = static_cast<int16_t>(addr);
+    const int32_t n = (at - i) / 2;
+    writer.printed += n;
+    writer.Wrote(static_cast<int32_t>(o));
+    writer.column += 2 * n;
+    return failed ? -94 : at - i;
+}
+
+// Blanks go out in blocks while the line has room, else one at a time.
+int32_t DataStream::Impl::Pad(int32_t n) {
+    static constexpr auto kBlanks = [] {
+        std::array<uint8_t, 132> b{};
+        b.fill(' ');
+        return b;
+    }();
+    while (n > 0) {
+        // Up to the byte that passes the print limit, as one at a time would.
+        const int64_t room = std::min<int64_t>(RunRoom(), printLimit + 1 - writer.printed);
+        if (room <= 0) {
+            if (int32_t s = Put(' ')) return s;
+            --n;
+            continue;
+        }
+        const int32_t k = static_cast<int32_t>(std::min<int64_t>(n, room));
+        if (fwrite_unlocked(kBlanks.data(), 1, static_cast<size_t>(k), job.file) !=
+            static_cast<size_t>(k))
+            return 94;
+        writer.printed += k;
+        writer.Wrote(k);
+        writer.column += k;
+        n -= k;
+        if (writer.printed > printLimit) return kPrintBound;
+    }
+    return 0;
+}
+
+// Repeat to address: c up to address a (round the whole buffer when it is
+// there already), in plain runs of a line at most where the writer allows.
+int32_t DataStream::Impl::RepeatTo(uint8_t c, int16_t a) {
+    int32_t left = (a - buffer.currentAddress + buffer.size) % buffer.size;
+    if (left == 0) left = buffer.size;
+    const JobText::Glyph& g = text.Table(true)[c];
+    if (g.len == 0 && (writer.toPort || job.file)) {
+        // Nothing to print (nulls clearing the buffer): the cells only.
+        if (g.lossy) text.NoteLossy();
+        for (; left > 0; --left) {
+            buffer.Current() = Cell{0x02, c, 0, 0};
+            buffer.Advance();
+        }
+        return 0;
+    }
+    uint8_t line[132];
+    std::memset(line, c, sizeof line);
+    while (left > 0) {
+        const int32_t want = std::min<int32_t>(left, 132);
+        int32_t run = PlainRun(line, 0, want, repeatBytes.data());
+        if (run < 0) return 94;
+        if (run == 0) {
+            if (int32_t s = DataChar(c, true)) return s;
+            run = 1;
+        }
+        left -= run;
+    }
+    return 0;
+}
