@@ -51,44 +51,43 @@ std::vector<DestinationMedium> MediaOf(const platform::PrintLibs& pl, cups_dest_
 
 } // namespace
 
-PrinterList ListPrinters() {
-    PrinterList list;
-    if (!platform::CupsReady()) {
-        list.error = platform::PrintLibsError();
-        return list;
-    }
+namespace {
+
+// Each destination the scheduler names, then the error when it named none (the
+// scheduler did not answer); "" when the print libraries are missing reads as
+// their own reason.
+template <class Each> std::string ForEachDestination(Each each) {
+    if (!platform::CupsReady()) return platform::PrintLibsError();
     const platform::PrintLibs& pl = platform::PL();
     cups_dest_t* dests = nullptr;
     const int n = pl.cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
-    for (int i = 0; i < n; ++i) {
-        std::string name = DestName(dests[i]);
-        if (dests[i].is_default) list.defaultName = name;
-        list.names.push_back(std::move(name));
-    }
+    for (int i = 0; i < n; ++i)
+        each(pl, dests[i]);
     if (dests) pl.cupsFreeDests(n, dests);
-    // No destination and an error: the scheduler did not answer.
-    if (n == 0) list.error = CupsError(pl);
+    return n == 0 ? CupsError(pl) : "";
+}
+
+} // namespace
+
+PrinterList ListPrinters() {
+    PrinterList list;
+    list.error = ForEachDestination([&list](const platform::PrintLibs&, const cups_dest_t& dest) {
+        std::string name = DestName(dest);
+        if (dest.is_default) list.defaultName = name;
+        list.names.push_back(std::move(name));
+    });
     return list;
 }
 
 DestinationList ListDestinations() {
     DestinationList list;
-    if (!platform::CupsReady()) {
-        list.error = platform::PrintLibsError();
-        return list;
-    }
-    const platform::PrintLibs& pl = platform::PL();
-    cups_dest_t* dests = nullptr;
-    const int n = pl.cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
-    for (int i = 0; i < n; ++i) {
+    list.error = ForEachDestination([&list](const platform::PrintLibs& pl, cups_dest_t& dest) {
         Destination d;
-        d.name = DestName(dests[i]);
-        d.isDefault = dests[i].is_default != 0;
-        d.media = MediaOf(pl, &dests[i]);
+        d.name = DestName(dest);
+        d.isDefault = dest.is_default != 0;
+        d.media = MediaOf(pl, &dest);
         list.destinations.push_back(std::move(d));
-    }
-    if (dests) pl.cupsFreeDests(n, dests);
-    if (n == 0) list.error = CupsError(pl);
+    });
     return list;
 }
 

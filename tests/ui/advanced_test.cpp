@@ -36,6 +36,18 @@ void Pick(QComboBox* box, const QString& value) {
     box->setCurrentIndex(at);
 }
 
+// Every new field set to a value other than its default.
+void ChooseAll(AdvancedSettingsDialog* a) {
+    Pick(a->Choice("PAPER"), "legal");
+    Pick(a->Choice("ORIENTATION"), "landscape");
+    Pick(a->Choice("CPI"), "15");
+    Pick(a->Choice("LPI"), "8");
+    Pick(a->Choice("BACKGROUND"), "greenbar");
+    Pick(a->Choice("LINEEND"), "lf");
+    a->Edit("PRINTEROPTIONS")->setText("sides=two-sided-long-edge");
+    a->Edit("RETRYINTERVAL")->setText("45");
+}
+
 // The INI file's line of key, as written.
 QString Line(const Env& env, const QString& key) {
     for (const QString& l : QString::fromStdString(testutil::ReadFile(env.ini())).split('\n'))
@@ -82,14 +94,7 @@ class AdvancedTest : public QObject {
             QVERIFY(a->isVisible() && a->Refusal()->isVisible());
             refused = a->Refusal()->text().split('\n');
             QCOMPARE(refused.size(), 2);
-            Pick(a->Choice("PAPER"), "legal");
-            Pick(a->Choice("ORIENTATION"), "landscape");
-            Pick(a->Choice("CPI"), "15");
-            Pick(a->Choice("LPI"), "8");
-            Pick(a->Choice("BACKGROUND"), "greenbar");
-            Pick(a->Choice("LINEEND"), "lf");
-            a->Edit("PRINTEROPTIONS")->setText("sides=two-sided-long-edge");
-            a->Edit("RETRYINTERVAL")->setText("45");
+            ChooseAll(a);
             a->accept();
             QVERIFY(!a->isVisible());
         });
@@ -130,14 +135,7 @@ class AdvancedTest : public QObject {
         QCOMPARE(pages(d.StartedSettings()), "a4|auto|0|0|0|0||30000");
         OnAdvanced([](AdvancedSettingsDialog* a) {
             QCOMPARE(a->Choice("PAPER")->currentData().toString(), "a4");
-            Pick(a->Choice("PAPER"), "legal");
-            Pick(a->Choice("ORIENTATION"), "landscape");
-            Pick(a->Choice("CPI"), "15");
-            Pick(a->Choice("LPI"), "8");
-            Pick(a->Choice("BACKGROUND"), "greenbar");
-            Pick(a->Choice("LINEEND"), "lf");
-            a->Edit("PRINTEROPTIONS")->setText("sides=two-sided-long-edge");
-            a->Edit("RETRYINTERVAL")->setText("45");
+            ChooseAll(a);
             a->accept();
         });
         B(d, IDC_ADVANCED)->click();
