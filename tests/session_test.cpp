@@ -573,7 +573,15 @@ TEST(Daemon, ConnectionLostMidJobDeliversItReconnectsAndTraces) {
               std::string::npos);
     // A machine slow enough to start one more connection before the stop traces that one.
     if (Count(r.daemon->text(), "Attempting to connect") <= 3) {
-        EXPECT_NE(log.find("?THIRD??|"), std::string::npos) << log << r.daemon->text();
+        // The record may share a read with the BIND, so its bytes can wrap across dump lines.
+        std::string hex;
+        std::istringstream lines(log);
+        for (std::string line; std::getline(lines, line);)
+            if (line.size() > 6 && line.compare(4, 2, "  ") == 0 &&
+                line.find_first_not_of("0123456789ABCDEF") == 4)
+                for (char c : line.substr(6, 35))
+                    if (c != ' ') hex += c;
+        EXPECT_NE(hex.find("E3C8C9D9C4FFEF"), std::string::npos) << log << r.daemon->text();
     }
 }
 
