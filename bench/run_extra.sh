@@ -27,4 +27,7 @@ echo "== beside it: 50 LUs as processes and as a pool, CUPS medium"
 echo "== wire ratio (100000 SCS records of 1000 bytes: twprinterd against a client that prints nothing)"
 "$HERE/wire_ratio.sh" "$BUILD" 100000 1000 3 || status=1
 
+echo "== status endpoint (500 LUs in one twprinterd, /metrics read ten times a second: 5 pairs of runs)"
+"$HERE/status_scrape.sh" "$BUILD" 500 400 80 5 || status=1
+
 exit $status

@@ -107,6 +107,21 @@ TEST(KeptJobsEndpoint, APostWithTheTokenFromTheSameOriginDeliversOrRemovesAKeptJ
     std::vector<std::string> kept = Kept(dir, 2);
     ASSERT_EQ(kept.size(), 2u) << d.text();
     const std::string bearer = "Authorization: Bearer " + token + "\r\n";
+    // The gauge of jobs waiting, once it reads want (3 s at most: a folder's count may age a
+    // second when this process did not change it), -1 when the series is missing.
+    auto waiting = [&](long want) {
+        long n = -1;
+        for (int i = 0; i < 30; ++i) {
+            const std::string m = Body(Get(port, "/metrics", bearer));
+            const std::string series = "\ntwprinter_jobs_waiting{lu=\"ONE\"} ";
+            const size_t at = m.find(series);
+            n = at == std::string::npos ? -1 : std::atol(m.c_str() + at + series.size());
+            if (n == want) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return n;
+    };
+    EXPECT_EQ(waiting(2), 2);
 
     // The page and the JSON show both, with the forms to act on them.
     const std::string page = Get(port, "/lu/ONE", bearer);
@@ -157,6 +172,7 @@ TEST(KeptJobsEndpoint, APostWithTheTokenFromTheSameOriginDeliversOrRemovesAKeptJ
                                      bearer + "Referer: http://" + self + "/lu/ONE\r\n");
     EXPECT_EQ(Status(removed), 202) << removed;
     ASSERT_EQ(Kept(dir, 1), std::vector<std::string>{kept[0]}) << d.text();
+    EXPECT_EQ(waiting(1), 1);
 
     // The printer comes up; the form's POST (token in its body) sends the first job to it.
     LatePrinter printer(printerPort);
@@ -172,6 +188,7 @@ TEST(KeptJobsEndpoint, APostWithTheTokenFromTheSameOriginDeliversOrRemovesAKeptJ
     EXPECT_NE(after.find("twprinter_jobs_delivered_total{lu=\"ONE\"} 1"), std::string::npos)
         << after;
     EXPECT_NE(after.find("twprinter_up{lu=\"ONE\"} 1"), std::string::npos) << after;
+    EXPECT_NE(after.find("twprinter_jobs_waiting{lu=\"ONE\"} 0"), std::string::npos) << after;
     EXPECT_EQ(Status(post(first, origin + bearer)), 404);
 }
 

@@ -100,6 +100,9 @@ TEST(StatusEndpoint, MetricsAndReadinessFollowTheJobsAndTheHost) {
     EXPECT_GT(Metric(metrics, "twprinter_bytes_received_total{lu=\"ONE\"}"), 20);
     EXPECT_GT(Metric(metrics, "twprinter_process_threads"), 2);
     EXPECT_GT(Metric(metrics, "twprinter_process_resident_memory_bytes"), 1000000);
+    // Standard streams, the listener, its poll set, the host's connection, the job file...
+    EXPECT_GE(Metric(metrics, "twprinter_process_open_fds"), 6);
+    EXPECT_LT(Metric(metrics, "twprinter_process_open_fds"), 100);
     EXPECT_EQ(Metric(metrics, "twprinter_up{lu=\"BAD\"}"), 0);
     // The page and its JSON show the same, names escaped.
     const std::string page = Get(port, "/");

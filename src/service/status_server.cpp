@@ -3,8 +3,11 @@
 #include <arpa/inet.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 
+#include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -23,6 +26,10 @@ namespace {
 constexpr unsigned kConnections = 32;
 constexpr unsigned kIdleSeconds = 10;
 constexpr size_t kConnectionMemory = 16 * 1024;
+// Answers beyond what a socket takes at once by default get a send buffer of
+// their size, up to this.
+constexpr size_t kOneWrite = 64 * 1024;
+constexpr size_t kSendBufferMax = 4 * 1024 * 1024;
 
 bool ReadToken(const std::string& path, std::string& token) {
     FILE* f = std::fopen(path.c_str(), "re");
@@ -43,6 +50,12 @@ bool SameToken(const std::string& a, const std::string& b) {
     for (size_t i = 0; i < a.size(); ++i)
         d |= static_cast<unsigned char>(a[i] ^ b[i]);
     return d == 0;
+}
+
+int64_t MonotonicMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 // One request's state between the library's calls: the body, bounded.
@@ -108,11 +121,12 @@ std::vector<std::string> Segments(const std::string& path) {
 } // namespace
 
 struct StatusServer::Impl {
-    explicit Impl(const LuBoard& b) : board(b) {}
+    explicit Impl(const LuBoard& b) : board(b), metrics(b) {}
     ~Impl() {
         if (daemon) MHD_stop_daemon(daemon);
     }
     const LuBoard& board;
+    MetricsWriter metrics; // the library calls us on its one thread
     MHD_Daemon* daemon = nullptr;
     std::string token; // "" none needed
     int port = 0;
@@ -134,9 +148,22 @@ struct StatusServer::Impl {
 MHD_Result StatusServer::Impl::Reply(MHD_Connection* c, unsigned status, std::string body,
                                      const char* type, const char* allow,
                                      const std::string& location) {
-    MHD_Response* r =
-        MHD_create_response_from_buffer(body.size(), body.data(), MHD_RESPMEM_MUST_COPY);
-    if (!r) return MHD_NO;
+    // A big answer (the metrics of a pool) goes to the kernel in one write: this
+    // thread then need not wake for each piece the client reads on a busy machine.
+    if (body.size() > kOneWrite) {
+        const MHD_ConnectionInfo* info =
+            MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
+        const int size = static_cast<int>(std::min(body.size() + 16384, kSendBufferMax));
+        if (info) ::setsockopt(info->connect_fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    }
+    // The response takes the text as it is: a scrape of many LUs is not copied again.
+    auto* text = new std::string(std::move(body));
+    MHD_Response* r = MHD_create_response_from_buffer_with_free_callback_cls(
+        text->size(), text->data(), [](void* p) { delete static_cast<std::string*>(p); }, text);
+    if (!r) {
+        delete text;
+        return MHD_NO;
+    }
     MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, type);
     MHD_add_response_header(r, "Cache-Control", "no-store");
     MHD_add_response_header(r, "X-Content-Type-Options", "nosniff");
@@ -177,7 +204,7 @@ MHD_Result StatusServer::Impl::Get(MHD_Connection* c, const std::string& path) {
     if (path == "/api/v1/lus")
         return Reply(c, MHD_HTTP_OK, RenderStatusJson(board.Snapshot()), kJson);
     if (path == "/metrics")
-        return Reply(c, MHD_HTTP_OK, RenderMetrics(board.Snapshot()),
+        return Reply(c, MHD_HTTP_OK, metrics.Render(MonotonicMs()),
                      "text/plain; version=0.0.4; charset=utf-8");
     const std::vector<std::string> parts = Segments(path);
     const bool api =

@@ -2,6 +2,7 @@
 // connect and their counters, changed by whoever runs the LUs and read by
 // another thread. Only the board's own lock is taken; no session's.
 #pragma once
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -31,10 +32,11 @@ class LuBoard {
     void Set(LuEntry entry) {
         std::lock_guard<std::mutex> lock(mutex_);
         entries_[entry.name] = std::move(entry);
+        ++changes_;
     }
     void Remove(const std::string& name) {
         std::lock_guard<std::mutex> lock(mutex_);
-        entries_.erase(name);
+        if (entries_.erase(name)) ++changes_;
     }
     // The entry of name; false when the board has none.
     bool Find(const std::string& name, LuEntry& out) const {
@@ -53,7 +55,22 @@ class LuBoard {
         return out;
     }
 
+    // Copies the board into copy when it changed since version, the value the
+    // last call wrote back; false when copy is still current. A reader that
+    // asks often thus copies nothing while the LUs stay as they are.
+    bool Refresh(std::vector<LuEntry>& copy, uint64_t& version) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (version == changes_) return false;
+        copy.clear();
+        copy.reserve(entries_.size());
+        for (const auto& e : entries_)
+            copy.push_back(e.second);
+        version = changes_;
+        return true;
+    }
+
   private:
     mutable std::mutex mutex_;
+    uint64_t changes_ = 1;
     std::map<std::string, LuEntry> entries_;
 };
