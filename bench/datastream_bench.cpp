@@ -24,7 +24,7 @@ namespace {
 
 constexpr size_t kJobBytes = 100u << 20;
 
-class QuietReport : public Reporter {
+class QuietReport : public config::Reporter {
   public:
     void ShowOnlineState(bool) override {}
     void ShowStatusMessage(int, const std::string&) override {}
@@ -33,7 +33,7 @@ class QuietReport : public Reporter {
     void StatusLine(const std::string&) override {}
 };
 
-class NullHost : public HostLink {
+class NullHost : public datastream::HostLink {
   public:
     int SendRecord(std::span<const uint8_t>) override { return 0; }
     bool ExtensionUnnegotiated() const override { return false; }
@@ -98,19 +98,19 @@ void RunJob(benchmark::State& state, int lutype, const std::vector<uint8_t>& rec
     NullHost host;
     char tmpl[] = "/tmp/twdsbench.XXXXXX";
     const std::string dir = mkdtemp(tmpl) ? tmpl : "/tmp";
-    Settings s = DefaultSettings();
+    config::Settings s = config::DefaultSettings();
     s.fileName = dir + "/JOB";
-    s.medium = Medium::File;
+    s.medium = config::Medium::File;
     s.linesPerPage = 60;
     s.luType = lutype;
     std::string message;
-    if (codePage && (!LoadCodePage(codePage, s.ebcdicToAscii, message) ||
+    if (codePage && (!config::LoadCodePage(codePage, s.ebcdicToAscii, message) ||
                      !LoadHostCharacters(codePage, s.codePage, message))) {
         state.SkipWithError(message.c_str());
         return;
     }
-    Delivery delivery(s, quiet, nullptr);
-    DataStream ds(s, quiet, host, delivery);
+    output::Delivery delivery(s, quiet, nullptr);
+    datastream::DataStream ds(s, quiet, host, delivery);
     ds.StartConnection();
     ds.State().owner = 2;
     const size_t records = kJobBytes / rec.size();

@@ -46,7 +46,7 @@ std::string JobFile(int bodyLines) {
 }
 
 void BM_Render1000Pages(benchmark::State& state) {
-    PageLayout m = DefaultLayout();
+    output::PageLayout m = output::DefaultLayout();
     std::string path = JobFile(m.lines - 3);
     std::string pdf;
     for (auto _ : state) {
@@ -71,11 +71,12 @@ void BM_RenderHostLayout1000Pages(benchmark::State& state) {
         std::fputc('\f', f);
     }
     std::fclose(f);
-    Paper a4;
+    output::Paper a4;
     PaperByName("a4", a4);
     std::string pdf;
     for (auto _ : state) {
-        if (!DrawHostPages(path, a4, PageChoices{}, JobHints{}, 3, path, pdf, StderrReporter()))
+        if (!DrawHostPages(path, a4, output::PageChoices{}, output::JobHints{}, 3, path, pdf,
+                           config::StderrReporter()))
             state.SkipWithError("render failed");
         benchmark::DoNotOptimize(pdf.data());
     }
@@ -91,12 +92,12 @@ void BM_PrintThroughCups1000Pages(benchmark::State& state) {
         return;
     }
     cupsSetServer(cupsd.server().c_str());
-    Settings settings;
-    settings.medium = Medium::Printer;
+    config::Settings settings;
+    settings.medium = config::Medium::Printer;
     settings.printer = "twtest";
     settings.headings = true;
-    Delivery delivery(settings, StderrReporter(), nullptr);
-    PageLayout m;
+    output::Delivery delivery(settings, config::StderrReporter(), nullptr);
+    output::PageLayout m;
     GetPrinterLayout("twtest", m);
     std::string path = JobFile(m.lines - 3);
     for (auto _ : state) {

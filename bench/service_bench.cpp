@@ -17,7 +17,7 @@ namespace {
 struct Pool {
     explicit Pool(int n) {
         for (int i = 0; i < n; ++i) {
-            LuEntry e;
+            session::LuEntry e;
             e.name = "LU" + std::to_string(1000 + i);
             e.host = "127.0.0.1:3270";
             e.failedDir = dir.file(e.name + "/failed");
@@ -26,7 +26,7 @@ struct Pool {
                 ::mkdir(e.failedDir.c_str(), 0700);
                 testutil::WriteFile(e.failedDir + "/JOB1.txt", "x");
             }
-            auto c = std::make_shared<LuCounters>();
+            auto c = std::make_shared<session::LuCounters>();
             c->SetState(2);
             c->connectAttempts = 1;
             c->jobsReceived = 1234 + i;
@@ -41,7 +41,7 @@ struct Pool {
         }
     }
     testutil::TempDir dir;
-    LuBoard board;
+    session::LuBoard board;
 };
 
 void BM_Metrics(benchmark::State& state) {

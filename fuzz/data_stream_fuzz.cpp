@@ -53,31 +53,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t flags = data[0], page = data[1];
     const bool toStdout = flags & 0x10;
 
-    Settings s = DefaultSettings();
+    config::Settings s = config::DefaultSettings();
     s.btam = flags & 0x02;
     s.formFeed = !s.btam && (flags & 0x04);
     s.standardOutput = toStdout;
     s.fileName = "J"; // never made: the jobs go to memory
-    s.medium = Medium::File;
+    s.medium = config::Medium::File;
     s.linesPerPage = page & 0x0F;
     s.printAfterNLines = page >> 4;
     s.luType = flags & 0x01 ? 3 : 1;
     if (flags & 0x60) {
-        static const Settings paged = [] {
-            Settings p = DefaultSettings();
+        static const config::Settings paged = [] {
+            config::Settings p = config::DefaultSettings();
             std::string m;
             if (!LoadHostCharacters("930", p.codePage, m)) std::abort();
             return p;
         }();
-        static const Settings latin9 = [] {
-            Settings p = DefaultSettings();
+        static const config::Settings latin9 = [] {
+            config::Settings p = config::DefaultSettings();
             std::string m;
-            if (!LoadCodePage("1141", p.ebcdicToAscii, m)) std::abort();
+            if (!config::LoadCodePage("1141", p.ebcdicToAscii, m)) std::abort();
             if (!LoadHostCharacters("1141", p.codePage, m)) std::abort();
             p.outputCharset = "ISO-8859-15";
             return p;
         }();
-        const Settings& from = flags & 0x20 ? paged : latin9;
+        const config::Settings& from = flags & 0x20 ? paged : latin9;
         s.codePage = from.codePage;
         s.ebcdicToAscii = from.ebcdicToAscii;
         s.outputCharset = from.outputCharset;
@@ -85,15 +85,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Peer peer;
     MemoryJobs memory;
     size_t records = 0;
-    Delivery delivery(s, FuzzQuietReporter(), nullptr);
+    output::Delivery delivery(s, FuzzQuietReporter(), nullptr);
     {
-        DataStream ds(s, FuzzQuietReporter(), peer, delivery);
+        datastream::DataStream ds(s, FuzzQuietReporter(), peer, delivery);
         if (!toStdout) ds.WriteJobsTo(memory);
-        ProtocolConfig config = ProtocolConfig::From(s);
+        session::ProtocolConfig config = session::ProtocolConfig::From(s);
         config.tn3270e = true;
         config.name = "PRT1";
         config.nameKind = 1;
-        TelnetProtocol core(config, ds.State(), peer);
+        session::TelnetProtocol core(config, ds.State(), peer);
         peer.stream = &ds;
         peer.core = &core;
         ds.StartConnection();
@@ -114,10 +114,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 message.push_back(b);
                 if (b == 0xFF) message.push_back(0xFF);
             };
-            for (const uint8_t b : {static_cast<uint8_t>(lu3 ? 0x00 : 0x01), uint8_t{0x00}, uint8_t{0x02},
-                                    static_cast<uint8_t>(records >> 8), static_cast<uint8_t>(records)})
+            for (const uint8_t b :
+                 {static_cast<uint8_t>(lu3 ? 0x00 : 0x01), uint8_t{0x00}, uint8_t{0x02},
+                  static_cast<uint8_t>(records >> 8), static_cast<uint8_t>(records)})
                 put(b);
-            for (const uint8_t* b = data + at; b < data + at + n; ++b) put(*b);
+            for (const uint8_t* b = data + at; b < data + at + n; ++b)
+                put(*b);
             message.insert(message.end(), {0xFF, 0xEF});
             ++records;
             at += n;

@@ -16,17 +16,17 @@
 #include "fuzz_file.h"
 #include "session/telnet_protocol.h"
 
-class QuietReport : public Reporter {
+class QuietReport : public config::Reporter {
   public:
     void ShowOnlineState(bool) override {}
     void ShowStatusMessage(int, const std::string&) override {}
     void ShowMessageBox(const std::string&) override {}
     bool AskYesNo(const std::string&) override { return true; }
     void StatusLine(const std::string&) override {}
-    void JobReported(const JobReport&) override {}
+    void JobReported(const config::JobReport&) override {}
 };
 
-inline Reporter& FuzzQuietReporter() {
+inline config::Reporter& FuzzQuietReporter() {
     static QuietReport quiet;
     return quiet;
 }
@@ -47,7 +47,7 @@ inline size_t FuzzStdoutBytes() {
 }
 
 // Jobs in one memory stream, rewound for each job; only their sizes are kept.
-class MemoryJobs : public JobSink {
+class MemoryJobs : public datastream::JobSink {
   public:
     size_t bytes = 0; // all jobs' bytes since the last Take
 
@@ -80,10 +80,10 @@ class MemoryJobs : public JobSink {
 
 // The session's side of the core, as the session wires it: records to the
 // data stream, inbound records through the core. Send is the target's.
-class FuzzPeer : public ProtocolPeer, public HostLink {
+class FuzzPeer : public session::ProtocolPeer, public datastream::HostLink {
   public:
-    DataStream* stream = nullptr;
-    TelnetProtocol* core = nullptr;
+    datastream::DataStream* stream = nullptr;
+    session::TelnetProtocol* core = nullptr;
 
     int Record(std::span<const uint8_t> record) override { return stream->ProcessRecord(record); }
     bool JobOpen() const override { return stream->JobOpen(); }

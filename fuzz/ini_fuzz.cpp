@@ -7,7 +7,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string path = FuzzFile(".ini", data, size);
-    Settings s = DefaultSettings();
+    config::Settings s = config::DefaultSettings();
     int rc;
     {
         QuietStderr quiet; // an unknown CODEPAGE is named there

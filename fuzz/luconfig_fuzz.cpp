@@ -7,18 +7,18 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string path = FuzzFile(".cfg", data, size);
-    LuFileValues first;
+    config::LuFileValues first;
     int rc = ParseLuConfig(path, first);
-    if (rc != 0 && (rc < MSG_CFG_NO_NAME || rc > MSG_CFG_SYNTAX)) std::abort();
+    if (rc != 0 && (rc < config::MSG_CFG_NO_NAME || rc > config::MSG_CFG_SYNTAX)) std::abort();
     for (const auto& [lu, s] : first.names.connect)
         if (s.size() > 16) std::abort();
     for (const auto& [lu, s] : first.names.associate)
         if (s.size() > 16) std::abort();
     // A second parse reads the file from its start and ends the same way.
-    LuFileValues second;
+    config::LuFileValues second;
     if (ParseLuConfig(path, second) != rc) std::abort();
     if (second.names.connect != first.names.connect || second.channels != first.channels)
         std::abort();
-    gErrorDetail.clear();
+    config::gErrorDetail.clear();
     return 0;
 }

@@ -54,29 +54,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ++data;
     --size;
 
-    Settings s = DefaultSettings();
+    config::Settings s = config::DefaultSettings();
     s.standardOutput = toStdout;
     s.fileName = "J"; // never made: the jobs go to memory
-    s.medium = Medium::File;
+    s.medium = config::Medium::File;
     s.connectName = "PRT1";
     s.use3270E = flags & 0x10;
     s.luType = flags & 0x40 ? 1 : 3;
     Peer peer;
     MemoryJobs memory;
-    Delivery delivery(s, FuzzQuietReporter(), nullptr);
+    output::Delivery delivery(s, FuzzQuietReporter(), nullptr);
     {
-        DataStream ds(s, FuzzQuietReporter(), peer, delivery);
+        datastream::DataStream ds(s, FuzzQuietReporter(), peer, delivery);
         if (!toStdout) ds.WriteJobsTo(memory);
-        ProtocolConfig config = ProtocolConfig::From(s);
+        session::ProtocolConfig config = session::ProtocolConfig::From(s);
         config.extAllowed = flags & 0x20;
-        TelnetProtocol core(config, ds.State(), peer);
+        session::TelnetProtocol core(config, ds.State(), peer);
         peer.stream = &ds;
         peer.core = &core;
         ds.StartConnection();
         int rc = 0;
         for (size_t at = 0; at < size && rc == 0; at += chunk) {
             rc = core.Feed({data + at, std::min(chunk, size - at)});
-            if (core.Records().Capacity() > static_cast<size_t>(RecordBuffer::kMax) + 64)
+            if (core.Records().Capacity() > static_cast<size_t>(session::RecordBuffer::kMax) + 64)
                 std::abort();
         }
         // The connection ends here as after a host close: the open job is handed on.

@@ -52,9 +52,9 @@
 
 namespace {
 
-class DaemonReport : public Reporter {
+class DaemonReport : public config::Reporter {
   public:
-    void ShowOnlineState(bool online) override { Line(LoadMessage(online ? 7 : 6)); }
+    void ShowOnlineState(bool online) override { Line(config::LoadMessage(online ? 7 : 6)); }
     void ShowStatusMessage(int, const std::string& text) override { Line(text); }
     void ShowMessageBox(const std::string& text) override { Line(text); }
     bool AskYesNo(const std::string& question) override {
@@ -65,11 +65,11 @@ class DaemonReport : public Reporter {
     void StatusLine(const std::string& text) override { Line(text); }
 
     void Line(const std::string& text) {
-        LogLines(text);
+        config::LogLines(text);
         std::string flat;
-        for (const std::string& line : LogMessages(text))
+        for (const std::string& line : config::LogMessages(text))
             flat += (flat.empty() ? "" : " ") + line;
-        NotifyStatus(flat);
+        session::NotifyStatus(flat);
     }
 };
 
@@ -119,16 +119,17 @@ std::string PoolDir(int argc, char** argv) {
 }
 
 // The single LU as the status endpoint shows it.
-LuEntry BoardEntry(const Settings& s, bool valid) {
-    LuEntry entry;
+session::LuEntry BoardEntry(const config::Settings& s, bool valid) {
+    session::LuEntry entry;
     entry.name = s.connectName && !s.connectName->empty() ? *s.connectName : "twprinter";
     entry.host = (s.host.empty() ? platform::ComputerName() : s.host) + ":" +
-                 (s.service.empty() ? kDefaultService : s.service);
+                 (s.service.empty() ? config::kDefaultService : s.service);
     entry.retryMs = s.retryDelayMs;
     entry.notifyCommand = s.notifyCommand;
     entry.notifyAfterS = s.notifyAfterS;
     entry.valid = valid;
-    entry.failedDir = FailedFolder(s.fileName.find('/') == std::string::npos ? "./x" : s.fileName);
+    entry.failedDir =
+        output::FailedFolder(s.fileName.find('/') == std::string::npos ? "./x" : s.fileName);
     return entry;
 }
 
@@ -137,10 +138,11 @@ bool StartStatus(StatusServer& server, const std::string& address, const std::st
     if (address.empty()) return true;
     const std::string error = server.Start(address, token);
     if (!error.empty()) {
-        LogLines("Status endpoint: " + error);
+        config::LogLines("Status endpoint: " + error);
         return false;
     }
-    LogLines("Status endpoint on " + address + " (port " + std::to_string(server.Port()) + ")");
+    config::LogLines("Status endpoint on " + address + " (port " + std::to_string(server.Port()) +
+                     ")");
     return true;
 }
 
@@ -164,16 +166,16 @@ int RunPoolMain(const std::string& dir, bool debug, const std::string& status,
                 const std::string& token) {
     const int sfd = SignalsAsFd({SIGTERM, SIGINT, SIGUSR1, SIGHUP, SIGPIPE});
     if (sfd < 0) return 1;
-    LuBoard board;
+    session::LuBoard board;
     StatusServer server(board);
     if (!StartStatus(server, status, token)) return 1;
     Notifier notifier(board);
     if (debug) {
-        gDebug = 1;
-        DebugOpen();
+        config::gDebug = 1;
+        config::DebugOpen();
     }
     const int code = RunPool(dir, sfd, &board);
-    DebugClose();
+    config::DebugClose();
     ::close(sfd);
     return code;
 }
@@ -202,9 +204,9 @@ bool HasWord(int argc, char** argv, const char* word) {
 }
 
 // The host as a session would reach it: name look-up and a TCP connect.
-bool CheckHost(const Settings& s, std::string& found) {
+bool CheckHost(const config::Settings& s, std::string& found) {
     std::string host = s.host.empty() ? platform::ComputerName() : s.host;
-    const std::string service = s.service.empty() ? kDefaultService : s.service;
+    const std::string service = s.service.empty() ? config::kDefaultService : s.service;
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -215,7 +217,7 @@ bool CheckHost(const Settings& s, std::string& found) {
         return false;
     }
     bool fallback = false;
-    const int port = ServicePort(service, &fallback);
+    const int port = config::ServicePort(service, &fallback);
     if (port == 0) {
         freeaddrinfo(res);
         found = "host " + host + ": port " + service + " is unknown";
@@ -236,14 +238,15 @@ bool CheckHost(const Settings& s, std::string& found) {
     }
     freeaddrinfo(res);
     found = "host " + host + " port " + service + (fallback ? " (23)" : "") +
-            (ok ? std::string(": reachable") : std::string(": ") + FormatSystemError(nullptr, err));
+            (ok ? std::string(": reachable")
+                : std::string(": ") + config::FormatSystemError(nullptr, err));
     return ok;
 }
 
 // --check: what a start would find, and 0 when a session could run with every
 // value as written (a fallback fails the check too). Nothing is written.
-int Check(const Settings& settings, const SettingsCheck& check, int loaded) {
-    if (loaded) std::printf("settings: %s\n", TakeMessageText(loaded).c_str());
+int Check(const config::Settings& settings, const config::SettingsCheck& check, int loaded) {
+    if (loaded) std::printf("settings: %s\n", config::TakeMessageText(loaded).c_str());
     for (const std::string& line : check.lines)
         std::printf("setting %s\n", line.c_str());
     if (check.lines.empty() && !loaded)
@@ -251,7 +254,7 @@ int Check(const Settings& settings, const SettingsCheck& check, int loaded) {
     std::string found;
     bool host = CheckHost(settings, found);
     std::printf("%s\n", found.c_str());
-    bool medium = CheckOutputMedium(settings, found);
+    bool medium = output::CheckOutputMedium(settings, found);
     std::printf("output to %s\n", found.c_str());
     const bool ok = loaded == 0 && check.lines.empty() && host && medium;
     std::printf("%s\n", ok ? "check passed" : "check failed");
@@ -263,7 +266,7 @@ constexpr uint64_t kRestartGraceMs = 60000;
 
 std::string ReadIniText() {
     std::string text;
-    if (FILE* f = std::fopen(gIniPath.c_str(), "rb")) {
+    if (FILE* f = std::fopen(config::gIniPath.c_str(), "rb")) {
         char buf[4096];
         for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
             text.append(buf, n);
@@ -275,27 +278,28 @@ std::string ReadIniText() {
 // SIGHUP: the settings file read again. The settings to restart with when it
 // changed and they can run; null when it is unchanged or cannot be used (said,
 // and the session goes on as it is).
-std::unique_ptr<Settings> ReloadSettings(std::string& iniText) {
+std::unique_ptr<config::Settings> ReloadSettings(std::string& iniText) {
     const std::string text = ReadIniText();
     if (text == iniText) {
-        gReport.Line("Settings file " + gIniPath + " is unchanged.");
+        gReport.Line("Settings file " + config::gIniPath + " is unchanged.");
         return nullptr;
     }
-    const config::IniValues ini = config::IniValues::Parse(gIniPath, text);
-    auto s = std::make_unique<Settings>(DefaultSettings());
+    const config::IniValues ini = config::IniValues::Parse(config::gIniPath, text);
+    auto s = std::make_unique<config::Settings>(config::DefaultSettings());
     const int loaded = LoadSettings(ini, platform::CommandArgs(), false, *s);
     s->deliveryThread = true;
-    const SettingsCheck check = CheckSettings(ini, *s);
+    const config::SettingsCheck check = CheckSettings(ini, *s);
     for (const std::string& line : check.lines)
         gReport.Line(line);
     if (loaded != 0 || check.stop != 0) {
-        gReport.Line("Settings file " + gIniPath + " changed but cannot be used (" +
-                     (loaded ? TakeMessageText(loaded) : LoadMessage(check.stop)) +
+        gReport.Line("Settings file " + config::gIniPath + " changed but cannot be used (" +
+                     (loaded ? config::TakeMessageText(loaded) : config::LoadMessage(check.stop)) +
                      "); the session goes on with the settings it has.");
         return nullptr;
     }
     iniText = text;
-    gReport.Line("Settings file " + gIniPath + " changed: the session starts again after its job.");
+    gReport.Line("Settings file " + config::gIniPath +
+                 " changed: the session starts again after its job.");
     return s;
 }
 
@@ -305,7 +309,7 @@ int CheckPool(const std::string& dir) {
     DIR* d = ::opendir(dir.c_str());
     if (!d) {
         std::printf("pool folder %s cannot be read: %s\ncheck failed\n", dir.c_str(),
-                    FormatSystemError(nullptr, errno));
+                    config::FormatSystemError(nullptr, errno));
         return 1;
     }
     std::vector<std::string> names;
@@ -323,13 +327,13 @@ int CheckPool(const std::string& dir) {
         std::printf("%s%s:\n", name == names.front() ? "" : "\n", path.c_str());
         std::fflush(stdout);
         const config::IniValues ini = config::IniValues::Read(path);
-        Settings s = DefaultSettings();
+        config::Settings s = config::DefaultSettings();
         const std::string spool = platform::JoinPath(dir, name);
         const int loaded = LoadSettings(ini, {}, false, s, spool);
         // The LU's start makes its spool folder: until then the pool folder must take it.
         if (!platform::FileExists(spool) && s.fileName.rfind(spool + "/", 0) == 0)
             s.fileName = platform::JoinPath(dir, s.fileName.substr(spool.size() + 1));
-        const SettingsCheck check = CheckSettings(ini, s);
+        const config::SettingsCheck check = CheckSettings(ini, s);
         rc |= Check(s, check, loaded);
         std::fflush(stdout);
     }
@@ -351,7 +355,7 @@ int main(int argc, char** argv) {
         // The archive of this program's settings folder, or of a pool's; nothing is written
         // to the settings.
         platform::SetCommandLine(1, argv);
-        SetIniPathFromProgram(platform::ProgramName());
+        config::SetIniPathFromProgram(platform::ProgramName());
         std::vector<std::string> words;
         std::string pool, lu;
         for (int i = 2; i < argc; ++i) {
@@ -362,17 +366,17 @@ int main(int argc, char** argv) {
             if (std::strcmp(argv[i], "--lu") == 0 && i + 1 < argc) lu = argv[i + 1];
             words.push_back(argv[i]);
         }
-        std::string iniPath = gIniPath;
+        std::string iniPath = config::gIniPath;
         if (!pool.empty()) iniPath = PoolSettingsFile(pool, lu);
-        Settings settings = DefaultSettings();
+        config::Settings settings = config::DefaultSettings();
         LoadSettings(config::IniValues::Read(iniPath), {}, false, settings);
-        return ArchiveCommand(words, settings);
+        return session::ArchiveCommand(words, settings);
     }
     if (HasWord(argc, argv, "--pool")) {
         const std::string dir = PoolDir(argc, argv);
         if (dir.empty()) {
             std::fputs("twprinterd: --pool needs a folder\n", stderr);
-            return kBadCommandLine;
+            return config::kBadCommandLine;
         }
         // A pool's settings are its files: -d and --check are the options beside the folder.
         for (int i = 1; i < argc; ++i) {
@@ -386,7 +390,7 @@ int main(int argc, char** argv) {
                          "twprinterd: %s is no option of a pool (only -d, --check and --status "
                          "are)\n%s",
                          w.c_str(), kUsage);
-            return kBadCommandLine;
+            return config::kBadCommandLine;
         }
         if (HasWord(argc, argv, "--check")) return CheckPool(dir);
         return RunPoolMain(dir, HasWord(argc, argv, "-d"), ValueOf(argc, argv, "--status"),
@@ -409,15 +413,15 @@ int main(int argc, char** argv) {
     argv = args.data();
     platform::SetCommandLine(argc, argv);
     // Every word is read before anything is written, so a misread never reaches the INI file.
-    CommandWords words = ParseCommandWords(platform::CommandArgs());
+    config::CommandWords words = config::ParseCommandWords(platform::CommandArgs());
     if (words.error.empty() && !words.operands.empty())
         words.error = "unexpected word " + words.operands.front() + " (options begin with -)";
     if (!words.error.empty()) {
         std::fprintf(stderr, "twprinterd: %s\n", words.error.c_str());
         std::fputs(kUsage, stderr);
-        return kBadCommandLine;
+        return config::kBadCommandLine;
     }
-    SetIniPathFromProgram(platform::ProgramName());
+    config::SetIniPathFromProgram(platform::ProgramName());
 
     // The signals are taken synchronously through a signalfd: no handler runs
     // in signal context, and the client thread never sees them.
@@ -425,45 +429,45 @@ int main(int argc, char** argv) {
     if (sfd < 0) return 1;
 
     if (words.Has("-d")) {
-        gDebug = 1;
-        DebugOpen();
+        config::gDebug = 1;
+        config::DebugOpen();
     }
     // Without a usable settings directory nothing could be kept: say which and stop,
     // so a service manager shows the reason and retries.
     const std::string dir = platform::WindowsDirectory();
     if (::access(dir.c_str(), W_OK | X_OK) != 0) {
         gReport.Line("Settings directory " + dir +
-                     " cannot be used: " + FormatSystemError(nullptr, errno));
+                     " cannot be used: " + config::FormatSystemError(nullptr, errno));
         return 1;
     }
-    config::IniValues ini = config::IniValues::Read(gIniPath);
-    Settings settings = DefaultSettings();
+    config::IniValues ini = config::IniValues::Read(config::gIniPath);
+    config::Settings settings = config::DefaultSettings();
     int loaded = LoadSettings(ini, platform::CommandArgs(), false, settings);
-    if (loaded == kConflictingNames) {
-        std::fprintf(stderr, "twprinterd: %s\n", gErrorDetail.c_str());
-        SetErrorDetail("");
-        return kConflictingNames;
+    if (loaded == config::kConflictingNames) {
+        std::fprintf(stderr, "twprinterd: %s\n", config::gErrorDetail.c_str());
+        config::SetErrorDetail("");
+        return config::kConflictingNames;
     }
     // The first start writes the default file; a dry run writes nothing.
     if (!checkOnly && !ini.fileExists()) {
-        EnsureDefaultIni();
-        if (!platform::FileExists(gIniPath)) {
-            gReport.Line("Settings file " + gIniPath + " cannot be written");
+        config::EnsureDefaultIni();
+        if (!platform::FileExists(config::gIniPath)) {
+            gReport.Line("Settings file " + config::gIniPath + " cannot be written");
             return 1;
         }
-        ini = config::IniValues::Read(gIniPath);
-        SetErrorDetail("");
+        ini = config::IniValues::Read(config::gIniPath);
+        config::SetErrorDetail("");
         loaded = LoadSettings(ini, platform::CommandArgs(), false, settings);
     }
-    const SettingsCheck check = CheckSettings(ini, settings);
+    const config::SettingsCheck check = CheckSettings(ini, settings);
     if (checkOnly) return Check(settings, check, loaded);
     for (const std::string& line : check.lines)
         gReport.Line(line);
     // The options are kept for later starts only once they passed the check.
     if (loaded == 0) SaveOptionKeys(settings, check);
     if (check.stop) {
-        gReport.Line(LoadMessage(check.stop));
-        DebugClose();
+        gReport.Line(config::LoadMessage(check.stop));
+        config::DebugClose();
         ::close(sfd);
         return check.stop;
     }
@@ -473,32 +477,32 @@ int main(int argc, char** argv) {
     settings.deliveryThread = true;
     if (statusAddress.empty()) statusAddress = settings.statusAddress;
     if (statusToken.empty()) statusToken = settings.statusToken;
-    LuEntry entry = BoardEntry(settings, loaded == 0);
-    auto owned = std::make_unique<PrinterSession>(std::move(settings), gReport);
-    PrinterSession* session = owned.get();
-    LuBoard board;
+    session::LuEntry entry = BoardEntry(settings, loaded == 0);
+    auto owned = std::make_unique<session::PrinterSession>(std::move(settings), gReport);
+    session::PrinterSession* session = owned.get();
+    session::LuBoard board;
     entry.counters = session->Counters();
     entry.history = session->History();
     entry.keptJobs = session->KeptJobs();
     board.Set(entry);
     StatusServer server(board);
     if (!StartStatus(server, statusAddress, statusToken)) {
-        DebugClose();
+        config::DebugClose();
         ::close(sfd);
         return 1;
     }
     Notifier notifier(board);
     if (loaded != 0) {
         // A settings error ends the run at once, with the lines a run ended by it shows.
-        gReport.Line(LoadMessage(MSG_ATTEMPTING_CONNECT));
-        NotifyReady();
-        const std::string text = TakeMessageText(loaded);
+        gReport.Line(config::LoadMessage(config::MSG_ATTEMPTING_CONNECT));
+        session::NotifyReady();
+        const std::string text = config::TakeMessageText(loaded);
         gReport.ShowMessageBox(text);
-        if (gDebug) DebugPrint(text + "\n");
-        Trace("%s\n", text.c_str());
+        if (config::gDebug) config::DebugPrint(text + "\n");
+        config::Trace("%s\n", text.c_str());
         gReport.ShowOnlineState(false);
-        NotifyStopping();
-        DebugClose();
+        session::NotifyStopping();
+        config::DebugClose();
         ::close(sfd);
         return loaded;
     }
@@ -506,18 +510,18 @@ int main(int argc, char** argv) {
         gReport.Line("Unable to start the printer client");
         return 1;
     }
-    gReport.Line(LoadMessage(MSG_ATTEMPTING_CONNECT));
-    NotifyReady();
+    gReport.Line(config::LoadMessage(config::MSG_ATTEMPTING_CONNECT));
+    session::NotifyReady();
     // The service manager's watchdog is fed at half its interval while the client runs.
-    const uint64_t watchdogMs = NotifyWatchdogUsec() / 2000;
+    const uint64_t watchdogMs = session::NotifyWatchdogUsec() / 2000;
     uint64_t lastPing = platform::TickCount();
     int code = -1;
     // Changed settings wait here until the session's job has ended.
-    std::unique_ptr<Settings> next;
+    std::unique_ptr<config::Settings> next;
     uint64_t changedTick = 0;
     while (session->Running()) {
         if (watchdogMs && platform::TickCount() - lastPing >= watchdogMs) {
-            NotifyWatchdog();
+            session::NotifyWatchdog();
             lastPing = platform::TickCount();
         }
         if (next &&
@@ -525,7 +529,7 @@ int main(int argc, char** argv) {
             session->Stop();
             session->Wait();
             entry = BoardEntry(*next, true);
-            owned = std::make_unique<PrinterSession>(std::move(*next), gReport);
+            owned = std::make_unique<session::PrinterSession>(std::move(*next), gReport);
             session = owned.get();
             next.reset();
             entry.counters = session->Counters();
@@ -537,7 +541,7 @@ int main(int argc, char** argv) {
                 code = 1;
                 break;
             }
-            gReport.Line(LoadMessage(MSG_ATTEMPTING_CONNECT));
+            gReport.Line(config::LoadMessage(config::MSG_ATTEMPTING_CONNECT));
         }
         pollfd p{sfd, POLLIN, 0};
         if (::poll(&p, 1, 100) <= 0) continue;
@@ -546,22 +550,22 @@ int main(int argc, char** argv) {
         if (info.ssi_signo == SIGUSR1) {
             gReport.Line(session->StatusSummary());
         } else if (info.ssi_signo == SIGHUP) {
-            if (std::unique_ptr<Settings> changed = ReloadSettings(iniText)) {
+            if (std::unique_ptr<config::Settings> changed = ReloadSettings(iniText)) {
                 if (!next) changedTick = platform::TickCount();
                 next = std::move(changed);
             }
         } else if (info.ssi_signo == SIGTERM || info.ssi_signo == SIGINT) {
-            NotifyStopping();
+            session::NotifyStopping();
             session->Stop();
             code = session->Wait();
             break;
         }
     }
     if (code < 0) {
-        NotifyStopping();
+        session::NotifyStopping();
         code = session->Wait();
     }
-    DebugClose();
+    config::DebugClose();
     ::close(sfd);
-    return code == MSG_EXIT_PARENT || code == 0 ? 0 : code;
+    return code == config::MSG_EXIT_PARENT || code == 0 ? 0 : code;
 }

@@ -17,10 +17,10 @@ struct Ini : ::testing::Test {
     testutil::TempDir dir;
     void SetUp() override {
         setenv("TWPRINTER_DIR", dir.path().c_str(), 1);
-        SetIniPathFromProgram("/usr/bin/twprinterd"); // twprinter and twprinterd share it
-        EXPECT_EQ(gIniPath, dir.file("twprinter.ini"));
-        EXPECT_EQ(IniPathForProgram("myprinter"), dir.file("myprinter.ini"));
-        EXPECT_EQ(IniPathForProgram(""), dir.file("twprinter.ini"));
+        config::SetIniPathFromProgram("/usr/bin/twprinterd"); // twprinter and twprinterd share it
+        EXPECT_EQ(config::gIniPath, dir.file("twprinter.ini"));
+        EXPECT_EQ(config::IniPathForProgram("myprinter"), dir.file("myprinter.ini"));
+        EXPECT_EQ(config::IniPathForProgram(""), dir.file("twprinter.ini"));
     }
     void TearDown() override {
         unsetenv("TWPRINTER_DIR");
@@ -41,31 +41,32 @@ TEST_F(Ini, DefaultFileWithAMuteScheduler) {
     listen(s, 4);
     setenv("CUPS_SERVER", ("127.0.0.1:" + std::to_string(ntohs(a.sin_port))).c_str(), 1);
     auto t0 = std::chrono::steady_clock::now();
-    EnsureDefaultIni();
+    config::EnsureDefaultIni();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(20));
     close(s);
     std::string cwd = platform::CurrentDirectory();
-    EXPECT_EQ(testutil::ReadFile(gIniPath),
+    EXPECT_EQ(testutil::ReadFile(config::gIniPath),
               "[CONFIGURATION]\nEXEDIR=" + cwd + "\nCONFIGFILE=" + cwd +
                   "/KESLUPRT.CFG\nHOSTNAME=\nLUADDRESS=-1\nLUTYPE=3\nFILENAME=ROROR\n"
                   "AUTOSTART=0\nSERVERNAME=kesservd\nSESSIONID=-1\nCONNECTNAME=\n"
                   "ASSOCIATENAME=\n3270E=0\nCONNECTTIMEOUT=15\nSTARTVISIBLE=1\nPRINTTOFILE=0\n");
     // An existing file is left alone; keys compare without regard to case.
-    IniSet("HOSTNAME", std::string(300, 'h'));
-    EnsureDefaultIni();
-    EXPECT_EQ(IniGet("hostname", ""), std::string(260, 'h'));
-    EXPECT_EQ(IniRead(gIniPath, "LUTYPE", ""), "3");
+    config::IniSet("HOSTNAME", std::string(300, 'h'));
+    config::EnsureDefaultIni();
+    EXPECT_EQ(config::IniGet("hostname", ""), std::string(260, 'h'));
+    EXPECT_EQ(config::IniRead(config::gIniPath, "LUTYPE", ""), "3");
 }
 
 TEST_F(Ini, DefaultFilePrinterIsTheFirstCupsDestination) {
     chmod(dir.path().c_str(), 0755); // the scheduler runs as another user
     testutil::Cupsd cups(dir.file("cups"));
     if (!cups.Start(false)) GTEST_SKIP() << "cupsd cannot run here";
-    WriteDefaultIni(gIniPath); // no queues: no entry
-    EXPECT_EQ(IniGet("PRINTER", "none"), "none");
+    config::WriteDefaultIni(config::gIniPath); // no queues: no entry
+    EXPECT_EQ(config::IniGet("PRINTER", "none"), "none");
     ASSERT_TRUE(cups.AddQueue("zeta"));
     ASSERT_TRUE(cups.AddQueue("alpha"));
-    std::remove(gIniPath.c_str());
-    EnsureDefaultIni();
-    EXPECT_NE(testutil::ReadFile(gIniPath).find("\nPrinter=alpha\nHOSTNAME=\n"), std::string::npos);
+    std::remove(config::gIniPath.c_str());
+    config::EnsureDefaultIni();
+    EXPECT_NE(testutil::ReadFile(config::gIniPath).find("\nPrinter=alpha\nHOSTNAME=\n"),
+              std::string::npos);
 }

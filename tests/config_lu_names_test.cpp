@@ -18,13 +18,21 @@ template <class T> std::string Opt(const std::optional<T>& v) {
 }
 
 // c<n>/a<n>: connect/associate name of LU n; ch<n>: channel entry 3 + n; ch: 3 to 7.
-std::map<std::string, std::string> Fields(const LuFileValues& f) {
+std::map<std::string, std::string> Fields(const config::LuFileValues& f) {
     std::map<std::string, std::string> m = {
-        {"server", Opt(f.serverName)}, {"type", Opt(f.luType)},     {"file", Opt(f.fileName)},
-        {"opts", Opt(f.printerOptions)}, {"cmds", Opt(f.printerCmds)}, {"address", Opt(f.luAddress)},
-        {"number", Opt(f.luNumber)},   {"lines", Opt(f.linesPerPage)}, {"stdout", Opt(f.standardOutput)},
-        {"port", Opt(f.portName)},     {"xlt", Opt(f.xltFile)},
-        {"size", std::to_string(f.serverName.value_or("").size())}, {"ch", "host"}};
+        {"server", Opt(f.serverName)},
+        {"type", Opt(f.luType)},
+        {"file", Opt(f.fileName)},
+        {"opts", Opt(f.printerOptions)},
+        {"cmds", Opt(f.printerCmds)},
+        {"address", Opt(f.luAddress)},
+        {"number", Opt(f.luNumber)},
+        {"lines", Opt(f.linesPerPage)},
+        {"stdout", Opt(f.standardOutput)},
+        {"port", Opt(f.portName)},
+        {"xlt", Opt(f.xltFile)},
+        {"size", std::to_string(f.serverName.value_or("").size())},
+        {"ch", "host"}};
     for (int lu = 0; lu < 256; ++lu) {
         m["c" + std::to_string(lu)] = f.names.connect.count(lu) ? f.names.connect.at(lu) : "";
         m["a" + std::to_string(lu)] = f.names.associate.count(lu) ? f.names.associate.at(lu) : "";
@@ -46,34 +54,41 @@ TEST(LuNames, Cases) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.title);
         testutil::WriteFile(path, c.Get("text"));
-        LuFileValues values;
-        gDebug = 1;
+        config::LuFileValues values;
+        config::gDebug = 1;
         testing::internal::CaptureStderr();
         int rc = ParseLuConfig(path, values);
         std::string trace = testing::internal::GetCapturedStderr();
-        gDebug = 0;
-        EXPECT_EQ(std::to_string(rc) + (gErrorDetail.empty() ? "" : " " + gErrorDetail),
+        config::gDebug = 0;
+        EXPECT_EQ(std::to_string(rc) +
+                      (config::gErrorDetail.empty() ? "" : " " + config::gErrorDetail),
                   c.Get("result"));
-        gErrorDetail.clear();
+        config::gErrorDetail.clear();
         std::map<std::string, std::string> fields = Fields(values);
         for (auto& [what, item] : c.items) {
             auto [name, value] = NameValue(item);
-            if (what == "expect") { EXPECT_EQ(fields.at(name), value) << name; }
-            if (what == "status") {
-                EXPECT_EQ(StatusMessage(std::stoi(name), &values.statusMessages), value) << name;
+            if (what == "expect") {
+                EXPECT_EQ(fields.at(name), value) << name;
             }
-            if (what == "trace") { EXPECT_NE(trace.find(item), std::string::npos) << trace; }
+            if (what == "status") {
+                EXPECT_EQ(config::StatusMessage(std::stoi(name), &values.statusMessages), value)
+                    << name;
+            }
+            if (what == "trace") {
+                EXPECT_NE(trace.find(item), std::string::npos) << trace;
+            }
         }
     }
 }
 
 TEST(LuNames, FilesMessagesAndTrace) {
     testutil::TempDir dir;
-    LuFileValues v;
-    EXPECT_EQ(ParseLuConfig("", v), MSG_CFG_NO_NAME);
-    EXPECT_EQ(ParseLuConfig(dir.file("missing.cfg"), v), MSG_CFG_OPEN);
-    EXPECT_EQ(gErrorDetail, dir.file("missing.cfg"));
-    EXPECT_EQ(ParseLuConfig(dir.path(), v), MSG_CFG_READ); // a directory opens, cannot be read
-    EXPECT_EQ(gErrorDetail, "32");
-    gErrorDetail.clear();
+    config::LuFileValues v;
+    EXPECT_EQ(ParseLuConfig("", v), config::MSG_CFG_NO_NAME);
+    EXPECT_EQ(ParseLuConfig(dir.file("missing.cfg"), v), config::MSG_CFG_OPEN);
+    EXPECT_EQ(config::gErrorDetail, dir.file("missing.cfg"));
+    EXPECT_EQ(ParseLuConfig(dir.path(), v),
+              config::MSG_CFG_READ); // a directory opens, cannot be read
+    EXPECT_EQ(config::gErrorDetail, "32");
+    config::gErrorDetail.clear();
 }

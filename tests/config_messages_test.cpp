@@ -10,39 +10,42 @@
 #include <thread>
 
 TEST(Messages, TextsDetailAndStatusTable) {
-    for (int n : {47, 62, 63, 65, 68, 69, 70, 71, 72, 73, 75, 76, 77, 78, 79, 80, 81, 82, 83, 84,
-                  85, 86, 87, 88, 89, 90, 91, 92, 93, 94, 96}) // every engine code has a text
-        EXPECT_STRNE(LoadMessage(n), "") << n;
+    for (int n : {47, 62, 63, 65, 68, 69, 70, 71, 72, 73, 75, 76, 77, 78, 79, 80,
+                  81, 82, 83, 84, 85, 86, 87, 88, 89, 90, 91, 92, 93, 94, 96}) // every engine code
+                                                                               // has a text
+        EXPECT_STRNE(config::LoadMessage(n), "") << n;
 
     // The detail belongs to the thread that set it and goes with the first text taken.
-    SetErrorDetail("mvs1: Connection refused");
+    config::SetErrorDetail("mvs1: Connection refused");
     std::string other;
-    std::thread([&] { other = TakeMessageText(93); }).join();
+    std::thread([&] { other = config::TakeMessageText(93); }).join();
     EXPECT_EQ(other, "Unable to connect:");
-    EXPECT_EQ(TakeMessageText(93), "Unable to connect: mvs1: Connection refused");
-    EXPECT_EQ(TakeMessageText(65), "Unable to connect to server");
+    EXPECT_EQ(config::TakeMessageText(93), "Unable to connect: mvs1: Connection refused");
+    EXPECT_EQ(config::TakeMessageText(65), "Unable to connect to server");
 
-    EXPECT_EQ(StatusMessage(17) + StatusMessage(18) + StatusMessage(-1), "Trying to Connect");
-    StatusTexts replaced;
+    EXPECT_EQ(config::StatusMessage(17) + config::StatusMessage(18) + config::StatusMessage(-1),
+              "Trying to Connect");
+    config::StatusTexts replaced;
     replaced[2] = "Host went away";
-    EXPECT_EQ(StatusMessage(2, &replaced) + StatusMessage(1, &replaced), "Host went awayTelnet error");
-    EXPECT_EQ(StatusMessage(2), "Connection closed by server");
+    EXPECT_EQ(config::StatusMessage(2, &replaced) + config::StatusMessage(1, &replaced),
+              "Host went awayTelnet error");
+    EXPECT_EQ(config::StatusMessage(2), "Connection closed by server");
 }
 
 TEST(Utilities, SystemAndSocketErrorTexts) {
-    EXPECT_STREQ(FormatSystemError(nullptr, EACCES), "Permission denied");
-    EXPECT_STREQ(FormatSystemError("p", 1234), "p: 1234 (0x4D2)");
+    EXPECT_STREQ(config::FormatSystemError(nullptr, EACCES), "Permission denied");
+    EXPECT_STREQ(config::FormatSystemError("p", 1234), "p: 1234 (0x4D2)");
     std::string longPrefix(255, 'p'); // no room for the text: the number
-    EXPECT_EQ(std::string(FormatSystemError(longPrefix.c_str(), EACCES)), longPrefix + ": 13 (0xD)");
+    EXPECT_EQ(std::string(config::FormatSystemError(longPrefix.c_str(), EACCES)),
+              longPrefix + ": 13 (0xD)");
     // Each thread formats into its own buffer.
-    const char* mine = FormatSystemError("mvs1", ECONNREFUSED);
-    std::thread([] { FormatSystemError(nullptr, ENOENT); }).join();
+    const char* mine = config::FormatSystemError("mvs1", ECONNREFUSED);
+    std::thread([] { config::FormatSystemError(nullptr, ENOENT); }).join();
     EXPECT_STREQ(mine, "mvs1: Connection refused");
-
 }
 
 namespace {
-struct Recorder : Reporter {
+struct Recorder : config::Reporter {
     std::vector<std::string> lines;
     void ShowStatusMessage(int code, const std::string& text) override {
         lines.push_back(std::to_string(code) + "|" + text);
@@ -58,22 +61,23 @@ TEST(Report, StatusTextsDebugLogAndStderr) {
     testutil::TempDir dir;
     setenv("TWPRINTER_DIR", dir.path().c_str(), 1);
     testing::internal::CaptureStderr();
-    Trace("hidden %d\n", 1); // debug off
-    DebugPrint("dropped");   // no log open
-    DebugOpen();
-    ASSERT_TRUE(DebugLogOpen());
-    DebugPrint("%s literal ");
-    SetErrorDetail("WSAECONNREFUSED");
-    EXPECT_EQ(ComposeStatus(70), "Socket error: WSAECONNREFUSED\nDelaying before reconnect.");
-    gDebug = 1; // in the log from now on
-    Trace("shown %d\n", 2);
+    config::Trace("hidden %d\n", 1); // debug off
+    config::DebugPrint("dropped");   // no log open
+    config::DebugOpen();
+    ASSERT_TRUE(config::DebugLogOpen());
+    config::DebugPrint("%s literal ");
+    config::SetErrorDetail("WSAECONNREFUSED");
+    EXPECT_EQ(config::ComposeStatus(70),
+              "Socket error: WSAECONNREFUSED\nDelaying before reconnect.");
+    config::gDebug = 1; // in the log from now on
+    config::Trace("shown %d\n", 2);
     Recorder rec;
     ReportStatus(rec, 47);
     ReportStatus(rec, 65);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "shown 2\n");
-    gDebug = 0;
-    DebugClose();
-    EXPECT_FALSE(DebugLogOpen());
+    config::gDebug = 0;
+    config::DebugClose();
+    EXPECT_FALSE(config::DebugLogOpen());
     EXPECT_EQ(testutil::ReadFile(dir.file("TwPrinter.log")),
               "Version = 1.5.1%s literal Attempting to connect...\n"
               "Unable to connect to server\nDelaying before reconnect.\n");
@@ -83,9 +87,9 @@ TEST(Report, StatusTextsDebugLogAndStderr) {
 
     // The standard-error reporter: one stamped line per report, no one to say Yes.
     testing::internal::CaptureStderr();
-    StderrReporter().StatusLine("two\nlines");
-    StderrReporter().ShowOnlineState(true);
-    EXPECT_FALSE(StderrReporter().AskYesNo("Overwrite?"));
+    config::StderrReporter().StatusLine("two\nlines");
+    config::StderrReporter().ShowOnlineState(true);
+    EXPECT_FALSE(config::StderrReporter().AskYesNo("Overwrite?"));
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find(" two lines\n"), std::string::npos) << err;
     EXPECT_NE(err.find(" Tarnwick printer client is online.\n"), std::string::npos) << err;

@@ -26,11 +26,11 @@ std::string Name(const std::map<int, std::string>& t) {
     return t.count(2) ? t.at(2) : "";
 }
 
-std::map<std::string, std::string> Fields(const Settings& s) {
+std::map<std::string, std::string> Fields(const config::Settings& s) {
     auto b = [](bool v) { return std::string(v ? "1" : "0"); };
     auto n = [](long v) { return std::to_string(v); };
     const char* media[] = {"printer", "file", "port", "socket", "command"};
-    const TlsSettings& t = s.tls;
+    const config::TlsSettings& t = s.tls;
     return {
         {"host", s.host},
         {"service", s.service},
@@ -71,23 +71,23 @@ std::map<std::string, std::string> Fields(const Settings& s) {
                      ? n(s.channels[3]) + "," + n(s.channels[4]) + "," + n(s.channels[5])
                      : "host"},
         {"lu2", Name(s.luNames.connect) + "/" + Name(s.luNames.associate)},
-        {"table", s.ebcdicToAscii == kBuiltinEbcdicToAscii ? "builtin" : "changed"},
+        {"table", s.ebcdicToAscii == config::kBuiltinEbcdicToAscii ? "builtin" : "changed"},
         {"tAD", std::string(1, char(s.ebcdicToAscii[0xAD]))},
         {"tC1", std::string(1, char(s.ebcdicToAscii[0xC1]))},
         {"chars", s.codePage.name + (s.codePage.dbcs ? ",dbcs," : ",") + s.outputCharset},
-        {"detail", gErrorDetail},
-        {"debug", n(gDebug)},
+        {"detail", config::gErrorDetail},
+        {"debug", n(config::gDebug)},
     };
 }
 
 // The fields of a window's Settings that the cases set.
-void SetWindowValue(Settings& s, const std::string& name, const std::string& v) {
+void SetWindowValue(config::Settings& s, const std::string& name, const std::string& v) {
     if (name == "host") s.host = v;
     if (name == "service") s.service = v;
     if (name == "address") s.luAddress = v;
     if (name == "luType") s.luType = std::stoi(v);
     if (name == "file") s.fileName = v;
-    if (name == "medium") s.medium = Medium::File;
+    if (name == "medium") s.medium = config::Medium::File;
     if (name == "btam") s.btam = v == "1"; // not a window value: the command line's only
 }
 
@@ -112,10 +112,10 @@ TEST(LoadSettings, Cases) {
         SCOPED_TRACE(c.title);
         testutil::WriteFile(ini, "[CONFIGURATION]\n" + c.Get("ini"));
         testutil::WriteFile(dir.file("lu.cfg"), c.Get("cfg"));
-        Settings s = DefaultSettings();
+        config::Settings s = config::DefaultSettings();
         for (auto& [what, item] : c.items)
             if (what == "window") SetWindowValue(s, NameValue(item).first, NameValue(item).second);
-        gDebug = c.Get("debug") == "1";
+        config::gDebug = c.Get("debug") == "1";
         testing::internal::CaptureStderr();
         const std::string before = testutil::ReadFile(ini);
         const int rc = LoadSettings(ini, sub(c.Get("cmd")), c.Get("inforce") == "1", s);
@@ -123,7 +123,7 @@ TEST(LoadSettings, Cases) {
         EXPECT_EQ(testutil::ReadFile(ini), before) << "loading wrote the file";
         std::string err = testing::internal::GetCapturedStderr();
         // The start's check, its fallbacks applied before the fields are read.
-        const SettingsCheck check = CheckSettings(ini, s);
+        const config::SettingsCheck check = CheckSettings(ini, s);
         // The options reach the file as a start writes them back: only once they passed.
         if (rc == 0) SaveOptionKeys(s, check);
         std::map<std::string, std::string> fields = Fields(s);
@@ -145,9 +145,9 @@ TEST(LoadSettings, Cases) {
                 ASSERT_TRUE(fields.count(name)) << name;
                 EXPECT_EQ(fields[name], sub(value)) << name;
             } else if (what == "key") {
-                EXPECT_EQ(name == "*"
-                              ? testutil::ReadFile(ini)
-                              : platform::ProfileGetString(kIniSection, name, "<missing>", ini),
+                EXPECT_EQ(name == "*" ? testutil::ReadFile(ini)
+                                      : platform::ProfileGetString(config::kIniSection, name,
+                                                                   "<missing>", ini),
                           sub(value))
                     << name;
             } else if (what == "err") {
@@ -161,9 +161,9 @@ TEST(LoadSettings, Cases) {
         }
         EXPECT_EQ(check.lines.size() - serviceLines, expectedLines) << lines;
         EXPECT_EQ(s.iniPath, ini);
-        gDebug = 0;
-        DebugClose();
-        gErrorDetail.clear();
+        config::gDebug = 0;
+        config::DebugClose();
+        config::gErrorDetail.clear();
     }
     unsetenv("TWPRINTER_DIR");
 }

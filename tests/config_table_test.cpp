@@ -67,11 +67,11 @@ TEST(SettingsTable, EveryDefaultRoundTrips) {
     for (const config::KeySpec& k : config::SettingKeys())
         text += std::string(k.name) + "=" + k.def + "\n";
     testutil::WriteFile(full, text);
-    Settings a = DefaultSettings(), b = DefaultSettings();
+    config::Settings a = config::DefaultSettings(), b = config::DefaultSettings();
     ASSERT_EQ(LoadSettings(empty, std::vector<std::string>{}, false, a), 0);
     ASSERT_EQ(LoadSettings(full, std::vector<std::string>{}, false, b), 0);
     EXPECT_EQ(testutil::ReadFile(full), text) << "loading wrote the file";
-    auto key = [](const Settings& s) {
+    auto key = [](const config::Settings& s) {
         return s.host + "|" + s.service + "|" + std::to_string(s.luType) +
                s.fileName.substr(s.fileName.rfind('/') + 1) + "|" + std::to_string(s.use3270E) +
                std::to_string(s.connectTimeoutMs) + "|" + std::to_string(s.retryDelayMs) + "|" +
@@ -89,7 +89,7 @@ TEST(SettingsTable, EveryDefaultRoundTrips) {
     EXPECT_EQ(key(b), key(a));
     // Every default passes the check, but the service kesservd, which only some
     // machines' /etc/services know.
-    const SettingsCheck check = CheckSettings(full, b);
+    const config::SettingsCheck check = config::CheckSettings(full, b);
     for (const std::string& line : check.lines)
         EXPECT_EQ(line.rfind("SERVERNAME=", 0), 0u) << line;
     EXPECT_EQ(check.stop, 0);

@@ -54,7 +54,7 @@ std::string Expand(std::string hex) {
     return testutil::Unhex(hex);
 }
 
-struct Host : HostLink {
+struct Host : datastream::HostLink {
     std::string sent;
     int fails = 0; // what sending answers; 0 sends
     int SendRecord(std::span<const uint8_t> b) override {
@@ -66,7 +66,7 @@ struct Host : HostLink {
     bool ExtensionUnnegotiated() const override { return false; }
 };
 
-struct Report : Reporter {
+struct Report : config::Reporter {
     std::string lines;
     void ShowOnlineState(bool) override {}
     void ShowStatusMessage(int, const std::string&) override {}
@@ -85,13 +85,13 @@ struct Report : Reporter {
 
 // One LU's data stream on the file medium (print files dir/J...), set up by set.
 struct Rig {
-    explicit Rig(const std::function<void(Settings&)>& set = {}) {
+    explicit Rig(const std::function<void(config::Settings&)>& set = {}) {
         s.fileName = dir.file("J");
-        s.medium = Medium::File;
+        s.medium = config::Medium::File;
         s.luType = 1;
         if (set) set(s);
-        delivery = std::make_unique<Delivery>(s, report, nullptr);
-        ds = std::make_unique<DataStream>(s, report, host, *delivery);
+        delivery = std::make_unique<output::Delivery>(s, report, nullptr);
+        ds = std::make_unique<datastream::DataStream>(s, report, host, *delivery);
         ds->StartConnection();
     }
     // One record (hex as Expand takes it), then the end of its job.
@@ -101,27 +101,27 @@ struct Rig {
         if (ds->JobOpen()) ds->EndJob();
     }
     testutil::TempDir dir;
-    Settings s = DefaultSettings();
+    config::Settings s = config::DefaultSettings();
     Host host;
     Report report;
-    std::unique_ptr<Delivery> delivery;
-    std::unique_ptr<DataStream> ds;
+    std::unique_ptr<output::Delivery> delivery;
+    std::unique_ptr<datastream::DataStream> ds;
 };
 
 void RunCase(const std::string& name) {
     testutil::TempDir dir;
-    Settings s = DefaultSettings();
+    config::Settings s = config::DefaultSettings();
     s.fileName = dir.file("J");
-    s.medium = Medium::File;
+    s.medium = config::Medium::File;
     s.luType = 1;
     Host host;
     Report report;
-    std::unique_ptr<Delivery> delivery;
-    std::unique_ptr<DataStream> ds;
-    auto stream = [&]() -> DataStream& {
+    std::unique_ptr<output::Delivery> delivery;
+    std::unique_ptr<datastream::DataStream> ds;
+    auto stream = [&]() -> datastream::DataStream& {
         if (!ds) {
-            delivery = std::make_unique<Delivery>(s, report, nullptr);
-            ds = std::make_unique<DataStream>(s, report, host, *delivery);
+            delivery = std::make_unique<output::Delivery>(s, report, nullptr);
+            ds = std::make_unique<datastream::DataStream>(s, report, host, *delivery);
             ds->StartConnection();
         }
         return *ds;
@@ -153,7 +153,7 @@ void RunCase(const std::string& name) {
                 if (k == "notranslate") s.translate = false;
                 if (k == "codepage") {
                     std::string m;
-                    ASSERT_TRUE(LoadCodePage(v, s.ebcdicToAscii, m)) << m;
+                    ASSERT_TRUE(config::LoadCodePage(v, s.ebcdicToAscii, m)) << m;
                     ASSERT_TRUE(LoadHostCharacters(v, s.codePage, m)) << m;
                 }
                 if (k == "charset") s.outputCharset = v;
@@ -173,7 +173,7 @@ void RunCase(const std::string& name) {
                     }
                 }
                 if (k == "port" || k == "noport") {
-                    s.medium = Medium::Port;
+                    s.medium = config::Medium::Port;
                     s.portName = dir.file(k == "port" ? "J0f.txt" : "none");
                     if (k == "port") testutil::WriteFile(s.portName, "");
                 }
@@ -262,7 +262,7 @@ INSTANTIATE_TEST_SUITE_P(Files, HostStream, ::testing::ValuesIn(Cases()),
 
 // The host's line length, page length and transparent bytes reach the drawn pages.
 TEST(HostHints, ShapeThePdfPages) {
-    Rig r([](Settings& s) { s.fileFormat = "pdf", s.paper = "a4"; });
+    Rig r([](config::Settings& s) { s.fileFormat = "pdf", s.paper = "a4"; });
     const testutil::TempDir& dir = r.dir;
     auto run = [&](const std::string& hex) { r.Job(hex); };
     // A line of 132 with a short text: landscape; the transparent bytes are not drawn.
@@ -287,9 +287,9 @@ TEST(HostHints, ShapeThePdfPages) {
 TEST(BufferAddress, TwelveBitCodesRoundTrip) {
     std::set<uint8_t> codes;
     for (int a = 0; a < 4096; ++a) {
-        const uint8_t b[2] = {AddressCode(a >> 6), AddressCode(a)};
+        const uint8_t b[2] = {datastream::AddressCode(a >> 6), datastream::AddressCode(a)};
         codes.insert(b[1]);
-        ASSERT_EQ(DecodeBufferAddress(b, 4096), a);
+        ASSERT_EQ(datastream::DecodeBufferAddress(b, 4096), a);
     }
     EXPECT_EQ(codes.size(), 64u);
 }
@@ -320,11 +320,11 @@ TEST(DoubleBytePages, ChineseKoreanAndJapaneseWithEuro) {
             if (port && std::string(p.page) != "933") continue;
             SCOPED_TRACE(std::string(p.page) + (port ? " port" : " file"));
             std::string m;
-            Rig r([&](Settings& s) {
-                s.medium = port ? Medium::Port : Medium::File;
+            Rig r([&](config::Settings& s) {
+                s.medium = port ? config::Medium::Port : config::Medium::File;
                 s.portName = s.fileName + "port";
                 if (port) testutil::WriteFile(s.portName, "");
-                EXPECT_TRUE(LoadCodePage(p.page, s.ebcdicToAscii, m)) << m;
+                EXPECT_TRUE(config::LoadCodePage(p.page, s.ebcdicToAscii, m)) << m;
                 EXPECT_TRUE(LoadHostCharacters(p.page, s.codePage, m) && s.codePage.dbcs) << m;
             });
             r.Job(p.host);
@@ -338,7 +338,7 @@ TEST(DoubleBytePages, ChineseKoreanAndJapaneseWithEuro) {
 // columns of the grid wide.
 TEST(DoubleBytePages, PdfPagesReadBackInTheirColumns) {
     std::string m;
-    auto kanji930 = [&m](Settings& s) {
+    auto kanji930 = [&m](config::Settings& s) {
         s.fileFormat = "pdf", s.paper = "a4";
         EXPECT_TRUE(LoadHostCharacters("930", s.codePage, m)) << m;
     };
@@ -367,7 +367,7 @@ TEST(DoubleBytePages, PdfPagesReadBackInTheirColumns) {
     EXPECT_EQ(r.report.Notes(), "");
 
     // The classic layout reads the same file as characters too.
-    Rig classic([&](Settings& s) { kanji930(s), s.classicLayout = true; });
+    Rig classic([&](config::Settings& s) { kanji930(s), s.classicLayout = true; });
     classic.Job("C1C20E456245660F C4 15");
     const std::string text = testutil::PdfText(classic.dir.file("J0f.pdf"));
     EXPECT_NE(text.find("AB日本D"), std::string::npos) << text;
@@ -378,8 +378,9 @@ TEST(DoubleBytePages, PdfPagesReadBackInTheirColumns) {
 // LINEEND=lf and a margin, and a repeat stops at the print limit exactly.
 TEST(BulkRuns, PrintAsTheirCharactersOneByOne) {
     // Every job file the record leaves, in order.
-    auto jobs = [](const std::function<void(Settings&)>& set, int lu, const std::string& hex) {
-        Rig rig([&](Settings& s) {
+    auto jobs = [](const std::function<void(config::Settings&)>& set, int lu,
+                   const std::string& hex) {
+        Rig rig([&](config::Settings& s) {
             s.luType = lu;
             if (set) set(s);
         });
@@ -392,11 +393,11 @@ TEST(BulkRuns, PrintAsTheirCharactersOneByOne) {
         }
         return all;
     };
-    const std::vector<std::function<void(Settings&)>> variants = {
+    const std::vector<std::function<void(config::Settings&)>> variants = {
         {},
-        [](Settings& s) { s.linesPerPage = 3; },
-        [](Settings& s) { s.printAfterNLines = 2; },
-        [](Settings& s) { s.lineEndLf = true; },
+        [](config::Settings& s) { s.linesPerPage = 3; },
+        [](config::Settings& s) { s.printAfterNLines = 2; },
+        [](config::Settings& s) { s.lineEndLf = true; },
     };
     std::string a600;
     for (int k = 0; k < 600; ++k)
@@ -433,7 +434,7 @@ TEST(BulkRuns, PrintAsTheirCharactersOneByOne) {
                        "{C1}*100 15 {40}*106 C1"));
     }
     // A control byte repeated is data: its table character, 132 to a line.
-    Settings plain = DefaultSettings();
+    config::Settings plain = config::DefaultSettings();
     const char tab = static_cast<char>(plain.ebcdicToAscii[0x05]);
     std::string want = "[" + std::string(132, tab) + "\r\n" + std::string(68, tab) + "]";
     EXPECT_EQ(jobs({}, 3,
@@ -445,7 +446,7 @@ TEST(BulkRuns, PrintAsTheirCharactersOneByOne) {
 
     // Twenty-five rounds of the whole buffer (27 x 132) in one record of 105
     // bytes: the record's print stops at its limit, the byte past it included.
-    Rig rig([](Settings& s) { s.luType = 3; });
+    Rig rig([](config::Settings& s) { s.luType = 3; });
     rig.Job("F100114040"
             "{3C4040C1}*25 ");
     const int64_t limit = 64 * 1024 + 64 * 105;

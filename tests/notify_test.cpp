@@ -21,10 +21,10 @@ TEST(Notify, MessagesReachThePathAndAbstractSocketsAndNothingElse) {
         SCOPED_TRACE(path);
         NotifySocket sock(path);
         setenv("NOTIFY_SOCKET", path.c_str(), 1);
-        NotifyReady();
-        NotifyStatus("Unable to connect: refused\nDelaying before reconnect.");
-        NotifyWatchdog();
-        NotifyStopping();
+        session::NotifyReady();
+        session::NotifyStatus("Unable to connect: refused\nDelaying before reconnect.");
+        session::NotifyWatchdog();
+        session::NotifyStopping();
         EXPECT_EQ(sock.Receive(),
                   (std::vector<std::string>{
                       "READY=1", "STATUS=Unable to connect: refused Delaying before reconnect.",
@@ -36,14 +36,14 @@ TEST(Notify, MessagesReachThePathAndAbstractSocketsAndNothingElse) {
 TEST(Notify, WatchdogIntervalOnlyForTheNamedProcess) {
     unsetenv("WATCHDOG_PID");
     setenv("WATCHDOG_USEC", "60000000", 1);
-    EXPECT_EQ(NotifyWatchdogUsec(), 60000000u);
+    EXPECT_EQ(session::NotifyWatchdogUsec(), 60000000u);
     setenv("WATCHDOG_PID", std::to_string(getpid()).c_str(), 1);
-    EXPECT_EQ(NotifyWatchdogUsec(), 60000000u);
+    EXPECT_EQ(session::NotifyWatchdogUsec(), 60000000u);
     setenv("WATCHDOG_PID", std::to_string(getpid() + 1).c_str(), 1);
-    EXPECT_EQ(NotifyWatchdogUsec(), 0u);
+    EXPECT_EQ(session::NotifyWatchdogUsec(), 0u);
     unsetenv("WATCHDOG_PID");
     unsetenv("WATCHDOG_USEC");
-    EXPECT_EQ(NotifyWatchdogUsec(), 0u);
+    EXPECT_EQ(session::NotifyWatchdogUsec(), 0u);
 }
 
 // twprinterd under a pretend service manager: ready once running, each status

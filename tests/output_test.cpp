@@ -27,7 +27,7 @@ using testutil::WriteFile;
 
 namespace {
 
-struct Recorder : Reporter {
+struct Recorder : config::Reporter {
     void ShowOnlineState(bool) override {}
     void ShowStatusMessage(int, const std::string& t) override { text += t + "\n"; }
     void ShowMessageBox(const std::string& t) override { text += t + "\n"; }
@@ -96,9 +96,9 @@ class OutputTest : public ::testing::Test {
   protected:
     // A fresh session's failed folder is the one beside its print files: dir/failed.
     OutputTest() { s.fileName = dir.file("JOB"); }
-    std::unique_ptr<Delivery> Make() {
-        return std::make_unique<Delivery>(s, ui,
-                                          [this](bool ok) { ++(ok ? ui.delivered : ui.failed); });
+    std::unique_ptr<output::Delivery> Make() {
+        return std::make_unique<output::Delivery>(
+            s, ui, [this](bool ok) { ++(ok ? ui.delivered : ui.failed); });
     }
     std::string Job(const std::string& name, const std::string& content) {
         WriteFile(dir.file(name), content);
@@ -109,7 +109,7 @@ class OutputTest : public ::testing::Test {
     }
     size_t Kept() { return testutil::ListDir(dir.path() + "/failed").size(); }
     testutil::TempDir dir;
-    Settings s;
+    config::Settings s;
     Recorder ui;
 };
 
@@ -117,7 +117,7 @@ TEST_F(OutputTest, PrinterMediumDrawsPagesForCupsAndKeepsWhatItCannotSubmit) {
     testutil::TempDir cupsRoot;
     testutil::Cupsd cupsd(cupsRoot.path());
     ASSERT_TRUE(cupsd.Start()) << cupsd.Log();
-    PageLayout m;
+    output::PageLayout m;
     ASSERT_TRUE(GetPrinterLayout("twtest", m));
     s.headings = true;
     s.classicLayout = true;
@@ -157,14 +157,14 @@ TEST_F(OutputTest, PrinterMediumDrawsPagesForCupsAndKeepsWhatItCannotSubmit) {
         ASSERT_EQ(Deliver("JOB3.txt", Lines(1, "default")), 1) << ui.text;
         EXPECT_NE(PdfText(cupsd.WaitJob(++id)).find("default 1\n"), std::string::npos);
     }
-    const PrinterList list = ListPrinters();
+    const output::PrinterList list = output::ListPrinters();
     EXPECT_EQ(list.names, (std::vector<std::string>{"held", "twtest"})) << list.error;
     EXPECT_TRUE(list.defaultName == "twtest" && list.error.empty());
     std::string found;
-    EXPECT_TRUE(CheckOutputMedium(s, found));
+    EXPECT_TRUE(output::CheckOutputMedium(s, found));
     EXPECT_EQ(found, "printer: CUPS destination twtest (the default)");
     s.printer = "nosuchqueue";
-    EXPECT_FALSE(CheckOutputMedium(s, found));
+    EXPECT_FALSE(output::CheckOutputMedium(s, found));
     EXPECT_EQ(found.rfind("printer: CUPS at ", 0), 0u) << found;
     EXPECT_NE(found.find(" has no destination nosuchqueue ("), std::string::npos) << found;
     s.printer = "twtest";
@@ -204,7 +204,7 @@ TEST_F(OutputTest, PrinterMediumDrawsPagesForCupsAndKeepsWhatItCannotSubmit) {
     int stop[2];
     ASSERT_EQ(pipe(stop), 0);
     ASSERT_EQ(write(stop[1], "x", 1), 1);
-    std::unique_ptr<Delivery> stopping = Make();
+    std::unique_ptr<output::Delivery> stopping = Make();
     stopping->WatchStop(stop[0]);
     EXPECT_EQ(stopping->Deliver(Job("JOB10.txt", Lines(2, "stopped")), ""), 0);
     close(stop[0]), close(stop[1]);
@@ -242,7 +242,7 @@ TEST_F(OutputTest, PrinterMediumDrawsPagesForCupsAndKeepsWhatItCannotSubmit) {
     EXPECT_TRUE(ui.Saw("Unable to print JOB9.txt: no printer is set (PRINTER) and CUPS has no "
                        "default destination; set one with \"lpadmin -d NAME\" or set PRINTER"))
         << ui.text;
-    EXPECT_FALSE(CheckOutputMedium(s, found));
+    EXPECT_FALSE(output::CheckOutputMedium(s, found));
     EXPECT_NE(found.find("CUPS has no default destination; set one with"), std::string::npos);
     unsetenv("CUPS_SERVER");
 }
@@ -250,32 +250,34 @@ TEST_F(OutputTest, PrinterMediumDrawsPagesForCupsAndKeepsWhatItCannotSubmit) {
 TEST_F(OutputTest, MediumCheckedWithoutAJob) {
     const std::string refused = "127.0.0.1:" + std::to_string(testutil::FreePort());
     struct {
-        Medium medium;
+        config::Medium medium;
         std::string value, found;
         bool ok;
     } cases[] = {
-        {Medium::File, dir.file("JOB"), "files: text copies of the jobs in " + dir.path(), true},
-        {Medium::File, dir.file("none/JOB"), "files: " + dir.file("none") + ": No such file",
+        {config::Medium::File, dir.file("JOB"), "files: text copies of the jobs in " + dir.path(),
+         true},
+        {config::Medium::File, dir.file("none/JOB"),
+         "files: " + dir.file("none") + ": No such file", false},
+        {config::Medium::Command, "cat -n", "print command cat -n", true},
+        {config::Medium::Command, "nosuchcommand -x", "print command: nosuchcommand is not found",
          false},
-        {Medium::Command, "cat -n", "print command cat -n", true},
-        {Medium::Command, "nosuchcommand -x", "print command: nosuchcommand is not found", false},
-        {Medium::Port, "NUL", "port /dev/null can be written", true},
-        {Medium::Port, dir.file("none/lp"), "port: " + dir.file("none/lp") + ": No such file",
-         false},
-        {Medium::Socket, refused, "network printer: Error writing to socket: ", false},
+        {config::Medium::Port, "NUL", "port /dev/null can be written", true},
+        {config::Medium::Port, dir.file("none/lp"),
+         "port: " + dir.file("none/lp") + ": No such file", false},
+        {config::Medium::Socket, refused, "network printer: Error writing to socket: ", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.value);
         s.medium = c.medium;
         s.fileName = s.printerCmds = s.portName = s.socketPort = c.value;
         std::string found;
-        EXPECT_EQ(CheckOutputMedium(s, found), c.ok);
+        EXPECT_EQ(output::CheckOutputMedium(s, found), c.ok);
         EXPECT_EQ(found.rfind(c.found, 0), 0u) << found;
     }
 }
 
 TEST_F(OutputTest, FileMediumCopiesBesideThePrintFileAndAsksBeforeReplacing) {
-    s.medium = Medium::File;
+    s.medium = config::Medium::File;
     const std::string bytes("a\0\xe9\f\r\n", 6);
     mkdir(dir.file("v.1").c_str(), 0755);
     for (auto [name, copy] : {std::pair{"JOB1.txt", "JOB1f.txt"}, {"v.1/JOB2", "v.1/JOB2f"}}) {
@@ -304,7 +306,7 @@ TEST_F(OutputTest, FileMediumCopiesBesideThePrintFileAndAsksBeforeReplacing) {
     // Latin-1 shows as the characters, control characters as blanks; long lines wrap.
     s.fileFormat = "pdf";
     s.classicLayout = true;
-    PageLayout m = DefaultLayout();
+    output::PageLayout m = output::DefaultLayout();
     std::string latin1 = "caf\xe9\t\xa7\x0bna\xefve\x08x\x0cy\rz\n", wide(m.chars + 10, 'w');
     ASSERT_EQ(Deliver("JOB1.txt", Lines(m.lines - 2) + latin1 + wide + "\n"), 1) << ui.text;
     std::string pdf = dir.file("JOB1f.pdf"), text = PdfText(pdf);
@@ -323,7 +325,8 @@ TEST_F(OutputTest, FileMediumCopiesBesideThePrintFileAndAsksBeforeReplacing) {
     EXPECT_EQ(ui.delivered, 10);
 
     // A page of three lines cannot hold the headings and a line under them.
-    PageLayout strip = ComputeLayout(21000, 3 * 2540 * m.lineHeight / 300 + 200, 0, 100, 0, 100);
+    output::PageLayout strip =
+        output::ComputeLayout(21000, 3 * 2540 * m.lineHeight / 300 + 200, 0, 100, 0, 100);
     ASSERT_EQ(strip.lines, 3);
     EXPECT_FALSE(LayoutUsable(strip, 3, "the strip", ui));
     EXPECT_TRUE(LayoutUsable(strip, 2, "the strip", ui));
@@ -331,7 +334,7 @@ TEST_F(OutputTest, FileMediumCopiesBesideThePrintFileAndAsksBeforeReplacing) {
                        " characters: too small to print on.\n"));
 
     // The port medium wrote its jobs as they came: nothing to do, nothing counted.
-    s.medium = Medium::Port;
+    s.medium = config::Medium::Port;
     unlink(dir.file("JOB1f.pdf").c_str());
     EXPECT_EQ(Deliver("JOB1.txt", Lines(1)), 1);
     EXPECT_EQ(access(dir.file("JOB1f.pdf").c_str(), F_OK), -1);
@@ -339,11 +342,11 @@ TEST_F(OutputTest, FileMediumCopiesBesideThePrintFileAndAsksBeforeReplacing) {
 }
 
 TEST_F(OutputTest, HostLayoutBreaksAtFormFeedsFitsTheWidestLineAndOverstrikes) {
-    s.medium = Medium::File;
+    s.medium = config::Medium::File;
     s.fileFormat = "pdf";
     s.headings = true;
     const std::string pdf = dir.file("JOBf.pdf");
-    auto deliver = [&](const std::string& content, const JobHints& hints = {}) {
+    auto deliver = [&](const std::string& content, const output::JobHints& hints = {}) {
         unlink(pdf.c_str());
         EXPECT_EQ(Make()->Deliver(Job("JOB", content), "Report", hints), 1) << ui.text;
         return PageTexts(pdf);
@@ -351,7 +354,7 @@ TEST_F(OutputTest, HostLayoutBreaksAtFormFeedsFitsTheWidestLineAndOverstrikes) {
     for (const Case& c : LoadCases("../output/layouts.txt")) {
         SCOPED_TRACE(c.title);
         s.paper = "a4", s.orientation = "auto", s.lpi = 0, s.cpi = 0;
-        JobHints hints;
+        output::JobHints hints;
         for (auto& [key, value] : c.items) {
             auto [name, v] = NameValue(value);
             if (key == "set" && name == "PAPER") s.paper = v;
@@ -394,7 +397,7 @@ TEST_F(OutputTest, HostLayoutBreaksAtFormFeedsFitsTheWidestLineAndOverstrikes) {
 
     // Underscores after a bare carriage return, and a backspace, fall on the letters;
     // transparent bytes are not drawn at all.
-    JobHints hints;
+    output::JobHints hints;
     hints.transparent = {{27, 31}};
     deliver("  SUMMARY PAGE\r  ____\nAB\bB \xc1\xc4\xc2\xc3ok\n", hints);
     std::map<std::string, testutil::PdfWord> w; // the first of each
@@ -415,7 +418,7 @@ TEST_F(OutputTest, HostLayoutBreaksAtFormFeedsFitsTheWidestLineAndOverstrikes) {
 TEST_F(OutputTest, PortMediumKeepsOneDeviceOpenAndReopensAfterAFault) {
     std::istringstream names(ReadFile(TEST_DATA_DIR "/output/port_names.txt"));
     for (std::string name, path; names >> name >> path;)
-        EXPECT_EQ(PortDevicePath(name), path) << name;
+        EXPECT_EQ(output::PortDevicePath(name), path) << name;
 
     // A plain file as the device: opened once, written from its start, opened again after a close.
     s.portName = Job("port", "");
@@ -432,13 +435,13 @@ TEST_F(OutputTest, PortMediumKeepsOneDeviceOpenAndReopensAfterAFault) {
 
     // Missing device: 72 with the device's path and the system's text, no file left behind.
     s.portName = dir.file("nosuchport");
-    EXPECT_EQ(Make()->PortWrite(bytes("A")), MSG_PORT_OPEN);
-    EXPECT_EQ(TakeMessageText(72),
+    EXPECT_EQ(Make()->PortWrite(bytes("A")), config::MSG_PORT_OPEN);
+    EXPECT_EQ(config::TakeMessageText(72),
               "Unable to open LPT/COM port: " + s.portName + ": No such file or directory");
     EXPECT_EQ(access(s.portName.c_str(), F_OK), -1);
     s.portName = "lpt99";
-    EXPECT_EQ(Make()->PortWrite(bytes("A")), MSG_PORT_OPEN);
-    EXPECT_EQ(TakeMessageText(72),
+    EXPECT_EQ(Make()->PortWrite(bytes("A")), config::MSG_PORT_OPEN);
+    EXPECT_EQ(config::TakeMessageText(72),
               "Unable to open LPT/COM port: /dev/lp98: No such file or directory");
 
     // A device that refuses the bytes: 73, and its descriptor is released.
@@ -446,15 +449,15 @@ TEST_F(OutputTest, PortMediumKeepsOneDeviceOpenAndReopensAfterAFault) {
     d = Make();
     int lowest = open("/dev/null", O_RDONLY);
     close(lowest);
-    EXPECT_EQ(d->PortWrite(bytes("A")), MSG_PORT_WRITE);
-    EXPECT_EQ(TakeMessageText(73),
+    EXPECT_EQ(d->PortWrite(bytes("A")), config::MSG_PORT_WRITE);
+    EXPECT_EQ(config::TakeMessageText(73),
               "Unable to write to LPT/COM port: /dev/full: No space left on device");
     EXPECT_EQ(open("/dev/null", O_RDONLY), lowest);
     close(lowest);
 }
 
 TEST_F(OutputTest, SocketMediumSendsEachJobAndReportsRefusalAndStall) {
-    s.medium = Medium::Socket;
+    s.medium = config::Medium::Socket;
     Listener printer;
     const std::string first("first\f\x00\xff", 8);
     for (const std::string& at : {printer.port, "127.0.0.1:" + printer.port, ":" + printer.port,
@@ -508,7 +511,7 @@ TEST_F(OutputTest, SocketMediumSendsEachJobAndReportsRefusalAndStall) {
 }
 
 TEST_F(OutputTest, CommandMediumPipesTheJobAndKeepsFailures) {
-    s.medium = Medium::Command;
+    s.medium = config::Medium::Command;
     // No command given means lpr: this one, first on the path.
     std::string out = dir.file("received"), path = getenv("PATH");
     WriteFile(dir.file("lpr"), ReadFile(TEST_DATA_DIR "/output/lpr.sh"));

@@ -68,15 +68,17 @@ std::string Canon(const std::string& expected) {
     return out;
 }
 
-struct Core : ProtocolPeer {
-    PrintState ps;
+struct Core : session::ProtocolPeer {
+    datastream::PrintState ps;
     std::string log;
     int recordResult = 0;
     bool open = false;
     std::vector<size_t> sizes;
-    std::unique_ptr<TelnetProtocol> tp;
+    std::unique_ptr<session::TelnetProtocol> tp;
 
-    explicit Core(const ProtocolConfig& c) { tp = std::make_unique<TelnetProtocol>(c, ps, *this); }
+    explicit Core(const session::ProtocolConfig& c) {
+        tp = std::make_unique<session::TelnetProtocol>(c, ps, *this);
+    }
     void Add(const std::string& t) { log += (log.empty() ? "" : " ") + t; }
     int Send(std::span<const uint8_t> c) override {
         sizes.push_back(c.size());
@@ -122,7 +124,7 @@ const std::string kNeg =
 const std::string kNegOut =
     ">FFFB28 >FFFA280207'IBM-3287-1'01'PRT1'FFF0 lu:PRT1 >FFFA2803070001020304FFF0 ";
 
-const ProtocolConfig kPrt1{.tn3270e = true, .nameKind = 1, .name = "PRT1"};
+const session::ProtocolConfig kPrt1{.tn3270e = true, .nameKind = 1, .name = "PRT1"};
 
 // opts: "plain" (TN3270E refused), "lu1", "noname", "A:NAME" (associate), "sX" session id,
 // "aX" LU address, "tN" STARTTLS, "inside" (TLS is up).
@@ -216,7 +218,7 @@ TEST(Protocol, HostBytesGiveRepliesRecordsAndJobEnds) {
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
         // The protocol's view of the settings, as a session takes it.
-        Settings s;
+        config::Settings s;
         s.use3270E = true;
         s.connectName = "PRT1";
         std::istringstream opts(r.opts);
@@ -228,7 +230,7 @@ TEST(Protocol, HostBytesGiveRepliesRecordsAndJobEnds) {
             if (t[0] == 's' || t[0] == 'a') (t[0] == 's' ? s.sessionId : s.luAddress) = t.substr(1);
             if (t[0] == 't') s.tls.startTls = std::stoi(t.substr(1));
         }
-        Core core(ProtocolConfig::From(s));
+        Core core(session::ProtocolConfig::From(s));
         if (r.opts.find("inside") != std::string::npos) core.tp->Secured();
         core.recordResult = r.recordResult;
         EXPECT_EQ(core.Feed(B(r.in)), r.rc);
@@ -271,12 +273,12 @@ TEST(Protocol, TerminalTypesReadinessAndLastTold) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Settings s;
+        config::Settings s;
         s.use3270E = c.opts.find("plain") == std::string::npos;
         s.connectName = "PRT1";
         if (c.opts.find("lu1") != std::string::npos) s.luType = 1;
         if (c.opts.find("pin") != std::string::npos) s.terminalType = "IBM-3278-2";
-        Core core(ProtocolConfig::From(s));
+        Core core(session::ProtocolConfig::From(s));
         core.logReady = true;
         EXPECT_EQ(core.Feed(B(c.in)), 0);
         EXPECT_EQ(core.log, Canon(c.out));
@@ -330,7 +332,8 @@ TEST(Protocol, RecordBufferAndSendPath) {
     EXPECT_EQ(core.tp->Records().Capacity(), first);
     // Too long for the buffer: refused (COMMAND-REJECT, as a response was asked for).
     core.Feed(B("0100020007"));
-    EXPECT_EQ(core.tp->Feed(std::vector<uint8_t>(RecordBuffer::kMax + 1, 0x41)), kRecordTooLong);
+    EXPECT_EQ(core.tp->Feed(std::vector<uint8_t>(session::RecordBuffer::kMax + 1, 0x41)),
+              session::kRecordTooLong);
     EXPECT_EQ(core.log.substr(core.log.size() - 17), ">020001000700FFEF");
     // Inbound records: a 3270-DATA header with the request's sequence number (FF doubled
     // there too), FF doubled, IAC EOR added, cut where the send buffer is full.

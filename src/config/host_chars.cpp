@@ -9,6 +9,8 @@
 #include "config/translate.h"
 #include "config/utilities.h"
 
+namespace config {
+
 namespace {
 
 const CodePageInfo kPages[] = {
@@ -136,3 +138,5 @@ bool IsWideChar(char32_t c) {
 std::span<const CodePageInfo> KnownCodePages() {
     return kPages;
 }
+
+} // namespace config

@@ -4,6 +4,8 @@
 #include "platform/profile.h"
 #include "platform/sysinfo.h"
 
+namespace config {
+
 std::string gIniPath;
 
 namespace {
@@ -112,3 +114,5 @@ void EnsureDefaultIni() {
     const std::string& path = IniPath();
     if (!platform::FileExists(path)) WriteDefaultIni(path);
 }
+
+} // namespace config

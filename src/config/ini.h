@@ -7,6 +7,8 @@
 #pragma once
 #include <string>
 
+namespace config {
+
 inline constexpr const char* kIniSection = "CONFIGURATION";
 
 // Full path of the program's INI file.
@@ -27,3 +29,5 @@ bool IniWrite(const std::string& path, const char* key, const std::string& value
 int WriteDefaultIni(const std::string& iniPath);
 // Writes the default file when gIniPath does not exist yet.
 void EnsureDefaultIni();
+
+} // namespace config

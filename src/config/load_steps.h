@@ -7,6 +7,8 @@
 #include "config/ini_values.h"
 #include "config/settings.h"
 
+namespace config {
+
 struct CommandWords;
 struct LuFileValues;
 
@@ -46,3 +48,5 @@ std::string OutputCharset(const config::IniValues& ini);
 
 // The options read from the command line; 0, kConflictingNames or the LU-name file's message.
 int ApplyCommandLine(const CommandWords& options, LoadState& state, Settings& out);
+
+} // namespace config

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace config {
+
 namespace {
 
 constexpr size_t kLineMax = 255;
@@ -346,3 +348,5 @@ int ParseLuConfig(const std::string& path, LuFileValues& values) {
         if (result != 0) return result;
     }
 }
+
+} // namespace config

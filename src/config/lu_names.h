@@ -10,6 +10,8 @@
 
 #include "config/settings.h"
 
+namespace config {
+
 // Reads one directive at a time; the file is opened at the first call and
 // closed at its end or at an error.
 class LuConfigReader {
@@ -37,8 +39,8 @@ class LuConfigReader {
 
 // What a file sets; an unset member was not named in it.
 struct LuFileValues {
-    std::optional<std::string> printerCmds, printerOptions, luNumber, luAddress, fileName,
-        xltFile, serverName, portName;
+    std::optional<std::string> printerCmds, printerOptions, luNumber, luAddress, fileName, xltFile,
+        serverName, portName;
     std::optional<int> linesPerPage, luType;
     std::optional<bool> standardOutput;
     LuNames names;
@@ -49,5 +51,8 @@ struct LuFileValues {
 };
 
 // 0 when the whole file was read, else a message number (78..90, detail set);
-// values read before an error are kept. PRINTMSG.n replaces status message n for this file's session.
+// values read before an error are kept. PRINTMSG.n replaces status message n for this file's
+// session.
 int ParseLuConfig(const std::string& path, LuFileValues& values);
+
+} // namespace config

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <mutex>
 
+namespace config {
+
 namespace {
 
 struct Entry {
@@ -143,3 +145,5 @@ std::string StatusMessage(int number, const StatusTexts* replaced) {
     if (replaced && !(*replaced)[number].empty()) return (*replaced)[number];
     return kStatus[number].text;
 }
+
+} // namespace config

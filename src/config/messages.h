@@ -4,6 +4,8 @@
 #include <array>
 #include <string>
 
+namespace config {
+
 // Message numbers of the string table used by the engine.
 enum : int {
     MSG_ATTEMPTING_CONNECT = 47,
@@ -53,3 +55,5 @@ std::string TakeMessageText(int number);
 inline constexpr int kStatusCount = 18;
 using StatusTexts = std::array<std::string, kStatusCount>;
 std::string StatusMessage(int number, const StatusTexts* replaced = nullptr);
+
+} // namespace config

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace config {
+
 namespace {
 
 // Option values longer than this are cut; a command line is not limited.
@@ -214,3 +216,5 @@ int ApplyCommandLine(const CommandWords& cl, LoadState& state, Settings& out) {
     }
     return 0;
 }
+
+} // namespace config

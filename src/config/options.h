@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace config {
+
 struct CommandWords {
     // Option word ("-s") to its value; options without a value map to "".
     std::map<std::string, std::string> options;
@@ -24,3 +26,5 @@ CommandWords ParseCommandWords(const std::vector<std::string>& args);
 
 // A command line as one text: its blank-separated words, the first (the program) left out.
 std::vector<std::string> CommandArgs(const std::string& commandLine);
+
+} // namespace config

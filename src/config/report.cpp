@@ -9,6 +9,8 @@
 #include <mutex>
 #include <sys/time.h>
 
+namespace config {
+
 namespace {
 
 class StderrReport : public Reporter {
@@ -93,3 +95,5 @@ std::string ComposeStatus(int code) {
 void ReportStatus(Reporter& reporter, int code) {
     reporter.ShowStatusMessage(code, ComposeStatus(code));
 }
+
+} // namespace config

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace config {
+
 // One job's line: received from the host, then delivered or failed.
 struct JobReport {
     bool received = false;  // true: the job came in; false: the outcome of its delivery
@@ -73,3 +75,5 @@ void LogLines(const std::string& text);
 std::string ComposeStatus(int code);
 // ComposeStatus, handed to the reporter.
 void ReportStatus(Reporter& reporter, int code);
+
+} // namespace config

@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 
+namespace config {
+
 int ServicePort(const std::string& service, bool* fallback) {
     if (fallback) *fallback = false;
     const long port = std::strtol(service.c_str(), nullptr, 10);
@@ -19,3 +21,5 @@ int ServicePort(const std::string& service, bool* fallback) {
     if (fallback) *fallback = true;
     return kDefaultServicePort;
 }
+
+} // namespace config

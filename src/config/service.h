@@ -2,6 +2,8 @@
 #pragma once
 #include <string>
 
+namespace config {
+
 // What a new INI file names; no services file knows it, so it stands for telnet's port.
 inline constexpr const char* kDefaultService = "kesservd";
 inline constexpr int kDefaultServicePort = 23;
@@ -10,3 +12,5 @@ inline constexpr int kDefaultServicePort = 23;
 // the services database, and kDefaultService missing there is kDefaultServicePort
 // (*fallback is then set). 0 when the text is neither.
 int ServicePort(const std::string& service, bool* fallback = nullptr);
+
+} // namespace config

@@ -13,6 +13,8 @@
 
 #include <cstdio>
 
+namespace config {
+
 namespace {
 
 // The window's fields stand while its session file is in force.
@@ -158,3 +160,5 @@ int LoadSettings(const config::IniValues& file, const std::vector<std::string>& 
     out = std::move(s);
     return rc;
 }
+
+} // namespace config

@@ -12,6 +12,8 @@
 #include "config/ini_values.h"
 #include "config/messages.h"
 
+namespace config {
+
 // Output medium of finished jobs; one at a time.
 enum class Medium { Printer, File, Port, Socket, Command };
 
@@ -166,3 +168,5 @@ void LoadOutputSettings(const config::IniValues& ini, Settings& out);
 // The print file prefix made absolute in folder; "" (none), "0..." (no file), NUL
 // and absolute names stay as they are.
 std::string PrintFileIn(const std::string& folder, const std::string& name);
+
+} // namespace config

@@ -19,6 +19,8 @@
 #include "config/translate.h"
 #include "config/utilities.h"
 
+namespace config {
+
 using config::FindKey;
 using config::IniEntry;
 using config::IniValues;
@@ -187,3 +189,5 @@ bool SaveOptionKeys(const Settings& s, const SettingsCheck& check) {
         ok &= IniWrite(s.iniPath, key.c_str(), value);
     return ok;
 }
+
+} // namespace config

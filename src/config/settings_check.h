@@ -6,6 +6,8 @@
 
 #include "config/ini_values.h"
 
+namespace config {
+
 struct Settings;
 
 // Exit codes (and message numbers) of settings that stop the run.
@@ -32,3 +34,5 @@ SettingsCheck CheckSettings(const std::string& iniPath, Settings& settings);
 // none of them bad and nothing stops the run; false when nothing was written
 // for that reason or a write failed.
 bool SaveOptionKeys(const Settings& settings, const SettingsCheck& check);
+
+} // namespace config

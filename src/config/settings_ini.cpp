@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+namespace config {
+
 using config::IniValues;
 
 namespace {
@@ -193,3 +195,5 @@ std::string OutputCharset(const IniValues& ini) {
     iconv_close(cd);
     return charset;
 }
+
+} // namespace config

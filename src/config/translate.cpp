@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+namespace config {
+
 // clang-format off
 const EbcdicTable kBuiltinEbcdicToAscii = {{
     0x20, 0x3F, 0x00, 0x00, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, // 0x
@@ -190,3 +192,5 @@ bool LoadCodePage(const std::string& name, EbcdicTable& table, std::string& mess
     Trace("LoadCodePage(): %s via %s to %s\n", name.c_str(), from, to);
     return true;
 }
+
+} // namespace config

@@ -6,6 +6,8 @@
 #include <span>
 #include <string>
 
+namespace config {
+
 struct HostCodePage;
 
 using EbcdicTable = std::array<uint8_t, 256>;
@@ -48,3 +50,5 @@ struct CodePageInfo {
     const char* language;
 };
 std::span<const CodePageInfo> KnownCodePages();
+
+} // namespace config

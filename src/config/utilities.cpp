@@ -9,6 +9,8 @@
 #include <mutex>
 #include <unistd.h>
 
+namespace config {
+
 int gDebug = 0;
 
 namespace {
@@ -79,3 +81,5 @@ void Trace(const char* fmt, ...) {
     std::vfprintf(stderr, fmt, ap);
     va_end(ap);
 }
+
+} // namespace config

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 
+namespace config {
+
 // System text for an error code, "%d (0x%X)" when there is none; "prefix: text"
 // with a prefix. Returned in a buffer of the calling thread, valid until its next call.
 const char* FormatSystemError(const char* prefix, int code);
@@ -18,3 +20,5 @@ bool DebugLogOpen();
 void DebugPrint(const std::string& text);
 // printf-style debug line to standard error when gDebug is set.
 void Trace(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+} // namespace config

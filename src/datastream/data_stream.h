@@ -9,10 +9,17 @@
 
 #include "config/settings.h"
 
+namespace output {
 class Delivery;
+}
+namespace config {
+class Reporter;
+}
+
+namespace datastream {
+
 class HostLink;
 class JobSink;
-class Reporter;
 
 inline constexpr int32_t OWNER_SYSOP = 1;
 
@@ -36,7 +43,8 @@ struct PrintState {
 class DataStream {
   public:
     // settings, reporter, host and delivery must outlive it (one LU: the session owns them all).
-    DataStream(const Settings& settings, Reporter& reporter, HostLink& host, Delivery& delivery);
+    DataStream(const config::Settings& settings, config::Reporter& reporter, HostLink& host,
+               output::Delivery& delivery);
     // A job file still open is closed and left on disk as it is.
     ~DataStream();
     DataStream(const DataStream&) = delete;
@@ -82,3 +90,5 @@ class DataStream {
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+} // namespace datastream

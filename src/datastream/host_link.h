@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <span>
 
+namespace datastream {
+
 class HostLink {
   public:
     virtual ~HostLink() = default;
@@ -14,3 +16,5 @@ class HostLink {
     // not negotiated it at all (neither agreed nor refused).
     virtual bool ExtensionUnnegotiated() const = 0;
 };
+
+} // namespace datastream

@@ -8,6 +8,8 @@
 #include "config/utilities.h"
 #include "datastream/stream_impl.h"
 
+namespace datastream {
+
 namespace {
 void SortStops(uint8_t* t) {
     uint8_t* b = t + 3;
@@ -61,8 +63,8 @@ int32_t DataStream::Impl::DataChar(uint8_t b, bool translate) {
     buffer.Current() = Cell{0x02, b, 0, 0};
     int32_t s = 0;
     if (!writer.toPort && !job.file) {
-        Trace("PRINTFILE SUDDENLY NULL\n");
-        if (job.openFailed) s = MSG_FPUTC;
+        config::Trace("PRINTFILE SUDDENLY NULL\n");
+        if (job.openFailed) s = config::MSG_FPUTC;
     } else {
         const JobText::Glyph& g = text.Table(translate)[b];
         if (g.lossy) text.NoteLossy();
@@ -118,7 +120,7 @@ int16_t DataStream::Impl::Interpret(const uint8_t* d, int32_t len) {
     PrintBuffer& pb = buffer;
     if (!writer.toPort) job.Open(settings);
     // Refused whole while the spool takes no job file: nothing of it is lost unanswered.
-    if (!writer.toPort && !job.file && job.openFailed) return MSG_FPUTC;
+    if (!writer.toPort && !job.file && job.openFailed) return config::MSG_FPUTC;
     int32_t i = 0, base = 0;
     const bool lu3 = state.luType != 1;
     if (lu3) {
@@ -127,7 +129,7 @@ int16_t DataStream::Impl::Interpret(const uint8_t* d, int32_t len) {
         pb.wcc = wcc;
         static constexpr int32_t kSizes[4] = {0, 40, 64, 80};
         writer.lineSize = kSizes[(wcc >> 4) & 3];
-        Trace("glinesize = %d\n", writer.lineSize);
+        config::Trace("glinesize = %d\n", writer.lineSize);
         if (wcc & 0x01) // reset MDT: without a branch, as the loop runs every Write
             for (int k = 0; k < pb.size; ++k)
                 pb.cells[k].ch &= static_cast<uint8_t>(~(pb.cells[k].flags & 0x01));
@@ -401,9 +403,11 @@ int16_t DataStream::Impl::Interpret(const uint8_t* d, int32_t len) {
     if (lu3 && (pb.wcc & 0x02)) pb.aid = 0x60;
     if (!jobEnded && state.bracket == 2) {
         // A record after the end of a bracket finishes the job, delivered like any other.
-        Trace("closing prfile from eomFlag\n");
+        config::Trace("closing prfile from eomFlag\n");
         EndJob();
         jobEnded = true;
     }
     return 0;
 }
+
+} // namespace datastream

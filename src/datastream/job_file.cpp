@@ -21,6 +21,8 @@
 #include "output/media.h"
 #include "platform/sysinfo.h"
 
+namespace datastream {
+
 namespace {
 // "PRT01 job 12" for the job file PREFIX12.txt of LU PRT01; the file's own name when it
 // carries no number.
@@ -61,20 +63,20 @@ bool JobFile::Close() {
     return ok;
 }
 
-void JobFile::Open(const Settings& settings) {
+void JobFile::Open(const config::Settings& settings) {
     if (file) {
-        Trace("prfile not null\n");
+        config::Trace("prfile not null\n");
         return;
     }
     if (firstName.empty() && !screenName.empty()) {
         firstName = screenName;
-        Trace("gFileName = %s\n", firstName.c_str());
+        config::Trace("gFileName = %s\n", firstName.c_str());
     }
     if (sink) {
         name = "memory";
         file = sink->OpenJob();
         openFailed = !file;
-        if (openFailed) SetErrorDetail("The job's stream could not be had.");
+        if (openFailed) config::SetErrorDetail("The job's stream could not be had.");
         return;
     }
     const std::string& prefix = settings.fileName;
@@ -82,10 +84,10 @@ void JobFile::Open(const Settings& settings) {
     const bool stdOut = settings.standardOutput;
     if (!prefix.empty() && prefix[0] == '0' && !stdOut) {
         name = firstName;
-        Trace("Print to Standout using temp %s\n", name.c_str());
+        config::Trace("Print to Standout using temp %s\n", name.c_str());
     } else if (settings.fixedFile) {
         name = prefix;
-        Trace("fixed file being used !!!\n");
+        config::Trace("fixed file being used !!!\n");
     } else {
         if (stdOut) {
             name = "stdout";
@@ -95,20 +97,21 @@ void JobFile::Open(const Settings& settings) {
             reused = counter;
             // A kept job keeps its number until it is delivered: a new job never takes it.
             std::set<std::string> kept;
-            for (const KeptJob& k : KeptJobs(FailedFolder(prefix + "0.txt")))
+            for (const output::KeptJob& k :
+                 output::KeptJobs(output::FailedFolder(prefix + "0.txt")))
                 kept.insert(k.originalName);
             for (;;) {
                 int32_t n = counter++;
                 std::string cand = prefix + std::to_string(n) + ".txt";
                 std::string copy = prefix + std::to_string(n) + "f.txt";
                 if (!platform::FileExists(cand) && !platform::FileExists(copy) &&
-                    !kept.count(BaseName(cand))) {
+                    !kept.count(output::BaseName(cand))) {
                     name = cand;
                     break;
                 }
             }
         }
-        Trace("variable file or standout being used %s!!!\n", name.c_str());
+        config::Trace("variable file or standout being used %s!!!\n", name.c_str());
     }
     if (stdOut) {
         file = stdout;
@@ -119,13 +122,13 @@ void JobFile::Open(const Settings& settings) {
     if (!file) {
         // Named with its folder and the system's reason; the number is free for the next try.
         const int err = errno;
-        Trace("PRFILE DID NOT OPEN\n");
+        config::Trace("PRFILE DID NOT OPEN\n");
         if (reused >= 0) counter = reused;
         const size_t slash = path.rfind('/');
         const std::string folder =
             slash == std::string::npos ? "." : path.substr(0, slash + !slash);
-        SetErrorDetail("The job file " + path + " cannot be made in the folder " + folder + ": " +
-                       FormatSystemError(nullptr, err) + ".");
+        config::SetErrorDetail("The job file " + path + " cannot be made in the folder " + folder +
+                               ": " + config::FormatSystemError(nullptr, err) + ".");
         openFailed = true;
         return;
     }
@@ -147,15 +150,15 @@ void DataStream::Impl::EndJob() {
     written = Flush() == 0 && written;
     if (!job.IsStdout()) {
         if (job.file) {
-            Trace("We are closing prfile\n");
+            config::Trace("We are closing prfile\n");
             if (!job.Close() && written) {
-                SetErrorDetail(FormatSystemError(nullptr, errno ? errno : EIO));
+                config::SetErrorDetail(config::FormatSystemError(nullptr, errno ? errno : EIO));
                 written = false;
             }
         }
     }
-    JobHints jobHints = std::move(hints);
-    hints = JobHints{};
+    output::JobHints jobHints = std::move(hints);
+    hints = output::JobHints{};
     if (!written) {
         KeepUnwrittenJob();
         writer.ClearFormats();
@@ -166,7 +169,7 @@ void DataStream::Impl::EndJob() {
     // A queued job's file is the delivery thread's to remove.
     bool queued = false;
     if (writer.started) {
-        JobReport received;
+        config::JobReport received;
         received.received = true;
         received.lu = state.luName;
         received.name = job.name;
@@ -182,7 +185,7 @@ void DataStream::Impl::EndJob() {
     }
     writer.column = 0;
     writer.started = false;
-    Trace("File started = FALSE PrScreenRemote\n");
+    config::Trace("File started = FALSE PrScreenRemote\n");
     state.bracket = 0;
     if (!queued && !job.sink && !job.IsStdout() && !job.name.empty() && !job.IsNul())
         ::unlink(job.name.c_str());
@@ -194,7 +197,7 @@ void DataStream::Impl::KeepUnwrittenJob() {
     if (!job.IsStdout()) job.Close();
     if (writer.started && !job.IsStdout() && !job.IsNul())
         reporter.StatusLine("Print file " + job.name + " could not be written completely (" +
-                            gErrorDetail + "); it is kept and was not printed.");
+                            config::gErrorDetail + "); it is kept and was not printed.");
     writer.column = 0;
     writer.started = false;
     state.bracket = 0;
@@ -248,8 +251,8 @@ int32_t DataStream::ProbeSpool() {
     const std::string path = prefix + ".probe";
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) {
-        SetErrorDetail(FormatSystemError(nullptr, errno));
-        return MSG_FPUTC;
+        config::SetErrorDetail(config::FormatSystemError(nullptr, errno));
+        return config::MSG_FPUTC;
     }
     // A full volume or a size limit takes an empty file but not a block of data.
     static const char block[4096] = {};
@@ -259,6 +262,8 @@ int32_t DataStream::ProbeSpool() {
     std::fclose(f);
     ::unlink(path.c_str());
     if (ok) return 0;
-    SetErrorDetail(FormatSystemError(nullptr, err));
-    return MSG_FPUTC;
+    config::SetErrorDetail(config::FormatSystemError(nullptr, err));
+    return config::MSG_FPUTC;
 }
+
+} // namespace datastream

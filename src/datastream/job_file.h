@@ -5,8 +5,13 @@
 #include <cstdio>
 #include <string>
 
-class JobSink;
+namespace config {
 struct Settings;
+}
+
+namespace datastream {
+
+class JobSink;
 
 struct JobFile {
     FILE* file = nullptr;
@@ -18,10 +23,12 @@ struct JobFile {
     JobSink* sink = nullptr; // jobs go there instead of into files
 
     // Opens the next job file unless one is open; file stays null when it cannot be made.
-    void Open(const Settings& settings);
+    void Open(const config::Settings& settings);
     bool IsStdout() const;
     // Gives the stream back (closes the file): false when that failed.
     bool Close();
     bool IsNul() const;
     static bool IsNulPrefix(const std::string& prefix);
 };
+
+} // namespace datastream

@@ -5,6 +5,8 @@
 #pragma once
 #include <cstdio>
 
+namespace datastream {
+
 class JobSink {
   public:
     virtual ~JobSink() = default;
@@ -13,3 +15,5 @@ class JobSink {
     // The job's bytes are all in the stream (flushed); the sink owns it again.
     virtual void EndJob(FILE* stream) = 0;
 };
+
+} // namespace datastream

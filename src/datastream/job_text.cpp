@@ -6,6 +6,8 @@
 #include "config/translate.h"
 #include "config/utilities.h"
 
+namespace datastream {
+
 namespace {
 
 const iconv_t kNoIconv = reinterpret_cast<iconv_t>(-1);
@@ -42,7 +44,7 @@ int Utf8(char32_t c, uint8_t* o) {
 
 } // namespace
 
-JobText::JobText(const Settings& s) {
+JobText::JobText(const config::Settings& s) {
     for (int b = 0; b < 256; ++b) {
         raw_[b] = Byte(static_cast<uint8_t>(b));
         table_[b] = Byte(s.translate ? s.ebcdicToAscii[b] : static_cast<uint8_t>(b));
@@ -53,7 +55,7 @@ JobText::JobText(const Settings& s) {
         iconv_t cd = iconv_open(s.outputCharset.c_str(), "UTF-32LE");
         if (cd == kNoIconv) {
             utf8_ = true;
-            Trace("JobText: no converter to %s, UTF-8 instead\n", s.outputCharset.c_str());
+            config::Trace("JobText: no converter to %s, UTF-8 instead\n", s.outputCharset.c_str());
         } else {
             out_ = cd;
         }
@@ -106,14 +108,14 @@ JobText::Glyph JobText::Double(uint8_t b1, uint8_t b2) {
     }
     Glyph& cached = row[b2];
     if (cached.len != kUnknownLen) return cached;
-    const char32_t c = DbcsCharacter(host_, b1, b2);
+    const char32_t c = config::DbcsCharacter(host_, b1, b2);
     Glyph& g = cached;
     g = c ? Encode(c) : Glyph{};
     if (g.lossy || g.len == 0) {
         g = Byte('?');
         g.bytes[g.len++] = '?';
         g.lossy = 1;
-    } else if (!IsWideChar(c) && g.len < sizeof g.bytes) {
+    } else if (!config::IsWideChar(c) && g.len < sizeof g.bytes) {
         g.bytes[g.len++] = ' ';
     }
     return g;
@@ -122,5 +124,7 @@ JobText::Glyph JobText::Double(uint8_t b1, uint8_t b2) {
 void JobText::NoteLossy() {
     if (traced_) return;
     traced_ = true;
-    Trace("JobText: a character the output charset or the host page lacks printed as ?\n");
+    config::Trace("JobText: a character the output charset or the host page lacks printed as ?\n");
 }
+
+} // namespace datastream

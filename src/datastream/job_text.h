@@ -9,6 +9,8 @@
 
 #include "config/settings.h"
 
+namespace datastream {
+
 class JobText {
   public:
     // What one host character puts in the file; len 0 puts nothing.
@@ -18,7 +20,7 @@ class JobText {
         uint8_t bytes[6] = {};
     };
 
-    explicit JobText(const Settings& settings);
+    explicit JobText(const config::Settings& settings);
     ~JobText();
     JobText(const JobText&) = delete;
     JobText& operator=(const JobText&) = delete;
@@ -51,3 +53,5 @@ class JobText {
     std::array<std::unique_ptr<Glyph[]>, 256> pairs_; // by first byte; len kUnknown until asked
     bool traced_ = false;
 };
+
+} // namespace datastream

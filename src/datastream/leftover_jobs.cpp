@@ -17,6 +17,8 @@
 #include "datastream/stream_impl.h"
 #include "output/delivery.h"
 
+namespace datastream {
+
 namespace {
 
 // The numbers n of the files PREFIXn.txt in the prefix's folder, ascending.
@@ -47,7 +49,7 @@ std::vector<long> NumberedJobs(const std::string& prefix) {
 
 void DataStream::DeliverLeftoverJobs() {
     Impl& s = *impl_;
-    const Settings& set = s.settings;
+    const config::Settings& set = s.settings;
     const std::string& prefix = set.fileName;
     // Only numbered job files can be told apart from what a user keeps there.
     if (prefix.empty() || prefix[0] == '0' || set.fixedFile || set.standardOutput ||
@@ -72,9 +74,10 @@ void DataStream::DeliverLeftoverJobs() {
         s.reporter.StatusLine("Print file " + path + " (" + std::to_string(st.st_size) +
                               " bytes) was left by an earlier run in the middle of a job; it "
                               "is delivered now as an incomplete job.");
-        Trace("Incomplete job %s from an earlier run delivered (%lld bytes)\n", path.c_str(),
-              static_cast<long long>(st.st_size));
-        if (gDebug) DebugPrint("Incomplete job " + path + " from an earlier run delivered\n");
+        config::Trace("Incomplete job %s from an earlier run delivered (%lld bytes)\n",
+                      path.c_str(), static_cast<long long>(st.st_size));
+        if (config::gDebug)
+            config::DebugPrint("Incomplete job " + path + " from an earlier run delivered\n");
         const bool delivered = s.delivery.Deliver(path, path + " (incomplete)") == 1;
         // Delivered, or moved to the failed folder: otherwise it stays for the next start.
         if (delivered)
@@ -86,3 +89,5 @@ void DataStream::DeliverLeftoverJobs() {
         ::close(fd);
     }
 }
+
+} // namespace datastream

@@ -5,6 +5,8 @@
 
 #include "config/utilities.h"
 
+namespace datastream {
+
 int32_t LineWriter::Byte(FILE* f, uint8_t c) {
     // Only the session's thread writes its job file: no per-byte stream lock.
     if (putc_unlocked(c, f) != c) return 94;
@@ -59,7 +61,7 @@ int32_t LineWriter::Put(const uint8_t* bytes, int n, int width, FILE* file) {
         lastByte = 0;
         heldCr_ = recordCounted = false;
         started = true;
-        Trace("File started = TRUE WPUTC\n");
+        config::Trace("File started = TRUE WPUTC\n");
     }
     if (!recordCounted) {
         ++jobRecords;
@@ -69,7 +71,7 @@ int32_t LineWriter::Put(const uint8_t* bytes, int n, int width, FILE* file) {
         column = 0;
     else if (c == 0x08) {
         if (column == 0) {
-            Trace("BS ret\n");
+            config::Trace("BS ret\n");
             return 0;
         }
         --column;
@@ -79,7 +81,7 @@ int32_t LineWriter::Put(const uint8_t* bytes, int n, int width, FILE* file) {
     bool printable = c != 0x0D && c != 0x0A && c != 0x0C && c != 0x08;
     if (c != 0x08) {
         if (linesPerPage != 0 && lines >= linesPerPage) {
-            Trace("FORCE FF\n");
+            config::Trace("FORCE FF\n");
             if (int32_t s = Raw(file, 0x0C)) return s;
             column = lines = 0;
             if (!printable) return 0;
@@ -92,7 +94,7 @@ int32_t LineWriter::Put(const uint8_t* bytes, int n, int width, FILE* file) {
             }
         }
         if (column > 132 || (lineSize != 0 && column > lineSize)) {
-            Trace("FORCE CR LF %d\n", column);
+            config::Trace("FORCE CR LF %d\n", column);
             if (int32_t s = Raw(file, 0x0D)) return s;
             if (int32_t s = Raw(file, 0x0A)) return s;
             column = width;
@@ -101,13 +103,15 @@ int32_t LineWriter::Put(const uint8_t* bytes, int n, int width, FILE* file) {
         if (c == 0x0C) column = lines = 0;
     }
     if (!file) {
-        Trace("error in write no file at all\n");
+        config::Trace("error in write no file at all\n");
         return 75;
     }
     if (int32_t s = Raw(file, bytes, n)) return s;
     if (printAfterNLines != 0 && lines >= printAfterNLines) {
-        Trace("FORCE PRINT AFTER %d LINES\n", lines);
+        config::Trace("FORCE PRINT AFTER %d LINES\n", lines);
         return kJobFull;
     }
     return 0;
 }
+
+} // namespace datastream

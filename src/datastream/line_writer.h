@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <vector>
 
+namespace datastream {
+
 struct LineWriter {
     bool toPort = false;        // bytes collect for the port instead of the file
     long printAfterNLines = 0;  // a job is delivered after this many lines; 0 never
@@ -58,3 +60,5 @@ struct LineWriter {
     int32_t Byte(FILE* f, uint8_t c);
     bool heldCr_ = false;
 };
+
+} // namespace datastream

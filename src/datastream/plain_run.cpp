@@ -9,6 +9,8 @@
 
 #include "datastream/stream_impl.h"
 
+namespace datastream {
+
 namespace {
 // The longest run taken in one call: its block fits the run buffer.
 constexpr int32_t kRunChunk = 4096;
@@ -251,3 +253,5 @@ int32_t DataStream::Impl::RepeatTo(uint8_t c, int16_t a) {
     }
     return 0;
 }
+
+} // namespace datastream

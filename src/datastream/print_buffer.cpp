@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+namespace datastream {
+
 namespace {
 const uint8_t kAddrCode[64] = {
     0x40, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7, 0xC8, 0xC9, 0x4A, 0x4B, 0x4C, 0x4D, 0x4E, 0x4F,
@@ -39,3 +41,5 @@ int16_t DecodeBufferAddress(const uint8_t* b, int limit) {
 uint8_t AddressCode(int v) {
     return kAddrCode[v & 0x3F];
 }
+
+} // namespace datastream

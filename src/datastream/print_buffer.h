@@ -4,13 +4,15 @@
 #include <cstdint>
 #include <vector>
 
+namespace datastream {
+
 // The largest buffer a host can ask for (27 x 132).
 inline constexpr int kMaxCells = 27 * 132;
 
 struct Cell {
     uint8_t flags = 0; // 0x01 field attribute, 0x02 written, 0xFF end marker
     uint8_t ch = 0;
-    uint8_t ext = 0;   // bits 7-6 highlighting, 5-3 colour
+    uint8_t ext = 0; // bits 7-6 highlighting, 5-3 colour
     uint8_t pad = 0;
 };
 
@@ -36,3 +38,5 @@ struct PrintBuffer {
 int16_t DecodeBufferAddress(const uint8_t* bytes, int limit);
 // The 6-bit code that stands for v (0..63) in 12-bit addresses and attributes.
 uint8_t AddressCode(int v);
+
+} // namespace datastream

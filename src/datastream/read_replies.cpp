@@ -4,6 +4,8 @@
 #include "datastream/host_link.h"
 #include "datastream/stream_impl.h"
 
+namespace datastream {
+
 namespace {
 // The whole buffer goes back, whatever its size: a read is answered, never refused.
 struct Reply {
@@ -99,3 +101,5 @@ int16_t DataStream::Impl::ReadModifiedReply(uint8_t which) {
     }
     return r.send(host);
 }
+
+} // namespace datastream

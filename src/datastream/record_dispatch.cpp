@@ -13,13 +13,16 @@
 #include "datastream/stream_impl.h"
 #include "output/delivery.h"
 
+namespace datastream {
+
 namespace {
 // The inbound record buffer holds the replies; it is sized for the largest
 // screen, whatever the host later makes of the geometry.
 constexpr size_t kBuildSize = (27 * 132 + 256) / 2;
 } // namespace
 
-DataStream::Impl::Impl(const Settings& s, Reporter& r, HostLink& h, Delivery& d)
+DataStream::Impl::Impl(const config::Settings& s, config::Reporter& r, HostLink& h,
+                       output::Delivery& d)
     : settings(s), reporter(r), host(h), delivery(d), text(s) {
     state.luType = s.luType == 1 ? 1 : 3;
     plain = kPlainBytes;
@@ -27,7 +30,7 @@ DataStream::Impl::Impl(const Settings& s, Reporter& r, HostLink& h, Delivery& d)
     if (text.Dbcs()) plain[0x0E] = plain[0x0F] = false;
     state.dbcs = text.Dbcs();
     BuildRunTables();
-    writer.toPort = s.medium == Medium::Port;
+    writer.toPort = s.medium == config::Medium::Port;
     writer.printAfterNLines = s.printAfterNLines;
     writer.linesPerPage = s.linesPerPage;
     writer.channelsFixed = s.channelsFixed;
@@ -40,7 +43,7 @@ DataStream::Impl::Impl(const Settings& s, Reporter& r, HostLink& h, Delivery& d)
 
 int16_t DataStream::Impl::Dispatch(const uint8_t* d, int32_t len) {
     if (state.owner == OWNER_SYSOP) {
-        Trace("OWNER_SYSOP inhibits printing\n");
+        config::Trace("OWNER_SYSOP inhibits printing\n");
         return 0;
     }
     if (host.ExtensionUnnegotiated()) state.owner = 2;
@@ -92,7 +95,7 @@ int16_t DataStream::Impl::Dispatch(const uint8_t* d, int32_t len) {
         default:
             // Refused as a command this printer cannot carry out; the session goes on.
             errorAt = 0;
-            s = MSG_LU_MISMATCH;
+            s = config::MSG_LU_MISMATCH;
             break;
         }
     }
@@ -135,7 +138,7 @@ const char* ByteName(uint8_t b) {
 void DataStream::Impl::ReportRefused(std::span<const uint8_t> record, int16_t status) {
     int32_t at = errorAt;
     std::string what, why = "is cut short or has invalid parameters";
-    if (status == MSG_LU_MISMATCH) {
+    if (status == config::MSG_LU_MISMATCH) {
         why = "is no command this printer carries out";
     } else if (at < 0) {
         // A structured field: the status counts from the first field, after the 3270 command.
@@ -144,7 +147,7 @@ void DataStream::Impl::ReportRefused(std::span<const uint8_t> record, int16_t st
     }
     if (at < 0 || static_cast<size_t>(at) >= record.size())
         at = static_cast<int32_t>(record.size()) - 1;
-    if (status != MSG_LU_MISMATCH && errorAt >= 0) {
+    if (status != config::MSG_LU_MISMATCH && errorAt >= 0) {
         const char* name = ByteName(record[at]);
         what = std::string(" (") + (name ? name : "order") + ")";
     }
@@ -162,8 +165,8 @@ int32_t DataStream::Impl::Flush() {
     }
     if (job.file && (std::fflush(job.file) != 0 || std::ferror(job.file))) {
         // A full or read-only spool volume shows here, not at the buffered writes.
-        SetErrorDetail(FormatSystemError(nullptr, errno ? errno : EIO));
-        return MSG_FPUTC;
+        config::SetErrorDetail(config::FormatSystemError(nullptr, errno ? errno : EIO));
+        return config::MSG_FPUTC;
     }
     return 0;
 }
@@ -171,9 +174,9 @@ int32_t DataStream::Impl::Flush() {
 // A job file that cannot be written is kept on disk undelivered: 94.
 int32_t DataStream::Impl::FinishRecord(bool spoolFailed) {
     int32_t r = Flush();
-    if (spoolFailed || r == MSG_FPUTC) {
+    if (spoolFailed || r == config::MSG_FPUTC) {
         if (!RollBackRecord()) KeepUnwrittenJob();
-        r = MSG_FPUTC;
+        r = config::MSG_FPUTC;
     }
     // A job whose file could not be made has nothing on disk to end or deliver.
     if (job.openFailed && !job.file && !writer.toPort) writer.started = false;
@@ -184,8 +187,8 @@ int32_t DataStream::Impl::FinishRecord(bool spoolFailed) {
     return r;
 }
 
-DataStream::DataStream(const Settings& settings, Reporter& reporter, HostLink& host,
-                       Delivery& delivery)
+DataStream::DataStream(const config::Settings& settings, config::Reporter& reporter, HostLink& host,
+                       output::Delivery& delivery)
     : impl_(std::make_unique<Impl>(settings, reporter, host, delivery)) {}
 
 // A job still open stays on disk as it is; only the host ends jobs.
@@ -225,9 +228,9 @@ int16_t DataStream::ProcessRecord(std::span<const uint8_t> record) {
                                    " bytes; the rest of it is dropped.");
         s = 0;
     }
-    if (s < 0 || s == MSG_LU_MISMATCH) impl_->ReportRefused(record, s);
-    if (s == MSG_NO_OUTPUT_MEDIUM && impl_->job.openFailed) s = MSG_FPUTC;
-    int32_t f = impl_->FinishRecord(s == MSG_FPUTC);
+    if (s < 0 || s == config::MSG_LU_MISMATCH) impl_->ReportRefused(record, s);
+    if (s == config::MSG_NO_OUTPUT_MEDIUM && impl_->job.openFailed) s = config::MSG_FPUTC;
+    int32_t f = impl_->FinishRecord(s == config::MSG_FPUTC);
     return s ? s : static_cast<int16_t>(f);
 }
 
@@ -246,18 +249,18 @@ void DataStream::ClearPrintBuffer() {
 void DataStream::Bracket(uint8_t a) {
     Impl& m = *impl_;
     int32_t& bracket = m.state.bracket;
-    Trace("++BRACKET with sp->sbbuf[2] = %x state = %d\n", a, bracket);
+    config::Trace("++BRACKET with sp->sbbuf[2] = %x state = %d\n", a, bracket);
     if (bracket >= 0 && bracket <= 2)
-        Trace("case %d with sp->fileStarted %d\n", bracket, m.writer.started ? 1 : 0);
+        config::Trace("case %d with sp->fileStarted %d\n", bracket, m.writer.started ? 1 : 0);
     auto endJob = [&](const char* where, bool trouble) {
         if (m.inProgress) {
-            Trace(trouble ? "NO print in progress, trouble\n" : "NO print in progress\n");
+            config::Trace(trouble ? "NO print in progress, trouble\n" : "NO print in progress\n");
             return;
         }
         if (m.writer.started) {
             m.EndJob();
             bracket = 0;
-            Trace("PrScreenRemote(sp) called from %s\n", where);
+            config::Trace("PrScreenRemote(sp) called from %s\n", where);
         }
     };
     switch (bracket) {
@@ -284,7 +287,9 @@ void DataStream::Bracket(uint8_t a) {
         }
         break;
     default:
-        Trace("--BRACKET with case incorrect sp->sbbuf[2] = %x state = %d\n", a, bracket);
+        config::Trace("--BRACKET with case incorrect sp->sbbuf[2] = %x state = %d\n", a, bracket);
         break;
     }
 }
+
+} // namespace datastream

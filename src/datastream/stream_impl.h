@@ -15,9 +15,16 @@
 #include "datastream/print_buffer.h"
 #include "output/job_hints.h"
 
+namespace output {
 class Delivery;
-class HostLink;
+}
+namespace config {
 class Reporter;
+}
+
+namespace datastream {
+
+class HostLink;
 
 // What one record may print: enough for any screen and for vertical skips on
 // every byte, but finite whatever the margins and repeats ask for.
@@ -45,13 +52,13 @@ static_assert(sizeof(RunByte) == 8, "a run copies a RunByte whole");
 inline constexpr uint8_t kRunData = 0, kRunLineEnd = 1, kRunStop = 2;
 
 struct DataStream::Impl {
-    Impl(const Settings& s, Reporter& r, HostLink& h, Delivery& d);
+    Impl(const config::Settings& s, config::Reporter& r, HostLink& h, output::Delivery& d);
 
     // The session's own copy, which outlives its data stream.
-    const Settings& settings;
-    Reporter& reporter;
+    const config::Settings& settings;
+    config::Reporter& reporter;
     HostLink& host;
-    Delivery& delivery;
+    output::Delivery& delivery;
     JobText text;                  // host bytes to print file bytes
     std::array<bool, 256> plain{}; // bytes a plain run may take
     // The data stream's bytes (data characters of one column, NL and IRS) and
@@ -66,7 +73,7 @@ struct DataStream::Impl {
     PrintBuffer buffer;
     LineWriter writer;
     JobFile job;
-    JobHints hints;             // transparent byte ranges of the job file so far
+    output::JobHints hints;     // transparent byte ranges of the job file so far
     bool inProgress = false;    // a record is being interpreted
     bool jobEnded = false;      // the record ended its bracket's job
     std::vector<uint8_t> build; // inbound record being assembled
@@ -129,3 +136,5 @@ struct DataStream::Impl {
     int QueryListReply(const uint8_t* field, int32_t length);
     int SendBuilt(size_t n);
 };
+
+} // namespace datastream

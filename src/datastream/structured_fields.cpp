@@ -7,6 +7,8 @@
 #include "datastream/host_link.h"
 #include "datastream/stream_impl.h"
 
+namespace datastream {
+
 namespace {
 std::vector<uint8_t> ReplyFor(const PrintState& st, uint8_t code) {
     switch (code) {
@@ -117,10 +119,10 @@ int DataStream::Impl::ReadPartition(const uint8_t* f, int32_t len) {
         const uint8_t six[6] = {0x06, 0x01, 0x00, 0x8B, 0x60, 0x00};
         std::memcpy(build.data(), six, 6);
         prefix = 6;
-        Trace("JAPAN FOUND THE GOOD ONE\n");
+        config::Trace("JAPAN FOUND THE GOOD ONE\n");
         return 0;
     }
-    Trace("WSF FOUND THE BAD ONE\n");
+    config::Trace("WSF FOUND THE BAD ONE\n");
     return 3;
 }
 
@@ -129,7 +131,7 @@ int DataStream::Impl::ReadPartition(const uint8_t* f, int32_t len) {
 int16_t DataStream::Impl::StructuredFields(const uint8_t* f, int32_t left, uint8_t command) {
     int32_t offset = 0;
     bool shortForm = state.sfMode;
-    Trace("in wsf %02X\n", command);
+    config::Trace("in wsf %02X\n", command);
     while (left > 0) {
         int32_t L, idPos;
         if (shortForm) {
@@ -149,7 +151,7 @@ int16_t DataStream::Impl::StructuredFields(const uint8_t* f, int32_t left, uint8
         case 0x01: { // Read Partition
             int s = ReadPartition(f, L);
             if (s) {
-                Trace("LEAVING status %d\n", s);
+                config::Trace("LEAVING status %d\n", s);
                 return Reject(offset + s);
             }
             break;
@@ -179,3 +181,5 @@ int16_t DataStream::Impl::StructuredFields(const uint8_t* f, int32_t left, uint8
     state.sfMode = false;
     return 0;
 }
+
+} // namespace datastream

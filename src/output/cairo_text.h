@@ -5,6 +5,8 @@
 
 #include "platform/printlibs.h"
 
+namespace output {
+
 inline constexpr double kFontSize = 10.0;
 inline constexpr const char* kFontFace = "DejaVu Sans Mono";
 
@@ -27,3 +29,5 @@ class FallbackFonts {
   private:
     std::map<char32_t, std::string> blocks_;
 };
+
+} // namespace output

@@ -10,6 +10,8 @@
 #include "output/pdf_render.h"
 #include "platform/printlibs.h"
 
+namespace output {
+
 namespace {
 
 constexpr size_t kPrinterNameMax = 80;
@@ -123,7 +125,7 @@ std::string PrinterDestination(const std::string& printer, std::string& why) {
 
 int PrintOnPrinter(const std::string& printer, bool headings, const PageSettings& page,
                    const JobHints& hints, const std::string& path, const std::string& heading,
-                   Reporter& reporter, std::string& where, int stopFd) {
+                   config::Reporter& reporter, std::string& where, int stopFd) {
     std::string why;
     const std::string name = PrinterDestination(printer, why);
     if (!name.empty()) where = "CUPS printer " + name;
@@ -159,3 +161,5 @@ int PrintOnPrinter(const std::string& printer, bool headings, const PageSettings
     where += ", job " + detail;
     return 1;
 }
+
+} // namespace output

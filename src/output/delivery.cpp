@@ -20,6 +20,8 @@
 #include "output/pdf_render.h"
 #include "output/port_channel.h"
 
+namespace output {
+
 bool IsNul(const std::string& path) {
     if (path == "/dev/null") return true;
     if (path.size() != 3) return false;
@@ -52,17 +54,17 @@ bool ReadFileBytes(const std::string& path, std::string& out) {
 }
 
 void DebugNote(const char* text) {
-    Trace("%s", text);
-    if (gDebug) DebugPrint(text);
+    config::Trace("%s", text);
+    if (config::gDebug) config::DebugPrint(text);
 }
 
 namespace {
 
 // Passes every report on and keeps the last status line: a failed delivery's reason.
 // While holding, status lines are kept back: they become the job's own line.
-class Tracking : public ForwardingReporter {
+class Tracking : public config::ForwardingReporter {
   public:
-    explicit Tracking(Reporter& to) : ForwardingReporter(to) {}
+    explicit Tracking(config::Reporter& to) : config::ForwardingReporter(to) {}
     void StatusLine(const std::string& text) override {
         last = text;
         if (holding)
@@ -86,12 +88,13 @@ class Tracking : public ForwardingReporter {
 } // namespace
 
 struct Delivery::Impl {
-    Impl(const Settings& s, Reporter& r, std::function<void(bool)> j)
+    Impl(const config::Settings& s, config::Reporter& r, std::function<void(bool)> j)
         : medium(s.medium), printer(s.printer), headings(s.headings), socketPort(s.socketPort),
           socketTimeoutMs(s.socketTimeoutMs), pdf(s.fileFormat == "pdf"), keepFailed(s.keepFailed),
           fileName(s.fileName), tracked(r), reporter(tracked), onJob(std::move(j)),
           port(s.portName), portName(s.portName),
-          worker(s.deliveryThread && s.medium != Medium::Port && !s.fixedFile && !s.standardOutput),
+          worker(s.deliveryThread && s.medium != config::Medium::Port && !s.fixedFile &&
+                 !s.standardOutput),
           standardOutput(s.standardOutput), retryMs(std::clamp(s.retryDelayMs, 1000L, 60000L)) {
         page.classic = s.classicLayout;
         page.paper = s.paper;
@@ -112,21 +115,21 @@ struct Delivery::Impl {
     std::string Where(const std::string& path) const {
         if (IsNul(path)) return "nowhere (NUL)";
         switch (medium) {
-        case Medium::Port:
+        case config::Medium::Port:
             return "port " + portName;
-        case Medium::Socket:
+        case config::Medium::Socket:
             return "network printer " + socketPort;
-        case Medium::Command:
+        case config::Medium::Command:
             return "command \"" + command + "\"";
-        case Medium::File:
+        case config::Medium::File:
             return "file " + CopyName(path, pdf);
-        case Medium::Printer:
+        case config::Medium::Printer:
             break;
         }
         return cupsWhere;
     }
 
-    const Medium medium;
+    const config::Medium medium;
     const std::string printer;
     const bool headings;
     const std::string socketPort;
@@ -138,7 +141,7 @@ struct Delivery::Impl {
     PageSettings page;
     std::string charset; // of every job file, kept ones included
     Tracking tracked;
-    Reporter& reporter;
+    config::Reporter& reporter;
     const std::function<void(bool)> onJob;
     PortChannel port;
     const std::string portName;
@@ -147,7 +150,7 @@ struct Delivery::Impl {
     bool redelivering = false;
     std::function<void(const DeliveredJob&)> delivered;
     std::string copyTo; // a reprint's file
-    void Record(const std::string& path, const JobHints& hints, const JobReport& job) {
+    void Record(const std::string& path, const JobHints& hints, const config::JobReport& job) {
         if (!delivered) return;
         DeliveredJob done{job.kept.empty() ? path : job.kept, hints, job};
         delivered(done);
@@ -226,7 +229,7 @@ void Delivery::Impl::AskedKeptJob(const Queued& job) {
             reporter.StatusLine("The kept job " + job.path + " was removed on request.");
         else
             reporter.StatusLine("The kept job " + job.path + " cannot be removed: " +
-                                FormatSystemError(job.path.c_str(), errno));
+                                config::FormatSystemError(job.path.c_str(), errno));
         return;
     }
     const std::string& original = job.heading;
@@ -252,28 +255,28 @@ int Delivery::Impl::DeliverJob(const std::string& path, const std::string& headi
     JobHints hints = jobHints;
     hints.charset = charset;
     switch (medium) {
-    case Medium::Port: {
+    case config::Medium::Port: {
         std::string bytes;
         if (!ReadFileBytes(path, bytes)) return 0;
         int rc =
             port.Write(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
-        if (rc) reporter.StatusLine(TakeMessageText(rc));
+        if (rc) reporter.StatusLine(config::TakeMessageText(rc));
         return rc == 0;
     }
-    case Medium::Socket: {
+    case config::Medium::Socket: {
         if (IsNul(path)) return 1;
         std::string bytes;
         if (!ReadFileBytes(path, bytes)) {
-            SetErrorDetail(FormatSystemError(path.c_str(), errno));
-            reporter.StatusLine(TakeMessageText(MSG_SOCKET_WRITE));
+            config::SetErrorDetail(config::FormatSystemError(path.c_str(), errno));
+            reporter.StatusLine(config::TakeMessageText(config::MSG_SOCKET_WRITE));
             return 0;
         }
         int rc = SendToSocket(socketPort, socketTimeoutMs, bytes, stopFd);
         if (rc == kAbandoned) return kAbandoned;
-        if (rc) reporter.StatusLine(TakeMessageText(rc));
+        if (rc) reporter.StatusLine(config::TakeMessageText(rc));
         return rc == 0;
     }
-    case Medium::Command: {
+    case config::Medium::Command: {
         if (IsNul(path)) return 1;
         std::string detail;
         int rc = RunCommand(command, path, detail, stopFd);
@@ -284,7 +287,7 @@ int Delivery::Impl::DeliverJob(const std::string& path, const std::string& headi
         }
         return 1;
     }
-    case Medium::File:
+    case config::Medium::File:
         if (IsNul(path)) return 1;
         {
             const std::string out = !copyTo.empty()  ? copyTo
@@ -293,14 +296,15 @@ int Delivery::Impl::DeliverJob(const std::string& path, const std::string& headi
             if (pdf) return WritePdfCopy(path, heading, headings, page, hints, reporter, out);
             return CopyToOutputFile(path, reporter, out);
         }
-    case Medium::Printer:
+    case config::Medium::Printer:
         break;
     }
     return PrintOnPrinter(printer, headings, page, hints, path, heading, reporter, cupsWhere,
                           stopFd);
 }
 
-Delivery::Delivery(const Settings& settings, Reporter& reporter, std::function<void(bool)> onJob)
+Delivery::Delivery(const config::Settings& settings, config::Reporter& reporter,
+                   std::function<void(bool)> onJob)
     : impl_(std::make_unique<Impl>(settings, reporter, std::move(onJob))) {
     impl_->owner = this;
 }
@@ -363,11 +367,11 @@ void Delivery::Drain() {
 
 int Delivery::Deliver(const std::string& path, const std::string& heading, const JobHints& hints) {
     Impl& d = *impl_;
-    JobReport job;
+    config::JobReport job;
     job.name = path;
     // Port jobs went to the device as they were produced, -S jobs to standard output.
     const bool toStdout = d.standardOutput && path == "stdout";
-    if (d.medium == Medium::Port || toStdout) {
+    if (d.medium == config::Medium::Port || toStdout) {
         if (toStdout) d.NoteJob(true);
         job.delivered = true;
         job.where = toStdout ? "standard output" : d.Where(path);
@@ -439,10 +443,10 @@ int Delivery::Reprint(const std::string& path, const std::string& original, cons
         d.DeliverJob(path, HeadingFor(heading.empty() ? path : heading), hints, original);
     d.tracked.Release(false);
     d.copyTo.clear();
-    JobReport job;
+    config::JobReport job;
     job.name = heading.empty() ? path : heading;
     job.where = !copyTo.empty() ? "file " + copyTo
-                : d.medium == Medium::File && !original.empty()
+                : d.medium == config::Medium::File && !original.empty()
                     ? "file " + CopyName(original, d.pdf)
                     : d.Where(path);
     job.delivered = result == 1;
@@ -469,7 +473,7 @@ void Delivery::RedeliverFailedJobs() {
         ::unlink(job.path.c_str());
         d.NoteJob(true);
         // Named as when it came in: the number stayed the job's while it was kept.
-        JobReport line;
+        config::JobReport line;
         line.name = original;
         line.delivered = true;
         line.where = d.Where(original);
@@ -490,3 +494,5 @@ void Delivery::PortClose() {
 void Delivery::WatchStop(int fd) {
     impl_->stopFd = fd;
 }
+
+} // namespace output

@@ -12,21 +12,24 @@
 #include "config/settings.h"
 #include "output/job_hints.h"
 
+namespace output {
+
 // A job's delivery as it ended, for whoever keeps a record of jobs.
 struct DeliveredJob {
     std::string path; // its print file now: where it was, or where it is kept
     JobHints hints;
-    JobReport report; // the outcome as its line said
+    config::JobReport report; // the outcome as its line said
 };
 
 // The medium of settings looked at without a job: true when it can take one;
 // found says what was found, or what is wrong.
-bool CheckOutputMedium(const Settings& settings, std::string& found);
+bool CheckOutputMedium(const config::Settings& settings, std::string& found);
 
 class Delivery {
   public:
     // onJob is called once for every job that went to a medium: true when delivered.
-    Delivery(const Settings& settings, Reporter& reporter, std::function<void(bool)> onJob);
+    Delivery(const config::Settings& settings, config::Reporter& reporter,
+             std::function<void(bool)> onJob);
     ~Delivery();
     Delivery(const Delivery&) = delete;
     Delivery& operator=(const Delivery&) = delete;
@@ -72,3 +75,5 @@ class Delivery {
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+} // namespace output

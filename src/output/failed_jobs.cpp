@@ -13,6 +13,8 @@
 #include "config/utilities.h"
 #include "output/media.h"
 
+namespace output {
+
 namespace {
 
 // Across file systems rename cannot move: copied, then removed.
@@ -38,14 +40,14 @@ std::string FailedFolder(const std::string& printFilePath) {
     return DirName(printFilePath) + "/failed";
 }
 
-std::string KeepFailedJob(const std::string& path, Reporter& reporter) {
+std::string KeepFailedJob(const std::string& path, config::Reporter& reporter) {
     struct stat st {};
     if (IsNul(path) || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
         return "";
     std::string dir = FailedFolder(path);
     if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
         reporter.StatusLine("Unable to keep the failed job " + path + ": " +
-                            FormatSystemError(dir.c_str(), errno));
+                            config::FormatSystemError(dir.c_str(), errno));
         return "";
     }
     // The time stamp makes the names sort oldest first and keeps reused job names apart.
@@ -59,7 +61,7 @@ std::string KeepFailedJob(const std::string& path, Reporter& reporter) {
     std::string target = dir + "/" + stamp + BaseName(path);
     if (!MoveFile(path, target)) {
         reporter.StatusLine("Unable to keep the failed job " + path + ": " +
-                            FormatSystemError(target.c_str(), errno));
+                            config::FormatSystemError(target.c_str(), errno));
         return "";
     }
     reporter.StatusLine("The job was not delivered and is kept as " + target + ".");
@@ -85,3 +87,5 @@ std::vector<KeptJob> KeptJobs(const std::string& dir) {
     }
     return jobs;
 }
+
+} // namespace output

@@ -12,6 +12,8 @@
 #include "output/media.h"
 #include "output/pdf_render.h"
 
+namespace output {
+
 namespace {
 
 std::string OutputName(const std::string& path) {
@@ -67,7 +69,8 @@ std::string CopyName(const std::string& path, bool pdf) {
     return pdf ? PdfOutputName(path) : OutputName(path);
 }
 
-int CopyToOutputFile(const std::string& path, Reporter& reporter, const std::string& outName) {
+int CopyToOutputFile(const std::string& path, config::Reporter& reporter,
+                     const std::string& outName) {
     if (strcasecmp(path.c_str(), "NUL") == 0) return 1;
     const std::string out = outName.empty() ? OutputName(path) : outName;
     errno = 0;
@@ -78,12 +81,12 @@ int CopyToOutputFile(const std::string& path, Reporter& reporter, const std::str
     }
     if (err == 0) return 1;
     // A spool folder removed or made read-only: the job is not counted as delivered.
-    reporter.StatusLine("Unable to write " + out + ": " + FormatSystemError(nullptr, err));
+    reporter.StatusLine("Unable to write " + out + ": " + config::FormatSystemError(nullptr, err));
     return 0;
 }
 
 int WritePdfCopy(const std::string& path, const std::string& heading, bool headings,
-                 const PageSettings& page, const JobHints& hints, Reporter& reporter,
+                 const PageSettings& page, const JobHints& hints, config::Reporter& reporter,
                  const std::string& copyName) {
     std::string outName = copyName.empty() ? PdfOutputName(path) : copyName;
     if (::access(outName.c_str(), F_OK) == 0 && !reporter.AskYesNo(OverwriteQuestion(outName)))
@@ -112,8 +115,11 @@ int WritePdfCopy(const std::string& path, const std::string& heading, bool headi
     if (!err && ::rename(temp.c_str(), outName.c_str()) != 0) err = errno;
     if (err) {
         ::unlink(temp.c_str());
-        reporter.StatusLine("Unable to write " + outName + ": " + FormatSystemError(nullptr, err));
+        reporter.StatusLine("Unable to write " + outName + ": " +
+                            config::FormatSystemError(nullptr, err));
         return 0;
     }
     return 1;
 }
+
+} // namespace output

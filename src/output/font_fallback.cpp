@@ -2,6 +2,8 @@
 #include "config/utilities.h"
 #include "output/cairo_text.h"
 
+namespace output {
+
 namespace {
 
 std::string Lookup(char32_t c) {
@@ -22,7 +24,7 @@ std::string Lookup(char32_t c) {
         pl.FcCharSetHasChar(has, c) &&
         pl.FcPatternGetString(match, FC_FAMILY, 0, &name) == FcResultMatch)
         family = reinterpret_cast<const char*>(name);
-    Trace("font for U+%04X: %s\n", static_cast<unsigned>(c), family.c_str());
+    config::Trace("font for U+%04X: %s\n", static_cast<unsigned>(c), family.c_str());
     if (match) pl.FcPatternDestroy(match);
     pl.FcPatternDestroy(pattern);
     pl.FcCharSetDestroy(want);
@@ -36,3 +38,5 @@ const std::string& FallbackFonts::FamilyFor(char32_t c) {
     if (added) at->second = Lookup(c);
     return at->second;
 }
+
+} // namespace output

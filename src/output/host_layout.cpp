@@ -14,6 +14,8 @@
 #include "output/media.h"
 #include "output/pdf_render.h"
 
+namespace output {
+
 namespace {
 
 // A line is drawn as layers of cells: each overstrike that meets a glyph goes
@@ -90,7 +92,7 @@ Job Parse(const std::string& bytes, const JobHints& hints) {
             col = std::max(0, col - 1);
             break;
         default: {
-            const int width = IsWideChar(b) ? 2 : 1;
+            const int width = config::IsWideChar(b) ? 2 : 1;
             if (b > ' ' && (b < 0x7F || b >= 0xA0)) {
                 Place(line, col, b, width);
                 job.widest = std::max(job.widest, col + width);
@@ -178,7 +180,7 @@ Sheet Choose(const Paper& paper, const PageChoices& ch, int columns, int pageLin
 
 int DrawHostPages(const std::string& path, const Paper& paper, const PageChoices& choices,
                   const JobHints& hints, int h, const std::string& heading, std::string& out,
-                  Reporter& reporter) {
+                  config::Reporter& reporter) {
     if (!platform::CairoReady()) {
         reporter.StatusLine("Unable to draw the pages of " + path + ": " +
                             platform::PrintLibsError());
@@ -240,7 +242,8 @@ int DrawHostPages(const std::string& path, const Paper& paper, const PageChoices
         utf8.clear();
         for (int k = 0; k <= static_cast<int>(layer.size()); ++k) {
             const char32_t c = k < static_cast<int>(layer.size()) ? layer[k] : U' ';
-            const bool own = c != kRightHalf && !IsWideChar(c) && !(c >= 0xFF61 && c <= 0xFFDC);
+            const bool own =
+                c != kRightHalf && !config::IsWideChar(c) && !(c >= 0xFF61 && c <= 0xFFDC);
             if (own && k < static_cast<int>(layer.size())) {
                 if (utf8.empty()) from = k;
                 AppendUtf8(c, utf8);
@@ -300,7 +303,7 @@ int DrawHostPages(const std::string& path, const Paper& paper, const PageChoices
 
 int DrawJob(const std::string& path, const Paper& paper, const PageSettings& page,
             const JobHints& hints, bool headings, const std::string& where,
-            const std::string& heading, std::string& out, Reporter& reporter) {
+            const std::string& heading, std::string& out, config::Reporter& reporter) {
     int h = headings ? 3 : 0;
     if (!page.classic)
         return DrawHostPages(path, paper, page.choices, hints, h, heading, out, reporter);
@@ -309,3 +312,5 @@ int DrawJob(const std::string& path, const Paper& paper, const PageSettings& pag
     if (!LayoutUsable(m, h, where, reporter)) return 0;
     return DrawPages(path, m, h, heading, out, reporter, hints.charset);
 }
+
+} // namespace output

@@ -3,6 +3,8 @@
 
 #include <iconv.h>
 
+namespace output {
+
 JobDecoder::JobDecoder(const std::string& charset) {
     if (charset.empty()) return;
     if (charset == "UTF-8" || charset == "utf-8" || charset == "UTF8") {
@@ -65,3 +67,5 @@ void AppendUtf8(char32_t c, std::string& out) {
         out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
     }
 }
+
+} // namespace output

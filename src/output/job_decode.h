@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string>
 
+namespace output {
+
 class JobDecoder {
   public:
     // charset: an iconv name; "" the bytes as ISO 8859-1.
@@ -20,3 +22,5 @@ class JobDecoder {
 };
 
 void AppendUtf8(char32_t c, std::string& out);
+
+} // namespace output

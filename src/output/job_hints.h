@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+namespace output {
+
 struct JobHints {
     int maxPrintPosition = 0; // columns of the host's line; 0 unknown
     int pageLength = 0;       // lines of the host's page; 0 unknown
@@ -20,3 +22,5 @@ struct JobHints {
     long pages = 0;
     long long received = 0; // seconds since 1970
 };
+
+} // namespace output

@@ -7,7 +7,11 @@
 #include "output/job_hints.h"
 #include "output/pdf_render.h"
 
+namespace config {
 class Reporter;
+}
+
+namespace output {
 
 // The page settings of the printer and PDF media.
 struct PageSettings {
@@ -20,7 +24,7 @@ struct PageSettings {
 // The job drawn for paper (or, classic, for that paper's layout); 1 on success.
 int DrawJob(const std::string& path, const Paper& paper, const PageSettings& page,
             const JobHints& hints, bool headings, const std::string& where,
-            const std::string& heading, std::string& out, Reporter& reporter);
+            const std::string& heading, std::string& out, config::Reporter& reporter);
 
 // "NUL" in any case, or /dev/null: the job goes nowhere and counts as done.
 bool IsNul(const std::string& path);
@@ -42,16 +46,17 @@ std::string PrinterDestination(const std::string& printer, std::string& why);
 // where: the destination, and the CUPS job number once submitted.
 int PrintOnPrinter(const std::string& printer, bool headings, const PageSettings& page,
                    const JobHints& hints, const std::string& path, const std::string& heading,
-                   Reporter& reporter, std::string& where, int stopFd = -1);
+                   config::Reporter& reporter, std::string& where, int stopFd = -1);
 
 // Print to file: a copy beside the print file with the letter f, or a PDF of
 // its pages. An existing copy is replaced only when the user says so.
 // out: the copy's name when it is not the one CopyName gives for path.
-int CopyToOutputFile(const std::string& path, Reporter& reporter, const std::string& out = "");
+int CopyToOutputFile(const std::string& path, config::Reporter& reporter,
+                     const std::string& out = "");
 // The copy's name: JOB0.txt gives JOB0f.txt, or JOB0f.pdf as a PDF.
 std::string CopyName(const std::string& path, bool pdf);
 int WritePdfCopy(const std::string& path, const std::string& heading, bool headings,
-                 const PageSettings& page, const JobHints& hints, Reporter& reporter,
+                 const PageSettings& page, const JobHints& hints, config::Reporter& reporter,
                  const std::string& outName = "");
 
 // A delivery given up because stopFd turned readable (the session stops).
@@ -72,9 +77,11 @@ int RunCommand(const std::string& command, const std::string& path, std::string&
 // time stamp, and the kept jobs oldest first with the names they had.
 std::string FailedFolder(const std::string& printFilePath);
 // The kept job's path, "" when it could not be kept (that is reported) or is empty.
-std::string KeepFailedJob(const std::string& path, Reporter& reporter);
+std::string KeepFailedJob(const std::string& path, config::Reporter& reporter);
 struct KeptJob {
     std::string path;
     std::string originalName;
 };
 std::vector<KeptJob> KeptJobs(const std::string& dir);
+
+} // namespace output

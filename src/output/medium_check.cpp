@@ -12,6 +12,8 @@
 #include "output/port_channel.h"
 #include "platform/printlibs.h"
 
+namespace output {
+
 namespace {
 
 bool Fail(std::string& found, const std::string& text) {
@@ -21,23 +23,24 @@ bool Fail(std::string& found, const std::string& text) {
 
 } // namespace
 
-bool CheckOutputMedium(const Settings& s, std::string& found) {
+bool CheckOutputMedium(const config::Settings& s, std::string& found) {
     switch (s.medium) {
-    case Medium::File: {
+    case config::Medium::File: {
         const std::string dir = DirName(s.fileName);
         if (::access(dir.c_str(), W_OK | X_OK) != 0)
-            return Fail(found, std::string("files: ") + FormatSystemError(dir.c_str(), errno));
+            return Fail(found,
+                        std::string("files: ") + config::FormatSystemError(dir.c_str(), errno));
         found = std::string("files: ") + (s.fileFormat == "pdf" ? "PDF" : "text") +
                 " copies of the jobs in " + dir;
         return true;
     }
-    case Medium::Socket: {
+    case config::Medium::Socket: {
         int rc = SendToSocket(s.socketPort, s.socketTimeoutMs, "");
-        if (rc) return Fail(found, "network printer: " + TakeMessageText(rc));
+        if (rc) return Fail(found, "network printer: " + config::TakeMessageText(rc));
         found = "network printer " + s.socketPort + " accepts connections";
         return true;
     }
-    case Medium::Command: {
+    case config::Medium::Command: {
         std::string command = s.printerCmds.empty() ? "lpr" : s.printerCmds;
         std::string word = command.substr(0, command.find(' '));
         std::string probe = "command -v '" + word + "' >/dev/null 2>&1";
@@ -46,16 +49,17 @@ bool CheckOutputMedium(const Settings& s, std::string& found) {
         found = "print command " + command;
         return true;
     }
-    case Medium::Port: {
+    case config::Medium::Port: {
         const std::string device = PortDevicePath(s.portName);
         int fd = ::open(device.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (fd < 0)
-            return Fail(found, std::string("port: ") + FormatSystemError(device.c_str(), errno));
+            return Fail(found,
+                        std::string("port: ") + config::FormatSystemError(device.c_str(), errno));
         ::close(fd);
         found = "port " + device + " can be written";
         return true;
     }
-    case Medium::Printer:
+    case config::Medium::Printer:
         break;
     }
     std::string why;
@@ -72,3 +76,5 @@ bool CheckOutputMedium(const Settings& s, std::string& found) {
     found = "printer: CUPS destination " + name + (name != s.printer ? " (the default)" : "");
     return true;
 }
+
+} // namespace output

@@ -6,6 +6,8 @@
 
 #include "output/pdf_render.h"
 
+namespace output {
+
 namespace {
 
 struct Named {
@@ -86,3 +88,5 @@ Paper LocalePaper() {
     PaperByName(Lower(SystemPaperName()).rfind("letter", 0) == 0 ? "letter" : "a4", p);
     return p;
 }
+
+} // namespace output

@@ -13,6 +13,8 @@
 #include "output/media.h"
 #include "platform/printlibs.h"
 
+namespace output {
+
 namespace {
 
 constexpr int kDpi = 300;
@@ -123,7 +125,8 @@ std::string HeadingFor(const std::string& text) {
     return "..." + text.substr(text.size() - (kHeadingMax - 3));
 }
 
-bool LayoutUsable(const PageLayout& m, int h, const std::string& where, Reporter& reporter) {
+bool LayoutUsable(const PageLayout& m, int h, const std::string& where,
+                  config::Reporter& reporter) {
     if (m.lines > h && m.chars >= 2) return true;
     char text[256];
     std::snprintf(text, sizeof text,
@@ -134,7 +137,7 @@ bool LayoutUsable(const PageLayout& m, int h, const std::string& where, Reporter
 }
 
 int DrawPages(const std::string& path, const PageLayout& m, int h, const std::string& heading,
-              std::string& out, Reporter& reporter, const std::string& charset) {
+              std::string& out, config::Reporter& reporter, const std::string& charset) {
     if (!platform::CairoReady()) {
         reporter.StatusLine("Unable to draw the pages of " + path + ": " +
                             platform::PrintLibsError());
@@ -218,7 +221,7 @@ PageLayout DefaultLayout() {
 int RenderPdf(const std::string& path, const PageLayout& layout, int headerLines,
               const std::string& heading, std::string& out) {
     if (layout.lines <= headerLines || layout.chars < 2) return 0;
-    return DrawPages(path, layout, headerLines, HeadingFor(heading), out, StderrReporter());
+    return DrawPages(path, layout, headerLines, HeadingFor(heading), out, config::StderrReporter());
 }
 
 long GetTotalLines(const std::string& path, int maxLength) {
@@ -252,3 +255,5 @@ int GetLineToPrint(FILE* file, int maxLength, char* buffer) {
     }
     return 1;
 }
+
+} // namespace output

@@ -6,7 +6,11 @@
 
 #include "output/job_hints.h"
 
+namespace config {
 class Reporter;
+}
+
+namespace output {
 
 // A sheet in hundredths of millimetres with the margins the device cannot
 // print on; media is the CUPS name to ask for, "" for the destination's own.
@@ -35,7 +39,7 @@ bool GetPrinterPaper(const std::string& printer, Paper& paper);
 // the same columns after a carriage return is drawn on the line. 1 on success.
 int DrawHostPages(const std::string& path, const Paper& paper, const PageChoices& choices,
                   const JobHints& hints, int headerLines, const std::string& heading,
-                  std::string& out, Reporter& reporter);
+                  std::string& out, config::Reporter& reporter);
 
 // Page geometry in device pixels of a 300 dpi page, with the font metrics that
 // decide characters per line and lines per page.
@@ -70,8 +74,10 @@ std::string HeadingFor(const std::string& text);
 // Used by the printer and the PDF file: false with a status line when the page
 // cannot hold the header lines; DrawPages reports its own failures.
 bool LayoutUsable(const PageLayout& m, int headerLines, const std::string& where,
-                  Reporter& reporter);
+                  config::Reporter& reporter);
 // charset: the print file's (JobHints), "" ISO 8859-1.
 int DrawPages(const std::string& path, const PageLayout& m, int headerLines,
-              const std::string& heading, std::string& out, Reporter& reporter,
+              const std::string& heading, std::string& out, config::Reporter& reporter,
               const std::string& charset = "");
+
+} // namespace output

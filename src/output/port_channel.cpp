@@ -11,6 +11,8 @@
 #include "config/messages.h"
 #include "config/utilities.h"
 
+namespace output {
+
 namespace {
 
 bool NameIs(const std::string& name, const char* prefix, int& number) {
@@ -45,8 +47,8 @@ std::string PortDevicePath(const std::string& name) {
 void PortChannel::Fail(int err) {
     Close();
     std::string path = PortDevicePath(name_);
-    SetErrorDetail((path.empty() ? std::string("(no device)") : path) + ": " +
-                   FormatSystemError(nullptr, err));
+    config::SetErrorDetail((path.empty() ? std::string("(no device)") : path) + ": " +
+                           config::FormatSystemError(nullptr, err));
 }
 
 void PortChannel::Close() {
@@ -63,9 +65,9 @@ int PortChannel::Write(std::span<const uint8_t> bytes) {
         int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (fd < 0) {
             int err = path.empty() ? ENOENT : errno;
-            Trace("Unable to open port %s (%s)\n", name_.c_str(), path.c_str());
+            config::Trace("Unable to open port %s (%s)\n", name_.c_str(), path.c_str());
             Fail(err);
-            return MSG_PORT_OPEN;
+            return config::MSG_PORT_OPEN;
         }
         fd_ = fd;
     }
@@ -75,9 +77,11 @@ int PortChannel::Write(std::span<const uint8_t> bytes) {
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             Fail(n < 0 ? errno : EIO);
-            return MSG_PORT_WRITE;
+            return config::MSG_PORT_WRITE;
         }
         done += static_cast<size_t>(n);
     }
     return 0;
 }
+
+} // namespace output

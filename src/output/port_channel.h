@@ -5,6 +5,8 @@
 #include <span>
 #include <string>
 
+namespace output {
+
 // Device path for a port name: LPT1 -> /dev/lp0, COM1 -> /dev/ttyS0, NUL -> /dev/null.
 std::string PortDevicePath(const std::string& name);
 
@@ -25,3 +27,5 @@ class PortChannel {
     std::string name_;
     int fd_ = -1;
 };
+
+} // namespace output

@@ -13,6 +13,8 @@
 #include "config/utilities.h"
 #include "output/media.h"
 
+namespace output {
+
 namespace {
 
 constexpr auto kCommandLimit = std::chrono::seconds(300);
@@ -23,12 +25,12 @@ constexpr size_t kErrorTextMax = 4096;
 int RunCommand(const std::string& cmd, const std::string& path, std::string& detail, int stopFd) {
     int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {
-        detail = FormatSystemError(path.c_str(), errno);
+        detail = config::FormatSystemError(path.c_str(), errno);
         return 0;
     }
     int errPipe[2];
     if (::pipe2(errPipe, O_CLOEXEC) != 0) {
-        detail = FormatSystemError(nullptr, errno);
+        detail = config::FormatSystemError(nullptr, errno);
         ::close(in);
         return 0;
     }
@@ -46,7 +48,7 @@ int RunCommand(const std::string& cmd, const std::string& path, std::string& det
     ::close(in);
     ::close(errPipe[1]);
     if (pid < 0) {
-        detail = FormatSystemError(nullptr, errno);
+        detail = config::FormatSystemError(nullptr, errno);
         ::close(errPipe[0]);
         return 0;
     }
@@ -96,3 +98,5 @@ int RunCommand(const std::string& cmd, const std::string& path, std::string& det
     detail = "\"" + cmd + "\" failed (" + what + ")" + (err.empty() ? "" : ": " + err);
     return 0;
 }
+
+} // namespace output

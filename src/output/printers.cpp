@@ -6,6 +6,8 @@
 #include "output/pdf_render.h"
 #include "platform/printlibs.h"
 
+namespace output {
+
 namespace {
 
 // The scheduler's complaint after a call that gave nothing, "" for none.
@@ -100,3 +102,5 @@ std::string PaperForSize(int width, int length) {
     }
     return "";
 }
+
+} // namespace output

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace output {
+
 struct PrinterList {
     std::vector<std::string> names; // "queue" or "queue/instance", as CUPS lists them
     std::string defaultName;        // CUPS's default destination, "" for none
@@ -36,3 +38,5 @@ struct DestinationList {
 DestinationList ListDestinations();
 // The PAPER value whose sheet is width x length (hundredths of millimetres), or "".
 std::string PaperForSize(int width, int length);
+
+} // namespace output

@@ -13,12 +13,14 @@
 #include "config/utilities.h"
 #include "output/media.h"
 
+namespace output {
+
 namespace {
 
 int SocketFail(int err, int fd) {
     if (fd >= 0) ::close(fd);
-    SetErrorDetail(FormatSystemError(nullptr, err));
-    return MSG_SOCKET_WRITE;
+    config::SetErrorDetail(config::FormatSystemError(nullptr, err));
+    return config::MSG_SOCKET_WRITE;
 }
 
 // 1 ready, 0 timed out, kAbandoned when stopFd turned readable.
@@ -59,8 +61,8 @@ int SendToSocket(const std::string& hostPort, long timeoutMs, const std::string&
     addrinfo* res = nullptr;
     int rc = port.empty() ? EAI_SERVICE : ::getaddrinfo(host.c_str(), port.c_str(), &hints, &res);
     if (rc != 0) {
-        SetErrorDetail(std::string(gai_strerror(rc)) + " (" + hostPort + ")");
-        return MSG_SOCKET_WRITE;
+        config::SetErrorDetail(std::string(gai_strerror(rc)) + " (" + hostPort + ")");
+        return config::MSG_SOCKET_WRITE;
     }
     // A printer that hangs up must give a write error, not end the process.
     std::signal(SIGPIPE, SIG_IGN);
@@ -114,3 +116,5 @@ int SendToSocket(const std::string& hostPort, long timeoutMs, const std::string&
     ::close(fd);
     return 0;
 }
+
+} // namespace output

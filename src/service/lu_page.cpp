@@ -14,8 +14,8 @@ std::string FileName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::vector<KeptJob> Kept(const LuEntry& lu) {
-    return lu.failedDir.empty() ? std::vector<KeptJob>{} : KeptJobs(lu.failedDir);
+std::vector<output::KeptJob> Kept(const session::LuEntry& lu) {
+    return lu.failedDir.empty() ? std::vector<output::KeptJob>{} : output::KeptJobs(lu.failedDir);
 }
 
 std::string PostButton(const std::string& action, const std::string& label) {
@@ -27,7 +27,7 @@ std::string PostButton(const std::string& action, const std::string& label) {
 
 } // namespace
 
-std::string RenderLuPage(const LuEntry& lu, int64_t now, bool posting) {
+std::string RenderLuPage(const session::LuEntry& lu, int64_t now, bool posting) {
     const std::string state = LuState(lu);
     const std::string self = "/lu/" + UrlPart(lu.name);
     std::string out = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
@@ -43,13 +43,13 @@ std::string RenderLuPage(const LuEntry& lu, int64_t now, bool posting) {
                       Html(lu.host) + " at " + Html(LocalTime(now)) +
                       (lu.stopped.empty() ? "" : "; " + Html(lu.stopped)) + "</p>\n";
 
-    const std::vector<KeptJob> kept = Kept(lu);
+    const std::vector<output::KeptJob> kept = Kept(lu);
     out += "<h2>Kept jobs (" + std::to_string(kept.size()) + ")</h2>\n";
     if (!posting && !kept.empty())
         out += "<p>Delivering again or deleting needs a STATUSTOKEN.</p>\n";
     if (!kept.empty()) {
         out += "<table><tr><th>Kept as</th><th>Job</th><th></th></tr>\n";
-        for (const KeptJob& k : kept) {
+        for (const output::KeptJob& k : kept) {
             const std::string name = FileName(k.path);
             const std::string action = self + "/kept/" + UrlPart(name);
             out += "<tr><td>" + Html(name) + "</td><td>" + Html(k.originalName) + "</td><td>";
@@ -61,28 +61,29 @@ std::string RenderLuPage(const LuEntry& lu, int64_t now, bool posting) {
         out += "</table>\n";
     }
 
-    const std::vector<JobEntry> jobs = lu.history ? lu.history->Jobs() : std::vector<JobEntry>{};
+    const std::vector<session::JobEntry> jobs =
+        lu.history ? lu.history->Jobs() : std::vector<session::JobEntry>{};
     out += "<h2>Last jobs</h2>\n<table><tr><th>Time</th><th>Job</th><th>Pages</th><th>Bytes</th>"
            "<th>Outcome</th><th>Where</th><th>Reason</th></tr>\n";
-    for (const JobEntry& j : jobs)
+    for (const session::JobEntry& j : jobs)
         out += "<tr><td>" + Html(LocalTime(j.time)) + "</td><td>" + Html(j.name) + "</td><td>" +
                std::to_string(j.pages) + "</td><td>" + std::to_string(j.bytes) +
                "</td><td class=\"" + j.outcome + "\">" + j.outcome + "</td><td>" + Html(j.where) +
                "</td><td>" + Html(j.reason) + "</td></tr>\n";
     out += "</table>\n<h2>Last errors</h2>\n<table><tr><th>Time</th><th>Error</th></tr>\n";
     if (lu.history)
-        for (const ErrorEntry& e : lu.history->Errors())
+        for (const session::ErrorEntry& e : lu.history->Errors())
             out +=
                 "<tr><td>" + Html(LocalTime(e.time)) + "</td><td>" + Html(e.text) + "</td></tr>\n";
     return out + "</table></body></html>\n";
 }
 
-std::string RenderLuJson(const LuEntry& lu) {
+std::string RenderLuJson(const session::LuEntry& lu) {
     std::string out = "{\"name\":" + Json(lu.name) + ",\"state\":" + Json(LuState(lu)) +
                       ",\"host\":" + Json(lu.host) + ",\"stopped\":" + Json(lu.stopped) +
                       ",\"kept\":[";
     bool first = true;
-    for (const KeptJob& k : Kept(lu)) {
+    for (const output::KeptJob& k : Kept(lu)) {
         out += std::string(first ? "" : ",") + "{\"file\":" + Json(FileName(k.path)) +
                ",\"path\":" + Json(k.path) + ",\"job\":" + Json(k.originalName) + "}";
         first = false;
@@ -90,7 +91,7 @@ std::string RenderLuJson(const LuEntry& lu) {
     out += "],\"jobs\":[";
     first = true;
     if (lu.history)
-        for (const JobEntry& j : lu.history->Jobs()) {
+        for (const session::JobEntry& j : lu.history->Jobs()) {
             out += std::string(first ? "" : ",") + "{\"time\":" + std::to_string(j.time) +
                    ",\"name\":" + Json(j.name) + ",\"pages\":" + std::to_string(j.pages) +
                    ",\"bytes\":" + std::to_string(j.bytes) + ",\"outcome\":" + Json(j.outcome) +
@@ -101,7 +102,7 @@ std::string RenderLuJson(const LuEntry& lu) {
     out += "],\"errors\":[";
     first = true;
     if (lu.history)
-        for (const ErrorEntry& e : lu.history->Errors()) {
+        for (const session::ErrorEntry& e : lu.history->Errors()) {
             out += std::string(first ? "" : ",") + "{\"time\":" + std::to_string(e.time) +
                    ",\"text\":" + Json(e.text) + "}";
             first = false;

@@ -110,7 +110,7 @@ long OpenDescriptors(long tableSize) {
 const std::vector<std::string>& BucketBounds() {
     static const std::vector<std::string> bounds = [] {
         std::vector<std::string> out;
-        for (uint64_t us : LuCounters::kBucketsUs) {
+        for (uint64_t us : session::LuCounters::kBucketsUs) {
             char b[32];
             std::snprintf(b, sizeof b, "%g", static_cast<double>(us) / 1e6);
             out.push_back(b);
@@ -131,7 +131,7 @@ void MetricsWriter::Refresh() {
     if (!board_.Refresh(lus_, version_)) return;
     labels_.clear();
     labelAt_.clear();
-    for (const LuEntry& lu : lus_) {
+    for (const session::LuEntry& lu : lus_) {
         labelAt_.push_back(static_cast<uint32_t>(labels_.size()));
         labels_ += "lu=\"";
         AppendLabel(labels_, lu.name);
@@ -144,9 +144,9 @@ void MetricsWriter::Refresh() {
 // Counted again when the LU kept a job, delivered one while some waited, or
 // the count has aged; a healthy pool's scrape thus reads hardly a folder.
 long MetricsWriter::Waiting(size_t i, int64_t nowMs) {
-    const LuEntry& lu = lus_[i];
+    const session::LuEntry& lu = lus_[i];
     Kept& k = kept_[i];
-    const LuCounters* c = lu.counters.get();
+    const session::LuCounters* c = lu.counters.get();
     const uint64_t kept = c ? c->jobsKept.load(std::memory_order_relaxed) : 0;
     const uint64_t delivered = c ? c->jobsDelivered.load(std::memory_order_relaxed) : 0;
     const bool first = k.count < 0;
@@ -171,7 +171,7 @@ std::string MetricsWriter::Render(int64_t nowMs) {
     auto series = [&](const Family& f, auto value) {
         AppendFamily(out, f);
         for (size_t i = 0; i < lus_.size(); ++i) {
-            const LuCounters* c = lus_[i].counters.get();
+            const session::LuCounters* c = lus_[i].counters.get();
             out += f.name;
             out += '{';
             label(i);
@@ -180,7 +180,7 @@ std::string MetricsWriter::Render(int64_t nowMs) {
             out += '\n';
         }
     };
-    using C = const LuCounters&;
+    using C = const session::LuCounters&;
     constexpr auto relaxed = std::memory_order_relaxed;
     series({"twprinter_up", "gauge", "1 while the LU's session is online."},
            [](C c) { return c.state.load(relaxed) == 2 ? 1 : 0; });
@@ -217,9 +217,9 @@ std::string MetricsWriter::Render(int64_t nowMs) {
                        "Time from a record's end to the response sent for it."});
     const std::vector<std::string>& bounds = BucketBounds();
     for (size_t i = 0; i < lus_.size(); ++i) {
-        const LuCounters* c = lus_[i].counters.get();
+        const session::LuCounters* c = lus_[i].counters.get();
         uint64_t cumulative = 0;
-        for (int b = 0; b <= LuCounters::kBuckets; ++b) {
+        for (int b = 0; b <= session::LuCounters::kBuckets; ++b) {
             cumulative += c ? c->responseBucket[b].load(relaxed) : 0;
             out += "twprinter_response_seconds_bucket{";
             label(i);
@@ -263,9 +263,9 @@ std::string MetricsWriter::Render(int64_t nowMs) {
     return out;
 }
 
-std::string NotReady(const std::vector<LuEntry>& lus, int64_t now) {
+std::string NotReady(const std::vector<session::LuEntry>& lus, int64_t now) {
     std::string why;
-    for (const LuEntry& lu : lus) {
+    for (const session::LuEntry& lu : lus) {
         if (!lu.valid) continue;
         std::string reason;
         if (!lu.stopped.empty()) {

@@ -13,7 +13,7 @@
 // series. One thread at a time: the endpoint's own.
 class MetricsWriter {
   public:
-    explicit MetricsWriter(const LuBoard& board) : board_(board) {}
+    explicit MetricsWriter(const session::LuBoard& board) : board_(board) {}
     // nowMs: a monotonic clock in milliseconds, for the age of folder counts.
     std::string Render(int64_t nowMs);
 
@@ -26,9 +26,9 @@ class MetricsWriter {
         uint64_t kept = 0, delivered = 0;
         int64_t atMs = 0;
     };
-    const LuBoard& board_;
+    const session::LuBoard& board_;
     uint64_t version_ = 0;
-    std::vector<LuEntry> lus_;
+    std::vector<session::LuEntry> lus_;
     std::string labels_;            // lu="A"lu="B"... escaped
     std::vector<uint32_t> labelAt_; // where each LU's label starts in labels_, and the end
     std::vector<Kept> kept_;
@@ -37,6 +37,6 @@ class MetricsWriter {
 
 // "" when every LU with valid settings is online or has been offline for no
 // longer than its RETRYINTERVAL; else one line per LU that is not, with why.
-std::string NotReady(const std::vector<LuEntry>& lus, int64_t now);
+std::string NotReady(const std::vector<session::LuEntry>& lus, int64_t now);
 // Jobs waiting in a failed folder.
 long KeptJobCount(const std::string& failedDir);

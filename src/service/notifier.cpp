@@ -34,7 +34,7 @@ std::string NewestKept(const std::string& dir) {
 
 } // namespace
 
-Notifier::Notifier(const LuBoard& board) : board_(board) {
+Notifier::Notifier(const session::LuBoard& board) : board_(board) {
     thread_ = std::thread([this] { Watch(); });
 }
 
@@ -46,7 +46,7 @@ Notifier::~Notifier() {
 void Notifier::Watch() {
     while (!quit_) {
         const long long now = time(nullptr);
-        for (const LuEntry& lu : board_.Snapshot()) {
+        for (const session::LuEntry& lu : board_.Snapshot()) {
             if (quit_) return;
             if (lu.notifyCommand.empty() || !lu.counters) continue;
             Seen& seen = seen_[lu.name];
@@ -62,8 +62,8 @@ void Notifier::Watch() {
     }
 }
 
-void Notifier::Look(const LuEntry& lu, Seen& seen, long long now) {
-    const LuCounters& c = *lu.counters;
+void Notifier::Look(const session::LuEntry& lu, Seen& seen, long long now) {
+    const session::LuCounters& c = *lu.counters;
     const unsigned long long kept = c.jobsKept.load();
     if (kept > seen.kept) {
         seen.kept = kept;
@@ -80,15 +80,15 @@ void Notifier::Look(const LuEntry& lu, Seen& seen, long long now) {
     }
 }
 
-void Notifier::Event(const LuEntry& lu, Seen& seen, const char* event, const std::string& job,
-                     const std::string& reason) {
+void Notifier::Event(const session::LuEntry& lu, Seen& seen, const char* event,
+                     const std::string& job, const std::string& reason) {
     const std::string why = Run(lu.notifyCommand, lu.name, event, job, reason);
     if (why.empty()) {
         seen.failureSaid = false;
     } else if (!seen.failureSaid) {
         seen.failureSaid = true;
-        LogLines(lu.name + ": NOTIFYCOMMAND " + lu.notifyCommand + " failed: " + why +
-                 " (said once until it works again)");
+        config::LogLines(lu.name + ": NOTIFYCOMMAND " + lu.notifyCommand + " failed: " + why +
+                         " (said once until it works again)");
     }
 }
 

@@ -9,15 +9,19 @@
 #include <string>
 #include <thread>
 
+namespace session {
 class LuBoard;
+}
+namespace session {
 struct LuEntry;
+}
 
 class Notifier {
   public:
     // A command running longer than this is killed.
     static constexpr int kTimeoutMs = 10000;
 
-    explicit Notifier(const LuBoard& board);
+    explicit Notifier(const session::LuBoard& board);
     ~Notifier();
     Notifier(const Notifier&) = delete;
     Notifier& operator=(const Notifier&) = delete;
@@ -36,11 +40,11 @@ class Notifier {
         bool failureSaid = false;
     };
     void Watch();
-    void Look(const LuEntry& lu, Seen& seen, long long now);
-    void Event(const LuEntry& lu, Seen& seen, const char* event, const std::string& job,
+    void Look(const session::LuEntry& lu, Seen& seen, long long now);
+    void Event(const session::LuEntry& lu, Seen& seen, const char* event, const std::string& job,
                const std::string& reason);
 
-    const LuBoard& board_;
+    const session::LuBoard& board_;
     std::map<std::string, Seen> seen_;
     std::atomic<bool> quit_{false};
     std::thread thread_;

@@ -12,7 +12,7 @@ const char* const kStates[] = {"offline", "connecting", "online"};
 
 } // namespace
 
-std::string LuState(const LuEntry& lu) {
+std::string LuState(const session::LuEntry& lu) {
     if (!lu.stopped.empty()) return "stopped";
     return lu.counters ? kStates[lu.counters->state.load() % 3] : "offline";
 }
@@ -20,11 +20,11 @@ std::string LuState(const LuEntry& lu) {
 namespace {
 
 // The newest job's time, pages, where it went and how.
-std::string LastJob(const LuEntry& lu) {
+std::string LastJob(const session::LuEntry& lu) {
     if (!lu.history) return "-";
-    const std::vector<JobEntry> jobs = lu.history->Jobs();
+    const std::vector<session::JobEntry> jobs = lu.history->Jobs();
     if (jobs.empty()) return "-";
-    const JobEntry& j = jobs.front();
+    const session::JobEntry& j = jobs.front();
     std::string out =
         LocalTime(j.time) + ", " + std::to_string(j.pages) + " page" + (j.pages == 1 ? "" : "s");
     if (!j.where.empty()) out += ", " + j.where;
@@ -33,7 +33,7 @@ std::string LastJob(const LuEntry& lu) {
 
 } // namespace
 
-std::string RenderStatusPage(const std::vector<LuEntry>& lus, int64_t now) {
+std::string RenderStatusPage(const std::vector<session::LuEntry>& lus, int64_t now) {
     std::string out =
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
         "<meta http-equiv=\"refresh\" content=\"10\"><title>twprinterd</title><style>"
@@ -44,8 +44,8 @@ std::string RenderStatusPage(const std::vector<LuEntry>& lus, int64_t now) {
         std::to_string(lus.size()) + " LUs at " + Html(LocalTime(now)) +
         "</p>\n<table><tr><th>LU</th><th>State</th><th>Host</th><th>Today</th><th>Received</th>"
         "<th>Delivered</th><th>Failed</th><th>Kept now</th><th>Last job</th><th>Note</th></tr>\n";
-    for (const LuEntry& lu : lus) {
-        const LuCounters* c = lu.counters.get();
+    for (const session::LuEntry& lu : lus) {
+        const session::LuCounters* c = lu.counters.get();
         const std::string state = LuState(lu);
         out += "<tr><td><a href=\"/lu/" + Html(UrlPart(lu.name)) + "\">" + Html(lu.name) +
                "</a></td><td class=\"" + state + "\">" + state + "</td><td>" + Html(lu.host) +
@@ -60,23 +60,24 @@ std::string RenderStatusPage(const std::vector<LuEntry>& lus, int64_t now) {
     return out + "</table></body></html>\n";
 }
 
-std::string RenderStatusJson(const std::vector<LuEntry>& lus) {
+std::string RenderStatusJson(const std::vector<session::LuEntry>& lus) {
     std::string out = "{\"lus\":[";
     bool first = true;
-    for (const LuEntry& lu : lus) {
-        const LuCounters* c = lu.counters.get();
-        auto n = [&](const std::atomic<uint64_t> LuCounters::*f) {
+    for (const session::LuEntry& lu : lus) {
+        const session::LuCounters* c = lu.counters.get();
+        auto n = [&](const std::atomic<uint64_t> session::LuCounters::*f) {
             return std::to_string(c ? (c->*f).load() : 0);
         };
         out += std::string(first ? "" : ",") + "{\"name\":" + Json(lu.name) +
                ",\"state\":" + Json(LuState(lu)) + ",\"host\":" + Json(lu.host) +
                ",\"valid\":" + (lu.valid ? "true" : "false") + ",\"stopped\":" + Json(lu.stopped) +
-               ",\"jobsReceived\":" + n(&LuCounters::jobsReceived) +
-               ",\"jobsDelivered\":" + n(&LuCounters::jobsDelivered) +
-               ",\"jobsFailed\":" + n(&LuCounters::jobsFailed) +
-               ",\"jobsKept\":" + n(&LuCounters::jobsKept) +
+               ",\"jobsReceived\":" + n(&session::LuCounters::jobsReceived) +
+               ",\"jobsDelivered\":" + n(&session::LuCounters::jobsDelivered) +
+               ",\"jobsFailed\":" + n(&session::LuCounters::jobsFailed) +
+               ",\"jobsKept\":" + n(&session::LuCounters::jobsKept) +
                ",\"jobsWaiting\":" + std::to_string(KeptJobCount(lu.failedDir)) +
-               ",\"records\":" + n(&LuCounters::records) + ",\"bytes\":" + n(&LuCounters::bytes) +
+               ",\"records\":" + n(&session::LuCounters::records) +
+               ",\"bytes\":" + n(&session::LuCounters::bytes) +
                ",\"lastJobTime\":" + std::to_string(c ? c->lastJobTime.load() : 0) + "}";
         first = false;
     }

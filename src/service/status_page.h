@@ -7,12 +7,12 @@
 
 #include "session/lu_board.h"
 
-std::string RenderStatusPage(const std::vector<LuEntry>& lus, int64_t now);
-std::string RenderStatusJson(const std::vector<LuEntry>& lus);
+std::string RenderStatusPage(const std::vector<session::LuEntry>& lus, int64_t now);
+std::string RenderStatusJson(const std::vector<session::LuEntry>& lus);
 // "online", "connecting", "offline" or "stopped".
-std::string LuState(const LuEntry& lu);
+std::string LuState(const session::LuEntry& lu);
 
 // One LU: its last jobs and errors and the jobs it keeps, which can be
 // delivered again or removed from the page when posting is on.
-std::string RenderLuPage(const LuEntry& lu, int64_t now, bool posting);
-std::string RenderLuJson(const LuEntry& lu);
+std::string RenderLuPage(const session::LuEntry& lu, int64_t now, bool posting);
+std::string RenderLuJson(const session::LuEntry& lu);

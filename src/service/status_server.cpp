@@ -121,11 +121,11 @@ std::vector<std::string> Segments(const std::string& path) {
 } // namespace
 
 struct StatusServer::Impl {
-    explicit Impl(const LuBoard& b) : board(b), metrics(b) {}
+    explicit Impl(const session::LuBoard& b) : board(b), metrics(b) {}
     ~Impl() {
         if (daemon) MHD_stop_daemon(daemon);
     }
-    const LuBoard& board;
+    const session::LuBoard& board;
     MetricsWriter metrics; // the library calls us on its one thread
     MHD_Daemon* daemon = nullptr;
     std::string token; // "" none needed
@@ -209,7 +209,7 @@ MHD_Result StatusServer::Impl::Get(MHD_Connection* c, const std::string& path) {
     const std::vector<std::string> parts = Segments(path);
     const bool api =
         parts.size() == 4 && parts[0] == "api" && parts[1] == "v1" && parts[2] == "lus";
-    LuEntry lu;
+    session::LuEntry lu;
     if (!(api || (parts.size() == 2 && parts[0] == "lu")) || !board.Find(parts.back(), lu))
         return Reply(c, MHD_HTTP_NOT_FOUND, "not found\n", kText);
     return api ? Reply(c, MHD_HTTP_OK, RenderLuJson(lu), kJson)
@@ -234,7 +234,7 @@ MHD_Result StatusServer::Impl::Post(MHD_Connection* c, const std::vector<std::st
     const std::string& name = parts[1];
     const std::string& file = parts[3];
     const bool deliver = parts[4] == "deliver";
-    LuEntry lu;
+    session::LuEntry lu;
     if (!board.Find(name, lu)) return Reply(c, MHD_HTTP_NOT_FOUND, "no LU " + name + "\n", kText);
     const std::string why =
         lu.keptJobs ? lu.keptJobs->Ask(file, deliver) : "the LU's session is not running";
@@ -290,7 +290,7 @@ MHD_Result StatusServer::Impl::Answer(void* self, MHD_Connection* c, const char*
     return s.Get(c, path);
 }
 
-StatusServer::StatusServer(const LuBoard& board) : impl_(std::make_unique<Impl>(board)) {}
+StatusServer::StatusServer(const session::LuBoard& board) : impl_(std::make_unique<Impl>(board)) {}
 
 StatusServer::~StatusServer() = default;
 

@@ -6,11 +6,13 @@
 #include <memory>
 #include <string>
 
+namespace session {
 class LuBoard;
+}
 
 class StatusServer {
   public:
-    explicit StatusServer(const LuBoard& board);
+    explicit StatusServer(const session::LuBoard& board);
     ~StatusServer();
     StatusServer(const StatusServer&) = delete;
     StatusServer& operator=(const StatusServer&) = delete;

@@ -14,6 +14,8 @@
 #include "output/delivery.h"
 #include "session/archive_link.h"
 
+namespace session {
+
 namespace {
 
 constexpr const char* kArchiveUsage =
@@ -54,7 +56,7 @@ std::string Stamp(long long at) {
 
 // The lines of a reprint on standard error; an existing copy is replaced,
 // since the user asked for this print.
-class CommandReporter : public Reporter {
+class CommandReporter : public config::Reporter {
   public:
     void ShowOnlineState(bool) override {}
     void ShowStatusMessage(int, const std::string& text) override { StatusLine(text); }
@@ -108,17 +110,17 @@ int Find(const std::vector<std::string>& words, archive::Archive& store) {
 }
 
 int Reprint(const std::vector<std::string>& words, const archive::Job& job,
-            const Settings& settings) {
-    Settings s = settings;
+            const config::Settings& settings) {
+    config::Settings s = settings;
     std::string copyTo;
     for (size_t i = 2; i < words.size(); ++i) {
         if ((words[i] != "--printer" && words[i] != "--file") || i + 1 >= words.size())
             return Usage("reprint takes --printer NAME or --file PATH, not " + words[i]);
         if (words[i] == "--printer") {
-            s.medium = Medium::Printer;
+            s.medium = config::Medium::Printer;
             s.printer = words[++i];
         } else {
-            s.medium = Medium::File;
+            s.medium = config::Medium::File;
             copyTo = words[++i];
         }
     }
@@ -142,7 +144,7 @@ int Reprint(const std::vector<std::string>& words, const archive::Job& job,
         s.deliveryThread = false;
         s.keepFailed = false;
         CommandReporter reporter;
-        Delivery delivery(s, reporter, nullptr);
+        output::Delivery delivery(s, reporter, nullptr);
         rc = delivery.Reprint(path, job.name, HintsFromLine(job.hints), copyTo) == 1 ? 0 : 1;
     }
     ::unlink(path.c_str());
@@ -152,7 +154,7 @@ int Reprint(const std::vector<std::string>& words, const archive::Job& job,
 
 } // namespace
 
-int ArchiveCommand(const std::vector<std::string>& words, const Settings& settings) {
+int ArchiveCommand(const std::vector<std::string>& words, const config::Settings& settings) {
     if (words.empty()) return Usage("--archive needs find, show or reprint");
     archive::Archive store(
         settings.archiveDir, settings.archiveDays, settings.archiveMaxMb,
@@ -176,3 +178,5 @@ int ArchiveCommand(const std::vector<std::string>& words, const Settings& settin
     }
     return Reprint(words, job, settings);
 }
+
+} // namespace session

@@ -9,19 +9,21 @@
 
 #include "output/job_decode.h"
 
+namespace session {
+
 namespace {
 
-const char* MediumName(Medium m) {
+const char* MediumName(config::Medium m) {
     switch (m) {
-    case Medium::Port:
+    case config::Medium::Port:
         return "port";
-    case Medium::Socket:
+    case config::Medium::Socket:
         return "socket";
-    case Medium::Command:
+    case config::Medium::Command:
         return "command";
-    case Medium::File:
+    case config::Medium::File:
         return "file";
-    case Medium::Printer:
+    case config::Medium::Printer:
         break;
     }
     return "printer";
@@ -55,7 +57,7 @@ long JobNumber(const std::string& path) {
 
 } // namespace
 
-std::string HintsLine(const JobHints& h) {
+std::string HintsLine(const output::JobHints& h) {
     std::string line = "columns=" + std::to_string(h.maxPrintPosition) +
                        " lines=" + std::to_string(h.pageLength) + " controls=";
     for (size_t i = 0; i < h.transparent.size(); ++i) {
@@ -68,8 +70,8 @@ std::string HintsLine(const JobHints& h) {
     return line + " title=" + h.title;
 }
 
-JobHints HintsFromLine(const std::string& line) {
-    JobHints h;
+output::JobHints HintsFromLine(const std::string& line) {
+    output::JobHints h;
     const size_t title = line.find(" title=");
     std::istringstream in(line.substr(0, title));
     std::string word;
@@ -93,7 +95,8 @@ JobHints HintsFromLine(const std::string& line) {
     return h;
 }
 
-bool ArchiveEntryOf(const DeliveredJob& done, const Settings& settings, archive::Job& entry) {
+bool ArchiveEntryOf(const output::DeliveredJob& done, const config::Settings& settings,
+                    archive::Job& entry) {
     entry = archive::Job{};
     if (!ReadAll(done.path, entry.raw)) return false;
     entry.lu = done.hints.lu;
@@ -109,7 +112,7 @@ bool ArchiveEntryOf(const DeliveredJob& done, const Settings& settings, archive:
     entry.hints = HintsLine(done.hints);
     // The text as people read it: printer controls left out, line ends as LF.
     const bool table = !settings.translate || settings.codePage.name.empty();
-    JobDecoder decoder(table ? "" : settings.outputCharset);
+    output::JobDecoder decoder(table ? "" : settings.outputCharset);
     size_t control = 0;
     const std::string& raw = entry.raw;
     for (size_t i = 0; i < raw.size();) {
@@ -125,7 +128,9 @@ bool ArchiveEntryOf(const DeliveredJob& done, const Settings& settings, archive:
         const char32_t c = decoder.Next(raw, i, n);
         i += static_cast<size_t>(n);
         if (c == '\r') continue;
-        AppendUtf8(c, entry.text);
+        output::AppendUtf8(c, entry.text);
     }
     return true;
 }
+
+} // namespace session

@@ -7,8 +7,13 @@
 #include "config/settings.h"
 #include "output/delivery.h"
 
+namespace session {
+
 // The entry of a job as it was delivered; false when its print file cannot be read.
-bool ArchiveEntryOf(const DeliveredJob& done, const Settings& settings, archive::Job& entry);
+bool ArchiveEntryOf(const output::DeliveredJob& done, const config::Settings& settings,
+                    archive::Job& entry);
 // JobHints as one line and back.
-std::string HintsLine(const JobHints& hints);
-JobHints HintsFromLine(const std::string& line);
+std::string HintsLine(const output::JobHints& hints);
+output::JobHints HintsFromLine(const std::string& line);
+
+} // namespace session

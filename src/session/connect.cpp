@@ -20,6 +20,8 @@
 #include "platform/sysinfo.h"
 #include "session/session_impl.h"
 
+namespace session {
+
 namespace {
 
 constexpr size_t kReceiveSize = 4096;
@@ -55,7 +57,7 @@ int ConnectWatched(int fd, const sockaddr_in& addr, const platform::Event& stop,
 }
 
 void SetSystemDetail(int err) {
-    SetErrorDetail(FormatSystemError(nullptr, err));
+    config::SetErrorDetail(config::FormatSystemError(nullptr, err));
 }
 
 } // namespace
@@ -81,22 +83,23 @@ int PrinterSession::Impl::Connect(long waitMs) {
         freeaddrinfo(res);
     } else {
         if (res) freeaddrinfo(res);
-        Trace("gethostbyname() failed: %s\n", gai_strerror(gai));
-        if (Stopped(0)) return MSG_EXIT_PARENT;
+        config::Trace("gethostbyname() failed: %s\n", gai_strerror(gai));
+        if (Stopped(0)) return config::MSG_EXIT_PARENT;
         if (inet_pton(AF_INET, host.c_str(), &addr.sin_addr) != 1) {
             // A name server that is down or a name not yet registered may come
             // right later: retried like a refused connection.
-            SetErrorDetail("host " + host + " cannot be resolved: " + gai_strerror(gai));
-            return MSG_UNABLE_CONNECT;
+            config::SetErrorDetail("host " + host + " cannot be resolved: " + gai_strerror(gai));
+            return config::MSG_UNABLE_CONNECT;
         }
     }
-    const std::string service = settings.service.empty() ? kDefaultService : settings.service;
+    const std::string service =
+        settings.service.empty() ? config::kDefaultService : settings.service;
     bool fallback = false;
-    const int port = ServicePort(service, &fallback);
+    const int port = config::ServicePort(service, &fallback);
     if (port == 0) {
-        SetErrorDetail(service + " (neither a port number 1 to 65535 nor a service name of "
-                                 "/etc/services)");
-        return MSG_INVALID_PORT;
+        config::SetErrorDetail(service + " (neither a port number 1 to 65535 nor a service name of "
+                                         "/etc/services)");
+        return config::MSG_INVALID_PORT;
     }
     if (fallback && !serviceFallbackNoted) {
         serviceFallbackNoted = true;
@@ -107,25 +110,25 @@ int PrinterSession::Impl::Connect(long waitMs) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         SetSystemDetail(errno);
-        return MSG_SOCKET_ERROR;
+        return config::MSG_SOCKET_ERROR;
     }
     PublishSocket(fd);
-    Trace("Trying to connect to %s\n", host.c_str());
+    config::Trace("Trying to connect to %s\n", host.c_str());
     int err = ConnectWatched(fd, addr, stop, waitMs);
     if (err != 0) {
         PublishSocket(-1);
         ::close(fd);
-        if (err < 0 || Stopped(0)) return MSG_EXIT_PARENT;
+        if (err < 0 || Stopped(0)) return config::MSG_EXIT_PARENT;
         // Which server refused matters once there are many LUs and hosts.
-        SetErrorDetail(host + " port " + std::to_string(port) + ": " +
-                       FormatSystemError(nullptr, err));
-        return MSG_UNABLE_CONNECT;
+        config::SetErrorDetail(host + " port " + std::to_string(port) + ": " +
+                               config::FormatSystemError(nullptr, err));
+        return config::MSG_UNABLE_CONNECT;
     }
-    Trace("Connected to %s\n", host.c_str());
+    config::Trace("Connected to %s\n", host.c_str());
     if (Stopped(0)) {
         PublishSocket(-1);
         ::close(fd);
-        return MSG_EXIT_PARENT;
+        return config::MSG_EXIT_PARENT;
     }
     return Attach(fd);
 }
@@ -137,7 +140,7 @@ int PrinterSession::Impl::Attach(int fd) {
     if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) {
         SetSystemDetail(errno);
         ::close(fd);
-        return MSG_SOCKET_ERROR;
+        return config::MSG_SOCKET_ERROR;
     }
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -149,11 +152,11 @@ int PrinterSession::Impl::Attach(int fd) {
 }
 
 int PrinterSession::Impl::StartTls(std::span<const uint8_t> early) {
-    Trace("START-TLS: TLS handshake with %zu bytes already read\n", early.size());
+    config::Trace("START-TLS: TLS handshake with %zu bytes already read\n", early.size());
     int fd = transport ? transport->Detach() : -1;
     if (fd < 0) {
-        SetErrorDetail("TLS: START-TLS inside a connection that cannot be handed over");
-        return MSG_UNABLE_CONNECT;
+        config::SetErrorDetail("TLS: START-TLS inside a connection that cannot be handed over");
+        return config::MSG_UNABLE_CONNECT;
     }
     transport = MakeTlsTransport(settings.tls, reporter, stop, {early.begin(), early.end()});
     int rc = transport->Start(fd, host);
@@ -181,3 +184,5 @@ void PrinterSession::Impl::CloseConnection() {
     receiveBuffer.clear();
     receiveBuffer.shrink_to_fit();
 }
+
+} // namespace session

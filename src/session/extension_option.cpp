@@ -10,6 +10,8 @@
 #include "datastream/data_stream.h"
 #include "session/telnet_protocol.h"
 
+namespace session {
+
 using namespace telnet;
 
 // FF bytes of the body go out doubled.
@@ -71,8 +73,8 @@ int TelnetProtocol::Extension() {
     case 0x27: {
         char name[1024];
         if (gethostname(name, sizeof name - 1) != 0) {
-            SetErrorDetail(FormatSystemError(nullptr, errno));
-            return MSG_NO_LOCAL_HOST;
+            config::SetErrorDetail(config::FormatSystemError(nullptr, errno));
+            return config::MSG_NO_LOCAL_HOST;
         }
         name[sizeof name - 1] = 0;
         // One send, the name's FF bytes (never seen in host names) doubled by SendExtension.
@@ -84,12 +86,12 @@ int TelnetProtocol::Extension() {
         peer_.Bracket(arg(2));
         return 0;
     case 0x2F:
-        Trace("THIS IS LU # %02X\n", arg(2));
+        config::Trace("THIS IS LU # %02X\n", arg(2));
         if (arg(2) == 1 || arg(2) == 3) {
             ps_.luType = arg(2);
             return 0;
         }
-        return MSG_NOT_PRINTER;
+        return config::MSG_NOT_PRINTER;
     case 0x30:
         EndJob("PrScreenRemote(sp) called from STATUS_UNBIND\n");
         ps_.bracket = 0;
@@ -101,3 +103,5 @@ int TelnetProtocol::Extension() {
         return 0;
     }
 }
+
+} // namespace session

@@ -6,6 +6,8 @@
 #include <mutex>
 #include <string>
 
+namespace session {
+
 class KeptJobDesk {
   public:
     using Handler = std::function<std::string(const std::string& name, bool deliver)>;
@@ -30,3 +32,5 @@ class KeptJobDesk {
     std::mutex mutex_;
     Handler handler_;
 };
+
+} // namespace session

@@ -13,6 +13,8 @@
 #include "session/lu_counters.h"
 #include "session/lu_history.h"
 
+namespace session {
+
 struct LuEntry {
     std::string name;
     std::string host;     // host:port
@@ -74,3 +76,5 @@ class LuBoard {
     uint64_t changes_ = 1;
     std::map<std::string, LuEntry> entries_;
 };
+
+} // namespace session

@@ -5,6 +5,12 @@
 #include <cstdint>
 #include <ctime>
 
+#include "config/messages.h"
+#include "config/report.h"
+#include "session/lu_history.h"
+
+namespace session {
+
 struct LuCounters {
     // Upper bounds of the response-time buckets, in microseconds (then +Inf).
     static constexpr uint64_t kBucketsUs[] = {100,  250,   500,   1000,  2500,
@@ -41,25 +47,21 @@ struct LuCounters {
     }
 };
 
-#include "config/messages.h"
-#include "config/report.h"
-#include "session/lu_history.h"
-
 // Passes every report on to the LU's own reporter, counts the jobs it tells of
 // and keeps the last jobs and errors.
-class CountingReporter final : public ForwardingReporter {
+class CountingReporter final : public config::ForwardingReporter {
   public:
-    CountingReporter(Reporter& to, LuCounters& counters, LuHistory& history)
-        : ForwardingReporter(to), c_(counters), h_(history) {}
+    CountingReporter(config::Reporter& to, LuCounters& counters, LuHistory& history)
+        : config::ForwardingReporter(to), c_(counters), h_(history) {}
     void ShowStatusMessage(int code, const std::string& text) override {
-        if (code != MSG_ATTEMPTING_CONNECT) h_.Error(text);
+        if (code != config::MSG_ATTEMPTING_CONNECT) h_.Error(text);
         to_.ShowStatusMessage(code, text);
     }
     void ShowMessageBox(const std::string& text) override {
         h_.Error(text);
         to_.ShowMessageBox(text);
     }
-    void JobReported(const JobReport& job) override {
+    void JobReported(const config::JobReport& job) override {
         if (job.received) {
             c_.jobsReceived.fetch_add(1, std::memory_order_relaxed);
             c_.lastJobTime = time(nullptr);
@@ -79,3 +81,5 @@ class CountingReporter final : public ForwardingReporter {
     LuCounters& c_;
     LuHistory& h_;
 };
+
+} // namespace session

@@ -2,6 +2,8 @@
 
 #include "config/report.h"
 
+namespace session {
+
 namespace {
 
 int LocalDate(int64_t t) {
@@ -13,7 +15,7 @@ int LocalDate(int64_t t) {
 
 } // namespace
 
-void LuHistory::Job(const JobReport& job) {
+void LuHistory::Job(const config::JobReport& job) {
     const int64_t now = time(nullptr);
     std::string failure;
     {
@@ -78,3 +80,5 @@ long LuHistory::JobsToday(int64_t now) const {
     std::lock_guard<std::mutex> lock(mutex_);
     return todayDate_ == LocalDate(now) ? today_ : 0;
 }
+
+} // namespace session

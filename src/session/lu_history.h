@@ -9,7 +9,11 @@
 #include <string>
 #include <vector>
 
+namespace config {
 struct JobReport;
+}
+
+namespace session {
 
 struct JobEntry {
     int64_t time = 0;    // Unix seconds of its last news
@@ -32,7 +36,7 @@ class LuHistory {
     static constexpr size_t kJobs = 50, kErrors = 20;
 
     // A job received or its outcome; a failed one is an error too.
-    void Job(const JobReport& job);
+    void Job(const config::JobReport& job);
     void Error(const std::string& text);
 
     // Newest first.
@@ -48,3 +52,5 @@ class LuHistory {
     long today_ = 0;
     int todayDate_ = 0; // yyyymmdd of today_
 };
+
+} // namespace session

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <string>
 
+namespace session {
+
 namespace {
 
 void Send(const std::string& state) {
@@ -61,3 +63,5 @@ unsigned long long NotifyWatchdogUsec() {
     if (pid && *pid && std::strtol(pid, nullptr, 10) != static_cast<long>(getpid())) return 0;
     return std::strtoull(usec, nullptr, 10);
 }
+
+} // namespace session

@@ -30,6 +30,8 @@
 #include "session/pool_report.h"
 #include "session/printer_session.h"
 
+namespace session {
+
 namespace {
 
 // An LU whose run ended by itself (a host name that cannot be found, say) is
@@ -134,36 +136,37 @@ void Pool::Starting(Lu& lu) {
         return;
     }
     if (::mkdir(lu.spool.c_str(), 0755) != 0 && errno != EEXIST) {
-        lu.ended =
-            "spool folder " + lu.spool + " cannot be made: " + FormatSystemError(nullptr, errno);
+        lu.ended = "spool folder " + lu.spool +
+                   " cannot be made: " + config::FormatSystemError(nullptr, errno);
         if (!lu.report) lu.report = std::make_unique<LuReport>(lu.name, "");
         lu.report->Problem(lu.ended);
         lu.endTick = platform::TickCount();
         return;
     }
     lu.report = std::make_unique<LuReport>(lu.name, lu.spool + "/twprinterd.log");
-    Settings s = DefaultSettings();
+    config::Settings s = config::DefaultSettings();
     // Job files, failed jobs and the trace are the LU's own, in its spool folder.
     const config::IniValues ini = config::IniValues::Read(lu.iniPath);
     const int loaded = LoadSettings(ini, {}, false, s, lu.spool);
-    SettingsCheck check = CheckSettings(ini, s);
+    config::SettingsCheck check = CheckSettings(ini, s);
     for (const std::string& line : check.lines)
         lu.report->Problem("setting " + line);
     lu.entry.host = s.host + ":" + (s.service.empty() ? "kesservd" : s.service);
     lu.entry.retryMs = s.retryDelayMs;
     lu.entry.notifyCommand = s.notifyCommand;
     lu.entry.notifyAfterS = s.notifyAfterS;
-    lu.entry.failedDir = s.fileName.empty() ? lu.spool + "/failed" : FailedFolder(s.fileName);
+    lu.entry.failedDir =
+        s.fileName.empty() ? lu.spool + "/failed" : output::FailedFolder(s.fileName);
     lu.entry.valid = loaded == 0 && check.stop == 0;
     if (loaded != 0 || check.stop != 0) {
-        lu.ended = loaded ? TakeMessageText(loaded) : LoadMessage(check.stop);
+        lu.ended = loaded ? config::TakeMessageText(loaded) : config::LoadMessage(check.stop);
         lu.report->Problem(lu.ended + "; the LU waits for its file to change");
         return;
     }
     s.traceDir = lu.spool;
     s.deliveryThread = true;
     lu.session = std::make_unique<PrinterSession>(std::move(s), *lu.report);
-    lu.report->Note(LoadMessage(MSG_ATTEMPTING_CONNECT));
+    lu.report->Note(config::LoadMessage(config::MSG_ATTEMPTING_CONNECT));
     if (!lu.session->Start()) {
         lu.ended = "the session could not be started";
         lu.report->Problem(lu.ended);
@@ -183,7 +186,8 @@ bool Pool::Scan(bool first) {
     bool ok = false;
     auto found = ScanFolder(dir_, ok);
     if (!ok) {
-        PoolLine("Pool folder " + dir_ + " cannot be read: " + FormatSystemError(nullptr, errno));
+        PoolLine("Pool folder " + dir_ +
+                 " cannot be read: " + config::FormatSystemError(nullptr, errno));
         return false;
     }
     for (auto& lu : lus_) {
@@ -306,7 +310,7 @@ int RunPool(const std::string& dir, int signalFd, LuBoard* board) {
     if (dir.empty() || ::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
         ::access(dir.c_str(), W_OK | X_OK) != 0) {
         PoolLine("Pool folder " + dir +
-                 " cannot be used: " + FormatSystemError(nullptr, errno ? errno : ENOTDIR));
+                 " cannot be used: " + config::FormatSystemError(nullptr, errno ? errno : ENOTDIR));
         return 1;
     }
     // Two processes on one folder would connect every LU twice and share its spool folders.
@@ -318,7 +322,8 @@ int RunPool(const std::string& dir, int signalFd, LuBoard* board) {
     }
     // Relative paths of the LUs' files (LU-name file, certificates) are the pool folder's.
     if (::chdir(dir.c_str()) != 0) {
-        PoolLine("Pool folder " + dir + " cannot be entered: " + FormatSystemError(nullptr, errno));
+        PoolLine("Pool folder " + dir +
+                 " cannot be entered: " + config::FormatSystemError(nullptr, errno));
         return 1;
     }
     // Without TZ the C library reads the zone again, freeing and copying its
@@ -356,3 +361,5 @@ int RunPool(const std::string& dir, int signalFd, LuBoard* board) {
         pool.Tick();
     }
 }
+
+} // namespace session

@@ -4,6 +4,8 @@
 #pragma once
 #include <string>
 
+namespace session {
+
 class LuBoard;
 
 // Runs the pool of dir until SIGTERM or SIGINT arrives on signalFd (a
@@ -11,3 +13,5 @@ class LuBoard;
 // read the folder again). 0 after a stop, 1 when dir cannot be used. The LUs
 // are shown on board when one is given.
 int RunPool(const std::string& dir, int signalFd, LuBoard* board = nullptr);
+
+} // namespace session

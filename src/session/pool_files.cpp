@@ -11,12 +11,15 @@
 
 #include "config/utilities.h"
 
+namespace session {
+
 int LockPoolFolder(const std::string& dir, std::string& reason) {
     // A dot name: the folder scan takes it for no LU.
     const std::string path = dir + "/.twprinterd.lock";
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
-        reason = "its lock file " + path + " cannot be made: " + FormatSystemError(nullptr, errno);
+        reason = "its lock file " + path +
+                 " cannot be made: " + config::FormatSystemError(nullptr, errno);
         return -1;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -29,7 +32,8 @@ int LockPoolFolder(const std::string& dir, std::string& reason) {
                 ? "another twprinterd runs on it" +
                       (holder > 0 ? " (process " + std::to_string(holder) + ")" : std::string()) +
                       "; one pool folder takes one process"
-                : "its lock file " + path + " cannot be locked: " + FormatSystemError(nullptr, err);
+                : "its lock file " + path +
+                      " cannot be locked: " + config::FormatSystemError(nullptr, err);
         ::close(fd);
         return -1;
     }
@@ -57,3 +61,5 @@ std::string PoolFileProblem(const std::string& content) {
     }
     return "has no [CONFIGURATION] section";
 }
+
+} // namespace session

@@ -7,6 +7,8 @@
 
 #include "config/messages.h"
 
+namespace session {
+
 namespace {
 
 std::mutex gLineMutex;
@@ -56,7 +58,7 @@ LuReport::~LuReport() {
 }
 
 void LuReport::ShowOnlineState(bool online) {
-    Line(LoadMessage(online ? 7 : 6), false);
+    Line(config::LoadMessage(online ? 7 : 6), false);
 }
 
 void LuReport::ShowStatusMessage(int, const std::string& text) {
@@ -90,3 +92,5 @@ void LuReport::Line(const std::string& text, bool problem) {
         std::fflush(log_);
     }
 }
+
+} // namespace session

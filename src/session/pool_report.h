@@ -8,10 +8,12 @@
 
 #include "config/report.h"
 
+namespace session {
+
 // One time-stamped line on standard error; lines of many threads never mix.
 void PoolLine(const std::string& text);
 
-class LuReport final : public Reporter {
+class LuReport final : public config::Reporter {
   public:
     // logPath: the LU's own log, appended to; empty for none.
     LuReport(std::string name, const std::string& logPath);
@@ -39,3 +41,5 @@ class LuReport final : public Reporter {
     std::string lastError_;
     FILE* log_ = nullptr;
 };
+
+} // namespace session

@@ -15,10 +15,12 @@
 #include "session/archive_link.h"
 #include "session/session_impl.h"
 
-PrinterSession::Impl::Impl(Settings s, Reporter& r)
+namespace session {
+
+PrinterSession::Impl::Impl(config::Settings s, config::Reporter& r)
     : settings(std::move(s)), watch(r, *counters, *history), reporter(watch),
       trace(settings.ebcdicToAscii, settings.traceDir) {
-    delivery = std::make_unique<Delivery>(settings, reporter, [this](bool ok) {
+    delivery = std::make_unique<output::Delivery>(settings, reporter, [this](bool ok) {
         (ok ? delivered : failed)++;
         (ok ? counters->jobsDelivered : counters->jobsFailed)++;
         const time_t now = time(nullptr);
@@ -34,7 +36,7 @@ PrinterSession::Impl::Impl(Settings s, Reporter& r)
         archive = std::make_unique<archive::Archive>(
             settings.archiveDir, settings.archiveDays, settings.archiveMaxMb,
             [this](const std::string& line) { reporter.StatusLine(line); });
-        delivery->OnDelivered([this](const DeliveredJob& done) {
+        delivery->OnDelivered([this](const output::DeliveredJob& done) {
             archive::Job entry;
             if (ArchiveEntryOf(done, settings, entry)) archive->Add(std::move(entry));
         });
@@ -42,7 +44,7 @@ PrinterSession::Impl::Impl(Settings s, Reporter& r)
     desk->Open([d = delivery.get()](const std::string& name, bool deliver) {
         return d->KeptJobRequest(name, deliver);
     });
-    stream = std::make_unique<DataStream>(settings, reporter, *this, *delivery);
+    stream = std::make_unique<datastream::DataStream>(settings, reporter, *this, *delivery);
     protocol =
         std::make_unique<TelnetProtocol>(ProtocolConfig::From(settings), stream->State(), *this);
     protocol->Release();
@@ -62,23 +64,24 @@ int PrinterSession::Impl::Record(std::span<const uint8_t> record) {
     int rc = stream->ProcessRecord(record);
     jobOpen = stream->JobOpen();
     // The spool or device fault is said when it starts and when it clears, not per record.
-    const bool fault = rc == MSG_FPUTC || rc == MSG_NO_OUTPUT_MEDIUM || rc == MSG_PORT_OPEN ||
-                       rc == MSG_PORT_WRITE;
+    const bool fault = rc == config::MSG_FPUTC || rc == config::MSG_NO_OUTPUT_MEDIUM ||
+                       rc == config::MSG_PORT_OPEN || rc == config::MSG_PORT_WRITE;
     if (fault && storeFault != rc) {
-        reporter.StatusLine(TakeMessageText(rc) +
+        reporter.StatusLine(config::TakeMessageText(rc) +
                             " Records are refused until it is cleared; they are tried again.");
     } else if (!fault && storeFault != 0 && rc == 0) {
         reporter.StatusLine("Print data is stored again.");
     }
-    if (fault) gErrorDetail.clear(), lastProbeTick = platform::TickCount();
+    if (fault) config::gErrorDetail.clear(), lastProbeTick = platform::TickCount();
     if (fault || rc == 0) storeFault = fault ? rc : 0;
     return rc;
 }
 
 void PrinterSession::Impl::ProbeStoreFault() {
     lastProbeTick = platform::TickCount();
-    int rc = settings.medium == Medium::Port ? delivery->PortWrite({}) : stream->ProbeSpool();
-    gErrorDetail.clear();
+    int rc =
+        settings.medium == config::Medium::Port ? delivery->PortWrite({}) : stream->ProbeSpool();
+    config::gErrorDetail.clear();
     if (rc == 0) {
         storeFault = 0;
         reporter.StatusLine("Print data is stored again.");
@@ -128,21 +131,21 @@ int PrinterSession::Impl::Run() {
     // Jobs still queued go out (or are kept) before the run says it ended.
     delivery->Drain();
     SetOnline(0);
-    std::string text = LoadMessage(rc);
-    if (rc == MSG_LU_MISMATCH) text += stream->State().luType == 3 ? " 1" : " 3";
-    if (!gErrorDetail.empty()) {
-        text += " " + gErrorDetail;
-        gErrorDetail.clear();
+    std::string text = config::LoadMessage(rc);
+    if (rc == config::MSG_LU_MISMATCH) text += stream->State().luType == 3 ? " 1" : " 3";
+    if (!config::gErrorDetail.empty()) {
+        text += " " + config::gErrorDetail;
+        config::gErrorDetail.clear();
     }
-    if (rc != MSG_EXIT_PARENT) reporter.ShowMessageBox(text);
-    if (gDebug) DebugPrint(text + "\n");
-    Trace("%s\n", text.c_str());
+    if (rc != config::MSG_EXIT_PARENT) reporter.ShowMessageBox(text);
+    if (config::gDebug) config::DebugPrint(text + "\n");
+    config::Trace("%s\n", text.c_str());
     reporter.ShowOnlineState(false);
     result = rc;
     return rc;
 }
 
-PrinterSession::PrinterSession(Settings settings, Reporter& reporter)
+PrinterSession::PrinterSession(config::Settings settings, config::Reporter& reporter)
     : impl_(std::make_unique<Impl>(std::move(settings), reporter)) {}
 
 PrinterSession::~PrinterSession() = default;
@@ -223,7 +226,8 @@ std::string PrinterSession::StatusSummary() const {
     const uint64_t again = s.watch.deliveredAgain.load();
     const std::string kept =
         s.settings.keepFailed
-            ? std::to_string(::KeptJobs(FailedFolder(s.settings.fileName + "0.txt")).size())
+            ? std::to_string(
+                  ::output::KeptJobs(output::FailedFolder(s.settings.fileName + "0.txt")).size())
             : "0";
     return std::string("state ") + kStates[s.onlineState.load() % 3] + ", LU " + lu +
            ", jobs delivered " + std::to_string(s.delivered.load()) + ", jobs failed " +
@@ -233,3 +237,5 @@ std::string PrinterSession::StatusSummary() const {
            std::to_string(s.watch.printBytes.load()) + " (the jobs' files), bytes on the wire " +
            std::to_string(s.bytesReceived.load()) + " (from the host, protocol included)";
 }
+
+} // namespace session

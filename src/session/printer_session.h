@@ -6,7 +6,12 @@
 
 #include "config/settings.h"
 
+namespace config {
 class Reporter;
+}
+
+namespace session {
+
 struct LuCounters;
 class LuHistory;
 class KeptJobDesk;
@@ -14,7 +19,7 @@ class KeptJobDesk;
 class PrinterSession {
   public:
     // The session keeps its own settings: later changes by whoever made them are not seen.
-    PrinterSession(Settings settings, Reporter& reporter);
+    PrinterSession(config::Settings settings, config::Reporter& reporter);
     // Stops and joins a run still going.
     ~PrinterSession();
     PrinterSession(const PrinterSession&) = delete;
@@ -49,3 +54,5 @@ class PrinterSession {
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+} // namespace session

@@ -5,13 +5,15 @@
 #include "config/utilities.h"
 #include "platform/sysinfo.h"
 
+namespace session {
+
 void ProtocolTrace::Close() {
     if (log_) std::fclose(log_);
     log_ = nullptr;
 }
 
 void ProtocolTrace::Dump(bool received, size_t requested, size_t actual, const uint8_t* bytes) {
-    if (!gDebug) return;
+    if (!config::gDebug) return;
     if (!log_) {
         std::string path =
             platform::JoinPath(dir_.empty() ? platform::WindowsDirectory() : dir_, "kestelnet.log");
@@ -50,3 +52,5 @@ void ProtocolTrace::Dump(bool received, size_t requested, size_t actual, const u
         std::fflush(log_);
     }
 }
+
+} // namespace session

@@ -8,6 +8,8 @@
 #include <string>
 #include <utility>
 
+namespace session {
+
 class ProtocolTrace {
   public:
     // dir: where kestelnet.log goes; empty for the settings directory.
@@ -29,3 +31,5 @@ class ProtocolTrace {
     const std::string dir_;
     FILE* log_ = nullptr;
 };
+
+} // namespace session

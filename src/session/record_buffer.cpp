@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace session {
+
 void RecordBuffer::Attach(int32_t initial) {
     initial_ = capacity_ = initial;
     buf_.assign(static_cast<size_t>(initial), 0);
@@ -40,3 +42,5 @@ void RecordBuffer::Resize(int32_t wanted) {
     capacity_ = wanted;
     passed_ = 0;
 }
+
+} // namespace session

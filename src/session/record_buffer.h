@@ -7,6 +7,8 @@
 #include <span>
 #include <vector>
 
+namespace session {
+
 class RecordBuffer {
   public:
     // Upper bound; a longer record ends the session.
@@ -40,3 +42,5 @@ class RecordBuffer {
     size_t ptr_ = 0;
     int32_t length_ = 0, capacity_ = 0, initial_ = 0, passed_ = 0;
 };
+
+} // namespace session

@@ -9,10 +9,12 @@
 #include "config/utilities.h"
 #include "session/session_impl.h"
 
+namespace session {
+
 int PrinterSession::Impl::Send(std::span<const uint8_t> chunk) {
     if (!transport) {
-        SetErrorDetail(FormatSystemError(nullptr, ENOTCONN));
-        return MSG_SOCKET_ERROR;
+        config::SetErrorDetail(config::FormatSystemError(nullptr, ENOTCONN));
+        return config::MSG_SOCKET_ERROR;
     }
     const uint8_t* bytes = chunk.data();
     size_t length = chunk.size();
@@ -25,9 +27,9 @@ int PrinterSession::Impl::Send(std::span<const uint8_t> chunk) {
                 n = 0;
             } else {
                 // A stop request shuts the socket down under a send in progress.
-                if (stop.IsSet()) return MSG_EXIT_PARENT;
-                SetErrorDetail(FormatSystemError(nullptr, errno));
-                return MSG_SOCKET_ERROR;
+                if (stop.IsSet()) return config::MSG_EXIT_PARENT;
+                config::SetErrorDetail(config::FormatSystemError(nullptr, errno));
+                return config::MSG_SOCKET_ERROR;
             }
         }
         bytes += n;
@@ -43,13 +45,15 @@ int PrinterSession::Impl::WaitWritable() {
     for (;;) {
         pollfd p[2] = {{socket, POLLOUT, 0}, {stop.fd(), POLLIN, 0}};
         int r = ::poll(p, 2, 5000);
-        if (p[1].revents & POLLIN) return MSG_EXIT_PARENT;
+        if (p[1].revents & POLLIN) return config::MSG_EXIT_PARENT;
         if (r < 0) {
             if (errno == EINTR) continue;
-            SetErrorDetail(FormatSystemError(nullptr, errno));
-            return MSG_SOCKET_ERROR;
+            config::SetErrorDetail(config::FormatSystemError(nullptr, errno));
+            return config::MSG_SOCKET_ERROR;
         }
         if (r > 0 && p[0].revents) return 0;
-        if (std::time(nullptr) > deadline) return MSG_WRITE_TIMEOUT;
+        if (std::time(nullptr) > deadline) return config::MSG_WRITE_TIMEOUT;
     }
 }
+
+} // namespace session

@@ -26,11 +26,13 @@
 #include "session/telnet_protocol.h"
 #include "session/transport.h"
 
+namespace session {
+
 // Result of Receive when the server closed or reset the connection.
 inline constexpr int kConnectionClosed = -1;
 
-struct PrinterSession::Impl final : ProtocolPeer, HostLink {
-    Impl(Settings s, Reporter& r);
+struct PrinterSession::Impl final : ProtocolPeer, datastream::HostLink {
+    Impl(config::Settings s, config::Reporter& r);
     ~Impl() override;
 
     // printer_session.cpp: the run, and what the protocol drives.
@@ -68,12 +70,12 @@ struct PrinterSession::Impl final : ProtocolPeer, HostLink {
     int Send(std::span<const uint8_t> chunk) override;
     int WaitWritable();
 
-    const Settings settings;
+    const config::Settings settings;
     std::shared_ptr<LuCounters> counters = std::make_shared<LuCounters>();
     std::shared_ptr<LuHistory> history = std::make_shared<LuHistory>();
     std::shared_ptr<KeptJobDesk> desk = std::make_shared<KeptJobDesk>();
     CountingReporter watch;
-    Reporter& reporter;
+    config::Reporter& reporter;
     platform::Event stop;
 
     // Counters, read from any thread.
@@ -98,8 +100,8 @@ struct PrinterSession::Impl final : ProtocolPeer, HostLink {
     std::unique_ptr<archive::Archive> archive;
     uint64_t lastPruneTick = 0;
     static constexpr uint64_t kPruneMs = 3600 * 1000;
-    std::unique_ptr<Delivery> delivery;
-    std::unique_ptr<DataStream> stream;
+    std::unique_ptr<output::Delivery> delivery;
+    std::unique_ptr<datastream::DataStream> stream;
     std::unique_ptr<TelnetProtocol> protocol;
 
     // The connection.
@@ -124,3 +126,5 @@ struct PrinterSession::Impl final : ProtocolPeer, HostLink {
     std::atomic<bool> running{false};
     std::atomic<int> result{0};
 };
+
+} // namespace session

@@ -12,30 +12,32 @@
 #include "platform/sysinfo.h"
 #include "session/session_impl.h"
 
+namespace session {
+
 namespace {
 
 constexpr size_t kMaxLuName = 82;
 
-bool NameTooLong(const Settings& s, int& code) {
+bool NameTooLong(const config::Settings& s, int& code) {
     const auto& c = s.connectName;
     const auto& a = s.associateName;
     if (c && c->size() > kMaxLuName) {
-        SetErrorDetail("connect name of " + std::to_string(c->size()) + " characters; at most " +
-                       std::to_string(kMaxLuName) + " fit");
-        code = MSG_CFG_CONNECT_LU;
+        config::SetErrorDetail("connect name of " + std::to_string(c->size()) +
+                               " characters; at most " + std::to_string(kMaxLuName) + " fit");
+        code = config::MSG_CFG_CONNECT_LU;
         return true;
     }
     if (!(c && !c->empty()) && a && a->size() > kMaxLuName) {
-        SetErrorDetail(*a + " (" + std::to_string(a->size()) + " characters; at most " +
-                       std::to_string(kMaxLuName) + " fit)");
-        code = MSG_CFG_ASSOC_TOO_LONG;
+        config::SetErrorDetail(*a + " (" + std::to_string(a->size()) + " characters; at most " +
+                               std::to_string(kMaxLuName) + " fit)");
+        code = config::MSG_CFG_ASSOC_TOO_LONG;
         return true;
     }
     return false;
 }
 
 // What a new connection starts from; the host may change it.
-void ResetPrintState(PrintState& ps, const Settings& s) {
+void ResetPrintState(datastream::PrintState& ps, const config::Settings& s) {
     ps.luType = s.luType == 1 ? 1 : 3;
     ps.bracket = 0;
     ps.sfMode = false;
@@ -55,8 +57,8 @@ int PrinterSession::Impl::OpenSession() {
     if (host.empty()) {
         char name[64];
         if (gethostname(name, sizeof name) != 0) {
-            SetErrorDetail(FormatSystemError(nullptr, errno));
-            return MSG_NO_LOCAL_HOST;
+            config::SetErrorDetail(config::FormatSystemError(nullptr, errno));
+            return config::MSG_NO_LOCAL_HOST;
         }
         name[sizeof name - 1] = 0;
         host = name;
@@ -64,9 +66,9 @@ int PrinterSession::Impl::OpenSession() {
     ResetPrintState(stream->State(), settings);
     const ProtocolConfig config = ProtocolConfig::From(settings);
     if (settings.sessionId && !settings.sessionId->empty())
-        Trace("SessionNew Session = sp->session = %d\n", config.sessionId);
+        config::Trace("SessionNew Session = sp->session = %d\n", config.sessionId);
     if (settings.luAddress && !settings.luAddress->empty())
-        Trace("SessionNEw LU = %d\n", config.luAddress);
+        config::Trace("SessionNEw LU = %d\n", config.luAddress);
     int tooLong = 0;
     if (NameTooLong(settings, tooLong)) return tooLong;
 
@@ -75,8 +77,8 @@ int PrinterSession::Impl::OpenSession() {
     const uint64_t start = attemptStart;
     if (reconnectAfterClose) {
         reconnectAfterClose = false;
-        if (Stopped(static_cast<int>(retryMs))) return MSG_EXIT_PARENT;
-        ReportStatus(reporter, MSG_ATTEMPTING_CONNECT);
+        if (Stopped(static_cast<int>(retryMs))) return config::MSG_EXIT_PARENT;
+        ReportStatus(reporter, config::MSG_ATTEMPTING_CONNECT);
     }
     // CONNECTTIMEOUT bounds the whole of the attempts: no pause nor connect runs past it.
     const uint64_t limit = static_cast<uint64_t>(std::max(settings.connectTimeoutMs, 0L));
@@ -87,16 +89,16 @@ int PrinterSession::Impl::OpenSession() {
     };
     int rc = Connect(limit ? std::max(left(), 1L) : -1);
     while (rc != 0) {
-        if (rc == MSG_EXIT_PARENT || rc == MSG_INVALID_PORT) return rc;
+        if (rc == config::MSG_EXIT_PARENT || rc == config::MSG_INVALID_PORT) return rc;
         if (left() == 0) {
             // The last attempt: no delay follows it, and the end of the run says offline.
-            reporter.ShowStatusMessage(rc, TakeMessageText(rc));
-            return MSG_UNABLE_CONNECT_SERVER;
+            reporter.ShowStatusMessage(rc, config::TakeMessageText(rc));
+            return config::MSG_UNABLE_CONNECT_SERVER;
         }
         ReportStatus(reporter, rc);
         const long pause = limit ? std::min(retryMs, left()) : retryMs;
-        if (Stopped(static_cast<int>(pause))) return MSG_EXIT_PARENT;
-        ReportStatus(reporter, MSG_ATTEMPTING_CONNECT);
+        if (Stopped(static_cast<int>(pause))) return config::MSG_EXIT_PARENT;
+        ReportStatus(reporter, config::MSG_ATTEMPTING_CONNECT);
         CloseConnection();
         rc = Connect(limit ? std::max(left(), 1L) : -1);
     }
@@ -115,7 +117,7 @@ int PrinterSession::Impl::MainLoop() {
         if (transport && transport->Pending()) {
             rc = Receive();
         } else {
-            Trace("Calling select() in PtMainLoop()\n");
+            config::Trace("Calling select() in PtMainLoop()\n");
             int timeout = -1;
             if (eojTimeoutMs > 0 && stream->JobOpen()) {
                 uint64_t idle = platform::TickCount() - lastDataTick.load();
@@ -135,11 +137,11 @@ int PrinterSession::Impl::MainLoop() {
             }
             pollfd p[2] = {{socket, POLLIN, 0}, {stop.fd(), POLLIN, 0}};
             int r = ::poll(p, 2, timeout);
-            if (p[1].revents & POLLIN) return MSG_EXIT_PARENT;
+            if (p[1].revents & POLLIN) return config::MSG_EXIT_PARENT;
             if (r < 0) {
                 if (errno == EINTR) continue;
-                SetErrorDetail(FormatSystemError(nullptr, errno));
-                return MSG_SOCKET_ERROR;
+                config::SetErrorDetail(config::FormatSystemError(nullptr, errno));
+                return config::MSG_SOCKET_ERROR;
             }
             if (r == 0) {
                 // A quiet printer's archive expires too.
@@ -155,24 +157,25 @@ int PrinterSession::Impl::MainLoop() {
                 if (eojTimeoutMs > 0 && stream->JobOpen() &&
                     platform::TickCount() - lastDataTick.load() >=
                         static_cast<uint64_t>(eojTimeoutMs)) {
-                    Trace("No data for %ld s: job ended\n", eojTimeoutMs / 1000);
+                    config::Trace("No data for %ld s: job ended\n", eojTimeoutMs / 1000);
                     EndJob();
                     stream->State().bracket = 0;
                 }
                 continue;
             }
             if (!p[0].revents) continue;
-            Trace("FD_ISSET() TRUE, calling TelProc()\n");
+            config::Trace("FD_ISSET() TRUE, calling TelProc()\n");
             rc = Receive();
         }
         if (rc == kConnectionClosed && !stop.IsSet() && protocol->TlsPending()) {
-            SetErrorDetail("TLS: the server closed the connection without offering START-TLS, "
-                           "which STARTTLS=2 requires");
-            rc = MSG_UNABLE_CONNECT;
+            config::SetErrorDetail(
+                "TLS: the server closed the connection without offering START-TLS, "
+                "which STARTTLS=2 requires");
+            rc = config::MSG_UNABLE_CONNECT;
         }
-        if (rc == MSG_UNABLE_CONNECT) return TlsAttemptFailed();
+        if (rc == config::MSG_UNABLE_CONNECT) return TlsAttemptFailed();
         if (rc == kConnectionClosed || rc == kRecordTooLong) {
-            if (stop.IsSet()) return MSG_EXIT_PARENT;
+            if (stop.IsSet()) return config::MSG_EXIT_PARENT;
             // The job received so far is delivered, never lost.
             if (stream->JobOpen()) EndJob();
             stream->State().bracket = 0;
@@ -181,34 +184,35 @@ int PrinterSession::Impl::MainLoop() {
                 reporter.StatusLine("A record longer than " + std::to_string(RecordBuffer::kMax) +
                                     " bytes from the server was refused; the connection is "
                                     "reset. " +
-                                    LoadMessage(96));
+                                    config::LoadMessage(96));
             else if (!protocol->Ready())
                 // Closed in the negotiation: what it was last told is most likely what it refused.
-                reporter.StatusLine(
-                    StatusMessage(2, &settings.statusMessages) + ": server closed the connection " +
-                    (protocol->LastTold().empty() ? std::string("before any negotiation")
-                                                  : "after " + protocol->LastTold()) +
-                    "\n" + LoadMessage(96));
+                reporter.StatusLine(config::StatusMessage(2, &settings.statusMessages) +
+                                    ": server closed the connection " +
+                                    (protocol->LastTold().empty()
+                                         ? std::string("before any negotiation")
+                                         : "after " + protocol->LastTold()) +
+                                    "\n" + config::LoadMessage(96));
             else
-                reporter.StatusLine(StatusMessage(2, &settings.statusMessages) + "\n" +
-                                    LoadMessage(96));
+                reporter.StatusLine(config::StatusMessage(2, &settings.statusMessages) + "\n" +
+                                    config::LoadMessage(96));
             reconnectAfterClose = true;
             return 0;
         }
         if (rc) return rc;
-        Trace("TelProc() returned 0\n");
+        config::Trace("TelProc() returned 0\n");
     }
 }
 
 int PrinterSession::Impl::TlsAttemptFailed() {
-    ReportStatus(reporter, MSG_UNABLE_CONNECT);
+    ReportStatus(reporter, config::MSG_UNABLE_CONNECT);
     SetOnline(1);
     reporter.ShowOnlineState(false);
     const uint64_t now = platform::TickCount();
     if (attemptStart == 0) attemptStart = now;
     if (settings.connectTimeoutMs != 0 &&
         now - attemptStart > static_cast<uint64_t>(settings.connectTimeoutMs))
-        return MSG_UNABLE_CONNECT_SERVER;
+        return config::MSG_UNABLE_CONNECT_SERVER;
     reconnectAfterClose = true;
     return 0;
 }
@@ -221,8 +225,8 @@ int PrinterSession::Impl::Receive() {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
             if (errno == ECONNRESET || errno == ENOTCONN || errno == EPIPE)
                 return kConnectionClosed;
-            SetErrorDetail(FormatSystemError(nullptr, errno));
-            return MSG_SOCKET_ERROR;
+            config::SetErrorDetail(config::FormatSystemError(nullptr, errno));
+            return config::MSG_SOCKET_ERROR;
         }
         if (n == 0) return kConnectionClosed;
         bytesReceived += static_cast<uint64_t>(n);
@@ -240,3 +244,5 @@ int PrinterSession::Impl::Receive() {
         if (!protocol->ReadsOn()) return 0;
     }
 }
+
+} // namespace session

@@ -6,6 +6,8 @@
 #include "config/utilities.h"
 #include "session/telnet_protocol.h"
 
+namespace session {
+
 using namespace telnet;
 
 namespace {
@@ -35,10 +37,10 @@ std::string Command(uint8_t cmd, uint8_t option) {
 } // namespace
 
 int TelnetProtocol::TlsRequired(const std::string& what) {
-    SetErrorDetail("TLS: " + what +
-                   " before offering START-TLS, which STARTTLS=2 requires; the session "
-                   "does not go on in plain text");
-    return MSG_UNABLE_CONNECT;
+    config::SetErrorDetail("TLS: " + what +
+                           " before offering START-TLS, which STARTTLS=2 requires; the session "
+                           "does not go on in plain text");
+    return config::MSG_UNABLE_CONNECT;
 }
 
 // -1 when the option takes the usual answer.
@@ -49,7 +51,7 @@ int TelnetProtocol::StartTlsOption(uint8_t cmd, uint8_t option) {
         if (followsSent_) return 0;
         followsSent_ = true;
         myOpts_[OPT_STARTTLS] = 3;
-        Trace("START-TLS offered: WILL and FOLLOWS sent\n");
+        config::Trace("START-TLS offered: WILL and FOLLOWS sent\n");
         if (followsReceived_) tlsReady_ = true;
         return SendBytes({IAC, WILL, OPT_STARTTLS, IAC, SB, OPT_STARTTLS, kFollows, IAC, SE});
     }
@@ -60,8 +62,10 @@ int TelnetProtocol::StartTlsOption(uint8_t cmd, uint8_t option) {
 int TelnetProtocol::StartTlsSub(size_t len) {
     if (sub_[0] != OPT_STARTTLS) return TlsRequired("the server sent a subnegotiation");
     if (len < 2 || sub_[1] != kFollows || secured_ || config_.startTls == 0) return 0;
-    Trace("START-TLS FOLLOWS received\n");
+    config::Trace("START-TLS FOLLOWS received\n");
     followsReceived_ = true;
     if (followsSent_) tlsReady_ = true;
     return 0;
 }
+
+} // namespace session

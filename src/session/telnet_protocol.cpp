@@ -13,6 +13,8 @@
 #include "config/utilities.h"
 #include "datastream/data_stream.h"
 
+namespace session {
+
 using namespace telnet;
 
 namespace {
@@ -55,7 +57,7 @@ const char* CommandName(uint8_t cmd) {
 }
 } // namespace
 
-ProtocolConfig ProtocolConfig::From(const Settings& s) {
+ProtocolConfig ProtocolConfig::From(const config::Settings& s) {
     ProtocolConfig c;
     c.tn3270e = s.use3270E;
     // Inside a direct TLS connection an offer of START-TLS is refused.
@@ -93,7 +95,8 @@ ProtocolConfig ProtocolConfig::From(const Settings& s) {
     return c;
 }
 
-TelnetProtocol::TelnetProtocol(const ProtocolConfig& config, PrintState& state, ProtocolPeer& peer)
+TelnetProtocol::TelnetProtocol(const ProtocolConfig& config, datastream::PrintState& state,
+                               ProtocolPeer& peer)
     : config_(config), ps_(state), peer_(peer) {
     Reset();
 }
@@ -291,7 +294,7 @@ int TelnetProtocol::Subnegotiation() {
     size_t len = subLength_;
     if (subOverflow_) {
         subOverflow_ = false;
-        Trace("Subnegotiation longer than %zu bytes dropped\n", kSubSize);
+        config::Trace("Subnegotiation longer than %zu bytes dropped\n", kSubSize);
         return 0;
     }
     if (len == 0) return 0;
@@ -317,12 +320,12 @@ int NegativeReason(int result) {
     // unknown command.
     if (result < 0) return 0x00;
     switch (result) {
-    case MSG_FPUTC:
-    case MSG_NO_OUTPUT_MEDIUM:
-    case MSG_PORT_OPEN:
-    case MSG_PORT_WRITE:
+    case config::MSG_FPUTC:
+    case config::MSG_NO_OUTPUT_MEDIUM:
+    case config::MSG_PORT_OPEN:
+    case config::MSG_PORT_WRITE:
         return 0x01; // INTERVENTION-REQUIRED: the spool or the device needs attention
-    case MSG_LU_MISMATCH:
+    case config::MSG_LU_MISMATCH:
         return 0x00; // COMMAND-REJECT
     default:
         return -1;
@@ -333,8 +336,8 @@ int NegativeReason(int result) {
 // End of a data record: the hand-over, then the response, so that a positive
 // response means the record is stored.
 int TelnetProtocol::EndOfRecord() {
-    Trace("SEEN AN EOR\n");
-    if (inRecord_) Trace("process 3270 type E\n");
+    config::Trace("SEEN AN EOR\n");
+    if (inRecord_) config::Trace("process 3270 type E\n");
     if (functionsAgreed_ && !inRecord_) {
         // An IAC EOR outside any data message carries nothing for the printer.
         records_.Reset();
@@ -342,7 +345,7 @@ int TelnetProtocol::EndOfRecord() {
     }
     if (!mode3270_ && !inRecord_) return 0;
     inRecord_ = false;
-    Trace("process 3270\n");
+    config::Trace("process 3270\n");
     records_.MarkLength();
     const uint8_t asked = respond_;
     respond_ = 0;
@@ -427,7 +430,7 @@ int TelnetProtocol::HandleByte(uint8_t c) {
     case DATA:
         if (c != IAC && TlsPending()) return TlsRequired("the server sent data");
         if (functionsAgreed_ && !inRecord_ && c != SE && c != IAC) {
-            Trace("NEG3270 complete comstate %d \n", comstate_);
+            config::Trace("NEG3270 complete comstate %d \n", comstate_);
             if (comstate_ == 0) {
                 HeaderStart(c);
                 if (state_ != DATA) {
@@ -499,7 +502,7 @@ int TelnetProtocol::HandleByte(uint8_t c) {
         if (peer_.JobOpen())
             EndJob("PrScreenRemote(sp) called from TNS_BIND\n");
         else
-            Trace("PRINT NOT STARTED no file yet\n");
+            config::Trace("PRINT NOT STARTED no file yet\n");
         ps_.bracket = 0;
         return 0;
     }
@@ -519,15 +522,15 @@ int TelnetProtocol::HandleByte(uint8_t c) {
     case RESPONSE: {
         int k = SkipIac(c);
         if (k == 2) {
-            Trace("END of RESPONSE %02X\n", c);
+            config::Trace("END of RESPONSE %02X\n", c);
             ToData();
         } else if (k == 1 && comstate_ > 0 && --comstate_ == 0) {
-            Trace("RESPONSE 3270E_DATA down to ZER0\n");
+            config::Trace("RESPONSE 3270E_DATA down to ZER0\n");
         }
         return 0;
     }
     case NVT:
-        Trace("NVT DATA\n");
+        config::Trace("NVT DATA\n");
         if (SkipIac(c) == 2) ToData();
         return 0;
     case SKIP:
@@ -537,3 +540,5 @@ int TelnetProtocol::HandleByte(uint8_t c) {
     state_ = DATA;
     return 0;
 }
+
+} // namespace session

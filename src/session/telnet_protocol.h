@@ -12,8 +12,14 @@
 
 #include "session/record_buffer.h"
 
+namespace datastream {
 struct PrintState;
+}
+namespace config {
 struct Settings;
+}
+
+namespace session {
 
 namespace telnet {
 inline constexpr uint8_t IAC = 0xFF, DONT = 0xFE, DO = 0xFD, WONT = 0xFC, WILL = 0xFB, SB = 0xFA,
@@ -64,12 +70,12 @@ struct ProtocolConfig {
     // START-TLS: 0 refused, 1 accepted when offered, 2 required before anything else.
     int startTls = 0;
 
-    static ProtocolConfig From(const Settings& settings);
+    static ProtocolConfig From(const config::Settings& settings);
 };
 
 class TelnetProtocol {
   public:
-    TelnetProtocol(const ProtocolConfig& config, PrintState& state, ProtocolPeer& peer);
+    TelnetProtocol(const ProtocolConfig& config, datastream::PrintState& state, ProtocolPeer& peer);
 
     // Fresh state for a new connection.
     void Reset();
@@ -158,7 +164,7 @@ class TelnetProtocol {
     int SendExtension(const uint8_t* body, size_t length);
 
     ProtocolConfig config_;
-    PrintState& ps_;
+    datastream::PrintState& ps_;
     ProtocolPeer& peer_;
     RecordBuffer records_;
     std::array<uint8_t, 256> hisOpts_{}, myOpts_{};
@@ -180,3 +186,5 @@ class TelnetProtocol {
     size_t termTypeIndex_ = 0;
     std::string lastTold_;
 };
+
+} // namespace session

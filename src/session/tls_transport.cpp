@@ -24,6 +24,8 @@
 #include "platform/event.h"
 #include "session/transport.h"
 
+namespace session {
+
 namespace {
 
 constexpr int kHandshakeLimitMs = 20000;
@@ -70,8 +72,8 @@ std::string VerifyReason(long result, const std::string& name) {
 
 class TlsTransport : public Transport {
   public:
-    TlsTransport(const TlsSettings& tls, Reporter& reporter, const platform::Event& stop,
-                 std::vector<uint8_t> early)
+    TlsTransport(const config::TlsSettings& tls, config::Reporter& reporter,
+                 const platform::Event& stop, std::vector<uint8_t> early)
         : tls_(tls), reporter_(reporter), stop_(stop), early_(std::move(early)) {}
     ~TlsTransport() override { Close(); }
 
@@ -183,8 +185,8 @@ class TlsTransport : public Transport {
 
   private:
     int Fail(const std::string& reason) {
-        SetErrorDetail("TLS: " + reason);
-        return MSG_UNABLE_CONNECT;
+        config::SetErrorDetail("TLS: " + reason);
+        return config::MSG_UNABLE_CONNECT;
     }
 
     // The socket BIO: send with MSG_NOSIGNAL, so that a peer gone away is an
@@ -257,10 +259,10 @@ class TlsTransport : public Transport {
             int wait = static_cast<int>(kHandshakeLimitMs - elapsed);
             int n = ::poll(p, 2, wait);
             if (n < 0 && errno != EINTR) {
-                SetErrorDetail("TLS: " + std::string(strerror(errno)));
-                return MSG_SOCKET_ERROR;
+                config::SetErrorDetail("TLS: " + std::string(strerror(errno)));
+                return config::MSG_SOCKET_ERROR;
             }
-            if (n > 0 && (p[1].revents & POLLIN)) return MSG_EXIT_PARENT;
+            if (n > 0 && (p[1].revents & POLLIN)) return config::MSG_EXIT_PARENT;
         }
         handshakeDone_ = true;
         if (SSL_get_verify_mode(ssl_) & SSL_VERIFY_PEER) {
@@ -324,8 +326,8 @@ class TlsTransport : public Transport {
         }
     }
 
-    const TlsSettings tls_;
-    Reporter& reporter_;
+    const config::TlsSettings tls_;
+    config::Reporter& reporter_;
     const platform::Event& stop_;
     int fd_ = -1;
     SSL_CTX* ctx_ = nullptr;
@@ -339,8 +341,10 @@ class TlsTransport : public Transport {
 
 } // namespace
 
-std::unique_ptr<Transport> MakeTlsTransport(const TlsSettings& tls, Reporter& reporter,
-                                            const platform::Event& stop,
+std::unique_ptr<Transport> MakeTlsTransport(const config::TlsSettings& tls,
+                                            config::Reporter& reporter, const platform::Event& stop,
                                             std::vector<uint8_t> early) {
     return std::make_unique<TlsTransport>(tls, reporter, stop, std::move(early));
 }
+
+} // namespace session

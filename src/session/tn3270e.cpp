@@ -7,6 +7,8 @@
 #include "datastream/data_stream.h"
 #include "session/telnet_protocol.h"
 
+namespace session {
+
 using namespace telnet;
 
 namespace {
@@ -17,7 +19,7 @@ constexpr size_t kMaxLuName = 82;
 void TelnetProtocol::EndJob(const char* traceLine) {
     if (peer_.JobOpen()) {
         peer_.EndJob();
-        Trace("%s", traceLine);
+        config::Trace("%s", traceLine);
     }
 }
 
@@ -45,25 +47,26 @@ int TelnetProtocol::SendDeviceTypeRequest() {
 
 int TelnetProtocol::Tn3270eSub(size_t len) {
     const uint8_t* sb = sub_.data();
-    Trace("WE GOT TN3270E suboption negotiation)\n");
+    config::Trace("WE GOT TN3270E suboption negotiation)\n");
     uint8_t b1 = len > 1 ? sb[1] : 0, b2 = len > 2 ? sb[2] : 0;
     switch (b1) {
     case 0x08:
-        Trace("We got a SEND\n");
+        config::Trace("We got a SEND\n");
         if (b2 == 0x02) {
-            Trace("We got a DEVICE TYPE\n");
+            config::Trace("We got a DEVICE TYPE\n");
             return SendDeviceTypeRequest();
         }
-        Trace("UNKNOWN 3270E sbbuf2 command\n");
+        config::Trace("UNKNOWN 3270E sbbuf2 command\n");
         return 0;
     case 0x02:
-        Trace(" 3270E sbbuf1 command DEVICE_TYPE\n");
+        config::Trace(" 3270E sbbuf1 command DEVICE_TYPE\n");
         if (b2 == 0x04) {
-            Trace(" 3270E sbbuf1 command IS\n");
+            config::Trace(" 3270E sbbuf1 command IS\n");
             if (len > 3 && sb[3] == 0x01) {
-                Trace(" 3270E sbbuf1 command CONNECT\n");
+                config::Trace(" 3270E sbbuf1 command CONNECT\n");
                 bool same = len >= 14 && std::memcmp(sb + 4, "SCSPRINTER", 10) == 0;
-                Trace(same ? "COMPARED %02X\n" : "DID NOT COMPARE %02X\n", len > 4 ? sb[4] : 0);
+                config::Trace(same ? "COMPARED %02X\n" : "DID NOT COMPARE %02X\n",
+                              len > 4 ? sb[4] : 0);
             }
             // The LU name granted follows the CONNECT byte after the device type.
             for (size_t i = 3; i < len; ++i) {
@@ -78,23 +81,23 @@ int TelnetProtocol::Tn3270eSub(size_t len) {
             lastTold_ = "FUNCTIONS REQUEST";
             return SendChunk(funcs, sizeof funcs);
         }
-        Trace(" UNKNOWN sbbuf2 after TYPE IS\n");
+        config::Trace(" UNKNOWN sbbuf2 after TYPE IS\n");
         return 0;
     case 0x03:
-        Trace("We got a FUNCTIONS \n");
+        config::Trace("We got a FUNCTIONS \n");
         if (b2 == 0x04) {
-            Trace("We got a FUNCTIONS IS\n");
+            config::Trace("We got a FUNCTIONS IS\n");
             functionsAgreed_ = true;
             comstate_ = 0;
             MarkReady();
         } else if (b2 == 0x07) {
-            Trace("We got a FUNCTIONS REQUEST\n");
+            config::Trace("We got a FUNCTIONS REQUEST\n");
         } else {
-            Trace("We got a FUNCTIONS then UNKNOWN\n");
+            config::Trace("We got a FUNCTIONS then UNKNOWN\n");
         }
         return 0;
     default:
-        Trace("UNKNOWN 3270E sbbuf1 command\n");
+        config::Trace("UNKNOWN 3270E sbbuf1 command\n");
         return 0;
     }
 }
@@ -114,7 +117,7 @@ void TelnetProtocol::HeaderStart(uint8_t c) {
         break;
     case 0x03:
         state_ = BIND;
-        Trace("RECEIVED BIND %d\n", peer_.JobOpen() ? 1 : 0);
+        config::Trace("RECEIVED BIND %d\n", peer_.JobOpen() ? 1 : 0);
         EndJob("PrScreenRemote(sp) called from case 0x03\n");
         break;
     case 0x04:
@@ -128,12 +131,12 @@ void TelnetProtocol::HeaderStart(uint8_t c) {
     case 0x08:
         comstate_ = 6;
         state_ = EOJ;
-        Trace("RECEIVED EOJ %d\n", peer_.JobOpen() ? 1 : 0);
+        config::Trace("RECEIVED EOJ %d\n", peer_.JobOpen() ? 1 : 0);
         EndJob("PrScreenRemote(sp) called from case 0x08\n");
         break;
     default:
         // REQUEST, SSCP-LU-DATA and unknown types are not for the printer.
-        Trace("DATA-TYPE %02X dropped to its IAC EOR\n", c);
+        config::Trace("DATA-TYPE %02X dropped to its IAC EOR\n", c);
         state_ = SKIP;
         break;
     }
@@ -145,7 +148,7 @@ int TelnetProtocol::HeaderByte(uint8_t c) {
     int k = SkipIac(c);
     if (k == 2) {
         // A message that ends inside its header carries no record.
-        Trace("Header cut short by IAC EOR\n");
+        config::Trace("Header cut short by IAC EOR\n");
         state_ = DATA;
         comstate_ = 0;
         headerIndex_ = 0;
@@ -156,11 +159,11 @@ int TelnetProtocol::HeaderByte(uint8_t c) {
     bool lu3 = state_ == LU3_HEADER;
     if (headerIndex_ < 5) header_[headerIndex_++] = c;
     if (lu3)
-        Trace("LU3_DATA current %02X header %02X %02X %02X %02X %02X\n", c, header_[0], header_[1],
-              header_[2], header_[3], header_[4]);
+        config::Trace("LU3_DATA current %02X header %02X %02X %02X %02X %02X\n", c, header_[0],
+                      header_[1], header_[2], header_[3], header_[4]);
     else
-        Trace("LU1_DATA cur %02X  header %02X %02X %02X %02X %02X\n", c, header_[0], header_[1],
-              header_[2], header_[3], header_[4]);
+        config::Trace("LU1_DATA cur %02X  header %02X %02X %02X %02X %02X\n", c, header_[0],
+                      header_[1], header_[2], header_[3], header_[4]);
     if (--comstate_ <= 0) {
         comstate_ = 0;
         headerIndex_ = 0;
@@ -169,10 +172,12 @@ int TelnetProtocol::HeaderByte(uint8_t c) {
         inRecord_ = true;
         respond_ = header_[2] == 0x01 || header_[2] == 0x02 ? header_[2] : 0;
         if (respond_ == 0x02)
-            Trace(lu3 ? "TNS_LU3 3270E_DATA must send response\n"
-                      : "TNS_LU1 3270E_DATA must send response\n");
-        if (lu3) Trace("TNS_LU3 3270E_DATA down to ZER0\n");
+            config::Trace(lu3 ? "TNS_LU3 3270E_DATA must send response\n"
+                              : "TNS_LU1 3270E_DATA must send response\n");
+        if (lu3) config::Trace("TNS_LU3 3270E_DATA down to ZER0\n");
         records_.Reset();
     }
     return 0;
 }
+
+} // namespace session

@@ -6,6 +6,8 @@
 
 #include "config/settings.h"
 
+namespace session {
+
 namespace {
 
 class TcpTransport : public Transport {
@@ -39,9 +41,11 @@ std::unique_ptr<Transport> MakeTcpTransport() {
     return std::make_unique<TcpTransport>();
 }
 
-std::unique_ptr<Transport> MakeTransport(const TlsSettings& tls, Reporter& reporter,
+std::unique_ptr<Transport> MakeTransport(const config::TlsSettings& tls, config::Reporter& reporter,
                                          const platform::Event& stop) {
     // The one place where a TLS transport is selected (TLS=1).
     if (tls.enabled) return MakeTlsTransport(tls, reporter, stop);
     return MakeTcpTransport();
 }
+
+} // namespace session

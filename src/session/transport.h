@@ -6,11 +6,18 @@
 #include <string>
 #include <vector>
 
+namespace config {
 class Reporter;
+}
+namespace config {
 struct TlsSettings;
+}
+
 namespace platform {
 class Event;
 }
+
+namespace session {
 
 class Transport {
   public:
@@ -29,10 +36,12 @@ class Transport {
 };
 
 // TLS when the settings enable it, else plain TCP. The handshake watches stop.
-std::unique_ptr<Transport> MakeTransport(const TlsSettings& tls, Reporter& reporter,
+std::unique_ptr<Transport> MakeTransport(const config::TlsSettings& tls, config::Reporter& reporter,
                                          const platform::Event& stop);
 std::unique_ptr<Transport> MakeTcpTransport();
 // early: bytes already read from the socket that belong to the TLS handshake.
-std::unique_ptr<Transport> MakeTlsTransport(const TlsSettings& tls, Reporter& reporter,
-                                            const platform::Event& stop,
+std::unique_ptr<Transport> MakeTlsTransport(const config::TlsSettings& tls,
+                                            config::Reporter& reporter, const platform::Event& stop,
                                             std::vector<uint8_t> early = {});
+
+} // namespace session

@@ -52,8 +52,8 @@ QString NothingLabel(const config::KeySpec& row) {
 // RETRYINTERVAL, or the older RETRYDELAY where only that is set, as the loader reads them.
 std::string IniValue(const char* key) {
     if (std::string(key) == "RETRYINTERVAL")
-        return IniGet(key, IniGet("RETRYDELAY", config::FindKey(key)->def).c_str());
-    return IniGet(key, config::FindKey(key)->def);
+        return config::IniGet(key, config::IniGet("RETRYDELAY", config::FindKey(key)->def).c_str());
+    return config::IniGet(key, config::FindKey(key)->def);
 }
 } // namespace
 
@@ -235,7 +235,7 @@ QWidget* AdvancedSettingsDialog::BuildJobs() {
     form->addRow("End-of-job t&ime-out (seconds, 0 = off):", eoj);
     form->addRow(AddCheck("KEEPFAILED", "&Keep failed jobs and deliver them again"));
     std::vector<std::pair<QString, QString>> pages{{"", "(the built-in table)"}};
-    for (const CodePageInfo& p : KnownCodePages())
+    for (const config::CodePageInfo& p : config::KnownCodePages())
         pages.emplace_back(QString("%1").arg(p.number, 3, 10, QChar('0')), p.language);
     form->addRow("Host code pa&ge:", WithChoices(AddEdit("CODEPAGE"), pages));
     std::vector<std::pair<QString, QString>> sets{{"", "(UTF-8)"}};
@@ -305,15 +305,16 @@ QString AdvancedSettingsDialog::SocketPort() const {
 }
 
 void AdvancedSettingsDialog::Load() {
-    SetSocketPort(QString::fromStdString(IniGet("SOCKETPORT", "")));
-    fileFormat_->setCurrentIndex(IniGet("FILEFORMAT", "") == "pdf" ? 1 : 0);
-    const int startTls = startTls_->findData(QString::fromStdString(IniGet("STARTTLS", "0")));
+    SetSocketPort(QString::fromStdString(config::IniGet("SOCKETPORT", "")));
+    fileFormat_->setCurrentIndex(config::IniGet("FILEFORMAT", "") == "pdf" ? 1 : 0);
+    const int startTls =
+        startTls_->findData(QString::fromStdString(config::IniGet("STARTTLS", "0")));
     startTls_->setCurrentIndex(startTls < 0 ? 0 : startTls);
     for (const auto& e : kEdits)
-        edits_[e.key]->setText(QString::fromStdString(IniGet(e.key, e.def)));
+        edits_[e.key]->setText(QString::fromStdString(config::IniGet(e.key, e.def)));
     edits_["RETRYINTERVAL"]->setText(QString::fromStdString(IniValue("RETRYINTERVAL")));
     for (const auto& c : kChecks)
-        checks_[c.key]->setChecked(IniGet(c.key, c.def) == "1");
+        checks_[c.key]->setChecked(config::IniGet(c.key, c.def) == "1");
     for (const char* key : kChoices)
         ShowChoice(key, IniValue(key));
     UpdateTlsEnabling();
@@ -321,11 +322,11 @@ void AdvancedSettingsDialog::Load() {
 
 QStringList AdvancedSettingsDialog::Problems() const {
     // The daemon's loading and check, over the file with the fields' values in it.
-    config::IniValues ini = config::IniValues::Read(gIniPath);
+    config::IniValues ini = config::IniValues::Read(config::gIniPath);
     const std::map<std::string, std::string> values = Values();
     for (const auto& [key, value] : values)
         ini.Set(key, value);
-    Settings s = DefaultSettings();
+    config::Settings s = config::DefaultSettings();
     LoadSettings(ini, {}, false, s);
     QStringList mine;
     for (const std::string& line : CheckSettings(ini, s).lines) {
@@ -344,9 +345,9 @@ void AdvancedSettingsDialog::accept() {
 }
 
 void AdvancedSettingsDialog::Save() {
-    IniSet("SOCKETPORT", SocketPort().toStdString());
+    config::IniSet("SOCKETPORT", SocketPort().toStdString());
     for (const auto& [key, value] : Values())
-        IniSet(key.c_str(), value);
+        config::IniSet(key.c_str(), value);
 }
 
 std::map<std::string, std::string> AdvancedSettingsDialog::Values() const {

@@ -26,7 +26,7 @@ PrinterClientApp::~PrinterClientApp() {
 bool PrinterClientApp::InitInstance() {
     // "name.ext" keeps its settings in "name.ini".
     const std::string app = ApplicationName();
-    SetIniPathFromProgram(app.substr(0, app.find('.')));
+    config::SetIniPathFromProgram(app.substr(0, app.find('.')));
     helpPath_ = LocateHelpFile(QCoreApplication::applicationDirPath());
     if (!RegisterSessionFileType()) return false;
 
@@ -34,7 +34,7 @@ bool PrinterClientApp::InitInstance() {
     window_->SetHelpPath(helpPath_);
     window_->OnInitDialog();
 
-    if (IniGet("STARTVISIBLE", "1") == "1")
+    if (config::IniGet("STARTVISIBLE", "1") == "1")
         window_->show();
     else if (!QSystemTrayIcon::isSystemTrayAvailable())
         window_->showMinimized(); // no notification area to come back from

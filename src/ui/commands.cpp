@@ -41,7 +41,7 @@ void PrinterClientDialog::RequestExit() {
 void PrinterClientDialog::FinishExit() {
     if (AnyFieldModified() && Ask(UiText(MSG_SAVE_CHANGES))) SaveFieldsToIni();
     UpdateTrayIcon(false, TrayAction::Delete);
-    if (DebugLogOpen()) DebugClose();
+    if (config::DebugLogOpen()) config::DebugClose();
     hide();
     emit exited();
 }
@@ -77,7 +77,7 @@ void PrinterClientDialog::OpenAdvancedSettings() {
         socketPort_->setModified(false);
     }
     // The socket printer has a field of the window too, but no field of a Start.
-    if (socket.toStdString() != IniGet("SOCKETPORT", ""))
+    if (socket.toStdString() != config::IniGet("SOCKETPORT", ""))
         pendingAdvanced_["SOCKETPORT"] = socket.toStdString();
     UpdateStartButton();
 }
@@ -100,16 +100,16 @@ void PrinterClientDialog::UndoCommand() {
 void PrinterClientDialog::PrinterSetup() {
     const auto pending = pendingAdvanced_.find("PAPER");
     const std::string paper =
-        pending != pendingAdvanced_.end() ? pending->second : IniGet("PAPER", "");
+        pending != pendingAdvanced_.end() ? pending->second : config::IniGet("PAPER", "");
     const PrinterPick pick =
         Hooks().choosePrinter(this, printer_->Name(), QString::fromStdString(paper));
     if (!pick.chosen) return;
     // The printer is kept at once, as the printer list keeps it; the paper is an
     // Advanced setting: the next Start uses it, Save writes it, Undo takes it back.
-    IniSet("PRINTER", pick.printer.toStdString());
+    config::IniSet("PRINTER", pick.printer.toStdString());
     ShowChosenPrinter();
     if (!pick.paper.isEmpty()) {
-        if (pick.paper.toStdString() == IniGet("PAPER", ""))
+        if (pick.paper.toStdString() == config::IniGet("PAPER", ""))
             pendingAdvanced_.erase("PAPER");
         else
             pendingAdvanced_["PAPER"] = pick.paper.toStdString();

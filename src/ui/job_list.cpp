@@ -68,7 +68,7 @@ QTreeWidgetItem* JobList::Find(int column, const QString& text, bool pendingOnly
     return nullptr;
 }
 
-void JobList::Add(const JobReport& job) {
+void JobList::Add(const config::JobReport& job) {
     const QString name = Q(job.name);
     QTreeWidgetItem* item = nullptr;
     if (!job.received) {

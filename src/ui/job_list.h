@@ -4,7 +4,9 @@
 #pragma once
 #include <QGroupBox>
 
+namespace config {
 struct JobReport;
+}
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -17,7 +19,7 @@ class JobList : public QGroupBox {
     enum Column { Time, Job, Pages, Outcome, Kept, kColumns };
     explicit JobList(QWidget* parent = nullptr);
     // A job received, or its delivery's outcome (a kept job delivered again included).
-    void Add(const JobReport& job);
+    void Add(const config::JobReport& job);
     QTreeWidget* Tree() const { return tree_; }
     QPushButton* OpenFolder() const { return open_; }
     // The folder "Open folder" opens: the selected job's (else the newest job's) kept

@@ -59,14 +59,14 @@ int main(int argc, char** argv) {
     // Qt takes its own options (-platform, -style...) out of argv first.
     QApplication app(argc, argv);
     platform::SetCommandLine(argc, argv);
-    const CommandWords words = ParseCommandWords(platform::CommandArgs());
+    const config::CommandWords words = config::ParseCommandWords(platform::CommandArgs());
     if (!words.error.empty()) {
         std::fprintf(stderr,
                      "twprinter: %s\n"
                      "usage: twprinter [options] [session.twr]\n"
                      "The options are those of twprinterd(8); see twprinter(1).\n",
                      words.error.c_str());
-        return kBadCommandLine;
+        return config::kBadCommandLine;
     }
     // The window hides into the notification area; only Exit ends the program.
     app.setQuitOnLastWindowClosed(false);

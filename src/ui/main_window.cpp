@@ -399,7 +399,7 @@ void PrinterClientDialog::ConnectSignals() {
     });
     connect(printer_, &PrinterChoice::chosen, this, [](const QString& name) {
         // Like the printer setup, the choice is the INI file's at once.
-        IniSet("PRINTER", name.toStdString());
+        config::IniSet("PRINTER", name.toStdString());
     });
 
     connect(r3270_, &QRadioButton::clicked, this, [this] {
@@ -445,17 +445,18 @@ void PrinterClientDialog::ConnectSignals() {
 }
 
 void PrinterClientDialog::OnInitDialog() {
-    if (gDebug || ParseCommandWords(platform::CommandArgs()).Has("-d")) {
-        DebugOpen();
-        gDebug = 1;
+    if (config::gDebug || config::ParseCommandWords(platform::CommandArgs()).Has("-d")) {
+        config::DebugOpen();
+        config::gDebug = 1;
     }
-    EnsureDefaultIni();
-    if (IniGet("AUTOSTART", "0") == "1") {
+    config::EnsureDefaultIni();
+    if (config::IniGet("AUTOSTART", "0") == "1") {
         autoStart_ = true;
     } else {
         // The options write the INI keys they name, so the fields show them.
-        Settings options;
-        if (LoadSettings(gIniPath, platform::CommandArgs(), false, options) == kConflictingNames)
+        config::Settings options;
+        if (LoadSettings(config::gIniPath, platform::CommandArgs(), false, options) ==
+            config::kConflictingNames)
             std::exit(10);
     }
     SetControlTexts();

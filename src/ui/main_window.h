@@ -11,8 +11,12 @@
 #include "config/settings.h"
 #include "printer_setup.h"
 
+namespace session {
 class PrinterSession;
+}
+namespace config {
 class Reporter;
+}
 
 class QCheckBox;
 class QComboBox;
@@ -20,7 +24,9 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+namespace config {
 struct JobReport;
+}
 class QRadioButton;
 class QSystemTrayIcon;
 class QMenu;
@@ -80,7 +86,7 @@ class PrinterClientDialog : public QDialog {
     void UndoFieldChanges();
     // The settings a Start hands to the session: the INI file and the command
     // line (LoadSettings), then what the fields stand for. 0 or a message number.
-    int SettingsForStart(Settings& s) const;
+    int SettingsForStart(config::Settings& s) const;
     void SelectPortOutput(int on);
     void SelectSocketOutput(int on);
     void SelectFileOutput(int on);
@@ -107,17 +113,17 @@ class PrinterClientDialog : public QDialog {
     QDialog* HelpViewer() const { return helpViewer_; }
 
     // The reporter handed to the session; its calls may come from any thread.
-    Reporter& Report();
+    config::Reporter& Report();
     bool SessionRunning() const;
     // The settings of the last Start.
-    const Settings& StartedSettings() const { return started_; }
+    const config::Settings& StartedSettings() const { return started_; }
 
     // Reports of the session, delivered on the window thread.
     void ShowOnlineState(bool online);
     void ShowStatusMessage(int code, const QString& text);
     void StatusLine(const QString& text);
     // A job received or its outcome: its line in the status, its row in the job list.
-    void JobReported(const JobReport& job);
+    void JobReported(const config::JobReport& job);
     void ShowFinalMessage(const QString& text);
 
     void UpdateTrayIcon(bool online, TrayAction action);
@@ -135,7 +141,7 @@ class PrinterClientDialog : public QDialog {
     JobList* Jobs() const { return jobList_; }
     bool choicesChanged() const { return choicesChanged_; }
     bool mode3270E() const { return mode3270E_; }
-    Medium medium() const { return medium_; }
+    config::Medium medium() const { return medium_; }
     bool printPageAfterLines() const { return printPageAfterLines_; }
     bool sessionFileInForce() const { return sessionFileInForce_; }
     int validationMessage() const { return validationMessage_; }
@@ -156,8 +162,8 @@ class PrinterClientDialog : public QDialog {
   private:
     void BuildControls();
     void BuildTray();
-    void ApplyFieldsTo(Settings& s) const;
-    void ApplyOutputChoiceTo(Settings& s) const;
+    void ApplyFieldsTo(config::Settings& s) const;
+    void ApplyOutputChoiceTo(config::Settings& s) const;
     void SetTabOrder();
     void ConnectSignals();
     void Set3270Enabling(bool e3270);
@@ -208,8 +214,8 @@ class PrinterClientDialog : public QDialog {
     QString helpPath_;
 
     std::unique_ptr<QtReport> report_;
-    std::unique_ptr<PrinterSession> session_;
-    Settings started_;
+    std::unique_ptr<session::PrinterSession> session_;
+    config::Settings started_;
     std::thread stopper_;
 
     // The window's own fields.
@@ -218,7 +224,7 @@ class PrinterClientDialog : public QDialog {
     // The fields, not the INI file, name the host and LU of the next Start.
     bool sessionFileInForce_ = false;
     // The output choice; port until the fields are loaded.
-    Medium medium_ = Medium::Port;
+    config::Medium medium_ = config::Medium::Port;
     bool headingsOn_ = false;
     bool autoStart_ = false;
     bool printPageAfterLines_ = false;

@@ -33,7 +33,7 @@ QString PrinterChoice::Name() const {
 
 QString PrinterChoice::Refresh() {
     const QString current = Name();
-    const PrinterList list = ListPrinters();
+    const output::PrinterList list = output::ListPrinters();
     clear();
     QString defaultText = kDefault;
     if (!list.defaultName.empty())

@@ -60,20 +60,20 @@ PrinterSetupDialog::PrinterSetupDialog(const QString& printer, const QString& pa
 
 QString PrinterSetupDialog::Refresh() {
     list_->clear();
-    const DestinationList dests = ListDestinations();
+    const output::DestinationList dests = output::ListDestinations();
     QString defaultName;
-    for (const Destination& d : dests.destinations)
+    for (const output::Destination& d : dests.destinations)
         if (d.isDefault) defaultName = QString::fromStdString(d.name);
     auto* def = new QTreeWidgetItem(list_, {defaultName.isEmpty()
                                                 ? QString("CUPS default printer")
                                                 : "CUPS default printer (" + defaultName + ")"});
     def->setData(0, kPrinterRole, QString());
-    for (const Destination& d : dests.destinations) {
+    for (const output::Destination& d : dests.destinations) {
         const QString name = QString::fromStdString(d.name);
         auto* item = new QTreeWidgetItem(list_, {name});
         item->setData(0, kPrinterRole, name);
         if (d.media.empty()) item->setText(1, "(no media listed)");
-        for (const DestinationMedium& m : d.media) {
+        for (const output::DestinationMedium& m : d.media) {
             const QString paper = QString::fromStdString(m.paper);
             auto* child = new QTreeWidgetItem(
                 item, {QString::fromStdString(m.name) + (m.isDefault ? " (default)" : ""),

@@ -15,7 +15,7 @@ namespace ui {
 
 // Forwards the session thread's reports to the window thread; never touches a
 // widget itself.
-class QtReport : public Reporter {
+class QtReport : public config::Reporter {
   public:
     explicit QtReport(PrinterClientDialog* dlg) : dlg_(dlg) {}
     void ShowOnlineState(bool online) override {
@@ -46,7 +46,7 @@ class QtReport : public Reporter {
     void StatusLine(const std::string& text) override {
         Post([d = dlg_, t = Q(text)] { d->StatusLine(t); });
     }
-    void JobReported(const JobReport& job) override {
+    void JobReported(const config::JobReport& job) override {
         // A copy: the window reads it on its own thread.
         Post([d = dlg_, job] { d->JobReported(job); });
     }

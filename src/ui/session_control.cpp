@@ -17,7 +17,7 @@
 
 namespace ui {
 
-Reporter& PrinterClientDialog::Report() {
+config::Reporter& PrinterClientDialog::Report() {
     return *report_;
 }
 
@@ -43,13 +43,13 @@ void PrinterClientDialog::StartClient() {
     if (AnyFieldModified()) sessionFileInForce_ = true;
     if (stopper_.joinable()) stopper_.join();
     if (SessionRunning()) return;
-    Settings s;
+    config::Settings s;
     const int rc = SettingsForStart(s);
-    if (rc == kConflictingNames) std::exit(10);
+    if (rc == config::kConflictingNames) std::exit(10);
     started_ = s;
     lastReason_.clear();
     if (rc == 0) {
-        session_ = std::make_unique<PrinterSession>(s, *report_);
+        session_ = std::make_unique<session::PrinterSession>(s, *report_);
         if (!session_->Start()) return;
     }
     start_->setEnabled(false);
@@ -58,9 +58,9 @@ void PrinterClientDialog::StartClient() {
     running_ = true;
     if (rc != 0) {
         // Settings that cannot be read end the run before it connects.
-        const std::string text = TakeMessageText(rc);
+        const std::string text = config::TakeMessageText(rc);
         Tell(QString::fromStdString(text), MessageKind::Critical);
-        if (gDebug) DebugPrint(text + "\n");
+        if (config::gDebug) config::DebugPrint(text + "\n");
         ShowOnlineState(false);
     }
 }
@@ -72,7 +72,7 @@ void PrinterClientDialog::StopClient() {
     if (stopper_.joinable()) stopper_.join();
     // The join runs beside the window thread, which goes on serving the
     // session's reports (a blocking question among them) until it ends.
-    PrinterSession* session = session_.get();
+    session::PrinterSession* session = session_.get();
     stopper_ = std::thread([this, session] {
         if (session) session->Stop();
         PostQueued(this, [this] { FinishStop(); });
@@ -112,10 +112,10 @@ void PrinterClientDialog::ShowStatusMessage(int code, const QString& reported) {
 
 void PrinterClientDialog::StatusLine(const QString& text) {
     SetStatus(running_ ? UiText(MSG_ONLINE) + "\n" + text : text);
-    if (gDebug == 1) DebugPrint(text.toStdString() + "\n");
+    if (config::gDebug == 1) config::DebugPrint(text.toStdString() + "\n");
 }
 
-void PrinterClientDialog::JobReported(const JobReport& job) {
+void PrinterClientDialog::JobReported(const config::JobReport& job) {
     StatusLine(QString::fromStdString(JobLine(job)));
     jobList_->Add(job);
 }

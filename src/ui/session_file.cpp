@@ -30,10 +30,10 @@ int PrinterClientDialog::WriteSessionFile(const QString& path) {
     // Start from an empty file so that keys of an older setup do not linger.
     FILE* f = std::fopen(file.c_str(), "w");
     if (!f) {
-        if (gDebug == 1) {
+        if (config::gDebug == 1) {
             char line[600];
             std::snprintf(line, sizeof line, "Unable to open session file %s\n", file.c_str());
-            DebugPrint(line);
+            config::DebugPrint(line);
         }
         return 0;
     }
@@ -84,14 +84,14 @@ void PrinterClientDialog::ReadSessionFile(const QString& path) {
     SelectFileOutput(Read(path, "PRINTTOFILE", "0") == "1");
     SelectSocketOutput(Read(path, "USESOCKET", "0") == "1");
     SelectPortOutput(Read(path, "PRINT2PORT", "1") == "1");
-    SelectPrinterOutput(medium_ == Medium::Printer);
+    SelectPrinterOutput(medium_ == config::Medium::Printer);
 
     portName_->setText(Read(path, "LPTCOMPORT", ""));
     socketPort_->setText(Read(path, "SOCKETPORT", ""));
     fileName_->setText(Read(path, "FILENAME", "VARODO"));
     jobName_->setText(Read(path, "JOBNAME", "VARODO"));
 
-    headingsOn_ = IniGet("HEADINGS", "1") == "1";
+    headingsOn_ = config::IniGet("HEADINGS", "1") == "1";
     headings_->setChecked(headingsOn_);
 
     if (Read(path, "3270E", "0").toLower().contains('0')) {
@@ -113,9 +113,9 @@ void PrinterClientDialog::ReadSessionFile(const QString& path) {
     jobName_->setText(Read(path, "PRINTJOBNAME", "roror"));
     SetLuType(Read(path, "LUTYPE", "3"));
 
-    printPageAfterLines_ = IniGet("PRINTAFTERNLINESCHK", "0") != "0";
+    printPageAfterLines_ = config::IniGet("PRINTAFTERNLINESCHK", "0") != "0";
     printAfter_->setChecked(printPageAfterLines_);
-    lines_->setText(QString::fromStdString(IniGet("PRINTAFTERNLINES", "0")));
+    lines_->setText(QString::fromStdString(config::IniGet("PRINTAFTERNLINES", "0")));
     choicesChanged_ = false;
 }
 

@@ -20,10 +20,10 @@ namespace ui {
 namespace {
 
 QString Get(const char* key, const char* def) {
-    return QString::fromStdString(IniGet(key, def));
+    return QString::fromStdString(config::IniGet(key, def));
 }
 void Put(const char* key, const QString& value) {
-    IniSet(key, value.toStdString());
+    config::IniSet(key, value.toStdString());
 }
 const char* Flag(bool on) {
     return on ? "1" : "0";
@@ -84,7 +84,7 @@ void PrinterClientDialog::Set3270Enabling(bool e3270) {
 
 void PrinterClientDialog::LoadFieldsFromIni() {
     // One read of the file; a key it lacks shows its default of the settings table.
-    const config::IniValues ini = config::IniValues::Read(gIniPath);
+    const config::IniValues ini = config::IniValues::Read(config::gIniPath);
     auto Get = [&](const char* key) { return QString::fromStdString(ini.Value(key)); };
     host_->setText(Get("HOSTNAME"));
     portNumber_->setText(Get("SERVERNAME"));
@@ -115,7 +115,7 @@ void PrinterClientDialog::LoadFieldsFromIni() {
     SelectFileOutput(Get("PRINTTOFILE") == "1");
     SelectSocketOutput(Get("USESOCKET") == "1");
     SelectPortOutput(Get("PRINT2PORT") == "1");
-    SelectPrinterOutput(medium_ == Medium::Printer);
+    SelectPrinterOutput(medium_ == config::Medium::Printer);
     choicesChanged_ = false;
 }
 
@@ -147,7 +147,7 @@ void PrinterClientDialog::SaveFieldsToIni() {
     Put("ASSOCIATENAME", associateName_->text());
     // The Advanced settings taken with OK are saved with the fields.
     for (const auto& [key, value] : pendingAdvanced_)
-        IniSet(key.c_str(), value);
+        config::IniSet(key.c_str(), value);
     pendingAdvanced_.clear();
     choicesChanged_ = false;
     ClearModifiedFlags();
@@ -236,18 +236,18 @@ void PrinterClientDialog::UndoFieldChanges() {
                     associateName_, portName_, socketPort_, fileName_, jobName_, lines_})
         if (e->isUndoAvailable() && e->isModified()) e->undo();
     if (pendingAdvanced_.count("SOCKETPORT"))
-        socketPort_->setText(QString::fromStdString(IniGet("SOCKETPORT", "")));
+        socketPort_->setText(QString::fromStdString(config::IniGet("SOCKETPORT", "")));
     pendingAdvanced_.clear();
     SetLuType(luTypeSaved_);
     (mode3270E_ ? r3270E_ : r3270_)->setChecked(true);
     Set3270Enabling(!mode3270E_);
     (autoStart_ ? autoChoice_ : manualChoice_)->setChecked(true);
     printAfter_->setChecked(printPageAfterLines_);
-    if (medium_ == Medium::Port)
+    if (medium_ == config::Medium::Port)
         SelectPortOutput(1);
-    else if (medium_ == Medium::Socket)
+    else if (medium_ == config::Medium::Socket)
         SelectSocketOutput(1);
-    else if (medium_ == Medium::File)
+    else if (medium_ == config::Medium::File)
         SelectFileOutput(1);
     else
         SelectPrinterOutput(1);
@@ -257,7 +257,7 @@ void PrinterClientDialog::UndoFieldChanges() {
     ClearModifiedFlags();
 }
 
-void PrinterClientDialog::ApplyFieldsTo(Settings& s) const {
+void PrinterClientDialog::ApplyFieldsTo(config::Settings& s) const {
     auto text = [](const QLineEdit* e) { return e->text().toStdString(); };
     if (host_->text().isEmpty())
         s.host = platform::ComputerName().substr(0, 15);
@@ -285,11 +285,11 @@ void PrinterClientDialog::ApplyFieldsTo(Settings& s) const {
     s.fileName = text(fileName_);
 }
 
-int PrinterClientDialog::SettingsForStart(Settings& s) const {
-    s = DefaultSettings();
+int PrinterClientDialog::SettingsForStart(config::Settings& s) const {
+    s = config::DefaultSettings();
     // Socket, PDF and failed-job keys have no field: the INI file holds them, and the
     // Advanced settings taken but not yet saved go ahead of it.
-    config::IniValues ini = config::IniValues::Read(gIniPath);
+    config::IniValues ini = config::IniValues::Read(config::gIniPath);
     for (const auto& [key, value] : pendingAdvanced_)
         ini.Set(key, value);
     LoadOutputSettings(ini, s);
@@ -301,63 +301,64 @@ int PrinterClientDialog::SettingsForStart(Settings& s) const {
     const int rc = LoadSettings(ini, platform::CommandArgs(), sessionFileInForce_, s);
     if (rc != 0) return rc;
     // The options stay for later starts only when the start's check takes them.
-    Settings checked = s;
-    SaveOptionKeys(s, CheckSettings(gIniPath, checked));
+    config::Settings checked = s;
+    SaveOptionKeys(s, CheckSettings(config::gIniPath, checked));
     // A click changes the output choice at once, saved or not, so it beats the INI file.
     ApplyOutputChoiceTo(s);
     return 0;
 }
 
-void PrinterClientDialog::ApplyOutputChoiceTo(Settings& s) const {
+void PrinterClientDialog::ApplyOutputChoiceTo(config::Settings& s) const {
     s.headings = headingsOn_;
     // The print command replaces the file and the printer, never the port or the socket.
     const auto pending = pendingAdvanced_.find("USECOMMAND");
     const bool command =
-        (pending != pendingAdvanced_.end() ? pending->second : IniGet("USECOMMAND", "0")) == "1";
-    if (medium_ == Medium::Port || medium_ == Medium::Socket || !command)
+        (pending != pendingAdvanced_.end() ? pending->second : config::IniGet("USECOMMAND", "0")) ==
+        "1";
+    if (medium_ == config::Medium::Port || medium_ == config::Medium::Socket || !command)
         s.medium = medium_;
     else
-        s.medium = Medium::Command;
+        s.medium = config::Medium::Command;
 }
 
 void PrinterClientDialog::SelectPortOutput(int on) {
     if (on) {
-        medium_ = Medium::Port;
+        medium_ = config::Medium::Port;
         portChoice_->setChecked(true);
         portName_->setEnabled(true);
         for (QWidget* w : std::initializer_list<QWidget*>{socketPort_, fileName_, jobName_,
                                                           printer_, headings_, lines_, printAfter_})
             w->setEnabled(false);
     } else {
-        if (medium_ == Medium::Port) medium_ = Medium::Printer;
+        if (medium_ == config::Medium::Port) medium_ = config::Medium::Printer;
         portName_->setEnabled(false);
     }
 }
 
 void PrinterClientDialog::SelectSocketOutput(int on) {
     if (on) {
-        medium_ = Medium::Socket;
+        medium_ = config::Medium::Socket;
         socketChoice_->setChecked(true);
         socketPort_->setEnabled(true);
         for (QWidget* w : std::initializer_list<QWidget*>{portName_, fileName_, jobName_, printer_,
                                                           headings_, lines_, printAfter_})
             w->setEnabled(false);
     } else {
-        if (medium_ == Medium::Socket) medium_ = Medium::Printer;
+        if (medium_ == config::Medium::Socket) medium_ = config::Medium::Printer;
         socketPort_->setEnabled(false);
     }
 }
 
 void PrinterClientDialog::SelectFileOutput(int on) {
     if (on) {
-        medium_ = Medium::File;
+        medium_ = config::Medium::File;
         fileChoice_->setChecked(true);
         fileName_->setEnabled(true);
         for (QWidget* w : std::initializer_list<QWidget*>{portName_, socketPort_, jobName_,
                                                           printer_, headings_, lines_, printAfter_})
             w->setEnabled(false);
     } else {
-        if (medium_ == Medium::File) medium_ = Medium::Printer;
+        if (medium_ == config::Medium::File) medium_ = config::Medium::Printer;
         for (QWidget* w : std::initializer_list<QWidget*>{headings_, lines_, printAfter_})
             w->setEnabled(true);
     }
@@ -365,7 +366,7 @@ void PrinterClientDialog::SelectFileOutput(int on) {
 
 void PrinterClientDialog::SelectPrinterOutput(int on) {
     if (on) {
-        medium_ = Medium::Printer;
+        medium_ = config::Medium::Printer;
         printerChoice_->setChecked(true);
         for (QWidget* w :
              std::initializer_list<QWidget*>{jobName_, printer_, headings_, lines_, printAfter_})

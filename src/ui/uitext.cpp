@@ -5,7 +5,7 @@
 namespace ui {
 
 QString UiText(int n) {
-    return QString::fromUtf8(LoadMessage(n));
+    return QString::fromUtf8(config::LoadMessage(n));
 }
 
 } // namespace ui

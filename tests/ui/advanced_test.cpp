@@ -117,7 +117,7 @@ class AdvancedTest : public QObject {
                  "A4|<missing>|<missing>|<missing>");
         QVERIFY(d.AnyFieldModified());
         StartAndStop(d);
-        auto pages = [](const Settings& s) {
+        auto pages = [](const config::Settings& s) {
             return QString("%1|%2|%3|%4|%5|%6|%7|%8")
                 .arg(QString::fromStdString(s.paper), QString::fromStdString(s.orientation))
                 .arg(s.cpi)

@@ -254,7 +254,7 @@ class ClientTest : public QObject {
         Window d;
         env.answers = {true, false};
         bool first = false, second = true;
-        Reporter& r = d.Report();
+        config::Reporter& r = d.Report();
         // The worker's questions are answered by the window thread while it waits.
         std::thread worker([&] {
             r.ShowOnlineState(true);
@@ -278,7 +278,7 @@ class ClientTest : public QObject {
         char* argv[] = {prog, debug, arg};
         platform::SetCommandLine(3, argv);
         PrinterClientApp app;
-        QVERIFY(app.InitInstance() && gIniPath == env.ini());
+        QVERIFY(app.InitInstance() && config::gIniPath == env.ini());
         Dialog* w = app.MainWindow();
         QVERIFY(w->isVisible() && w->TrayShown() && w->autoStart() && w->running());
         QTRY_VERIFY_WITH_TIMEOUT(w->TrayOnline(), 10000);

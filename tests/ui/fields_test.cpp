@@ -107,10 +107,13 @@ class FieldsTest : public QObject {
 
     void outputChoice() {
         // PRINTTOFILE USESOCKET PRINT2PORT; enabled: port socket file job headings after lines
-        const std::tuple<const char*, Medium, const char*> cases[] = {
-            {"1 0 1", Medium::Port, "1000000"},   {"1 1 0", Medium::Socket, "0100000"},
-            {"1 1 1", Medium::Port, "1000000"},   {"1 0 0", Medium::File, "0010000"},
-            {"0 1 x", Medium::Socket, "0100000"}, {"x 0 0", Medium::Printer, "0001111"}};
+        const std::tuple<const char*, config::Medium, const char*> cases[] = {
+            {"1 0 1", config::Medium::Port, "1000000"},
+            {"1 1 0", config::Medium::Socket, "0100000"},
+            {"1 1 1", config::Medium::Port, "1000000"},
+            {"1 0 0", config::Medium::File, "0010000"},
+            {"0 1 x", config::Medium::Socket, "0100000"},
+            {"x 0 0", config::Medium::Printer, "0001111"}};
         const int radio[] = {IDC_PRINTERCHOICE, IDC_FILECHOICE, IDC_PORTCHOICE, IDC_SOCKETCHOICE};
         for (auto [keys, medium, enabled] : cases) {
             Env env;
@@ -129,7 +132,7 @@ class FieldsTest : public QObject {
         env.Set("HOSTNAME=127.0.0.1 SERVERNAME=1 CONNECTTIMEOUT=7 USECOMMAND=1 SOCKETPORT=h:9 "
                 "LUTYPE=1");
         Window d;
-        const Settings& s = d.StartedSettings();
+        const config::Settings& s = d.StartedSettings();
         // Not in force: the INI file's values, the choice as shown, the command for the file.
         C(d, IDC_HEADINGS)->click();
         d.SaveFieldsToIni();
@@ -137,7 +140,7 @@ class FieldsTest : public QObject {
         R(d, IDC_FILECHOICE)->click();
         d.UndoFieldChanges();
         StartAndStop(d);
-        QVERIFY(!d.sessionFileInForce() && !s.headings && s.medium == Medium::Command);
+        QVERIFY(!d.sessionFileInForce() && !s.headings && s.medium == config::Medium::Command);
         QVERIFY(s.connectTimeoutMs == 7000 && s.socketPort == "h:9" && s.luType == 1);
         // Edited fields are in force and stand for their values.
         Type(d,
@@ -148,7 +151,7 @@ class FieldsTest : public QObject {
         R(d, IDC_PORTCHOICE)->click();
         Type(d, {IDC_PORTNAME}, "/dev/null");
         StartAndStop(d);
-        QVERIFY(d.sessionFileInForce() && s.medium == Medium::Port && !s.host.empty());
+        QVERIFY(d.sessionFileInForce() && s.medium == config::Medium::Port && !s.host.empty());
         // A relative print file name is one in the settings folder.
         QCOMPARE(Connection(s), "2|c|9|" + QString::fromStdString(env.file("F")) + "|/dev/null");
         // The field's time-out has never reached a connection; Undo ends the fields' force.

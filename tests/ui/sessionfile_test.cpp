@@ -36,7 +36,7 @@ class SessionFileTest : public QObject {
             QCOMPARE(Texts(r, fields), QString(read));
             QCOMPARE(Checked(r, {IDC_PORTCHOICE, IDC_AUTO, IDC_STARTVISIBLE, IDC_3270E}),
                      QString("110%1").arg(emulation == IDC_3270E));
-            QVERIFY(r.medium() == Medium::Port && r.autoStart() && !r.AnyFieldModified());
+            QVERIFY(r.medium() == config::Medium::Port && r.autoStart() && !r.AnyFieldModified());
         }
         // Save writes the session file and ends the fields' force; a bad path writes nothing.
         Window d;
@@ -92,9 +92,10 @@ class SessionFileTest : public QObject {
         Window d;
         QVERIFY(E(d, IDC_HOSTNAME)->text() == "127.0.0.1" && !d.sessionFileInForce());
         StartAndStop(d);
-        const Settings& s = d.StartedSettings();
+        const config::Settings& s = d.StartedSettings();
         QCOMPARE(Connection(s), "1|2|7|" + QString::fromStdString(env.file("SHOP")) + "|");
-        QVERIFY(s.host == "127.0.0.1" && s.luType == 1 && s.medium == Medium::File && !s.use3270E);
+        QVERIFY(s.host == "127.0.0.1" && s.luType == 1 && s.medium == config::Medium::File &&
+                !s.use3270E);
         // The options that would change the connection are ignored and not written.
         QCOMPARE(env.Get("HOSTNAME SERVERNAME"), "ini-host|<missing>");
     }

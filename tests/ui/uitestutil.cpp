@@ -20,8 +20,8 @@ Env::Env(const std::string& extraCommandLine) {
     if (chdir(dir_.path().c_str()) != 0) std::abort();
     platform::SetCommandLine("twprinter" +
                              (extraCommandLine.empty() ? "" : " " + extraCommandLine));
-    SetIniPathFromProgram("twprinter");
-    gDebug = 0;
+    config::SetIniPathFromProgram("twprinter");
+    config::gDebug = 0;
     auto& hooks = ui::Hooks();
     hooks.messageBox = [this](QWidget*, const QString& text, ui::MessageKind kind) {
         shown << text;
@@ -113,7 +113,7 @@ void Type(Dialog& d, std::initializer_list<int> ids, const QString& texts) {
     }
 }
 
-QString Connection(const Settings& s) {
+QString Connection(const config::Settings& s) {
     return QString::fromStdString(s.service + "|" + s.sessionId.value_or("") + "|" +
                                   s.luAddress.value_or("") + "|" + s.fileName + "|" + s.portName);
 }

@@ -78,7 +78,7 @@ inline const auto B = [](Dialog& d, int id) { return d.ControlAs<QPushButton>(id
 // takes the typed text as a keyboard search picks it.
 void Type(Dialog& d, std::initializer_list<int> ids, const QString& texts);
 // service|sessionId|luAddress|fileName|portName of settings handed to a session.
-QString Connection(const Settings& s);
+QString Connection(const config::Settings& s);
 // Start, then Stop at once; the settings handed over stay in StartedSettings.
 void StartAndStop(Dialog& d);
 

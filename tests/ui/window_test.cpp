@@ -66,7 +66,7 @@ class WindowTest : public QObject {
         env.Set("PRINTER=held");
         Window d;
         auto* choice = d.ControlAs<PrinterChoice>(IDC_PRINTERNAME);
-        QVERIFY(choice && choice->isEnabled() && d.medium() == Medium::Printer);
+        QVERIFY(choice && choice->isEnabled() && d.medium() == config::Medium::Printer);
         QCOMPARE(choice->currentText(), "held");
         QCOMPARE(choice->Refresh(), "");
         QStringList items;
@@ -175,7 +175,8 @@ class WindowTest : public QObject {
             QStringList groups;
             for (auto* g : a->findChildren<QGroupBox*>())
                 groups << g->title();
-            QCOMPARE(groups, QStringList({"Connection and TLS", "Output", "Pages", "Job handling"}));
+            QCOMPARE(groups,
+                     QStringList({"Connection and TLS", "Output", "Pages", "Job handling"}));
             // The TLS files, names and their buttons only with TLS or STARTTLS.
             auto tlsFields = [a] {
                 QString s;
@@ -217,9 +218,9 @@ class WindowTest : public QObject {
                  "<missing>|9100|<missing>|<missing>|<missing>");
         QVERIFY(d.AnyFieldModified());
         StartAndStop(d);
-        const Settings& s = d.StartedSettings();
+        const config::Settings& s = d.StartedSettings();
         QCOMPARE(QString::fromStdString(s.socketPort), "prt1:9101");
-        QVERIFY(s.medium == Medium::Command);
+        QVERIFY(s.medium == config::Medium::Command);
         QCOMPARE(QString::fromStdString(s.printerCmds), "lp -d floor2");
         QCOMPARE(QString::fromStdString(s.tls.caFile), "/etc/ssl/ca.pem");
         OnModal<AdvancedSettingsDialog>([](AdvancedSettingsDialog* a) {
