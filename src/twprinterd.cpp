@@ -434,7 +434,7 @@ int main(int argc, char** argv) {
     }
     // Without a usable settings directory nothing could be kept: say which and stop,
     // so a service manager shows the reason and retries.
-    const std::string dir = platform::WindowsDirectory();
+    const std::string dir = platform::SettingsDirectory();
     if (::access(dir.c_str(), W_OK | X_OK) != 0) {
         gReport.Line("Settings directory " + dir +
                      " cannot be used: " + config::FormatSystemError(nullptr, errno));
@@ -514,18 +514,18 @@ int main(int argc, char** argv) {
     session::NotifyReady();
     // The service manager's watchdog is fed at half its interval while the client runs.
     const uint64_t watchdogMs = session::NotifyWatchdogUsec() / 2000;
-    uint64_t lastPing = platform::TickCount();
+    uint64_t lastPing = platform::MonotonicMs();
     int code = -1;
     // Changed settings wait here until the session's job has ended.
     std::unique_ptr<config::Settings> next;
     uint64_t changedTick = 0;
     while (session->Running()) {
-        if (watchdogMs && platform::TickCount() - lastPing >= watchdogMs) {
+        if (watchdogMs && platform::MonotonicMs() - lastPing >= watchdogMs) {
             session::NotifyWatchdog();
-            lastPing = platform::TickCount();
+            lastPing = platform::MonotonicMs();
         }
-        if (next &&
-            (!session->JobInProgress() || platform::TickCount() - changedTick >= kRestartGraceMs)) {
+        if (next && (!session->JobInProgress() ||
+                     platform::MonotonicMs() - changedTick >= kRestartGraceMs)) {
             session->Stop();
             session->Wait();
             entry = BoardEntry(*next, true);
@@ -551,7 +551,7 @@ int main(int argc, char** argv) {
             gReport.Line(session->StatusSummary());
         } else if (info.ssi_signo == SIGHUP) {
             if (std::unique_ptr<config::Settings> changed = ReloadSettings(iniText)) {
-                if (!next) changedTick = platform::TickCount();
+                if (!next) changedTick = platform::MonotonicMs();
                 next = std::move(changed);
             }
         } else if (info.ssi_signo == SIGTERM || info.ssi_signo == SIGINT) {

@@ -1,8 +1,8 @@
 // Profile files, system facilities and the stop event.
+#include "config_cases.h"
 #include "platform/event.h"
 #include "platform/profile.h"
 #include "platform/sysinfo.h"
-#include "config_cases.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +23,8 @@ TEST(Profile, Cases) {
         if (!c.Get("file").empty()) testutil::WriteFile(ini, c.Get("file"));
         for (auto& [what, item] : c.items) {
             size_t slash = item.find('/'), eq = item.find('=');
-            std::string section = item.substr(0, slash), key = item.substr(slash + 1, eq - slash - 1);
+            std::string section = item.substr(0, slash),
+                        key = item.substr(slash + 1, eq - slash - 1);
             if (what == "get") {
                 EXPECT_EQ(ProfileGetString(section, key, "<d>", ini), item.substr(eq + 1)) << item;
             } else if (what == "put") {
@@ -71,11 +72,11 @@ TEST(Profile, ReplacesAtomically) {
 TEST(SysInfo, DirectoriesCommandLineAndErrors) {
     testutil::TempDir dir;
     setenv("TWPRINTER_DIR", (dir.file("deep/er") + "/").c_str(), 1);
-    EXPECT_EQ(platform::WindowsDirectory(), dir.file("deep/er")); // made, no final slash
+    EXPECT_EQ(platform::SettingsDirectory(), dir.file("deep/er")); // made, no final slash
     EXPECT_TRUE(platform::FileExists(dir.file("deep/er")));
     unsetenv("TWPRINTER_DIR");
     setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
-    EXPECT_EQ(platform::WindowsDirectory(), dir.file("twprinter"));
+    EXPECT_EQ(platform::SettingsDirectory(), dir.file("twprinter"));
     unsetenv("XDG_CONFIG_HOME");
     EXPECT_FALSE(platform::FileExists(dir.file("absent")));
     EXPECT_EQ(platform::JoinPath("/a", "b") + platform::JoinPath("/a/", "b") +

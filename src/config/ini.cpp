@@ -30,7 +30,7 @@ std::string IniNameFor(const std::string& programName) {
 } // namespace
 
 std::string IniPathForProgram(const std::string& programName) {
-    return platform::JoinPath(platform::WindowsDirectory(), IniNameFor(programName));
+    return platform::JoinPath(platform::SettingsDirectory(), IniNameFor(programName));
 }
 
 void SetIniPathFromProgram(const std::string& programName) {

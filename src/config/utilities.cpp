@@ -48,7 +48,7 @@ std::mutex gDebugLock;
 void DebugOpen() {
     std::lock_guard<std::mutex> lock(gDebugLock);
     if (gDebugLog) return;
-    std::string path = platform::JoinPath(platform::WindowsDirectory(), "TwPrinter.log");
+    std::string path = platform::JoinPath(platform::SettingsDirectory(), "TwPrinter.log");
     gDebugLog = std::fopen(path.c_str(), "w");
     if (gDebugLog) {
         std::fprintf(gDebugLog, "Version = %s", "1.5.1");

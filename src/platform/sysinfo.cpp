@@ -26,7 +26,7 @@ void MakeDirs(const std::string& dir) {
 }
 } // namespace
 
-std::string WindowsDirectory() {
+std::string SettingsDirectory() {
     std::string dir;
     if (const char* d = std::getenv("TWPRINTER_DIR"); d && *d) {
         dir = d;
@@ -96,7 +96,7 @@ const std::string& ProgramName() {
     return gProgramName;
 }
 
-uint64_t TickCount() {
+uint64_t MonotonicMs() {
     using namespace std::chrono;
     return static_cast<uint64_t>(
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());

@@ -8,7 +8,7 @@ namespace platform {
 
 // Directory holding the INI files: $TWPRINTER_DIR, else $XDG_CONFIG_HOME/twprinter
 // (~/.config/twprinter); created when missing.
-std::string WindowsDirectory();
+std::string SettingsDirectory();
 // Joins a directory and a file name with "/".
 std::string JoinPath(const std::string& dir, const std::string& name);
 
@@ -25,7 +25,7 @@ const std::vector<std::string>& CommandArgs();
 const std::string& ProgramName();
 
 // Milliseconds from an arbitrary fixed point, monotonic.
-uint64_t TickCount();
+uint64_t MonotonicMs();
 
 bool FileExists(const std::string& path);
 

@@ -33,11 +33,11 @@ int ConnectWatched(int fd, const sockaddr_in& addr, const platform::Event& stop,
     fcntl(fd, F_SETFL, flags | O_NONBLOCK);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return 0;
     if (errno != EINPROGRESS) return errno;
-    const uint64_t until = platform::TickCount() + static_cast<uint64_t>(std::max(waitMs, 0L));
+    const uint64_t until = platform::MonotonicMs() + static_cast<uint64_t>(std::max(waitMs, 0L));
     for (;;) {
         int wait = -1;
         if (waitMs >= 0) {
-            const uint64_t now = platform::TickCount();
+            const uint64_t now = platform::MonotonicMs();
             if (now >= until) return ETIMEDOUT;
             wait = static_cast<int>(until - now);
         }

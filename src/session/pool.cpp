@@ -140,7 +140,7 @@ void Pool::Starting(Lu& lu) {
                    " cannot be made: " + config::FormatSystemError(nullptr, errno);
         if (!lu.report) lu.report = std::make_unique<LuReport>(lu.name, "");
         lu.report->Problem(lu.ended);
-        lu.endTick = platform::TickCount();
+        lu.endTick = platform::MonotonicMs();
         return;
     }
     lu.report = std::make_unique<LuReport>(lu.name, lu.spool + "/twprinterd.log");
@@ -171,7 +171,7 @@ void Pool::Starting(Lu& lu) {
         lu.ended = "the session could not be started";
         lu.report->Problem(lu.ended);
         lu.session.reset();
-        lu.endTick = platform::TickCount();
+        lu.endTick = platform::MonotonicMs();
         return;
     }
 }
@@ -179,7 +179,7 @@ void Pool::Starting(Lu& lu) {
 void Pool::Leave(Lu& lu) {
     if (lu.leaving) return;
     lu.leaving = true;
-    lu.leaveTick = platform::TickCount();
+    lu.leaveTick = platform::MonotonicMs();
 }
 
 bool Pool::Scan(bool first) {
@@ -229,7 +229,7 @@ bool Pool::Scan(bool first) {
 // Every tick: leaving LUs stopped once their job ended, stopped ones reaped,
 // changed ones started again, ended ones retried, the counts published.
 void Pool::Tick() {
-    const uint64_t now = platform::TickCount();
+    const uint64_t now = platform::MonotonicMs();
     for (auto& lu : lus_) {
         if (lu->leaving && !lu->stopping && lu->session &&
             (!lu->session->JobInProgress() || now - lu->leaveTick >= kJobGraceMs)) {
@@ -335,11 +335,11 @@ int RunPool(const std::string& dir, int signalFd, LuBoard* board) {
     if (!pool.Scan(true)) return 1;
     NotifyReady();
     const uint64_t watchdogMs = NotifyWatchdogUsec() / 2000;
-    uint64_t lastPing = platform::TickCount();
+    uint64_t lastPing = platform::MonotonicMs();
     for (;;) {
-        if (watchdogMs && platform::TickCount() - lastPing >= watchdogMs) {
+        if (watchdogMs && platform::MonotonicMs() - lastPing >= watchdogMs) {
             NotifyWatchdog();
-            lastPing = platform::TickCount();
+            lastPing = platform::MonotonicMs();
         }
         pollfd p{signalFd, POLLIN, 0};
         if (::poll(&p, 1, 100) > 0) {

@@ -72,13 +72,13 @@ int PrinterSession::Impl::Record(std::span<const uint8_t> record) {
     } else if (!fault && storeFault != 0 && rc == 0) {
         reporter.StatusLine("Print data is stored again.");
     }
-    if (fault) config::gErrorDetail.clear(), lastProbeTick = platform::TickCount();
+    if (fault) config::gErrorDetail.clear(), lastProbeTick = platform::MonotonicMs();
     if (fault || rc == 0) storeFault = fault ? rc : 0;
     return rc;
 }
 
 void PrinterSession::Impl::ProbeStoreFault() {
-    lastProbeTick = platform::TickCount();
+    lastProbeTick = platform::MonotonicMs();
     int rc =
         settings.medium == config::Medium::Port ? delivery->PortWrite({}) : stream->ProbeSpool();
     config::gErrorDetail.clear();
@@ -118,7 +118,7 @@ int PrinterSession::Impl::Run() {
         if (first) {
             first = false;
             // Made again from its files when missing or damaged, expired jobs gone.
-            lastPruneTick = platform::TickCount();
+            lastPruneTick = platform::MonotonicMs();
             if (archive && archive->Open()) archive->Prune();
             stream->DeliverLeftoverJobs();
             delivery->RedeliverFailedJobs();

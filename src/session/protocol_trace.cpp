@@ -15,8 +15,8 @@ void ProtocolTrace::Close() {
 void ProtocolTrace::Dump(bool received, size_t requested, size_t actual, const uint8_t* bytes) {
     if (!config::gDebug) return;
     if (!log_) {
-        std::string path =
-            platform::JoinPath(dir_.empty() ? platform::WindowsDirectory() : dir_, "kestelnet.log");
+        std::string path = platform::JoinPath(dir_.empty() ? platform::SettingsDirectory() : dir_,
+                                              "kestelnet.log");
         log_ = std::fopen(path.c_str(), "w");
         if (!log_) {
             std::perror("Unable to create log file");

@@ -73,7 +73,7 @@ int PrinterSession::Impl::OpenSession() {
     if (NameTooLong(settings, tooLong)) return tooLong;
 
     SetOnline(1);
-    if (attemptStart == 0) attemptStart = platform::TickCount();
+    if (attemptStart == 0) attemptStart = platform::MonotonicMs();
     const uint64_t start = attemptStart;
     if (reconnectAfterClose) {
         reconnectAfterClose = false;
@@ -84,7 +84,7 @@ int PrinterSession::Impl::OpenSession() {
     const uint64_t limit = static_cast<uint64_t>(std::max(settings.connectTimeoutMs, 0L));
     auto left = [&]() -> long {
         if (limit == 0) return -1;
-        const uint64_t spent = platform::TickCount() - start;
+        const uint64_t spent = platform::MonotonicMs() - start;
         return spent >= limit ? 0 : static_cast<long>(limit - spent);
     };
     int rc = Connect(limit ? std::max(left(), 1L) : -1);
@@ -105,7 +105,7 @@ int PrinterSession::Impl::OpenSession() {
     // With TLS still to be negotiated, the attempt is not over yet.
     if (!protocol->TlsPending()) attemptStart = 0;
     // Online only once the negotiation lets records through (Ready).
-    lastDataTick = platform::TickCount();
+    lastDataTick = platform::MonotonicMs();
     stream->StartConnection();
     return 0;
 }
@@ -120,18 +120,18 @@ int PrinterSession::Impl::MainLoop() {
             config::Trace("Calling select() in PtMainLoop()\n");
             int timeout = -1;
             if (eojTimeoutMs > 0 && stream->JobOpen()) {
-                uint64_t idle = platform::TickCount() - lastDataTick.load();
+                uint64_t idle = platform::MonotonicMs() - lastDataTick.load();
                 timeout = idle >= static_cast<uint64_t>(eojTimeoutMs)
                               ? 0
                               : static_cast<int>(eojTimeoutMs - static_cast<long>(idle));
             }
             if (storeFault) {
-                uint64_t since = platform::TickCount() - lastProbeTick;
+                uint64_t since = platform::MonotonicMs() - lastProbeTick;
                 int wait = since >= kProbeMs ? 0 : kProbeMs - static_cast<int>(since);
                 if (timeout < 0 || wait < timeout) timeout = wait;
             }
             if (archive) {
-                const uint64_t since = platform::TickCount() - lastPruneTick;
+                const uint64_t since = platform::MonotonicMs() - lastPruneTick;
                 const int wait = since >= kPruneMs ? 0 : static_cast<int>(kPruneMs - since);
                 if (timeout < 0 || wait < timeout) timeout = wait;
             }
@@ -145,17 +145,17 @@ int PrinterSession::Impl::MainLoop() {
             }
             if (r == 0) {
                 // A quiet printer's archive expires too.
-                if (archive && platform::TickCount() - lastPruneTick >= kPruneMs) {
-                    lastPruneTick = platform::TickCount();
+                if (archive && platform::MonotonicMs() - lastPruneTick >= kPruneMs) {
+                    lastPruneTick = platform::MonotonicMs();
                     archive->Prune();
                 }
-                if (storeFault && platform::TickCount() - lastProbeTick >= kProbeMs) {
+                if (storeFault && platform::MonotonicMs() - lastProbeTick >= kProbeMs) {
                     ProbeStoreFault();
                     continue;
                 }
                 // A job that has been silent for too long is ended as by PRINT-EOJ.
                 if (eojTimeoutMs > 0 && stream->JobOpen() &&
-                    platform::TickCount() - lastDataTick.load() >=
+                    platform::MonotonicMs() - lastDataTick.load() >=
                         static_cast<uint64_t>(eojTimeoutMs)) {
                     config::Trace("No data for %ld s: job ended\n", eojTimeoutMs / 1000);
                     EndJob();
@@ -208,7 +208,7 @@ int PrinterSession::Impl::TlsAttemptFailed() {
     ReportStatus(reporter, config::MSG_UNABLE_CONNECT);
     SetOnline(1);
     reporter.ShowOnlineState(false);
-    const uint64_t now = platform::TickCount();
+    const uint64_t now = platform::MonotonicMs();
     if (attemptStart == 0) attemptStart = now;
     if (settings.connectTimeoutMs != 0 &&
         now - attemptStart > static_cast<uint64_t>(settings.connectTimeoutMs))
@@ -231,7 +231,7 @@ int PrinterSession::Impl::Receive() {
         if (n == 0) return kConnectionClosed;
         bytesReceived += static_cast<uint64_t>(n);
         counters->bytes.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
-        lastDataTick = platform::TickCount();
+        lastDataTick = platform::MonotonicMs();
         trace.Received(receiveBuffer.data(), static_cast<size_t>(n));
         int rc = protocol->Feed({receiveBuffer.data(), static_cast<size_t>(n)});
         if (rc) return rc;

@@ -30,9 +30,9 @@ bool PrinterClientApp::InitInstance() {
     helpPath_ = LocateHelpFile(QCoreApplication::applicationDirPath());
     if (!RegisterSessionFileType()) return false;
 
-    window_ = new PrinterClientDialog;
+    window_ = new MainWindow;
     window_->SetHelpPath(helpPath_);
-    window_->OnInitDialog();
+    window_->ShowSettings();
 
     if (config::IniGet("STARTVISIBLE", "1") == "1")
         window_->show();
@@ -43,7 +43,7 @@ bool PrinterClientApp::InitInstance() {
     window_->update();
 
     window_->UpdateTrayIcon(false, TrayAction::Add);
-    window_->ControlAs<QPushButton>(IDC_STOP)->setEnabled(false);
+    window_->ControlAs<QPushButton>(control::kStop)->setEnabled(false);
     if (window_->autoStart()) window_->StartClient();
     return true;
 }
@@ -70,7 +70,7 @@ class FirstPaint : public QObject {
     bool done_ = false;
 };
 
-void Grab(PrinterClientDialog* w, const QString& file, QWidget* target = nullptr) {
+void Grab(MainWindow* w, const QString& file, QWidget* target = nullptr) {
     // Give the layout a moment to settle before the picture is taken.
     QTimer::singleShot(400, w, [w, file, target] {
         const bool ok = (target ? target : w)->grab().save(file, "PNG");
@@ -78,15 +78,14 @@ void Grab(PrinterClientDialog* w, const QString& file, QWidget* target = nullptr
         std::fflush(stdout);
         // exit, not quit: quit would first ask every window to close.
         if (!w->running() && !w->SessionRunning()) return QCoreApplication::exit(0);
-        QObject::connect(w, &PrinterClientDialog::onlineChanged, qApp,
-                         [] { QCoreApplication::exit(0); });
+        QObject::connect(w, &MainWindow::onlineChanged, qApp, [] { QCoreApplication::exit(0); });
         w->StopClient();
     });
 }
 
 } // namespace
 
-void InstallProbes(PrinterClientDialog* window) {
+void InstallProbes(MainWindow* window) {
     if (qEnvironmentVariableIsSet("TWPRINTER_STARTUP_PROBE"))
         window->installEventFilter(new FirstPaint(window));
     const QString shot = qEnvironmentVariable("TWPRINTER_SCREENSHOT");
@@ -100,10 +99,9 @@ void InstallProbes(PrinterClientDialog* window) {
             Grab(window, shot);
         };
         // A moment after going online, so that the sample job is in the job list.
-        QObject::connect(window, &PrinterClientDialog::onlineChanged, window,
-                         [window, once](bool online) {
-                             if (online) QTimer::singleShot(1500, window, once);
-                         });
+        QObject::connect(window, &MainWindow::onlineChanged, window, [window, once](bool online) {
+            if (online) QTimer::singleShot(1500, window, once);
+        });
         QTimer::singleShot(20000, window, once);
         if (window->TrayOnline()) once();
     } else if (qEnvironmentVariable("TWPRINTER_SCREENSHOT_STATE") == "advanced") {
@@ -111,7 +109,7 @@ void InstallProbes(PrinterClientDialog* window) {
         dlg->show();
         Grab(window, shot, dlg);
     } else if (qEnvironmentVariable("TWPRINTER_SCREENSHOT_STATE") == "invalid") {
-        window->ControlAs<QLineEdit>(IDC_PORTNUMBER)->setText("99999");
+        window->ControlAs<QLineEdit>(control::kPortnumber)->setText("99999");
         Grab(window, shot);
     } else {
         Grab(window, shot);

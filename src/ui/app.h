@@ -4,7 +4,7 @@
 
 namespace ui {
 
-class PrinterClientDialog;
+class MainWindow;
 
 class PrinterClientApp {
   public:
@@ -17,12 +17,12 @@ class PrinterClientApp {
     // The command line (platform::SetCommandLine) must be set before.
     bool InitInstance();
 
-    PrinterClientDialog* MainWindow() const { return window_; }
+    MainWindow* Window() const { return window_; }
     const QString& HelpPath() const { return helpPath_; }
 
   private:
     QString helpPath_;
-    PrinterClientDialog* window_ = nullptr;
+    MainWindow* window_ = nullptr;
 };
 
 // Hooks for scripted runs, chosen by environment variables:
@@ -30,6 +30,6 @@ class PrinterClientApp {
 // TWPRINTER_SCREENSHOT=file.png grabs the window once offline (or online, with
 // TWPRINTER_SCREENSHOT_STATE=online), then stops the client and quits;
 // the state "advanced" grabs the Advanced settings, "invalid" a port refused.
-void InstallProbes(PrinterClientDialog* window);
+void InstallProbes(MainWindow* window);
 
 } // namespace ui

@@ -18,14 +18,14 @@
 
 namespace ui {
 
-bool PrinterClientDialog::Ask(const QString& text) {
+bool MainWindow::Ask(const QString& text) {
     return Hooks().messageBox(this, text, MessageKind::Question);
 }
-void PrinterClientDialog::Tell(const QString& text, MessageKind kind) {
+void MainWindow::Tell(const QString& text, MessageKind kind) {
     Hooks().messageBox(this, text, kind);
 }
 
-void PrinterClientDialog::RequestExit() {
+void MainWindow::RequestExit() {
     if (exitAfterStop_) return;
     if (running_ || stopping_ || SessionRunning()) {
         // One question; the stop's end finishes the exit.
@@ -38,7 +38,7 @@ void PrinterClientDialog::RequestExit() {
     FinishExit();
 }
 
-void PrinterClientDialog::FinishExit() {
+void MainWindow::FinishExit() {
     if (AnyFieldModified() && Ask(UiText(MSG_SAVE_CHANGES))) SaveFieldsToIni();
     UpdateTrayIcon(false, TrayAction::Delete);
     if (config::DebugLogOpen()) config::DebugClose();
@@ -46,22 +46,22 @@ void PrinterClientDialog::FinishExit() {
     emit exited();
 }
 
-void PrinterClientDialog::reject() {
+void MainWindow::reject() {
     RequestExit();
 }
 
-void PrinterClientDialog::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
     RequestExit();
 }
 
-void PrinterClientDialog::contextMenuEvent(QContextMenuEvent* event) {
+void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
-    menu.addAction("Advanced settings...", this, &PrinterClientDialog::OpenAdvancedSettings);
+    menu.addAction("Advanced settings...", this, &MainWindow::OpenAdvancedSettings);
     menu.exec(event->globalPos());
 }
 
-void PrinterClientDialog::OpenAdvancedSettings() {
+void MainWindow::OpenAdvancedSettings() {
     AdvancedSettingsDialog dlg(this);
     // As the window holds them, saved or not: OK changes nothing on disk, Save does.
     const std::map<std::string, std::string> saved = dlg.Values();
@@ -82,7 +82,7 @@ void PrinterClientDialog::OpenAdvancedSettings() {
     UpdateStartButton();
 }
 
-void PrinterClientDialog::SaveCommand() {
+void MainWindow::SaveCommand() {
     SaveFieldsToIni();
     ClearModifiedFlags();
     sessionFileInForce_ = false;
@@ -90,14 +90,14 @@ void PrinterClientDialog::SaveCommand() {
     if (!path.isEmpty()) WriteSessionFile(path);
 }
 
-void PrinterClientDialog::UndoCommand() {
+void MainWindow::UndoCommand() {
     if (AnyFieldModified()) {
         UndoFieldChanges();
         sessionFileInForce_ = false;
     }
 }
 
-void PrinterClientDialog::PrinterSetup() {
+void MainWindow::PrinterSetup() {
     const auto pending = pendingAdvanced_.find("PAPER");
     const std::string paper =
         pending != pendingAdvanced_.end() ? pending->second : config::IniGet("PAPER", "");
@@ -117,11 +117,11 @@ void PrinterClientDialog::PrinterSetup() {
     UpdateStartButton();
 }
 
-void PrinterClientDialog::ShowHelp() {
+void MainWindow::ShowHelp() {
     if (!Hooks().openHelp(helpPath_)) ShowHelpInViewer();
 }
 
-void PrinterClientDialog::ShowHelpInViewer() {
+void MainWindow::ShowHelpInViewer() {
     const QFileInfo file(helpPath_);
     if (!file.isReadable()) {
         Tell("The help file " + helpPath_ +

@@ -24,7 +24,7 @@ QString Q(const std::string& s) {
 
 JobList::JobList(QWidget* parent) : QGroupBox("Jobs", parent) {
     tree_ = new QTreeWidget;
-    tree_->setProperty("controlId", IDC_JOB_LIST);
+    tree_->setProperty("controlId", control::kJobList);
     tree_->setColumnCount(kColumns);
     tree_->setHeaderLabels({"Time", "Job", "Pages", "Where it went or why it failed", "Kept as"});
     tree_->setRootIsDecorated(false);
@@ -44,7 +44,7 @@ JobList::JobList(QWidget* parent) : QGroupBox("Jobs", parent) {
     const int row = tree_->fontMetrics().lineSpacing() + 4;
     tree_->setFixedHeight(row * 5 + tree_->header()->sizeHint().height());
     open_ = new QPushButton("Open &folder");
-    open_->setProperty("controlId", IDC_OPEN_FOLDER);
+    open_->setProperty("controlId", control::kOpenFolder);
     open_->setAutoDefault(false);
     open_->setEnabled(false);
     open_->setToolTip("Opens the folder of the selected job: where it is kept, else its job file");

@@ -73,8 +73,8 @@ int main(int argc, char** argv) {
     ui::PrinterClientApp client;
     if (!client.InitInstance()) return 0;
     // exit, not quit: quit would ask the window to close, which means Exit again.
-    QObject::connect(client.MainWindow(), &ui::PrinterClientDialog::exited, &app,
+    QObject::connect(client.Window(), &ui::MainWindow::exited, &app,
                      [] { QCoreApplication::exit(0); });
-    ui::InstallProbes(client.MainWindow());
+    ui::InstallProbes(client.Window());
     return app.exec();
 }

@@ -98,7 +98,7 @@ DialogHooks& Hooks() {
     return hooks;
 }
 
-PrinterClientDialog::PrinterClientDialog(QWidget* parent) : QDialog(parent) {
+MainWindow::MainWindow(QWidget* parent) : QDialog(parent) {
     InitUiResources();
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint);
@@ -111,7 +111,7 @@ PrinterClientDialog::PrinterClientDialog(QWidget* parent) : QDialog(parent) {
     FitToScreen();
 }
 
-void PrinterClientDialog::FitToScreen() {
+void MainWindow::FitToScreen() {
     // The whole window when the screen has room, else as much as fits: the
     // scroll area reaches the rest.
     auto* area = findChild<QScrollArea*>();
@@ -127,18 +127,18 @@ void PrinterClientDialog::FitToScreen() {
     resize(want);
 }
 
-PrinterClientDialog::~PrinterClientDialog() {
+MainWindow::~MainWindow() {
     if (stopper_.joinable()) stopper_.join();
     // The session's last reports are queued to this window: none may outlive it.
     if (session_) session_->Stop();
 }
 
-QWidget* PrinterClientDialog::Control(int id) const {
+QWidget* MainWindow::Control(int id) const {
     auto it = controls_.find(id);
     return it == controls_.end() ? nullptr : it->second;
 }
 
-void PrinterClientDialog::BuildControls() {
+void MainWindow::BuildControls() {
     // Dialog units follow the font, so the proportions hold at any font and DPI.
     const QFontMetrics fm(font());
     const int duX = std::max(1, fm.averageCharWidth());
@@ -183,7 +183,7 @@ void PrinterClientDialog::BuildControls() {
 
     // Connection parameters.
     auto* conn = new QGroupBox("Connection parameters");
-    reg(IDC_GROUP_CONNECTION, conn);
+    reg(control::kGroupConnection, conn);
     // Three bands, each a grid whose columns follow the dialog-unit widths.
     auto* cv = new QVBoxLayout(conn);
     auto* statusRow = new QHBoxLayout;
@@ -191,7 +191,7 @@ void PrinterClientDialog::BuildControls() {
     // A box of its own: a long failure wraps and scrolls inside it, never pushing the
     // buttons out of the window.
     status_ = new QPlainTextEdit(UiText(MSG_OFFLINE));
-    reg(IDC_STATUS_TEXT, status_);
+    reg(control::kStatusText, status_);
     status_->setReadOnly(true);
     status_->setFrameShape(QFrame::NoFrame);
     status_->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
@@ -209,20 +209,20 @@ void PrinterClientDialog::BuildControls() {
 
     auto* ga = new QGridLayout;
     cv->addLayout(ga);
-    ga->addWidget(label(IDC_HOSTNAME_LABEL, "Host name:"), 0, 0);
-    host_ = edit(IDC_HOSTNAME, 57);
+    ga->addWidget(label(control::kHostnameLabel, "Host name:"), 0, 0);
+    host_ = edit(control::kHostname, 57);
     ga->addWidget(host_, 0, 1);
-    ga->addWidget(label(IDC_PORTNUMBER_LABEL, "Port number:", right), 0, 2);
-    portNumber_ = edit(IDC_PORTNUMBER, 57);
+    ga->addWidget(label(control::kPortnumberLabel, "Port number:", right), 0, 2);
+    portNumber_ = edit(control::kPortnumber, 57);
     ga->addWidget(portNumber_, 0, 3, 1, 2);
-    ga->addWidget(label(IDC_LUTYPE_LABEL, "Lu type:"), 1, 0);
+    ga->addWidget(label(control::kLutypeLabel, "Lu type:"), 1, 0);
     luType_ = new QComboBox;
     luType_->addItems({"1", "3"});
     luType_->setToolTip("1: SCS printer data; 3: 3270 data stream");
-    reg(IDC_LUTYPE, luType_);
+    reg(control::kLutype, luType_);
     ga->addWidget(luType_, 1, 1, Qt::AlignLeft);
     ga->addWidget(label(0, "Connection Timeout:", right), 1, 2);
-    timeout_ = edit(IDC_CONNECTTIMEOUT, 40);
+    timeout_ = edit(control::kConnecttimeout, 40);
     timeout_->setMaximumWidth(du(40));
     timeout_->setValidator(digits);
     ga->addWidget(timeout_, 1, 3);
@@ -231,17 +231,17 @@ void PrinterClientDialog::BuildControls() {
     for (int c = 0; c < 5; ++c)
         ga->setColumnStretch(c, widthsA[c]);
 
-    r3270_ = radio(IDC_3270, "&3270");
-    r3270E_ = radio(IDC_3270E, "3270&E");
-    sessionIdLabel_ = label(IDC_SESSIONID_LABEL, "Session ID:", right);
-    sessionId_ = edit(IDC_SESSIONID, 57);
-    addressLabel_ = label(IDC_ADDRESS_LABEL, "Address:", right);
-    address_ = edit(IDC_ADDRESS, 57);
-    connectLabel_ = label(IDC_CONNECTNAME_LABEL, "Connect name:", right);
-    connectName_ = edit(IDC_CONNECTNAME, 57);
-    associateLabel_ = label(IDC_ASSOCIATENAME_LABEL, "Associate name:", right);
+    r3270_ = radio(control::k3270, "&3270");
+    r3270E_ = radio(control::k3270e, "3270&E");
+    sessionIdLabel_ = label(control::kSessionidLabel, "Session ID:", right);
+    sessionId_ = edit(control::kSessionid, 57);
+    addressLabel_ = label(control::kAddressLabel, "Address:", right);
+    address_ = edit(control::kAddress, 57);
+    connectLabel_ = label(control::kConnectnameLabel, "Connect name:", right);
+    connectName_ = edit(control::kConnectname, 57);
+    associateLabel_ = label(control::kAssociatenameLabel, "Associate name:", right);
     associateLabel_->setWordWrap(true);
-    associateName_ = edit(IDC_ASSOCIATENAME, 57);
+    associateName_ = edit(control::kAssociatename, 57);
     auto* gb = new QGridLayout;
     cv->addLayout(gb);
     gb->addWidget(r3270_, 0, 0);
@@ -264,14 +264,14 @@ void PrinterClientDialog::BuildControls() {
     // Output.
     auto* out = new QGroupBox("Output");
     auto* og = new QGridLayout(out);
-    portChoice_ = radio(IDC_PORTCHOICE, "Print to port (LPT/COM):");
-    socketChoice_ = radio(IDC_SOCKETCHOICE, "Print to socket (port number):");
-    fileChoice_ = radio(IDC_FILECHOICE, "Print to file (path name):");
-    printerChoice_ = radio(IDC_PRINTERCHOICE, "Print to printer (job name):");
-    portName_ = edit(IDC_PORTNAME, 57);
-    socketPort_ = edit(IDC_SOCKETPORT, 57);
-    fileName_ = edit(IDC_FILENAME, 57);
-    jobName_ = edit(IDC_JOBNAME, 57);
+    portChoice_ = radio(control::kPortchoice, "Print to port (LPT/COM):");
+    socketChoice_ = radio(control::kSocketchoice, "Print to socket (port number):");
+    fileChoice_ = radio(control::kFilechoice, "Print to file (path name):");
+    printerChoice_ = radio(control::kPrinterchoice, "Print to printer (job name):");
+    portName_ = edit(control::kPortname, 57);
+    socketPort_ = edit(control::kSocketport, 57);
+    fileName_ = edit(control::kFilename, 57);
+    jobName_ = edit(control::kJobname, 57);
     og->addWidget(portChoice_, 0, 0, 1, 2);
     og->addWidget(portName_, 0, 2);
     og->addWidget(socketChoice_, 1, 0, 1, 2);
@@ -282,12 +282,12 @@ void PrinterClientDialog::BuildControls() {
     og->addWidget(jobName_, 3, 2);
     printer_ = new PrinterChoice;
     printer_->setToolTip("The CUPS printer of the printer choice; the list comes from CUPS");
-    reg(IDC_PRINTERNAME, printer_);
+    reg(control::kPrintername, printer_);
     og->addWidget(label(0, "on CUPS printer:", right), 4, 0, 1, 2);
     og->addWidget(printer_, 4, 2);
-    headings_ = check(IDC_HEADINGS, "Print Headings");
-    printAfter_ = check(IDC_PRINTAFTER, "Print Page after lines");
-    lines_ = edit(IDC_LINES, 25);
+    headings_ = check(control::kHeadings, "Print Headings");
+    printAfter_ = check(control::kPrintafter, "Print Page after lines");
+    lines_ = edit(control::kLines, 25);
     lines_->setMaximumWidth(du(40));
     lines_->setValidator(digits);
     og->addWidget(headings_, 5, 0);
@@ -299,11 +299,11 @@ void PrinterClientDialog::BuildControls() {
 
     // Startup and the about frame.
     auto* startup = new QGroupBox("Startup");
-    reg(IDC_GROUP_STARTUP, startup);
+    reg(control::kGroupStartup, startup);
     auto* sg = new QVBoxLayout(startup);
-    autoChoice_ = radio(IDC_AUTO, "&Auto");
-    manualChoice_ = radio(IDC_MANUAL, "&Manual");
-    startVisible_ = check(IDC_STARTVISIBLE, "Start visible");
+    autoChoice_ = radio(control::kAuto, "&Auto");
+    manualChoice_ = radio(control::kManual, "&Manual");
+    startVisible_ = check(control::kStartvisible, "Start visible");
     sg->addWidget(autoChoice_);
     sg->addWidget(manualChoice_);
     sg->addWidget(startVisible_);
@@ -320,7 +320,7 @@ void PrinterClientDialog::BuildControls() {
     product->setWordWrap(true);
     ag->addWidget(icon, 0, 0, Qt::AlignTop);
     ag->addWidget(product, 0, 1);
-    ag->addWidget(label(IDC_VERSION, "Version: 1.5.1", Qt::AlignHCenter), 1, 0, 1, 2);
+    ag->addWidget(label(control::kVersion, "Version: 1.5.1", Qt::AlignHCenter), 1, 0, 1, 2);
 
     auto* rightCol = new QVBoxLayout;
     rightCol->addWidget(startup);
@@ -329,21 +329,21 @@ void PrinterClientDialog::BuildControls() {
     middle->addWidget(out, 193);
     middle->addLayout(rightCol, 79);
 
-    validation_ = label(IDC_VALIDATION, "", Qt::AlignHCenter);
+    validation_ = label(control::kValidation, "", Qt::AlignHCenter);
     validation_->setWordWrap(true);
     validation_->setStyleSheet("color: #b00020");
 
     auto* buttons = new QGridLayout;
-    start_ = button(IDC_START, "&Start");
+    start_ = button(control::kStart, "&Start");
     start_->setDefault(true);
-    stop_ = button(IDC_STOP, "S&top");
-    hide_ = button(IDC_HIDE, "H&ide");
-    printerSetup_ = button(IDC_PRINTERSETUP, "&Printer setup");
-    save_ = button(IDC_SAVE, "&Save");
-    undo_ = button(IDC_UNDO, "&Undo");
-    exit_ = button(IDC_EXIT, "&Exit");
-    help_ = button(IDC_HELP, "&Help");
-    advanced_ = button(IDC_ADVANCED, "A&dvanced...");
+    stop_ = button(control::kStop, "S&top");
+    hide_ = button(control::kHide, "H&ide");
+    printerSetup_ = button(control::kPrintersetup, "&Printer setup");
+    save_ = button(control::kSave, "&Save");
+    undo_ = button(control::kUndo, "&Undo");
+    exit_ = button(control::kExit, "&Exit");
+    help_ = button(control::kHelp, "&Help");
+    advanced_ = button(control::kAdvanced, "A&dvanced...");
     int col = 0;
     for (auto* b : {start_, stop_, hide_, printerSetup_})
         buttons->addWidget(b, 0, col++);
@@ -359,8 +359,8 @@ void PrinterClientDialog::BuildControls() {
     inner->addWidget(conn);
     inner->addLayout(middle);
     jobList_ = new JobList;
-    reg(IDC_JOB_LIST, jobList_->Tree());
-    reg(IDC_OPEN_FOLDER, jobList_->OpenFolder());
+    reg(control::kJobList, jobList_->Tree());
+    reg(control::kOpenFolder, jobList_->OpenFolder());
     inner->addWidget(jobList_);
     inner->addWidget(validation_);
     inner->addLayout(buttons);
@@ -374,7 +374,7 @@ void PrinterClientDialog::BuildControls() {
     top->addWidget(area);
 }
 
-void PrinterClientDialog::SetTabOrder() {
+void MainWindow::SetTabOrder() {
     const QWidget* order[] = {
         host_,         portNumber_, luType_,      timeout_,       r3270_,         r3270E_,
         sessionId_,    address_,    connectName_, associateName_, portChoice_,    portName_,
@@ -386,7 +386,7 @@ void PrinterClientDialog::SetTabOrder() {
         setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
 }
 
-void PrinterClientDialog::ConnectSignals() {
+void MainWindow::ConnectSignals() {
     for (auto* e : {host_, portNumber_, timeout_, sessionId_, address_, connectName_,
                     associateName_, portName_, socketPort_, fileName_, jobName_})
         connect(e, &QLineEdit::textChanged, this, [this] { UpdateStartButton(); });
@@ -415,17 +415,17 @@ void PrinterClientDialog::ConnectSignals() {
         address_->setEnabled(false);
         choicesChanged_ = true;
     });
-    auto medium = [this](QRadioButton* r, void (PrinterClientDialog::*select)(int)) {
+    auto medium = [this](QRadioButton* r, void (MainWindow::*select)(int)) {
         connect(r, &QRadioButton::clicked, this, [this, r, select] {
             (this->*select)(r->isChecked() ? 1 : 0);
             EnableStartIfValid();
             choicesChanged_ = true;
         });
     };
-    medium(portChoice_, &PrinterClientDialog::SelectPortOutput);
-    medium(socketChoice_, &PrinterClientDialog::SelectSocketOutput);
-    medium(fileChoice_, &PrinterClientDialog::SelectFileOutput);
-    medium(printerChoice_, &PrinterClientDialog::SelectPrinterOutput);
+    medium(portChoice_, &MainWindow::SelectPortOutput);
+    medium(socketChoice_, &MainWindow::SelectSocketOutput);
+    medium(fileChoice_, &MainWindow::SelectFileOutput);
+    medium(printerChoice_, &MainWindow::SelectPrinterOutput);
     connect(headings_, &QCheckBox::clicked, this, [this] {
         headingsOn_ = headings_->isChecked();
         choicesChanged_ = true;
@@ -433,18 +433,18 @@ void PrinterClientDialog::ConnectSignals() {
     for (auto* r : {autoChoice_, manualChoice_})
         connect(r, &QRadioButton::clicked, this, [this] { choicesChanged_ = true; });
 
-    connect(start_, &QPushButton::clicked, this, &PrinterClientDialog::StartClient);
-    connect(stop_, &QPushButton::clicked, this, &PrinterClientDialog::StopClient);
-    connect(hide_, &QPushButton::clicked, this, &PrinterClientDialog::HideCommand);
-    connect(printerSetup_, &QPushButton::clicked, this, &PrinterClientDialog::PrinterSetup);
-    connect(save_, &QPushButton::clicked, this, &PrinterClientDialog::SaveCommand);
-    connect(undo_, &QPushButton::clicked, this, &PrinterClientDialog::UndoCommand);
-    connect(exit_, &QPushButton::clicked, this, &PrinterClientDialog::RequestExit);
-    connect(help_, &QPushButton::clicked, this, &PrinterClientDialog::ShowHelp);
-    connect(advanced_, &QPushButton::clicked, this, &PrinterClientDialog::OpenAdvancedSettings);
+    connect(start_, &QPushButton::clicked, this, &MainWindow::StartClient);
+    connect(stop_, &QPushButton::clicked, this, &MainWindow::StopClient);
+    connect(hide_, &QPushButton::clicked, this, &MainWindow::HideCommand);
+    connect(printerSetup_, &QPushButton::clicked, this, &MainWindow::PrinterSetup);
+    connect(save_, &QPushButton::clicked, this, &MainWindow::SaveCommand);
+    connect(undo_, &QPushButton::clicked, this, &MainWindow::UndoCommand);
+    connect(exit_, &QPushButton::clicked, this, &MainWindow::RequestExit);
+    connect(help_, &QPushButton::clicked, this, &MainWindow::ShowHelp);
+    connect(advanced_, &QPushButton::clicked, this, &MainWindow::OpenAdvancedSettings);
 }
 
-void PrinterClientDialog::OnInitDialog() {
+void MainWindow::ShowSettings() {
     if (config::gDebug || config::ParseCommandWords(platform::CommandArgs()).Has("-d")) {
         config::DebugOpen();
         config::gDebug = 1;
@@ -473,7 +473,7 @@ void PrinterClientDialog::OnInitDialog() {
     }
 }
 
-void PrinterClientDialog::SetControlTexts() {
+void MainWindow::SetControlTexts() {
     setWindowTitle(UiText(MSG_TITLE));
     start_->setText(UiText(MSG_TEXT_START));
     stop_->setText(UiText(MSG_TEXT_STOP));
@@ -483,15 +483,15 @@ void PrinterClientDialog::SetControlTexts() {
     undo_->setText(UiText(MSG_TEXT_UNDO));
     exit_->setText(UiText(MSG_TEXT_EXIT));
     help_->setText(UiText(MSG_TEXT_HELP));
-    ControlAs<QLabel>(IDC_HOSTNAME_LABEL)->setText(UiText(MSG_TEXT_HOST_NAME));
-    ControlAs<QLabel>(IDC_PORTNUMBER_LABEL)->setText(UiText(MSG_TEXT_PORT_NUMBER));
+    ControlAs<QLabel>(control::kHostnameLabel)->setText(UiText(MSG_TEXT_HOST_NAME));
+    ControlAs<QLabel>(control::kPortnumberLabel)->setText(UiText(MSG_TEXT_PORT_NUMBER));
     sessionIdLabel_->setText(UiText(MSG_TEXT_SESSION_ID));
     addressLabel_->setText(UiText(MSG_TEXT_ADDRESS));
-    ControlAs<QLabel>(IDC_LUTYPE_LABEL)->setText(UiText(MSG_TEXT_LU_TYPE));
+    ControlAs<QLabel>(control::kLutypeLabel)->setText(UiText(MSG_TEXT_LU_TYPE));
     connectLabel_->setText(UiText(MSG_TEXT_CONNECT_NAME));
     associateLabel_->setText(UiText(MSG_TEXT_ASSOCIATE_NAME));
-    ControlAs<QGroupBox>(IDC_GROUP_STARTUP)->setTitle(UiText(MSG_TEXT_STARTUP));
-    ControlAs<QLabel>(IDC_VERSION)->setText(QString("Version: %1").arg(kVersion));
+    ControlAs<QGroupBox>(control::kGroupStartup)->setTitle(UiText(MSG_TEXT_STARTUP));
+    ControlAs<QLabel>(control::kVersion)->setText(QString("Version: %1").arg(kVersion));
     autoChoice_->setText(UiText(MSG_TEXT_AUTO));
     manualChoice_->setText(UiText(MSG_TEXT_MANUAL));
     startVisible_->setText(UiText(MSG_TEXT_START_VISIBLE));

@@ -61,15 +61,15 @@ DialogHooks& Hooks();
 
 enum class TrayAction { Add, Modify, Delete };
 
-class PrinterClientDialog : public QDialog {
+class MainWindow : public QDialog {
     Q_OBJECT
   public:
-    explicit PrinterClientDialog(QWidget* parent = nullptr);
-    ~PrinterClientDialog() override;
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     // Window initialisation: debug log, default INI, AUTOSTART, control texts,
     // the fields from the command-line session file or the INI file.
-    void OnInitDialog();
+    void ShowSettings();
 
     // Controls by id (nullptr for an unknown id).
     QWidget* Control(int id) const;

@@ -17,7 +17,7 @@ namespace ui {
 // widget itself.
 class QtReport : public config::Reporter {
   public:
-    explicit QtReport(PrinterClientDialog* dlg) : dlg_(dlg) {}
+    explicit QtReport(MainWindow* dlg) : dlg_(dlg) {}
     void ShowOnlineState(bool online) override {
         Post([d = dlg_, online] { d->ShowOnlineState(online); });
     }
@@ -71,7 +71,7 @@ class QtReport : public config::Reporter {
     };
     static QString Q(const std::string& s) { return QString::fromStdString(s); }
     template <class F> void Post(F f) { PostQueued(dlg_, std::move(f)); }
-    PrinterClientDialog* dlg_;
+    MainWindow* dlg_;
 };
 
 } // namespace ui

@@ -17,20 +17,20 @@
 
 namespace ui {
 
-config::Reporter& PrinterClientDialog::Report() {
+config::Reporter& MainWindow::Report() {
     return *report_;
 }
 
-bool PrinterClientDialog::SessionRunning() const {
+bool MainWindow::SessionRunning() const {
     return session_ && session_->Running();
 }
 
-void PrinterClientDialog::SetStatus(const QString& text) {
+void MainWindow::SetStatus(const QString& text) {
     status_->setPlainText(text);
     emit statusShown(text);
 }
 
-void PrinterClientDialog::StartClient() {
+void MainWindow::StartClient() {
     if (ValidateFields() != 1) {
         Tell(UiText(validationMessage_), MessageKind::Warning);
         return;
@@ -65,7 +65,7 @@ void PrinterClientDialog::StartClient() {
     }
 }
 
-void PrinterClientDialog::StopClient() {
+void MainWindow::StopClient() {
     if (stopping_) return;
     stopping_ = true;
     stop_->setEnabled(false);
@@ -79,7 +79,7 @@ void PrinterClientDialog::StopClient() {
     });
 }
 
-void PrinterClientDialog::FinishStop() {
+void MainWindow::FinishStop() {
     if (stopper_.joinable()) stopper_.join();
     start_->setEnabled(true);
     stopping_ = false;
@@ -93,7 +93,7 @@ void PrinterClientDialog::FinishStop() {
     }
 }
 
-void PrinterClientDialog::ShowOnlineState(bool online) {
+void MainWindow::ShowOnlineState(bool online) {
     stop_->setEnabled(online);
     start_->setEnabled(!online);
     SetStatus(UiText(online ? MSG_ONLINE : MSG_OFFLINE));
@@ -102,7 +102,7 @@ void PrinterClientDialog::ShowOnlineState(bool online) {
     emit onlineChanged(online);
 }
 
-void PrinterClientDialog::ShowStatusMessage(int code, const QString& reported) {
+void MainWindow::ShowStatusMessage(int code, const QString& reported) {
     QString text = reported.isEmpty() ? UiText(code) : reported;
     const QString delaying = UiText(MSG_DELAYING);
     if (code != MSG_CONNECTING && !text.endsWith(delaying)) text += "\n" + delaying;
@@ -110,17 +110,17 @@ void PrinterClientDialog::ShowStatusMessage(int code, const QString& reported) {
     SetStatus(text);
 }
 
-void PrinterClientDialog::StatusLine(const QString& text) {
+void MainWindow::StatusLine(const QString& text) {
     SetStatus(running_ ? UiText(MSG_ONLINE) + "\n" + text : text);
     if (config::gDebug == 1) config::DebugPrint(text.toStdString() + "\n");
 }
 
-void PrinterClientDialog::JobReported(const config::JobReport& job) {
+void MainWindow::JobReported(const config::JobReport& job) {
     StatusLine(QString::fromStdString(JobLine(job)));
     jobList_->Add(job);
 }
 
-void PrinterClientDialog::ShowFinalMessage(const QString& text) {
+void MainWindow::ShowFinalMessage(const QString& text) {
     // The run ended without a Stop: always a failure, said with the last reason given
     // (the host, port and system reason of a failed connection).
     const bool more = !lastReason_.isEmpty() && !text.contains(lastReason_);

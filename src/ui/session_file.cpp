@@ -25,7 +25,7 @@ QString Read(const QString& path, const char* key, const char* def) {
 }
 } // namespace
 
-int PrinterClientDialog::WriteSessionFile(const QString& path) {
+int MainWindow::WriteSessionFile(const QString& path) {
     const std::string file = path.toStdString();
     // Start from an empty file so that keys of an older setup do not linger.
     FILE* f = std::fopen(file.c_str(), "w");
@@ -43,35 +43,35 @@ int PrinterClientDialog::WriteSessionFile(const QString& path) {
     };
     auto flag = [](bool on) { return QString(on ? "1" : "0"); };
     put("VERSION", kVersion);
-    put("AUTOSTART", flag(ControlAs<QRadioButton>(IDC_AUTO)->isChecked()));
-    put("STARTVISIBLE", flag(ControlAs<QCheckBox>(IDC_STARTVISIBLE)->isChecked()));
-    put("PRINT2PORT", flag(ControlAs<QRadioButton>(IDC_PORTCHOICE)->isChecked()));
-    put("USESOCKET", flag(ControlAs<QRadioButton>(IDC_SOCKETCHOICE)->isChecked()));
-    put("PRINTTOFILE", flag(ControlAs<QRadioButton>(IDC_FILECHOICE)->isChecked()));
-    const QString port = ControlAs<QLineEdit>(IDC_PORTNAME)->text();
+    put("AUTOSTART", flag(ControlAs<QRadioButton>(control::kAuto)->isChecked()));
+    put("STARTVISIBLE", flag(ControlAs<QCheckBox>(control::kStartvisible)->isChecked()));
+    put("PRINT2PORT", flag(ControlAs<QRadioButton>(control::kPortchoice)->isChecked()));
+    put("USESOCKET", flag(ControlAs<QRadioButton>(control::kSocketchoice)->isChecked()));
+    put("PRINTTOFILE", flag(ControlAs<QRadioButton>(control::kFilechoice)->isChecked()));
+    const QString port = ControlAs<QLineEdit>(control::kPortname)->text();
     put("LPTCOMPORT", port);
-    put("SOCKETPORT", ControlAs<QLineEdit>(IDC_SOCKETPORT)->text());
-    put("FILENAME", ControlAs<QLineEdit>(IDC_FILENAME)->text());
-    const QString job = ControlAs<QLineEdit>(IDC_JOBNAME)->text();
+    put("SOCKETPORT", ControlAs<QLineEdit>(control::kSocketport)->text());
+    put("FILENAME", ControlAs<QLineEdit>(control::kFilename)->text());
+    const QString job = ControlAs<QLineEdit>(control::kJobname)->text();
     put("JOBNAME", job);
-    const bool e3270 = ControlAs<QRadioButton>(IDC_3270E)->isChecked();
+    const bool e3270 = ControlAs<QRadioButton>(control::k3270e)->isChecked();
     put("3270E", flag(e3270));
     if (!e3270) {
-        put("SESSIONID", ControlAs<QLineEdit>(IDC_SESSIONID)->text());
-        put("ADDRESS", ControlAs<QLineEdit>(IDC_ADDRESS)->text());
+        put("SESSIONID", ControlAs<QLineEdit>(control::kSessionid)->text());
+        put("ADDRESS", ControlAs<QLineEdit>(control::kAddress)->text());
     } else {
-        put("CONNECTNAME", ControlAs<QLineEdit>(IDC_CONNECTNAME)->text());
-        put("ASSOCIATENAME", ControlAs<QLineEdit>(IDC_ASSOCIATENAME)->text());
+        put("CONNECTNAME", ControlAs<QLineEdit>(control::kConnectname)->text());
+        put("ASSOCIATENAME", ControlAs<QLineEdit>(control::kAssociatename)->text());
     }
-    put("HOSTNAME", ControlAs<QLineEdit>(IDC_HOSTNAME)->text());
-    put("SERVERNAME", ControlAs<QLineEdit>(IDC_PORTNUMBER)->text());
-    put("CONNECTTIMEOUT", ControlAs<QLineEdit>(IDC_CONNECTTIMEOUT)->text());
+    put("HOSTNAME", ControlAs<QLineEdit>(control::kHostname)->text());
+    put("SERVERNAME", ControlAs<QLineEdit>(control::kPortnumber)->text());
+    put("CONNECTTIMEOUT", ControlAs<QLineEdit>(control::kConnecttimeout)->text());
     put("PRINTJOBNAME", job);
-    put("LUTYPE", ControlAs<QComboBox>(IDC_LUTYPE)->currentText());
+    put("LUTYPE", ControlAs<QComboBox>(control::kLutype)->currentText());
     return 1;
 }
 
-void PrinterClientDialog::ReadSessionFile(const QString& path) {
+void MainWindow::ReadSessionFile(const QString& path) {
     if (Read(path, "AUTOSTART", "0").toLower().contains('0')) {
         manualChoice_->setChecked(true);
         autoStart_ = false;

@@ -57,7 +57,7 @@ long ReadNumber(const QString& text) {
 
 // Only 1 and 3 can be chosen; another value of a file stays shown as it is, so
 // that the validation can name it, until the user chooses.
-void PrinterClientDialog::SetLuType(const QString& text) {
+void MainWindow::SetLuType(const QString& text) {
     while (luType_->count() > 2)
         luType_->removeItem(2);
     const long n = ReadNumber(text);
@@ -71,7 +71,7 @@ void PrinterClientDialog::SetLuType(const QString& text) {
     luTypeSaved_ = value;
 }
 
-void PrinterClientDialog::Set3270Enabling(bool e3270) {
+void MainWindow::Set3270Enabling(bool e3270) {
     connectLabel_->setEnabled(!e3270);
     connectName_->setEnabled(!e3270);
     associateLabel_->setEnabled(!e3270);
@@ -82,7 +82,7 @@ void PrinterClientDialog::Set3270Enabling(bool e3270) {
     address_->setEnabled(e3270);
 }
 
-void PrinterClientDialog::LoadFieldsFromIni() {
+void MainWindow::LoadFieldsFromIni() {
     // One read of the file; a key it lacks shows its default of the settings table.
     const config::IniValues ini = config::IniValues::Read(config::gIniPath);
     auto Get = [&](const char* key) { return QString::fromStdString(ini.Value(key)); };
@@ -119,7 +119,7 @@ void PrinterClientDialog::LoadFieldsFromIni() {
     choicesChanged_ = false;
 }
 
-void PrinterClientDialog::SaveFieldsToIni() {
+void MainWindow::SaveFieldsToIni() {
     Put("HOSTNAME", host_->text());
     Put("SERVERNAME", portNumber_->text());
     Put("CONNECTTIMEOUT", timeout_->text());
@@ -153,7 +153,7 @@ void PrinterClientDialog::SaveFieldsToIni() {
     ClearModifiedFlags();
 }
 
-int PrinterClientDialog::ValidateFields() {
+int MainWindow::ValidateFields() {
     auto fail = [this](int msg) {
         validationMessage_ = msg;
         validation_->setText(UiText(msg));
@@ -208,30 +208,30 @@ int PrinterClientDialog::ValidateFields() {
     return 1;
 }
 
-void PrinterClientDialog::EnableStartIfValid() {
+void MainWindow::EnableStartIfValid() {
     const bool valid = ValidateFields() == 1;
     start_->setEnabled(valid && !running_);
 }
 
-void PrinterClientDialog::UpdateStartButton() {
+void MainWindow::UpdateStartButton() {
     if (!fieldsReady_) return;
     EnableStartIfValid();
 }
 
-int PrinterClientDialog::AnyFieldModified() const {
+int MainWindow::AnyFieldModified() const {
     for (auto* e : {host_, portNumber_, timeout_, sessionId_, address_, connectName_,
                     associateName_, portName_, socketPort_, fileName_, jobName_, lines_})
         if (e->isModified()) return 1;
     return choicesChanged_ || !pendingAdvanced_.empty() ? 1 : 0;
 }
 
-void PrinterClientDialog::ClearModifiedFlags() {
+void MainWindow::ClearModifiedFlags() {
     for (auto* e : {host_, portNumber_, timeout_, sessionId_, address_, connectName_,
                     associateName_, portName_, socketPort_, fileName_, jobName_, lines_})
         e->setModified(false);
 }
 
-void PrinterClientDialog::UndoFieldChanges() {
+void MainWindow::UndoFieldChanges() {
     for (auto* e : {host_, portNumber_, timeout_, sessionId_, address_, connectName_,
                     associateName_, portName_, socketPort_, fileName_, jobName_, lines_})
         if (e->isUndoAvailable() && e->isModified()) e->undo();
@@ -257,7 +257,7 @@ void PrinterClientDialog::UndoFieldChanges() {
     ClearModifiedFlags();
 }
 
-void PrinterClientDialog::ApplyFieldsTo(config::Settings& s) const {
+void MainWindow::ApplyFieldsTo(config::Settings& s) const {
     auto text = [](const QLineEdit* e) { return e->text().toStdString(); };
     if (host_->text().isEmpty())
         s.host = platform::ComputerName().substr(0, 15);
@@ -285,7 +285,7 @@ void PrinterClientDialog::ApplyFieldsTo(config::Settings& s) const {
     s.fileName = text(fileName_);
 }
 
-int PrinterClientDialog::SettingsForStart(config::Settings& s) const {
+int MainWindow::SettingsForStart(config::Settings& s) const {
     s = config::DefaultSettings();
     // Socket, PDF and failed-job keys have no field: the INI file holds them, and the
     // Advanced settings taken but not yet saved go ahead of it.
@@ -308,7 +308,7 @@ int PrinterClientDialog::SettingsForStart(config::Settings& s) const {
     return 0;
 }
 
-void PrinterClientDialog::ApplyOutputChoiceTo(config::Settings& s) const {
+void MainWindow::ApplyOutputChoiceTo(config::Settings& s) const {
     s.headings = headingsOn_;
     // The print command replaces the file and the printer, never the port or the socket.
     const auto pending = pendingAdvanced_.find("USECOMMAND");
@@ -321,7 +321,7 @@ void PrinterClientDialog::ApplyOutputChoiceTo(config::Settings& s) const {
         s.medium = config::Medium::Command;
 }
 
-void PrinterClientDialog::SelectPortOutput(int on) {
+void MainWindow::SelectPortOutput(int on) {
     if (on) {
         medium_ = config::Medium::Port;
         portChoice_->setChecked(true);
@@ -335,7 +335,7 @@ void PrinterClientDialog::SelectPortOutput(int on) {
     }
 }
 
-void PrinterClientDialog::SelectSocketOutput(int on) {
+void MainWindow::SelectSocketOutput(int on) {
     if (on) {
         medium_ = config::Medium::Socket;
         socketChoice_->setChecked(true);
@@ -349,7 +349,7 @@ void PrinterClientDialog::SelectSocketOutput(int on) {
     }
 }
 
-void PrinterClientDialog::SelectFileOutput(int on) {
+void MainWindow::SelectFileOutput(int on) {
     if (on) {
         medium_ = config::Medium::File;
         fileChoice_->setChecked(true);
@@ -364,7 +364,7 @@ void PrinterClientDialog::SelectFileOutput(int on) {
     }
 }
 
-void PrinterClientDialog::SelectPrinterOutput(int on) {
+void MainWindow::SelectPrinterOutput(int on) {
     if (on) {
         medium_ = config::Medium::Printer;
         printerChoice_->setChecked(true);
@@ -379,7 +379,7 @@ void PrinterClientDialog::SelectPrinterOutput(int on) {
     }
 }
 
-void PrinterClientDialog::ShowChosenPrinter() {
+void MainWindow::ShowChosenPrinter() {
     printer_->ShowName(Get("PRINTER", ""));
 }
 

@@ -7,18 +7,18 @@
 
 namespace ui {
 
-void PrinterClientDialog::BuildTray() {
+void MainWindow::BuildTray() {
     tray_ = new QSystemTrayIcon(this);
     trayMenu_ = new QMenu(this);
-    trayMenu_->addAction("Show setup window", this, &PrinterClientDialog::ShowFromTray);
-    trayMenu_->addAction("Advanced settings...", this, &PrinterClientDialog::OpenAdvancedSettings);
+    trayMenu_->addAction("Show setup window", this, &MainWindow::ShowFromTray);
+    trayMenu_->addAction("Advanced settings...", this, &MainWindow::OpenAdvancedSettings);
     tray_->setContextMenu(trayMenu_);
     connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
         if (r == QSystemTrayIcon::DoubleClick) ShowFromTray();
     });
 }
 
-void PrinterClientDialog::HideCommand() {
+void MainWindow::HideCommand() {
     // Without a notification area the taskbar entry is the way back.
     if (QSystemTrayIcon::isSystemTrayAvailable())
         hide();
@@ -26,13 +26,13 @@ void PrinterClientDialog::HideCommand() {
         showMinimized();
 }
 
-void PrinterClientDialog::ShowFromTray() {
+void MainWindow::ShowFromTray() {
     showNormal();
     raise();
     activateWindow();
 }
 
-void PrinterClientDialog::UpdateTrayIcon(bool online, TrayAction action) {
+void MainWindow::UpdateTrayIcon(bool online, TrayAction action) {
     if (action == TrayAction::Delete) {
         tray_->hide();
         trayShown_ = false;

@@ -98,7 +98,7 @@ class AdvancedTest : public QObject {
             a->accept();
             QVERIFY(!a->isVisible());
         });
-        B(d, IDC_ADVANCED)->click();
+        B(d, control::kAdvanced)->click();
         // The very lines of the daemon's check, for the same values in its file.
         QCOMPARE(refused.size(), 2);
         for (const QString& line : refused) {
@@ -138,9 +138,9 @@ class AdvancedTest : public QObject {
             ChooseAll(a);
             a->accept();
         });
-        B(d, IDC_ADVANCED)->click();
+        B(d, control::kAdvanced)->click();
         env.saveAs = QString::fromStdString(env.file("floor.twr"));
-        B(d, IDC_SAVE)->click();
+        B(d, control::kSave)->click();
         QStringList lines;
         for (const char* key : {"PAPER", "ORIENTATION", "CPI", "LPI", "BACKGROUND", "LINEEND",
                                 "PRINTEROPTIONS", "RETRYINTERVAL", "RETRYDELAY"})

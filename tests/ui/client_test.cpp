@@ -61,19 +61,19 @@ class ClientTest : public QObject {
         Window d;
         d.UpdateTrayIcon(false, TrayAction::Add);
         for (int run = 0; run < 2; ++run) {
-            B(d, IDC_START)->click();
-            QCOMPARE(Enabled(d, {IDC_START, IDC_STOP}), QString("01"));
+            B(d, control::kStart)->click();
+            QCOMPARE(Enabled(d, {control::kStart, control::kStop}), QString("01"));
             QTRY_COMPARE_WITH_TIMEOUT(Status(d), kOnline, 10000);
             QVERIFY(d.running() && d.TrayOnline());
             env.answers = {false};
             d.RequestExit(); // one question while the session runs; No keeps it running
             QCOMPARE(env.shown.last(), QString("Stop the printer client and exit?"));
             QVERIFY(d.running());
-            B(d, IDC_STOP)->click();
+            B(d, control::kStop)->click();
             QTRY_VERIFY_WITH_TIMEOUT(!d.stopping(), 10000);
             QVERIFY(Status(d) == kOffline && !d.running() && !d.SessionRunning() &&
                     !d.TrayOnline());
-            QCOMPARE(Enabled(d, {IDC_START, IDC_STOP}), QString("10"));
+            QCOMPARE(Enabled(d, {control::kStart, control::kStop}), QString("10"));
         }
         // A stop request ends the run without a message box.
         QTest::qWait(300);
@@ -82,9 +82,9 @@ class ClientTest : public QObject {
 
         // Exit while running: the one question stops the session, then the changes are
         // offered for saving, and the window goes.
-        B(d, IDC_START)->click();
+        B(d, control::kStart)->click();
         QTRY_COMPARE_WITH_TIMEOUT(Status(d), kOnline, 10000);
-        Type(d, {IDC_HOSTNAME}, "localhost");
+        Type(d, {control::kHostname}, "localhost");
         QSignalSpy exited(&d, &Dialog::exited);
         env.answers = {true, true};
         const int before = env.shown.size();
@@ -115,7 +115,7 @@ class ClientTest : public QObject {
                              .arg(QString::fromStdString(env.Get("SERVERNAME").toStdString())));
                 QCOMPARE(env.kinds.last(), MessageKind::Critical);
                 QTRY_COMPARE_WITH_TIMEOUT(Status(d), kOffline, 5000);
-                QVERIFY(!d.running() && !d.SessionRunning() && B(d, IDC_START)->isEnabled());
+                QVERIFY(!d.running() && !d.SessionRunning() && B(d, control::kStart)->isEnabled());
                 continue;
             }
             // Stop cuts the pause short; Exit meanwhile asks its one question.
@@ -149,11 +149,11 @@ class ClientTest : public QObject {
         d.show();
         QVERIFY(QTest::qWaitForWindowExposed(&d));
         auto* area = d.findChild<QScrollArea*>();
-        auto* status = d.ControlAs<QPlainTextEdit>(IDC_STATUS_TEXT);
+        auto* status = d.ControlAs<QPlainTextEdit>(control::kStatusText);
         const int statusHeight = status->height();
-        auto* list = d.ControlAs<QTreeWidget>(IDC_JOB_LIST);
-        QVERIFY(list && !B(d, IDC_OPEN_FOLDER)->isEnabled());
-        B(d, IDC_START)->click();
+        auto* list = d.ControlAs<QTreeWidget>(control::kJobList);
+        QVERIFY(list && !B(d, control::kOpenFolder)->isEnabled());
+        B(d, control::kStart)->click();
         const QString where = QString("network printer 127.0.0.1:%1").arg(printer);
         auto row = [&](int i) {
             QTreeWidgetItem* item = list->topLevelItem(i);
@@ -174,7 +174,7 @@ class ClientTest : public QObject {
                      qPrintable(r[3]));
         }
         list->setCurrentItem(list->topLevelItem(0));
-        B(d, IDC_OPEN_FOLDER)->click();
+        B(d, control::kOpenFolder)->click();
         QCOMPARE(env.foldersOpened, QStringList{QString::fromStdString(env.file("failed"))});
 
         // A failure of three long lines: wrapped and scrolled in its box, the buttons in view.
@@ -187,8 +187,9 @@ class ClientTest : public QObject {
         QVERIFY(status->toPlainText().startsWith(reason + "\n" + reason + "\n" + reason));
         QVERIFY(status->verticalScrollBar()->maximum() > 0);
         QCOMPARE(area->verticalScrollBar()->maximum(), 0);
-        for (int id : {IDC_START, IDC_STOP, IDC_HIDE, IDC_PRINTERSETUP, IDC_ADVANCED, IDC_SAVE,
-                       IDC_UNDO, IDC_EXIT, IDC_HELP, IDC_OPEN_FOLDER}) {
+        for (int id : {control::kStart, control::kStop, control::kHide, control::kPrintersetup,
+                       control::kAdvanced, control::kSave, control::kUndo, control::kExit,
+                       control::kHelp, control::kOpenFolder}) {
             QPushButton* b = B(d, id);
             const QRect shown(b->mapTo(area->viewport(), QPoint(0, 0)), b->size());
             QVERIFY2(area->viewport()->rect().contains(shown), qPrintable(b->text()));
@@ -196,7 +197,7 @@ class ClientTest : public QObject {
 
         // Stop keeps the list. The printer comes back (each connection one job) and the
         // next Start delivers the kept jobs: their own rows say where they went.
-        B(d, IDC_STOP)->click();
+        B(d, control::kStop)->click();
         QTRY_VERIFY_WITH_TIMEOUT(!d.stopping(), 10000);
         QCOMPARE(list->topLevelItemCount(), 2);
         const int ls = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
@@ -229,9 +230,9 @@ class ClientTest : public QObject {
                 printed << QString::fromStdString(job);
             }
         });
-        B(d, IDC_START)->click();
+        B(d, control::kStart)->click();
         QTRY_VERIFY_WITH_TIMEOUT(row(1)[2].startsWith("delivered"), 15000);
-        B(d, IDC_STOP)->click();
+        B(d, control::kStop)->click();
         QTRY_VERIFY_WITH_TIMEOUT(!d.stopping(), 10000);
         done = true;
         back.join();
@@ -244,7 +245,7 @@ class ClientTest : public QObject {
         // Rows of the new run's jobs come after them, none lost.
         QCOMPARE(list->topLevelItemCount(), printed.size());
         list->setCurrentItem(list->topLevelItem(1));
-        B(d, IDC_OPEN_FOLDER)->click();
+        B(d, control::kOpenFolder)->click();
         QCOMPARE(env.foldersOpened.last(), QString::fromStdString(env.file("")).chopped(1));
         QCOMPARE(d.Jobs()->title(), QString("Jobs (%1)").arg(printed.size()));
     }
@@ -279,7 +280,7 @@ class ClientTest : public QObject {
         platform::SetCommandLine(3, argv);
         PrinterClientApp app;
         QVERIFY(app.InitInstance() && config::gIniPath == env.ini());
-        Dialog* w = app.MainWindow();
+        Dialog* w = app.Window();
         QVERIFY(w->isVisible() && w->TrayShown() && w->autoStart() && w->running());
         QTRY_VERIFY_WITH_TIMEOUT(w->TrayOnline(), 10000);
         QVERIFY(testutil::ReadFile(env.file("TwPrinter.log")).rfind("Version = 1.5.1", 0) == 0);

@@ -7,10 +7,12 @@ using namespace uitest;
 
 namespace {
 const std::initializer_list<int> kFields = {
-    IDC_HOSTNAME, IDC_PORTNUMBER, IDC_CONNECTTIMEOUT, IDC_SESSIONID, IDC_ADDRESS,     IDC_LUTYPE,
-    IDC_PORTNAME, IDC_SOCKETPORT, IDC_FILENAME,       IDC_JOBNAME,   IDC_CONNECTNAME, IDC_LINES};
-const std::initializer_list<int> kBoxes = {IDC_PRINTAFTER, IDC_MANUAL, IDC_STARTVISIBLE,
-                                           IDC_HEADINGS,   IDC_3270E,  IDC_FILECHOICE};
+    control::kHostname, control::kPortnumber, control::kConnecttimeout, control::kSessionid,
+    control::kAddress,  control::kLutype,     control::kPortname,       control::kSocketport,
+    control::kFilename, control::kJobname,    control::kConnectname,    control::kLines};
+const std::initializer_list<int> kBoxes = {control::kPrintafter,   control::kManual,
+                                           control::kStartvisible, control::kHeadings,
+                                           control::k3270e,        control::kFilechoice};
 } // namespace
 
 class FieldsTest : public QObject {
@@ -35,15 +37,16 @@ class FieldsTest : public QObject {
         Env env;
         Window d;
         // The first start wrote the default file, and the fields show it.
-        QCOMPARE(E(d, IDC_FILENAME)->text(), QString("ROROR"));
+        QCOMPARE(E(d, control::kFilename)->text(), QString("ROROR"));
         Type(d,
-             {IDC_HOSTNAME, IDC_PORTNUMBER, IDC_CONNECTTIMEOUT, IDC_SESSIONID, IDC_ADDRESS,
-              IDC_LUTYPE, IDC_LINES},
+             {control::kHostname, control::kPortnumber, control::kConnecttimeout,
+              control::kSessionid, control::kAddress, control::kLutype, control::kLines},
              "zos|23|0|C|255|1|66");
-        for (int id : {IDC_PRINTAFTER, IDC_AUTO, IDC_STARTVISIBLE, IDC_HEADINGS, IDC_SOCKETCHOICE})
+        for (int id : {control::kPrintafter, control::kAuto, control::kStartvisible,
+                       control::kHeadings, control::kSocketchoice})
             d.ControlAs<QAbstractButton>(id)->click();
-        Type(d, {IDC_SOCKETPORT}, "9100");
-        B(d, IDC_SAVE)->click();
+        Type(d, {control::kSocketport}, "9100");
+        B(d, control::kSave)->click();
         QVERIFY(!d.AnyFieldModified());
         QCOMPARE(env.Get("HOSTNAME SERVERNAME CONNECTTIMEOUT SESSIONID LUADDRESS LPTCOMPORT "
                          "SOCKETPORT FILENAME JOBNAME LUTYPE PRINTAFTERNLINESCHK PRINTAFTERNLINES "
@@ -57,25 +60,25 @@ class FieldsTest : public QObject {
         Window d;
         // 3270 and the printer, then each medium, then 3270E; each row on top of the others.
         const std::tuple<int, const char*, int> cases[] = {
-            {IDC_SESSIONID, "4", 0},        {IDC_SESSIONID, "E", 0},
-            {IDC_SESSIONID, "x", 0},        {IDC_SESSIONID, "5", 48},
-            {IDC_SESSIONID, "-2", 48},      {IDC_SESSIONID, "-1", 0},
-            {IDC_ADDRESS, "255", 0},        {IDC_ADDRESS, "256", 49},
-            {IDC_ADDRESS, "-5", 49},        {IDC_ADDRESS, " -1", 0},
-            {IDC_JOBNAME, "", 50},          {IDC_JOBNAME, "J", 0},
-            {IDC_PORTNUMBER, "", 51},       {IDC_SESSIONID, "9", 48},
-            {IDC_SESSIONID, "1", 51},       {IDC_PORTNUMBER, "23", 0},
-            {IDC_CONNECTTIMEOUT, "", 95},   {IDC_CONNECTTIMEOUT, "0", 0},
-            {IDC_PORTNUMBER, "99999", 120}, {IDC_PORTNUMBER, "0", 120},
-            {IDC_PORTNUMBER, "telnet", 0},  {IDC_PORTNUMBER, "tn 3270", 120},
-            {IDC_PORTNUMBER, "65535", 0},   {IDC_PORTCHOICE, "", 59},
-            {IDC_PORTNAME, "P", 0},         {IDC_SOCKETCHOICE, "", 57},
-            {IDC_SOCKETPORT, "S", 121},     {IDC_SOCKETPORT, "h:65536", 121},
-            {IDC_SOCKETPORT, "h:", 121},    {IDC_SOCKETPORT, "prt1:9100", 0},
-            {IDC_FILECHOICE, "", 0},        {IDC_FILENAME, "", 60},
-            {IDC_PRINTERCHOICE, "", 0},     {IDC_3270E, "", 0},
-            {IDC_ASSOCIATENAME, "A", 0},    {IDC_CONNECTNAME, "C", 12},
-            {IDC_ASSOCIATENAME, "", 0}};
+            {control::kSessionid, "4", 0},        {control::kSessionid, "E", 0},
+            {control::kSessionid, "x", 0},        {control::kSessionid, "5", 48},
+            {control::kSessionid, "-2", 48},      {control::kSessionid, "-1", 0},
+            {control::kAddress, "255", 0},        {control::kAddress, "256", 49},
+            {control::kAddress, "-5", 49},        {control::kAddress, " -1", 0},
+            {control::kJobname, "", 50},          {control::kJobname, "J", 0},
+            {control::kPortnumber, "", 51},       {control::kSessionid, "9", 48},
+            {control::kSessionid, "1", 51},       {control::kPortnumber, "23", 0},
+            {control::kConnecttimeout, "", 95},   {control::kConnecttimeout, "0", 0},
+            {control::kPortnumber, "99999", 120}, {control::kPortnumber, "0", 120},
+            {control::kPortnumber, "telnet", 0},  {control::kPortnumber, "tn 3270", 120},
+            {control::kPortnumber, "65535", 0},   {control::kPortchoice, "", 59},
+            {control::kPortname, "P", 0},         {control::kSocketchoice, "", 57},
+            {control::kSocketport, "S", 121},     {control::kSocketport, "h:65536", 121},
+            {control::kSocketport, "h:", 121},    {control::kSocketport, "prt1:9100", 0},
+            {control::kFilechoice, "", 0},        {control::kFilename, "", 60},
+            {control::kPrinterchoice, "", 0},     {control::k3270e, "", 0},
+            {control::kAssociatename, "A", 0},    {control::kConnectname, "C", 12},
+            {control::kAssociatename, "", 0}};
         for (auto [field, text, message] : cases) {
             if (auto* choice = d.ControlAs<QRadioButton>(field))
                 choice->click();
@@ -85,7 +88,8 @@ class FieldsTest : public QObject {
             QVERIFY2(d.ValidateFields() == !message &&
                          (!message || d.validationMessage() == message),
                      what);
-            QCOMPARE(d.ControlAs<QLabel>(IDC_VALIDATION)->text(), message ? UiText(message) : "");
+            QCOMPARE(d.ControlAs<QLabel>(control::kValidation)->text(),
+                     message ? UiText(message) : "");
         }
     }
 
@@ -94,14 +98,15 @@ class FieldsTest : public QObject {
         env.Set("3270E=1 HOSTNAME=alpha CONNECTNAME=C");
         Window d;
         // Each field's last edit and the 3270 choice go back; a medium click stays.
-        QTest::keyClicks(E(d, IDC_HOSTNAME), "beta");
-        R(d, IDC_3270)->click();
-        R(d, IDC_AUTO)->click();
-        R(d, IDC_FILECHOICE)->click();
-        B(d, IDC_UNDO)->click();
-        QCOMPARE(E(d, IDC_HOSTNAME)->text(), "alpha");
-        QCOMPARE(Checked(d, {IDC_3270E, IDC_MANUAL, IDC_FILECHOICE}), "111");
-        QCOMPARE(Enabled(d, {IDC_SESSIONID, IDC_ASSOCIATENAME, IDC_CONNECTNAME}), "001");
+        QTest::keyClicks(E(d, control::kHostname), "beta");
+        R(d, control::k3270)->click();
+        R(d, control::kAuto)->click();
+        R(d, control::kFilechoice)->click();
+        B(d, control::kUndo)->click();
+        QCOMPARE(E(d, control::kHostname)->text(), "alpha");
+        QCOMPARE(Checked(d, {control::k3270e, control::kManual, control::kFilechoice}), "111");
+        QCOMPARE(Enabled(d, {control::kSessionid, control::kAssociatename, control::kConnectname}),
+                 "001");
         QVERIFY(!d.AnyFieldModified() && !d.sessionFileInForce());
     }
 
@@ -114,15 +119,17 @@ class FieldsTest : public QObject {
             {"1 0 0", config::Medium::File, "0010000"},
             {"0 1 x", config::Medium::Socket, "0100000"},
             {"x 0 0", config::Medium::Printer, "0001111"}};
-        const int radio[] = {IDC_PRINTERCHOICE, IDC_FILECHOICE, IDC_PORTCHOICE, IDC_SOCKETCHOICE};
+        const int radio[] = {control::kPrinterchoice, control::kFilechoice, control::kPortchoice,
+                             control::kSocketchoice};
         for (auto [keys, medium, enabled] : cases) {
             Env env;
             const QStringList k = QString(keys).split(' ');
             env.Set("PRINTTOFILE=" + k[0] + " USESOCKET=" + k[1] + " PRINT2PORT=" + k[2]);
             Window d;
             QVERIFY(d.medium() == medium && R(d, radio[int(medium)])->isChecked());
-            QCOMPARE(Enabled(d, {IDC_PORTNAME, IDC_SOCKETPORT, IDC_FILENAME, IDC_JOBNAME,
-                                 IDC_HEADINGS, IDC_PRINTAFTER, IDC_LINES}),
+            QCOMPARE(Enabled(d, {control::kPortname, control::kSocketport, control::kFilename,
+                                 control::kJobname, control::kHeadings, control::kPrintafter,
+                                 control::kLines}),
                      QString(enabled));
         }
     }
@@ -134,29 +141,29 @@ class FieldsTest : public QObject {
         Window d;
         const config::Settings& s = d.StartedSettings();
         // Not in force: the INI file's values, the choice as shown, the command for the file.
-        C(d, IDC_HEADINGS)->click();
+        C(d, control::kHeadings)->click();
         d.SaveFieldsToIni();
-        C(d, IDC_HEADINGS)->click();
-        R(d, IDC_FILECHOICE)->click();
+        C(d, control::kHeadings)->click();
+        R(d, control::kFilechoice)->click();
         d.UndoFieldChanges();
         StartAndStop(d);
         QVERIFY(!d.sessionFileInForce() && !s.headings && s.medium == config::Medium::Command);
         QVERIFY(s.connectTimeoutMs == 7000 && s.socketPort == "h:9" && s.luType == 1);
         // Edited fields are in force and stand for their values.
         Type(d,
-             {IDC_PORTNUMBER, IDC_SESSIONID, IDC_ADDRESS, IDC_LUTYPE, IDC_FILENAME,
-              IDC_CONNECTTIMEOUT, IDC_HOSTNAME},
+             {control::kPortnumber, control::kSessionid, control::kAddress, control::kLutype,
+              control::kFilename, control::kConnecttimeout, control::kHostname},
              "2|c|9|3|F|99|");
-        E(d, IDC_LINES)->setText("50");
-        R(d, IDC_PORTCHOICE)->click();
-        Type(d, {IDC_PORTNAME}, "/dev/null");
+        E(d, control::kLines)->setText("50");
+        R(d, control::kPortchoice)->click();
+        Type(d, {control::kPortname}, "/dev/null");
         StartAndStop(d);
         QVERIFY(d.sessionFileInForce() && s.medium == config::Medium::Port && !s.host.empty());
         // A relative print file name is one in the settings folder.
         QCOMPARE(Connection(s), "2|c|9|" + QString::fromStdString(env.file("F")) + "|/dev/null");
         // The field's time-out has never reached a connection; Undo ends the fields' force.
         QVERIFY(s.luType == 3 && s.printAfterNLines == 50 && s.connectTimeoutMs == 7000);
-        B(d, IDC_UNDO)->click(); // the port name goes: Start refuses with the message
+        B(d, control::kUndo)->click(); // the port name goes: Start refuses with the message
         d.StartClient();
         QCOMPARE(env.shown, QStringList{"LPT or COM port must be specified."});
         QVERIFY(!d.running() && !d.SessionRunning() && !d.sessionFileInForce());

@@ -29,8 +29,9 @@ class LayoutTest : public QObject {
         auto* area = d.findChild<QScrollArea*>();
         QVERIFY(area && area->verticalScrollBar()->maximum() > 0);
         // Each button can be scrolled wholly into view.
-        for (int id : {IDC_START, IDC_STOP, IDC_HIDE, IDC_PRINTERSETUP, IDC_ADVANCED, IDC_SAVE,
-                       IDC_UNDO, IDC_EXIT, IDC_HELP}) {
+        for (int id :
+             {control::kStart, control::kStop, control::kHide, control::kPrintersetup,
+              control::kAdvanced, control::kSave, control::kUndo, control::kExit, control::kHelp}) {
             QPushButton* b = B(d, id);
             area->ensureWidgetVisible(b, 0, 0);
             const QRect shown(b->mapTo(area->viewport(), QPoint(0, 0)), b->size());

@@ -140,10 +140,10 @@ class PrinterSetupTest : public QObject {
             QCOMPARE(s->Note()->text(), "Printer: media; PAPER=a5");
             s->accept();
         });
-        B(d, IDC_PRINTERSETUP)->click();
+        B(d, control::kPrintersetup)->click();
         // The printer at once, as the printer list keeps it; the paper until Save.
         QCOMPARE(env.Get("PRINTER PAPER"), "media|letter");
-        QCOMPARE(d.ControlAs<PrinterChoice>(IDC_PRINTERNAME)->currentText(), "media");
+        QCOMPARE(d.ControlAs<PrinterChoice>(control::kPrintername)->currentText(), "media");
         QVERIFY(d.AnyFieldModified());
         StartAndStop(d);
         QVERIFY(d.StartedSettings().printer == "media" && d.StartedSettings().paper == "a5");
@@ -154,7 +154,7 @@ class PrinterSetupTest : public QObject {
             s->List()->setCurrentItem(Find(s->List(), "twtest"));
             s->reject();
         });
-        B(d, IDC_PRINTERSETUP)->click();
+        B(d, control::kPrintersetup)->click();
         QCOMPARE(env.Get("PRINTER"), "media");
         d.SaveFieldsToIni();
         QCOMPARE(env.Get("PAPER"), "a5");
@@ -164,7 +164,7 @@ class PrinterSetupTest : public QObject {
             QCOMPARE(s->Note()->text(), "Printer: CUPS default printer");
             s->accept();
         });
-        B(d, IDC_PRINTERSETUP)->click();
+        B(d, control::kPrintersetup)->click();
         QVERIFY(env.Get("PRINTER PAPER") == "|a5" && !d.AnyFieldModified());
         // Without a scheduler the list says why, and the default entry still answers.
         cupsd.Stop();

@@ -11,20 +11,22 @@ class SessionFileTest : public QObject {
     void roundTripAndSave() {
         Env env;
         const std::initializer_list<int> fields = {
-            IDC_HOSTNAME, IDC_PORTNUMBER, IDC_CONNECTTIMEOUT, IDC_SESSIONID,
-            IDC_ADDRESS,  IDC_LUTYPE,     IDC_PORTNAME,       IDC_SOCKETPORT,
-            IDC_FILENAME, IDC_JOBNAME,    IDC_ASSOCIATENAME};
+            control::kHostname,  control::kPortnumber,   control::kConnecttimeout,
+            control::kSessionid, control::kAddress,      control::kLutype,
+            control::kPortname,  control::kSocketport,   control::kFilename,
+            control::kJobname,   control::kAssociatename};
         const QString path = QString::fromStdString(env.file("f.twr"));
         // The file is written anew: only this setup's keys, in this order.
         const std::tuple<int, const char*, const char*> cases[] = {
-            {IDC_3270, "[SVEAUSTPRUSPRLPSOFIJO32SEADHOSECOPRLU", "h|23|45|d|12|1|P|91|F|J|"},
-            {IDC_3270E, "[SVEAUSTPRUSPRLPSOFIJO32COASHOSECOPRLU", "h|23|45|-1|-1|1|P|91|F|J|A"}};
+            {control::k3270, "[SVEAUSTPRUSPRLPSOFIJO32SEADHOSECOPRLU", "h|23|45|d|12|1|P|91|F|J|"},
+            {control::k3270e, "[SVEAUSTPRUSPRLPSOFIJO32COASHOSECOPRLU",
+             "h|23|45|-1|-1|1|P|91|F|J|A"}};
         for (auto [emulation, keys, read] : cases) {
             Window d, r;
             R(d, emulation)->click();
-            R(d, IDC_PORTCHOICE)->click();
-            R(d, IDC_AUTO)->click();
-            C(d, IDC_STARTVISIBLE)->click();
+            R(d, control::kPortchoice)->click();
+            R(d, control::kAuto)->click();
+            C(d, control::kStartvisible)->click();
             Type(d, fields, "h|23|45|d|12|1|P|91|F|J|A");
             QCOMPARE(d.WriteSessionFile(path), 1);
             QString written;
@@ -34,16 +36,17 @@ class SessionFileTest : public QObject {
             QCOMPARE(written, QString(keys));
             r.ReadSessionFile(path);
             QCOMPARE(Texts(r, fields), QString(read));
-            QCOMPARE(Checked(r, {IDC_PORTCHOICE, IDC_AUTO, IDC_STARTVISIBLE, IDC_3270E}),
-                     QString("110%1").arg(emulation == IDC_3270E));
+            QCOMPARE(Checked(r, {control::kPortchoice, control::kAuto, control::kStartvisible,
+                                 control::k3270e}),
+                     QString("110%1").arg(emulation == control::k3270e));
             QVERIFY(r.medium() == config::Medium::Port && r.autoStart() && !r.AnyFieldModified());
         }
         // Save writes the session file and ends the fields' force; a bad path writes nothing.
         Window d;
-        Type(d, {IDC_HOSTNAME}, "saved");
+        Type(d, {control::kHostname}, "saved");
         StartAndStop(d);
         env.saveAs = QString::fromStdString(env.file("out.twr"));
-        B(d, IDC_SAVE)->click();
+        B(d, control::kSave)->click();
         QVERIFY(testutil::ReadFile(env.file("out.twr")).find("HOSTNAME=saved") !=
                 std::string::npos);
         QVERIFY(!d.sessionFileInForce());
@@ -63,8 +66,9 @@ class SessionFileTest : public QObject {
         for (auto [body, checked] : cases) {
             testutil::WriteFile(env.file("q.twr"), std::string("[SESSIONPARAMS]\n") + body);
             d.ReadSessionFile(QString::fromStdString(env.file("q.twr")));
-            QCOMPARE(Checked(d, {IDC_MANUAL, IDC_PORTCHOICE, IDC_SOCKETCHOICE, IDC_PRINTERCHOICE,
-                                 IDC_3270E, IDC_HEADINGS, IDC_PRINTAFTER}),
+            QCOMPARE(Checked(d, {control::kManual, control::kPortchoice, control::kSocketchoice,
+                                 control::kPrinterchoice, control::k3270e, control::kHeadings,
+                                 control::kPrintafter}),
                      QString(checked));
         }
     }
@@ -90,7 +94,7 @@ class SessionFileTest : public QObject {
                             "[SESSIONPARAMS]\nHOSTNAME=127.0.0.1\nSERVERNAME=1\nPRINT2PORT=0\n"
                             "PRINTTOFILE=1\nFILENAME=SHOP\nSESSIONID=2\nADDRESS=7\nLUTYPE=1\n");
         Window d;
-        QVERIFY(E(d, IDC_HOSTNAME)->text() == "127.0.0.1" && !d.sessionFileInForce());
+        QVERIFY(E(d, control::kHostname)->text() == "127.0.0.1" && !d.sessionFileInForce());
         StartAndStop(d);
         const config::Settings& s = d.StartedSettings();
         QCOMPARE(Connection(s), "1|2|7|" + QString::fromStdString(env.file("SHOP")) + "|");

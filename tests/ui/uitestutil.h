@@ -52,10 +52,10 @@ struct HostSim {
     int port = 0;
 };
 
-using Dialog = ui::PrinterClientDialog;
+using Dialog = ui::MainWindow;
 // The window after its initialisation (INI file, command line, fields).
 struct Window : Dialog {
-    Window() { OnInitDialog(); }
+    Window() { ShowSettings(); }
 };
 // Edit (or choice) texts joined by "|", and "1"/"0" of checked or enabled states, by control id.
 QString Texts(Dialog& d, std::initializer_list<int> ids);
@@ -67,7 +67,7 @@ inline QString Enabled(Dialog& d, std::initializer_list<int> ids) {
     return Flags(d, ids, [](QWidget* w) { return w->isEnabled(); });
 }
 inline const auto Status = [](Dialog& d) {
-    return d.ControlAs<QPlainTextEdit>(ui::IDC_STATUS_TEXT)->toPlainText();
+    return d.ControlAs<QPlainTextEdit>(ui::control::kStatusText)->toPlainText();
 };
 inline const auto E = [](Dialog& d, int id) { return d.ControlAs<QLineEdit>(id); };
 inline const auto R = [](Dialog& d, int id) { return d.ControlAs<QRadioButton>(id); };

@@ -65,7 +65,7 @@ class WindowTest : public QObject {
         Env env;
         env.Set("PRINTER=held");
         Window d;
-        auto* choice = d.ControlAs<PrinterChoice>(IDC_PRINTERNAME);
+        auto* choice = d.ControlAs<PrinterChoice>(control::kPrintername);
         QVERIFY(choice && choice->isEnabled() && d.medium() == config::Medium::Printer);
         QCOMPARE(choice->currentText(), "held");
         QCOMPARE(choice->Refresh(), "");
@@ -79,9 +79,9 @@ class WindowTest : public QObject {
         QTest::keyClicks(choice, "C");
         QCOMPARE(env.Get("PRINTER"), "");
         // The file medium greys the choice; the printer choice brings it back.
-        R(d, IDC_FILECHOICE)->click();
+        R(d, control::kFilechoice)->click();
         QVERIFY(!choice->isEnabled());
-        R(d, IDC_PRINTERCHOICE)->click();
+        R(d, control::kPrinterchoice)->click();
         QVERIFY(choice->isEnabled());
         // Without a scheduler the list says so, and the window goes on.
         cupsd.Stop();
@@ -90,7 +90,7 @@ class WindowTest : public QObject {
         QCOMPARE(choice->itemText(choice->count() - 1), why);
         QVERIFY(choice->currentText().startsWith("CUPS default printer"));
         Window again;
-        QVERIFY(again.ControlAs<PrinterChoice>(IDC_PRINTERNAME));
+        QVERIFY(again.ControlAs<PrinterChoice>(control::kPrintername));
     }
 
     void mnemonicsAreUnique() {
@@ -99,8 +99,9 @@ class WindowTest : public QObject {
         const auto main = Mnemonics(&d);
         QVERIFY2(Clashes(main).isEmpty(), qPrintable(Clashes(main)));
         // Each command button has one of its own.
-        for (int id : {IDC_START, IDC_STOP, IDC_HIDE, IDC_PRINTERSETUP, IDC_SAVE, IDC_UNDO,
-                       IDC_EXIT, IDC_HELP, IDC_ADVANCED})
+        for (int id :
+             {control::kStart, control::kStop, control::kHide, control::kPrintersetup,
+              control::kSave, control::kUndo, control::kExit, control::kHelp, control::kAdvanced})
             QVERIFY2(B(d, id)->text().contains('&'), qPrintable(B(d, id)->text()));
         AdvancedSettingsDialog adv;
         const auto advanced = Mnemonics(&adv);
@@ -133,23 +134,23 @@ class WindowTest : public QObject {
         Env env;
         env.Set("HOSTNAME=127.0.0.1 SERVERNAME=1 LUTYPE=2 PRINTTOFILE=1");
         Window d;
-        auto* lu = d.ControlAs<QComboBox>(IDC_LUTYPE);
+        auto* lu = d.ControlAs<QComboBox>(control::kLutype);
         // A file's other value stays visible for the validation to name it.
         QCOMPARE(lu->currentText(), "2");
         QVERIFY(!d.ValidateFields() && d.validationMessage() == MSG_BAD_LU_TYPE);
         d.StartClient();
         QCOMPARE(env.shown, QStringList{UiText(MSG_BAD_LU_TYPE)});
         QCOMPARE(env.kinds, QList{MessageKind::Warning});
-        QVERIFY(!d.running() && !B(d, IDC_START)->isEnabled());
-        Type(d, {IDC_LUTYPE}, "3");
+        QVERIFY(!d.running() && !B(d, control::kStart)->isEnabled());
+        Type(d, {control::kLutype}, "3");
         QCOMPARE(lu->count(), 2);
-        QVERIFY(d.ValidateFields() && B(d, IDC_START)->isEnabled() && d.AnyFieldModified());
-        B(d, IDC_UNDO)->click(); // back to the file's value
+        QVERIFY(d.ValidateFields() && B(d, control::kStart)->isEnabled() && d.AnyFieldModified());
+        B(d, control::kUndo)->click(); // back to the file's value
         QCOMPARE(lu->currentText(), "2");
-        Type(d, {IDC_LUTYPE}, "1");
+        Type(d, {control::kLutype}, "1");
         d.SaveFieldsToIni();
         QCOMPARE(env.Get("LUTYPE"), "1");
-        Type(d, {IDC_LUTYPE}, "3");
+        Type(d, {control::kLutype}, "3");
         StartAndStop(d);
         QVERIFY(d.StartedSettings().luType == 3 && d.sessionFileInForce());
         // "3x" was always read as 3: it shows as 3.
@@ -163,13 +164,13 @@ class WindowTest : public QObject {
         env.Set("HOSTNAME=127.0.0.1 SERVERNAME=1 PRINTTOFILE=1 USECOMMAND=1 SOCKETPORT=9100");
         Window d;
         d.show();
-        QVERIFY(B(d, IDC_ADVANCED)->isVisible());
+        QVERIFY(B(d, control::kAdvanced)->isVisible());
         // Cancel changes nothing.
         OnModal<AdvancedSettingsDialog>([](AdvancedSettingsDialog* a) {
             a->Edit("PRINTCOMMAND")->setText("never");
             a->reject();
         });
-        B(d, IDC_ADVANCED)->click();
+        B(d, control::kAdvanced)->click();
         QCOMPARE(env.Get("PRINTCOMMAND"), "<missing>");
         OnModal<AdvancedSettingsDialog>([&env](AdvancedSettingsDialog* a) {
             QStringList groups;
@@ -210,8 +211,8 @@ class WindowTest : public QObject {
             QVERIFY(note && note->text().contains("Save writes them to the INI file"));
             a->accept();
         });
-        B(d, IDC_ADVANCED)->click();
-        QCOMPARE(E(d, IDC_SOCKETPORT)->text(), "prt1:9101");
+        B(d, control::kAdvanced)->click();
+        QCOMPARE(E(d, control::kSocketport)->text(), "prt1:9101");
         // One save model: OK writes nothing, the next Start uses the values, and they are
         // changes of the window, shown again by the dialog until Save writes them.
         QCOMPARE(env.Get("PRINTCOMMAND SOCKETPORT TLSCAFILE STARTTLS TLS"),
@@ -227,7 +228,7 @@ class WindowTest : public QObject {
             QCOMPARE(a->Edit("PRINTCOMMAND")->text(), "lp -d floor2");
             a->reject();
         });
-        B(d, IDC_ADVANCED)->click();
+        B(d, control::kAdvanced)->click();
         d.SaveCommand(); // what OK changed; TLS and STARTTLS went back to as they were
         QCOMPARE(env.Get("PRINTCOMMAND SOCKETPORT TLSCAFILE STARTTLS TLS"),
                  "lp -d floor2|prt1:9101|/etc/ssl/ca.pem|<missing>|<missing>");
@@ -237,7 +238,7 @@ class WindowTest : public QObject {
             a->Edit("PRINTCOMMAND")->setText("lp -d basement");
             a->accept();
         });
-        B(d, IDC_ADVANCED)->click();
+        B(d, control::kAdvanced)->click();
         d.UndoCommand();
         QVERIFY(!d.AnyFieldModified());
         StartAndStop(d);
@@ -254,20 +255,20 @@ class WindowTest : public QObject {
         Window d;
         d.SetHelpPath(TWPRINTER_HELP);
         env.launcher = true;
-        B(d, IDC_HELP)->click();
+        B(d, control::kHelp)->click();
         QVERIFY(!d.HelpViewer() && env.shown.isEmpty());
         env.launcher = false;
-        B(d, IDC_HELP)->click();
+        B(d, control::kHelp)->click();
         QVERIFY(d.HelpViewer() && d.HelpViewer()->isVisible());
         auto* browser = d.HelpViewer()->findChild<QTextBrowser*>();
         QVERIFY(browser && browser->toPlainText().contains("Advanced settings"));
         d.HelpViewer()->hide();
-        B(d, IDC_HELP)->click();
+        B(d, control::kHelp)->click();
         QVERIFY(d.HelpViewer()->isVisible() && env.shown.isEmpty());
         // Nowhere to be found: the message says where it was looked for.
         Window other;
         other.SetHelpPath("twprinter.html");
-        B(other, IDC_HELP)->click();
+        B(other, control::kHelp)->click();
         QVERIFY(!other.HelpViewer() && env.shown.size() == 1);
         QVERIFY(env.shown[0].contains("twprinter.html") &&
                 env.shown[0].contains("share/twprinter"));
