@@ -118,3 +118,40 @@ TEST(ArchiveStore, LockedIndexCatchesUpSizeLimitAndDamagedFiles) {
     EXPECT_EQ(Count(notes, folder + "/123.twa is damaged; it is left out of the index."), 1u);
     EXPECT_EQ(Count(notes, "was made from 4 archived jobs"), 1u);
 }
+
+TEST(ArchiveStore, WordsOfSeveralPartsMatchOnlyWhereTheyStandTogether) {
+    testutil::TempDir dir;
+    archive::Archive a(dir.file("a"), 30, 0, [](const std::string&) {});
+    ASSERT_TRUE(a.Open());
+    const long long t = archive::Now();
+    ASSERT_TRUE(a.Add(Entry("INVOICE\nACME and CORP apart\nbilled to ACME-CORP", t - 50)));
+    ASSERT_TRUE(a.Add(Entry("ACME alone\nCORP on its own line", t - 40)));
+    ASSERT_TRUE(a.Add(Entry("XACME-CORP and ACME-CORPS are other words", t - 30)));
+    ASSERT_TRUE(a.Add(Entry("to: acme -- corp, today", t - 20)));
+    ASSERT_TRUE(a.Add(Entry("ACME CORP INVOICE", t - 10)));
+
+    std::vector<archive::Hit> hits = Find(a, "ACME-CORP");
+    ASSERT_EQ(hits.size(), 3u);
+    EXPECT_EQ(hits[0].context, "ACME CORP INVOICE");
+    EXPECT_EQ(hits[1].context, "to: acme -- corp, today");
+    EXPECT_EQ(hits[2].context, "billed to ACME-CORP");
+    // One word alone is found wherever it stands.
+    EXPECT_EQ(Find(a, "ACME").size(), 5u);
+
+    // The limit counts confirmed jobs, newest first, and every word must hold.
+    archive::Query q;
+    q.words = {"acme-corp", "invoice"};
+    q.limit = 1;
+    std::string why;
+    ASSERT_TRUE(a.Find(q, hits, why)) << why;
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0].context, "ACME CORP INVOICE");
+    q.limit = 5;
+    q.until = t - 15;
+    ASSERT_TRUE(a.Find(q, hits, why)) << why;
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0].context, "billed to ACME-CORP");
+    q.words = {"corp-acme"};
+    ASSERT_TRUE(a.Find(q, hits, why)) << why;
+    EXPECT_TRUE(hits.empty());
+}

@@ -125,6 +125,10 @@ TEST(Archive, JobsAreArchivedFoundShownReprintedRebuiltAndExpired) {
               testutil::ReadFile(d.dir.file("JOB1f.txt")));
     EXPECT_NE(out.find("delivered to file " + d.dir.file("again.txt")), std::string::npos) << out;
     EXPECT_EQ(d.Archive({"show", "12345"}, out), 1) << out;
+    // A job copied as text was never drawn: no PDF, and that said.
+    EXPECT_EQ(d.Archive({"show", id, "--pdf"}, out), 1) << out;
+    EXPECT_NE(out.find("was not drawn"), std::string::npos) << out;
+    EXPECT_EQ(d.Archive({"show", id, "--file", d.dir.file("x.pdf")}, out), 2) << out;
     EXPECT_EQ(d.Archive({"reprint", id, "--tray", "2"}, out), 2) << out;
 
     // The index deleted, then damaged: made again from the files, every job found.
@@ -178,4 +182,28 @@ TEST(Archive, PrintingGoesOnWhileTheArchiveFolderCannotBeWritten) {
     EXPECT_EQ(d.Archive({"find", "before"}, out), 0) << out;
     EXPECT_EQ(d.Archive({"find", "during"}, out), 1) << out;
     EXPECT_EQ(d.Archived("store").size(), 2u);
+}
+
+TEST(Archive, ADrawnJobKeepsItsPdf) {
+    Daemon d("negotiate tn3270e PRT9\nbind\nscs \"DRAWN PAGE\" always\nexpect-response\neoj\n"
+             "hold\n",
+             "ARCHIVEDAYS=1\nFILEFORMAT=pdf\n");
+    for (int i = 0; i < 200 && d.Archived().size() < 1; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(d.Archived().size(), 1u) << d.daemon->text();
+    EXPECT_EQ(d.daemon->Stop(SIGTERM), 0) << d.daemon->text();
+    const std::string delivered = testutil::ReadFile(d.dir.file("JOB0f.pdf"));
+    ASSERT_EQ(delivered.compare(0, 5, "%PDF-"), 0) << d.daemon->text();
+    std::string out;
+    ASSERT_EQ(d.Archive({"find", "drawn"}, out), 0) << out;
+    const std::string id = out.substr(0, out.find(' '));
+    // The PDF as it was delivered, to a file and to standard output; the text still there.
+    ASSERT_EQ(d.Archive({"show", id, "--pdf", "--file", d.dir.file("again.pdf")}, out), 0) << out;
+    EXPECT_EQ(testutil::ReadFile(d.dir.file("again.pdf")), delivered);
+    ASSERT_EQ(d.Archive({"show", id, "--pdf"}, out), 0);
+    EXPECT_EQ(out, delivered);
+    ASSERT_EQ(d.Archive({"show", id}, out), 0) << out;
+    EXPECT_EQ(out, "DRAWN PAGE");
+    EXPECT_EQ(d.Archive({"show", id, "--pdf", "--file", d.dir.file("no/such/x.pdf")}, out), 1);
+    EXPECT_NE(out.find("unable to write " + d.dir.file("no/such/x.pdf")), std::string::npos) << out;
 }

@@ -26,6 +26,7 @@ struct Job {
     std::string hints;       // the delivery's own notes for printing it again, one line
     std::string text;        // UTF-8, for search and show
     std::string raw;         // the job file's bytes, for printing it again
+    std::string pdf;         // the PDF it was drawn as, when it was
 };
 
 struct Hit {
@@ -59,9 +60,15 @@ class Archive {
     // Opens (or makes, or rebuilds from the files) the index; false with the
     // reason reported. Add opens it when this did not.
     bool Open();
-    // Archives a delivered job; false when it could not be (reported once
+    // Archives a delivered job now; false when it could not be (reported once
     // until it can again). Removes expired jobs at most once an hour.
     bool Add(Job job);
+    // Hands a delivered job to the archive's writer thread, which archives
+    // what is queued in batches (as Add does) and all of it before the
+    // archive is destroyed. False only when the queue stayed full too long.
+    bool Enqueue(Job job);
+    // Returns once every job queued so far is archived (or failed to be).
+    void Flush();
     // Jobs past their days, then the oldest past the size limit: removed, one line.
     void Prune();
 

@@ -1,15 +1,18 @@
 // One archived job on disk: "TWA1", the payload's size, then zlib of a header
-// (key=value lines, a blank line), the text and the job's bytes. The file alone
-// is enough to rebuild its index row.
+// (key=value lines, a blank line), the text, the job's bytes and its PDF when
+// it was drawn. The file alone is enough to rebuild its index row.
 #include <fcntl.h>
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "archive/archive.h"
 
@@ -62,9 +65,11 @@ bool WriteJobFile(const std::string& path, const Job& job, std::string& why) {
     put("hints", job.hints);
     put("text", std::to_string(job.text.size()));
     put("raw", std::to_string(job.raw.size()));
+    if (!job.pdf.empty()) put("pdf", std::to_string(job.pdf.size()));
     plain += '\n';
     plain += job.text;
     plain += job.raw;
+    plain += job.pdf;
 
     uLongf packedSize = compressBound(plain.size());
     std::string out(8 + packedSize, '\0');
@@ -74,10 +79,12 @@ bool WriteJobFile(const std::string& path, const Job& job, std::string& why) {
         out[4 + i] = static_cast<char>(size >> (8 * i) & 0xFF);
     if (plain.size() > 0xFFFFFFFFu ||
         compress2(reinterpret_cast<Bytef*>(out.data() + 8), &packedSize,
-                  reinterpret_cast<const Bytef*>(plain.data()), plain.size(), 6) != Z_OK) {
+                  reinterpret_cast<const Bytef*>(plain.data()), plain.size(), 1) != Z_OK) {
         why = "the job could not be compressed";
         return false;
     }
+    // The fastest level: the writer keeps up with many LUs, and text shrinks
+    // almost as much as at the default.
     out.resize(8 + packedSize);
     // Written aside and renamed: a reader or a rebuild never sees half a job.
     const std::string temp = path + ".part";
@@ -124,7 +131,7 @@ bool ReadJobFile(const std::string& path, Job& job, std::string& why) {
         return false;
     }
     size_t at = 0;
-    long long textSize = -1, rawSize = -1;
+    long long textSize = -1, rawSize = -1, pdfSize = 0;
     for (;;) {
         size_t end = plain.find('\n', at);
         if (end == std::string::npos) {
@@ -166,14 +173,76 @@ bool ReadJobFile(const std::string& path, Job& job, std::string& why) {
             textSize = std::atoll(value.c_str());
         else if (key == "raw")
             rawSize = std::atoll(value.c_str());
+        else if (key == "pdf")
+            pdfSize = std::atoll(value.c_str());
     }
-    if (textSize < 0 || rawSize < 0 ||
-        static_cast<unsigned long long>(textSize + rawSize) != plain.size() - at) {
+    if (textSize < 0 || rawSize < 0 || pdfSize < 0 ||
+        static_cast<unsigned long long>(textSize + rawSize + pdfSize) != plain.size() - at) {
         why = path + " is damaged";
         return false;
     }
     job.text = plain.substr(at, static_cast<size_t>(textSize));
-    job.raw = plain.substr(at + static_cast<size_t>(textSize));
+    job.raw = plain.substr(at + static_cast<size_t>(textSize), static_cast<size_t>(rawSize));
+    job.pdf = plain.substr(at + static_cast<size_t>(textSize + rawSize));
+    return true;
+}
+
+} // namespace archive
+
+namespace archive {
+
+bool ReadJobTextUntil(const std::string& path, const std::vector<std::string>& words,
+                      std::string& text) {
+    text.clear();
+    std::string packed;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char chunk[16384];
+    ssize_t n;
+    while ((n = ::read(fd, chunk, sizeof chunk)) > 0)
+        packed.append(chunk, static_cast<size_t>(n));
+    ::close(fd);
+    if (packed.size() < 8 || std::memcmp(packed.data(), kMagic, 4) != 0) return false;
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return false;
+    z.next_in = reinterpret_cast<Bytef*>(packed.data() + 8);
+    z.avail_in = static_cast<uInt>(packed.size() - 8);
+    std::string plain, lower;
+    size_t textAt = std::string::npos, textSize = 0, checked = 0;
+    size_t longest = 1;
+    for (const std::string& w : words)
+        longest = std::max(longest, w.size());
+    int rc = Z_OK;
+    bool found = false;
+    while (rc == Z_OK) {
+        z.next_out = reinterpret_cast<Bytef*>(chunk);
+        z.avail_out = sizeof chunk;
+        rc = inflate(&z, Z_NO_FLUSH);
+        if (rc != Z_OK && rc != Z_STREAM_END) break;
+        plain.append(chunk, sizeof chunk - z.avail_out);
+        if (textAt == std::string::npos) {
+            const size_t end = plain.find("\n\n");
+            if (end == std::string::npos) continue;
+            textAt = end + 2;
+            const size_t key = plain.rfind("\ntext=", end);
+            if (key == std::string::npos) break;
+            textSize = static_cast<size_t>(std::atoll(plain.c_str() + key + 6));
+        }
+        const size_t have = std::min(plain.size() - textAt, textSize);
+        // Only the new part is looked at, with room for a word across the seam.
+        for (size_t i = lower.size(); i < have; ++i)
+            lower += static_cast<char>(std::tolower(static_cast<unsigned char>(plain[textAt + i])));
+        for (const std::string& w : words) {
+            const size_t at = lower.find(w, checked > longest ? checked - longest : 0);
+            if (at != std::string::npos && lower.find_first_of("\n\f", at) != std::string::npos)
+                found = true;
+        }
+        checked = have;
+        if (found || have == textSize) break;
+    }
+    inflateEnd(&z);
+    if (textAt == std::string::npos) return false;
+    text = plain.substr(textAt, std::min(plain.size() - textAt, textSize));
     return true;
 }
 

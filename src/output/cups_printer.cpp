@@ -125,7 +125,7 @@ std::string PrinterDestination(const std::string& printer, std::string& why) {
 
 int PrintOnPrinter(const std::string& printer, bool headings, const PageSettings& page,
                    const JobHints& hints, const std::string& path, const std::string& heading,
-                   config::Reporter& reporter, std::string& where, int stopFd) {
+                   config::Reporter& reporter, std::string& where, int stopFd, std::string* drawn) {
     std::string why;
     const std::string name = PrinterDestination(printer, why);
     if (!name.empty()) where = "CUPS printer " + name;
@@ -159,6 +159,7 @@ int PrintOnPrinter(const std::string& printer, bool headings, const PageSettings
         return 0;
     }
     where += ", job " + detail;
+    if (drawn) *drawn = std::move(pdf);
     return 1;
 }
 

@@ -150,9 +150,11 @@ struct Delivery::Impl {
     bool redelivering = false;
     std::function<void(const DeliveredJob&)> delivered;
     std::string copyTo; // a reprint's file
+    std::string drawn;  // the PDF of the job being delivered, kept only for the hook
     void Record(const std::string& path, const JobHints& hints, const config::JobReport& job) {
         if (!delivered) return;
-        DeliveredJob done{job.kept.empty() ? path : job.kept, hints, job};
+        DeliveredJob done{job.kept.empty() ? path : job.kept, hints, job, std::move(drawn)};
+        drawn.clear();
         delivered(done);
     }
     int stopFd = -1;
@@ -293,14 +295,16 @@ int Delivery::Impl::DeliverJob(const std::string& path, const std::string& headi
             const std::string out = !copyTo.empty()  ? copyTo
                                     : copyOf.empty() ? ""
                                                      : CopyName(copyOf, pdf);
-            if (pdf) return WritePdfCopy(path, heading, headings, page, hints, reporter, out);
+            if (pdf)
+                return WritePdfCopy(path, heading, headings, page, hints, reporter, out,
+                                    delivered ? &drawn : nullptr);
             return CopyToOutputFile(path, reporter, out);
         }
     case config::Medium::Printer:
         break;
     }
     return PrintOnPrinter(printer, headings, page, hints, path, heading, reporter, cupsWhere,
-                          stopFd);
+                          stopFd, delivered ? &drawn : nullptr);
 }
 
 Delivery::Delivery(const config::Settings& settings, config::Reporter& reporter,
@@ -395,6 +399,7 @@ int Delivery::Deliver(const std::string& path, const std::string& heading, const
     }
     d.tracked.last.clear();
     d.cupsWhere = "CUPS printer";
+    d.drawn.clear();
     d.tracked.holding = true;
     int result = d.DeliverJob(path, HeadingFor(heading.empty() ? path : heading), hints);
     d.tracked.Release(false);

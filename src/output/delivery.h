@@ -19,6 +19,7 @@ struct DeliveredJob {
     std::string path; // its print file now: where it was, or where it is kept
     JobHints hints;
     config::JobReport report; // the outcome as its line said
+    std::string pdf;          // the PDF it was drawn as, when it was
 };
 
 // The medium of settings looked at without a job: true when it can take one;

@@ -87,7 +87,7 @@ int CopyToOutputFile(const std::string& path, config::Reporter& reporter,
 
 int WritePdfCopy(const std::string& path, const std::string& heading, bool headings,
                  const PageSettings& page, const JobHints& hints, config::Reporter& reporter,
-                 const std::string& copyName) {
+                 const std::string& copyName, std::string* drawn) {
     std::string outName = copyName.empty() ? PdfOutputName(path) : copyName;
     if (::access(outName.c_str(), F_OK) == 0 && !reporter.AskYesNo(OverwriteQuestion(outName)))
         return 1;
@@ -119,6 +119,7 @@ int WritePdfCopy(const std::string& path, const std::string& heading, bool headi
                             config::FormatSystemError(nullptr, err));
         return 0;
     }
+    if (drawn) *drawn = std::move(pdf);
     return 1;
 }
 

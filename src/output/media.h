@@ -46,7 +46,8 @@ std::string PrinterDestination(const std::string& printer, std::string& why);
 // where: the destination, and the CUPS job number once submitted.
 int PrintOnPrinter(const std::string& printer, bool headings, const PageSettings& page,
                    const JobHints& hints, const std::string& path, const std::string& heading,
-                   config::Reporter& reporter, std::string& where, int stopFd = -1);
+                   config::Reporter& reporter, std::string& where, int stopFd = -1,
+                   std::string* drawn = nullptr);
 
 // Print to file: a copy beside the print file with the letter f, or a PDF of
 // its pages. An existing copy is replaced only when the user says so.
@@ -57,7 +58,7 @@ int CopyToOutputFile(const std::string& path, config::Reporter& reporter,
 std::string CopyName(const std::string& path, bool pdf);
 int WritePdfCopy(const std::string& path, const std::string& heading, bool headings,
                  const PageSettings& page, const JobHints& hints, config::Reporter& reporter,
-                 const std::string& outName = "");
+                 const std::string& outName = "", std::string* drawn = nullptr);
 
 // A delivery given up because stopFd turned readable (the session stops).
 inline constexpr int kAbandoned = -1;

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -20,7 +21,7 @@ namespace {
 
 constexpr const char* kArchiveUsage =
     "usage: twprinterd --archive find WORDS [--lu NAME] [--since DATE] [--until DATE]\n"
-    "       twprinterd --archive show ID\n"
+    "       twprinterd --archive show ID [--pdf [--file PATH]]\n"
     "       twprinterd --archive reprint ID [--printer NAME | --file PATH]\n"
     "DATE is YYYY-MM-DD or YYYY-MM-DD HH:MM[:SS], local time.\n";
 
@@ -152,6 +153,33 @@ int Reprint(const std::vector<std::string>& words, const archive::Job& job,
     return rc;
 }
 
+// The job's PDF to standard output or to path (written aside, then renamed).
+int ShowPdf(const archive::Job& job, const std::string& path) {
+    if (job.pdf.empty()) {
+        std::fprintf(stderr,
+                     "twprinterd: archived job %lld was not drawn (it went to %s); it has no "
+                     "PDF, only its text.\n",
+                     job.id, job.destination.c_str());
+        return 1;
+    }
+    if (path.empty()) {
+        std::fwrite(job.pdf.data(), 1, job.pdf.size(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    const std::string temp = path + ".part";
+    FILE* out = std::fopen(temp.c_str(), "wb");
+    bool ok = out && std::fwrite(job.pdf.data(), 1, job.pdf.size(), out) == job.pdf.size();
+    if (out && std::fclose(out) != 0) ok = false;
+    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) ok = false;
+    if (!ok) {
+        std::fprintf(stderr, "twprinterd: unable to write %s: %s\n", path.c_str(),
+                     std::strerror(errno));
+        std::remove(temp.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int ArchiveCommand(const std::vector<std::string>& words, const config::Settings& settings) {
@@ -165,13 +193,27 @@ int ArchiveCommand(const std::vector<std::string>& words, const config::Settings
     long long id = 0;
     if (words.size() < 2 || !ParseId(words[1], id))
         return Usage(words[0] + " needs the number of an archived job");
-    if (words[0] == "show" && words.size() > 2) return Usage("show takes only the job's number");
+    bool pdf = false;
+    std::string pdfFile;
+    if (words[0] == "show") {
+        for (size_t i = 2; i < words.size(); ++i) {
+            if (words[i] == "--pdf") {
+                pdf = true;
+            } else if (words[i] == "--file" && i + 1 < words.size() && !words[i + 1].empty()) {
+                pdfFile = words[++i];
+            } else {
+                return Usage("show takes the job's number, --pdf and --file PATH");
+            }
+        }
+        if (!pdfFile.empty() && !pdf) return Usage("--file goes with --pdf");
+    }
     archive::Job job;
     std::string why;
     if (!store.Get(id, job, why)) {
         std::fprintf(stderr, "twprinterd: archived job %lld cannot be read: %s\n", id, why.c_str());
         return 1;
     }
+    if (pdf) return ShowPdf(job, pdfFile);
     if (words[0] == "show") {
         std::fwrite(job.text.data(), 1, job.text.size(), stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;

@@ -110,6 +110,7 @@ bool ArchiveEntryOf(const output::DeliveredJob& done, const config::Settings& se
     entry.destination = done.report.where;
     entry.outcome = done.report.delivered ? "delivered" : "kept";
     entry.hints = HintsLine(done.hints);
+    entry.pdf = done.pdf;
     // The text as people read it: printer controls left out, line ends as LF.
     const bool table = !settings.translate || settings.codePage.name.empty();
     output::JobDecoder decoder(table ? "" : settings.outputCharset);

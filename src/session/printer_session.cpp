@@ -38,7 +38,7 @@ PrinterSession::Impl::Impl(config::Settings s, config::Reporter& r)
             [this](const std::string& line) { reporter.StatusLine(line); });
         delivery->OnDelivered([this](const output::DeliveredJob& done) {
             archive::Job entry;
-            if (ArchiveEntryOf(done, settings, entry)) archive->Add(std::move(entry));
+            if (ArchiveEntryOf(done, settings, entry)) archive->Enqueue(std::move(entry));
         });
     }
     desk->Open([d = delivery.get()](const std::string& name, bool deliver) {

@@ -1,0 +1,251 @@
+// The archive's SQLite index: its tables, made and filled from the job files
+// when missing, set aside and made again when damaged, rows in and out.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <string_view>
+#include <unordered_set>
+
+#include "archive/archive_internal.h"
+
+namespace archive {
+namespace {
+
+// Raised when the tables change: an index of another layout is made again
+// from the files.
+constexpr int kLayout = 2;
+
+constexpr const char* kSchema =
+    // doc numbers the rows densely for the word index (whose lists of rows then
+    // stay small), and is never given twice, so that words left behind by a
+    // row replaced match nothing.
+    "CREATE TABLE jobs(doc INTEGER PRIMARY KEY AUTOINCREMENT, id INTEGER UNIQUE, lu TEXT,"
+    " name TEXT, number INTEGER, received INTEGER, delivered INTEGER, pages INTEGER,"
+    " bytes INTEGER, medium TEXT, destination TEXT, outcome TEXT, size INTEGER);"
+    "CREATE INDEX jobs_delivered ON jobs(delivered);"
+    // Only which job holds which word: the text is in the job files, a line of
+    // context is read from there, and positions would make the index as large
+    // as the text.
+    "CREATE VIRTUAL TABLE jobs_text USING fts5(text, content='', detail=none, columnsize=0);"
+    "PRAGMA user_version=2;";
+
+constexpr const char* kDropAll = "DROP TABLE IF EXISTS jobs; DROP TABLE IF EXISTS jobs_text;";
+
+} // namespace
+
+std::string FileOf(const std::string& dir, long long id) {
+    return dir + "/" + std::to_string(id) + ".twa";
+}
+
+long long IdOf(const std::string& name) {
+    if (name.size() < 5 || name.compare(name.size() - 4, 4, ".twa") != 0) return 0;
+    long long id = 0;
+    for (size_t i = 0; i + 4 < name.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(name[i]))) return 0;
+        id = id * 10 + (name[i] - '0');
+    }
+    return id;
+}
+
+bool MakeFolders(const std::string& dir) {
+    for (size_t at = 1; at <= dir.size(); ++at) {
+        if (at < dir.size() && dir[at] != '/') continue;
+        const std::string part = dir.substr(0, at);
+        if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    }
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) != 0) return false;
+    if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;
+        return false;
+    }
+    return true;
+}
+
+bool Damaged(int rc) {
+    rc &= 0xFF;
+    return rc == SQLITE_CORRUPT || rc == SQLITE_NOTADB;
+}
+
+// Each word of text once, in the order first seen: the index keeps no
+// positions, so a repeat would only cost time. The same text always gives the
+// same words, which a removal needs.
+std::string IndexedWords(const std::string& text) {
+    std::string out;
+    out.reserve(text.size() / 2);
+    std::unordered_set<std::string_view> seen;
+    std::string lower = text;
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    auto word = [](unsigned char c) { return std::isalnum(c) || c >= 0x80; };
+    for (size_t i = 0; i < lower.size();) {
+        if (!word(static_cast<unsigned char>(lower[i]))) {
+            ++i;
+            continue;
+        }
+        size_t end = i;
+        while (end < lower.size() && word(static_cast<unsigned char>(lower[end])))
+            ++end;
+        const std::string_view w(lower.data() + i, end - i);
+        if (seen.insert(w).second) {
+            if (!out.empty()) out += ' ';
+            out += w;
+        }
+        i = end;
+    }
+    return out;
+}
+
+bool Archive::Impl::OpenIndex(std::string& why) {
+    if (db) return true;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        int rc = sqlite3_open_v2(indexPath.c_str(), &db,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                                 nullptr);
+        int code = rc;
+        if (rc == SQLITE_OK) {
+            sqlite3_busy_timeout(db, 1000);
+            std::string ignored;
+            // One transaction decides whether the index is new: a second process
+            // starting at once sees the tables the first one made.
+            // WAL without a sync per batch: a crash may lose the last rows, never the
+            // index, and the job files hold them.
+            if (Exec("PRAGMA journal_mode=WAL", why, &code) &&
+                Exec("PRAGMA synchronous=NORMAL", why, &code) &&
+                Exec("BEGIN IMMEDIATE", why, &code)) {
+                Stmt have(db, "SELECT count(*), (SELECT user_version FROM pragma_user_version)"
+                              " FROM sqlite_master WHERE name='jobs'");
+                code = have ? sqlite3_step(have.s) : sqlite3_errcode(db);
+                const bool old =
+                    code == SQLITE_ROW && have.ColInt(0) > 0 && have.ColInt(1) != kLayout;
+                const bool fresh = code == SQLITE_ROW && (have.ColInt(0) == 0 || old);
+                if (code == SQLITE_ROW) {
+                    bool ok = true;
+                    if (old) ok = Exec(kDropAll, why, &code);
+                    if (ok && fresh) ok = Exec(kSchema, why, &code) && Rebuild(why);
+                    if (ok && !fresh) {
+                        Stmt check(db, "PRAGMA quick_check");
+                        code = check ? sqlite3_step(check.s) : sqlite3_errcode(db);
+                        if (code == SQLITE_ROW && check.Col(0) != "ok") code = SQLITE_CORRUPT;
+                        ok = code == SQLITE_ROW;
+                        if (!ok) why = "the index is damaged";
+                    }
+                    if (ok && Exec("COMMIT", why, &code)) return true;
+                } else {
+                    why = sqlite3_errmsg(db);
+                }
+                Exec("ROLLBACK", ignored);
+            }
+        } else {
+            why = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+        }
+        Close();
+        if (!Damaged(code) || attempt > 0) return false;
+        // Set aside for whoever wants to look; the files hold everything it had.
+        const std::string aside = indexPath + ".damaged";
+        ::rename(indexPath.c_str(), aside.c_str());
+        ::unlink((indexPath + "-wal").c_str());
+        ::unlink((indexPath + "-shm").c_str());
+        Note("The archive index " + indexPath + " was damaged (" + why + "); it is set aside as " +
+             aside + " and made again from the archived jobs.");
+    }
+    return false;
+}
+
+// Every archive file of the folder into the new (empty) index.
+bool Archive::Impl::Rebuild(std::string& why) {
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return true;
+    std::vector<long long> ids;
+    while (dirent* e = ::readdir(d))
+        if (long long id = IdOf(e->d_name)) ids.push_back(id);
+    ::closedir(d);
+    long count = 0;
+    for (long long id : ids) {
+        Job job;
+        std::string bad;
+        if (!ReadJobFile(FileOf(dir, id), job, bad)) {
+            Note("Archived job " + bad + "; it is left out of the index.");
+            continue;
+        }
+        job.id = id;
+        struct stat st {};
+        ::stat(FileOf(dir, id).c_str(), &st);
+        int code = 0;
+        if (!Insert(job, st.st_size, why, code)) return false;
+        ++count;
+    }
+    if (count > 0)
+        Note("The archive index " + indexPath + " was made from " + std::to_string(count) +
+             " archived jobs.");
+    return true;
+}
+
+bool Archive::Impl::Insert(const Job& job, long long size, std::string& why, int& code) {
+    Stmt row(db, "INSERT OR REPLACE INTO jobs(id, lu, name, number, received, delivered, pages,"
+                 " bytes, medium, destination, outcome, size) VALUES(?,?,?,?,?,?,?,?,?,?,?,?)");
+    Stmt text(db, "INSERT INTO jobs_text(rowid, text) VALUES(last_insert_rowid(), ?)");
+    if (!row || !text) {
+        code = sqlite3_errcode(db);
+        why = sqlite3_errmsg(db);
+        return false;
+    }
+    row.Int(1, job.id);
+    row.Text(2, job.lu);
+    row.Text(3, job.name);
+    row.Int(4, job.number);
+    row.Int(5, job.received);
+    row.Int(6, job.delivered);
+    row.Int(7, job.pages);
+    row.Int(8, job.bytes);
+    row.Text(9, job.medium);
+    row.Text(10, job.destination);
+    row.Text(11, job.outcome);
+    row.Int(12, size);
+    text.Text(1, IndexedWords(job.text));
+    for (Stmt* s : {&row, &text}) {
+        code = sqlite3_step(s->s);
+        if (code != SQLITE_DONE) {
+            why = sqlite3_errmsg(db);
+            return false;
+        }
+    }
+    return true;
+}
+
+void Archive::Impl::IndexFailed(const std::string& why, int code) {
+    if (!indexFault)
+        Note("The archive index " + indexPath + " cannot be written (" + why +
+             "); jobs are printed and archived, and indexed once it can be.");
+    indexFault = true;
+    // A damaged index is set aside at the next attempt; a locked one is tried again.
+    Close();
+    if (Damaged(code)) {
+        std::string again;
+        OpenIndex(again);
+    }
+}
+
+// The words of a job without its file stay behind, matching no row of jobs.
+void Archive::Impl::Remove(long long id) {
+    Stmt doc(db, "SELECT doc FROM jobs WHERE id=?");
+    doc.Int(1, id);
+    const long long number = doc && sqlite3_step(doc.s) == SQLITE_ROW ? doc.ColInt(0) : 0;
+    Stmt row(db, "DELETE FROM jobs WHERE id=?");
+    row.Int(1, id);
+    sqlite3_step(row.s);
+    Job job;
+    std::string why;
+    if (number > 0 && ReadJobFile(FileOf(dir, id), job, why)) {
+        Stmt text(db, "INSERT INTO jobs_text(jobs_text, rowid, text) VALUES('delete', ?, ?)");
+        text.Int(1, number);
+        text.Text(2, IndexedWords(job.text));
+        sqlite3_step(text.s);
+    }
+    ::unlink(FileOf(dir, id).c_str());
+}
+
+} // namespace archive

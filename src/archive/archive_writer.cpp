@@ -1,0 +1,114 @@
+// The archive's writer: threads of its own take what the delivery threads
+// queue, one compressing and writing the files, one indexing what is written
+// in batches of one transaction each, so that printing never waits on the
+// disk or the index. A stop archives what is queued first.
+#include <chrono>
+
+#include "archive/archive_internal.h"
+
+namespace archive {
+namespace {
+
+// Enough for a burst of many LUs; past it a delivery waits for room a while.
+constexpr size_t kQueueJobs = 2048;
+constexpr size_t kBatchJobs = 256;
+constexpr auto kFullWait = std::chrono::seconds(30);
+
+} // namespace
+
+bool Archive::Enqueue(Job job) {
+    Impl& a = *impl_;
+    std::unique_lock<std::mutex> lock(a.queueMutex);
+    if (!a.filer.joinable()) {
+        a.filer = std::thread([&a] { a.FilerLoop(); });
+        a.indexer = std::thread([&a] { a.IndexerLoop(); });
+    }
+    if (!a.queued.wait_for(lock, kFullWait, [&a] { return a.queue.size() < kQueueJobs; })) {
+        // The job was delivered; only its copy in the archive is missing, and said so.
+        if (!a.fullNoted)
+            a.Note("The archive in " + a.dir + " cannot keep up; " + job.name +
+                   " was printed but is not archived.");
+        a.fullNoted = true;
+        return false;
+    }
+    a.fullNoted = false;
+    a.queue.push_back(std::move(job));
+    a.queued.notify_all();
+    return true;
+}
+
+void Archive::Flush() {
+    Impl& a = *impl_;
+    std::unique_lock<std::mutex> lock(a.queueMutex);
+    a.drained.wait(lock, [&a] { return a.queue.empty() && a.toIndex.empty() && a.busy == 0; });
+}
+
+void Archive::Impl::FilerLoop() {
+    std::unique_lock<std::mutex> lock(queueMutex);
+    for (;;) {
+        queued.wait(lock, [this] { return stopping || !queue.empty(); });
+        if (queue.empty()) break; // stopping, and every file written
+        std::vector<Job> batch;
+        while (!queue.empty() && batch.size() < kBatchJobs) {
+            batch.push_back(std::move(queue.front()));
+            queue.pop_front();
+        }
+        busy += batch.size();
+        queued.notify_all(); // room for waiting deliveries
+        lock.unlock();
+        std::vector<Written> done;
+        {
+            std::lock_guard<std::mutex> files(fileMutex);
+            for (Job& job : batch) {
+                Written w;
+                if (!WriteFile(job, w.size)) continue;
+                // The index needs only the text and the row.
+                job.raw.clear();
+                job.pdf.clear();
+                w.job = std::move(job);
+                done.push_back(std::move(w));
+            }
+        }
+        lock.lock();
+        for (Written& w : done)
+            toIndex.push_back(std::move(w));
+        busy -= batch.size() - done.size();
+        filed.notify_all();
+        drained.notify_all();
+    }
+    filerDone = true;
+    filed.notify_all();
+}
+
+void Archive::Impl::IndexerLoop() {
+    std::unique_lock<std::mutex> lock(queueMutex);
+    for (;;) {
+        filed.wait(lock, [this] { return filerDone || !toIndex.empty(); });
+        if (toIndex.empty()) return; // the filer is done, and all of it indexed
+        std::vector<Written> batch;
+        while (!toIndex.empty() && batch.size() < kBatchJobs * 4) {
+            batch.push_back(std::move(toIndex.front()));
+            toIndex.pop_front();
+        }
+        lock.unlock();
+        {
+            std::lock_guard<std::recursive_mutex> index(mutex);
+            IndexBatch(batch);
+        }
+        lock.lock();
+        busy -= batch.size();
+        drained.notify_all();
+    }
+}
+
+void Archive::Impl::StopWriter() {
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        stopping = true;
+        queued.notify_all();
+    }
+    if (filer.joinable()) filer.join();
+    if (indexer.joinable()) indexer.join();
+}
+
+} // namespace archive
