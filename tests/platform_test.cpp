@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <poll.h>
+#include <regex>
 #include <sys/stat.h>
 
 #include <thread>
@@ -89,6 +90,21 @@ TEST(SysInfo, DirectoriesCommandLineAndErrors) {
     EXPECT_EQ(platform::CommandLine(), "/usr/bin/twprinterd -s 23");
     EXPECT_EQ(platform::ProgramName(), "twprinterd");
     EXPECT_EQ(platform::SystemErrorText(ENOENT), "No such file or directory");
+
+    // Local time, not UTC, in the one form logs and pages show.
+    const char* oldTz = getenv("TZ");
+    const std::string savedTz = oldTz ? oldTz : "";
+    setenv("TZ", "EST5", 1);
+    tzset();
+    EXPECT_EQ(platform::LocalTimeText(86400 + 3723), "1970-01-01 20:02:03");
+    const std::string now = platform::LocalTimeNowMs();
+    EXPECT_TRUE(std::regex_match(now, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3})")))
+        << now;
+    if (oldTz)
+        setenv("TZ", savedTz.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
 }
 
 TEST(Event, ManualResetAndPollable) {

@@ -66,18 +66,12 @@ std::vector<std::string> LogMessages(const std::string& text) {
 }
 
 void LogLines(const std::string& text) {
-    struct timeval tv;
-    gettimeofday(&tv, nullptr);
-    struct tm tm;
-    localtime_r(&tv.tv_sec, &tm);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);
+    const std::string stamp = platform::LocalTimeNowMs();
     const std::string& name = platform::ProgramName();
     const char* program = name.empty() ? "twprinter" : name.c_str();
     std::lock_guard<std::mutex> lock(gLogMutex);
     for (const std::string& line : LogMessages(text))
-        std::fprintf(stderr, "%s.%03ld %s: %s\n", stamp, static_cast<long>(tv.tv_usec / 1000),
-                     program, line.c_str());
+        std::fprintf(stderr, "%s %s: %s\n", stamp.c_str(), program, line.c_str());
     std::fflush(stderr);
 }
 

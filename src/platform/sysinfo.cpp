@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <limits.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace platform {
@@ -100,6 +103,23 @@ uint64_t MonotonicMs() {
     using namespace std::chrono;
     return static_cast<uint64_t>(
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+std::string LocalTimeText(int64_t unixSeconds) {
+    const time_t t = static_cast<time_t>(unixSeconds);
+    tm local{};
+    localtime_r(&t, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
+
+std::string LocalTimeNowMs() {
+    timeval tv{};
+    gettimeofday(&tv, nullptr);
+    char ms[24];
+    std::snprintf(ms, sizeof ms, ".%03ld", static_cast<long>(tv.tv_usec / 1000));
+    return LocalTimeText(tv.tv_sec) + ms;
 }
 
 bool FileExists(const std::string& path) {

@@ -27,6 +27,11 @@ const std::string& ProgramName();
 // Milliseconds from an arbitrary fixed point, monotonic.
 uint64_t MonotonicMs();
 
+// Local time as "YYYY-MM-DD HH:MM:SS", the one form every log, status line and
+// page shows; the second form adds milliseconds (".mmm") to the present time.
+std::string LocalTimeText(int64_t unixSeconds);
+std::string LocalTimeNowMs();
+
 bool FileExists(const std::string& path);
 
 // The system's text for an errno value ("No such file or directory").

@@ -5,6 +5,8 @@
 #include <ctime>
 #include <string>
 
+#include "platform/sysinfo.h"
+
 inline std::string Html(const std::string& v) {
     std::string out;
     out.reserve(v.size());
@@ -67,10 +69,5 @@ inline std::string UrlPart(const std::string& v) {
 
 inline std::string LocalTime(int64_t t) {
     if (t == 0) return "-";
-    const time_t tt = static_cast<time_t>(t);
-    tm local{};
-    localtime_r(&tt, &local);
-    char b[32];
-    std::strftime(b, sizeof b, "%Y-%m-%d %H:%M:%S", &local);
-    return b;
+    return platform::LocalTimeText(t);
 }

@@ -13,6 +13,7 @@
 #include "archive/archive.h"
 #include "config/report.h"
 #include "output/delivery.h"
+#include "platform/sysinfo.h"
 #include "session/archive_link.h"
 
 namespace session {
@@ -47,12 +48,7 @@ long long ParseDate(const std::string& text, bool end) {
 }
 
 std::string Stamp(long long at) {
-    const time_t t = static_cast<time_t>(at);
-    tm local{};
-    localtime_r(&t, &local);
-    char out[32];
-    std::strftime(out, sizeof out, "%Y-%m-%d %H:%M:%S", &local);
-    return out;
+    return platform::LocalTimeText(at);
 }
 
 // The lines of a reprint on standard error; an existing copy is replaced,

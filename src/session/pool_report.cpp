@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "config/messages.h"
+#include "platform/sysinfo.h"
 
 namespace session {
 
@@ -14,14 +15,7 @@ namespace {
 std::mutex gLineMutex;
 
 std::string Stamp() {
-    timeval tv;
-    gettimeofday(&tv, nullptr);
-    tm t;
-    localtime_r(&tv.tv_sec, &t);
-    char stamp[64];
-    size_t n = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &t);
-    std::snprintf(stamp + n, sizeof stamp - n, ".%03ld", long(tv.tv_usec / 1000));
-    return stamp;
+    return platform::LocalTimeNowMs();
 }
 
 std::string Flat(const std::string& text) {

@@ -23,13 +23,9 @@ PrinterSession::Impl::Impl(config::Settings s, config::Reporter& r)
     delivery = std::make_unique<output::Delivery>(settings, reporter, [this](bool ok) {
         (ok ? delivered : failed)++;
         (ok ? counters->jobsDelivered : counters->jobsFailed)++;
-        const time_t now = time(nullptr);
-        tm t{};
-        localtime_r(&now, &t);
-        char stamp[32];
-        std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &t);
+        const std::string stamp = platform::LocalTimeText(time(nullptr));
         std::lock_guard<std::mutex> lock(luMutex);
-        lastJob = std::string(stamp) + (ok ? " delivered" : " failed");
+        lastJob = stamp + (ok ? " delivered" : " failed");
     });
     delivery->WatchStop(stop.fd());
     if (settings.archiveDays > 0) {
