@@ -46,7 +46,7 @@ struct Pool {
 
 void BM_Metrics(benchmark::State& state) {
     Pool pool(static_cast<int>(state.range(0)));
-    MetricsWriter writer(pool.board);
+    service::MetricsWriter writer(pool.board);
     size_t bytes = 0;
     int64_t nowMs = 0;
     for (auto _ : state) {

@@ -134,7 +134,8 @@ session::LuEntry BoardEntry(const config::Settings& s, bool valid) {
 }
 
 // The status endpoint when an address is set; false (said) when it cannot start.
-bool StartStatus(StatusServer& server, const std::string& address, const std::string& token) {
+bool StartStatus(service::StatusServer& server, const std::string& address,
+                 const std::string& token) {
     if (address.empty()) return true;
     const std::string error = server.Start(address, token);
     if (!error.empty()) {
@@ -167,9 +168,9 @@ int RunPoolMain(const std::string& dir, bool debug, const std::string& status,
     const int sfd = SignalsAsFd({SIGTERM, SIGINT, SIGUSR1, SIGHUP, SIGPIPE});
     if (sfd < 0) return 1;
     session::LuBoard board;
-    StatusServer server(board);
+    service::StatusServer server(board);
     if (!StartStatus(server, status, token)) return 1;
-    Notifier notifier(board);
+    service::Notifier notifier(board);
     if (debug) {
         config::gDebug = 1;
         config::DebugOpen();
@@ -485,13 +486,13 @@ int main(int argc, char** argv) {
     entry.history = session->History();
     entry.keptJobs = session->KeptJobs();
     board.Set(entry);
-    StatusServer server(board);
+    service::StatusServer server(board);
     if (!StartStatus(server, statusAddress, statusToken)) {
         config::DebugClose();
         ::close(sfd);
         return 1;
     }
-    Notifier notifier(board);
+    service::Notifier notifier(board);
     if (loaded != 0) {
         // A settings error ends the run at once, with the lines a run ended by it shows.
         gReport.Line(config::LoadMessage(config::MSG_ATTEMPTING_CONNECT));

@@ -93,17 +93,19 @@ TEST(NotifyCommand, KeptOfflineAndBackRunTheCommandWithTheEvent) {
 TEST(NotifyCommand, ACommandIsBoundedInTimeAndItsEndSaid) {
     testutil::TempDir dir;
     const auto start = std::chrono::steady_clock::now();
-    const std::string why = Notifier::Run("/bin/sleep 30", "LU", "kept", "", "", 300);
+    const std::string why = service::Notifier::Run("/bin/sleep 30", "LU", "kept", "", "", 300);
     const auto spent = std::chrono::steady_clock::now() - start;
     EXPECT_NE(why.find("timed out"), std::string::npos) << why;
     EXPECT_LT(spent, std::chrono::seconds(5));
-    EXPECT_EQ(Notifier::Run("/bin/false", "LU", "kept", "", ""), "exit code 1");
-    EXPECT_NE(Notifier::Run("", "LU", "kept", "", ""), "");
-    EXPECT_NE(Notifier::Run("/no/such/program", "LU", "kept", "", "").find("cannot be started"),
-              std::string::npos);
+    EXPECT_EQ(service::Notifier::Run("/bin/false", "LU", "kept", "", ""), "exit code 1");
+    EXPECT_NE(service::Notifier::Run("", "LU", "kept", "", ""), "");
+    EXPECT_NE(
+        service::Notifier::Run("/no/such/program", "LU", "kept", "", "").find("cannot be started"),
+        std::string::npos);
     WriteFile(dir.file("env.sh"), "[ \"$LU\" = P1 ] && [ \"$EVENT\" = offline ] && "
                                   "[ \"$JOB\" = j ] && [ \"$REASON\" = 'r s' ]\n");
-    EXPECT_EQ(Notifier::Run("/bin/sh " + dir.file("env.sh"), "P1", "offline", "j", "r s"), "");
+    EXPECT_EQ(service::Notifier::Run("/bin/sh " + dir.file("env.sh"), "P1", "offline", "j", "r s"),
+              "");
 }
 
 } // namespace

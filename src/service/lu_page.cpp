@@ -7,6 +7,8 @@
 #include "service/page_text.h"
 #include "service/status_page.h"
 
+namespace service {
+
 namespace {
 
 std::string FileName(const std::string& path) {
@@ -109,3 +111,5 @@ std::string RenderLuJson(const session::LuEntry& lu) {
         }
     return out + "]}\n";
 }
+
+} // namespace service

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <string_view>
 
+namespace service {
+
 namespace {
 
 // How long a failed folder's count stands when nothing this process did could
@@ -280,3 +282,5 @@ std::string NotReady(const std::vector<session::LuEntry>& lus, int64_t now) {
     }
     return why;
 }
+
+} // namespace service

@@ -6,6 +6,8 @@
 
 #include "session/lu_board.h"
 
+namespace service {
+
 // Writes /metrics: one series per LU (label lu) and the process's own figures.
 // A scrape reads the counters as they stand and keeps what the next one can
 // use again (the board's copy, the labels, the folder counts, the buffer's
@@ -40,3 +42,5 @@ class MetricsWriter {
 std::string NotReady(const std::vector<session::LuEntry>& lus, int64_t now);
 // Jobs waiting in a failed folder.
 long KeptJobCount(const std::string& failedDir);
+
+} // namespace service

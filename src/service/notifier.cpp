@@ -19,6 +19,8 @@
 
 extern char** environ;
 
+namespace service {
+
 namespace {
 
 // The newest file of the failed folder: the job just kept (names sort by time).
@@ -151,3 +153,5 @@ std::string Notifier::Run(const std::string& command, const std::string& lu,
     if (WIFEXITED(status)) return "exit code " + std::to_string(WEXITSTATUS(status));
     return "ended by signal " + std::to_string(WTERMSIG(status));
 }
+
+} // namespace service

@@ -11,10 +11,10 @@
 
 namespace session {
 class LuBoard;
-}
-namespace session {
 struct LuEntry;
-}
+} // namespace session
+
+namespace service {
 
 class Notifier {
   public:
@@ -49,3 +49,5 @@ class Notifier {
     std::atomic<bool> quit_{false};
     std::thread thread_;
 };
+
+} // namespace service

@@ -7,6 +7,8 @@
 
 #include "platform/sysinfo.h"
 
+namespace service {
+
 inline std::string Html(const std::string& v) {
     std::string out;
     out.reserve(v.size());
@@ -71,3 +73,5 @@ inline std::string LocalTime(int64_t t) {
     if (t == 0) return "-";
     return platform::LocalTimeText(t);
 }
+
+} // namespace service

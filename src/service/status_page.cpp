@@ -6,6 +6,8 @@
 #include "service/metrics.h"
 #include "service/page_text.h"
 
+namespace service {
+
 namespace {
 
 const char* const kStates[] = {"offline", "connecting", "online"};
@@ -83,3 +85,5 @@ std::string RenderStatusJson(const std::vector<session::LuEntry>& lus) {
     }
     return out + "]}\n";
 }
+
+} // namespace service

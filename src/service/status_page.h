@@ -7,6 +7,8 @@
 
 #include "session/lu_board.h"
 
+namespace service {
+
 std::string RenderStatusPage(const std::vector<session::LuEntry>& lus, int64_t now);
 std::string RenderStatusJson(const std::vector<session::LuEntry>& lus);
 // "online", "connecting", "offline" or "stopped".
@@ -16,3 +18,5 @@ std::string LuState(const session::LuEntry& lu);
 // delivered again or removed from the page when posting is on.
 std::string RenderLuPage(const session::LuEntry& lu, int64_t now, bool posting);
 std::string RenderLuJson(const session::LuEntry& lu);
+
+} // namespace service

@@ -19,6 +19,8 @@
 #include "service/status_page.h"
 #include "session/lu_board.h"
 
+namespace service {
+
 namespace {
 
 // Bounds of what one client may cost: request line and headers share the
@@ -331,3 +333,5 @@ std::string StatusServer::Start(const std::string& address, const std::string& t
     s.port = info ? info->port : static_cast<int>(port);
     return "";
 }
+
+} // namespace service

@@ -10,6 +10,8 @@ namespace session {
 class LuBoard;
 }
 
+namespace service {
+
 class StatusServer {
   public:
     explicit StatusServer(const session::LuBoard& board);
@@ -30,3 +32,5 @@ class StatusServer {
   private:
     std::unique_ptr<Impl> impl_;
 };
+
+} // namespace service
