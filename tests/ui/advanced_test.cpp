@@ -14,15 +14,6 @@ using namespace uitest;
 
 namespace {
 
-template <class F> void OnAdvanced(F check) {
-    QTimer::singleShot(0, [check] {
-        auto* dlg = qobject_cast<AdvancedSettingsDialog*>(QApplication::activeModalWidget());
-        QVERIFY(dlg);
-        check(dlg);
-        if (dlg->isVisible()) dlg->reject();
-    });
-}
-
 QStringList Data(QComboBox* box) {
     QStringList out;
     for (int i = 0; i < box->count(); ++i)
@@ -66,7 +57,7 @@ class AdvancedTest : public QObject {
         Window d;
         d.show();
         QStringList refused;
-        OnAdvanced([&](AdvancedSettingsDialog* a) {
+        OnModal<AdvancedSettingsDialog>([&](AdvancedSettingsDialog* a) {
             // Every value the table allows, nothing else; "nothing" only where it is no
             // second name of the default.
             QCOMPARE(Data(a->Choice("PAPER")), QStringList({"", "letter", "legal", "a4", "a3", "a5",
@@ -133,7 +124,7 @@ class AdvancedTest : public QObject {
         d.UndoCommand();
         StartAndStop(d);
         QCOMPARE(pages(d.StartedSettings()), "a4|auto|0|0|0|0||30000");
-        OnAdvanced([](AdvancedSettingsDialog* a) {
+        OnModal<AdvancedSettingsDialog>([](AdvancedSettingsDialog* a) {
             QCOMPARE(a->Choice("PAPER")->currentData().toString(), "a4");
             ChooseAll(a);
             a->accept();

@@ -62,15 +62,6 @@ constexpr const char* kPpd = R"PPD(*PPD-Adobe: "4.3"
 *PaperDimension Env10: "297 684"
 )PPD";
 
-template <class F> void OnSetup(F check) {
-    QTimer::singleShot(0, [check] {
-        auto* dlg = qobject_cast<PrinterSetupDialog*>(QApplication::activeModalWidget());
-        QVERIFY(dlg);
-        check(dlg);
-        if (dlg->isVisible()) dlg->reject();
-    });
-}
-
 // "name" of each destination, "  medium|size|PAPER" below it.
 QStringList Rows(QTreeWidget* list) {
     QStringList rows;
@@ -107,7 +98,7 @@ class PrinterSetupTest : public QObject {
         env.Set("HOSTNAME=127.0.0.1 SERVERNAME=1 PAPER=letter");
         Window d;
         d.show();
-        OnSetup([&](PrinterSetupDialog* s) {
+        OnModal<PrinterSetupDialog>([&](PrinterSetupDialog* s) {
             // OK and Cancel: nothing prints from here.
             auto* box = s->findChild<QDialogButtonBox*>();
             QCOMPARE(box->standardButtons(), QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
@@ -148,7 +139,7 @@ class PrinterSetupTest : public QObject {
         StartAndStop(d);
         QVERIFY(d.StartedSettings().printer == "media" && d.StartedSettings().paper == "a5");
         // Opened again on that choice; Cancel changes nothing.
-        OnSetup([](PrinterSetupDialog* s) {
+        OnModal<PrinterSetupDialog>([](PrinterSetupDialog* s) {
             QVERIFY(s->List()->currentItem());
             QCOMPARE(s->List()->currentItem()->text(0), "iso_a5_148x210mm");
             s->List()->setCurrentItem(Find(s->List(), "twtest"));
@@ -159,7 +150,7 @@ class PrinterSetupTest : public QObject {
         d.SaveFieldsToIni();
         QCOMPARE(env.Get("PAPER"), "a5");
         // The default entry and a queue without media set the printer alone.
-        OnSetup([](PrinterSetupDialog* s) {
+        OnModal<PrinterSetupDialog>([](PrinterSetupDialog* s) {
             s->List()->setCurrentItem(s->List()->topLevelItem(0));
             QCOMPARE(s->Note()->text(), "Printer: CUPS default printer");
             s->accept();

@@ -19,6 +19,17 @@
 
 namespace uitest {
 
+// Runs check on the modal dialog of type D that the next call opens.
+template <class D, class F> void OnModal(F check) {
+    QTimer::singleShot(0, [check] {
+        auto* dlg = qobject_cast<D*>(QApplication::activeModalWidget());
+        QVERIFY(dlg);
+        check(dlg);
+        // A failed check leaves it open: the test goes on to its report.
+        if (dlg->isVisible()) dlg->reject();
+    });
+}
+
 class Env {
   public:
     explicit Env(const std::string& extraCommandLine = "");

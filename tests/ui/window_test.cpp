@@ -41,17 +41,6 @@ QString Clashes(const QMap<QChar, QStringList>& letters) {
     return out.join("; ");
 }
 
-// Runs check on the modal dialog of type T that the next call opens.
-template <class T, class F> void OnModal(F check) {
-    QTimer::singleShot(0, [check] {
-        auto* dlg = qobject_cast<T*>(QApplication::activeModalWidget());
-        QVERIFY(dlg);
-        check(dlg);
-        // A failed check leaves it open: the test goes on to its report.
-        if (dlg->isVisible()) dlg->reject();
-    });
-}
-
 } // namespace
 
 class WindowTest : public QObject {
