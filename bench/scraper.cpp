@@ -4,16 +4,13 @@
 // measured rather than to starting a client ten times a second.
 // Usage: scraper PORT INTERVAL_MS STOP; prints one line per scrape:
 // "STATUS MILLISECONDS BYTES" (status 0: no answer), from connect to last byte.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
+
+#include "../tests/status_http.h"
 
 namespace {
 
@@ -21,28 +18,11 @@ using Clock = std::chrono::steady_clock;
 
 void Scrape(int port) {
     const Clock::time_point start = Clock::now();
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    timeval tv{5, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    static const char kAsk[] = "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                               "Accept: text/plain;version=0.0.4\r\nConnection: close\r\n\r\n";
-    std::string got;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::send(fd, kAsk, sizeof kAsk - 1, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof kAsk - 1)) {
-        static char b[1 << 16];
-        for (ssize_t n; (n = ::read(fd, b, sizeof b)) > 0;)
-            got.append(b, static_cast<size_t>(n));
-    }
-    ::close(fd);
+    const std::string got =
+        Ask(port, "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                  "Accept: text/plain;version=0.0.4\r\nConnection: close\r\n\r\n");
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    const int status = got.size() > 12 ? std::atoi(got.c_str() + 9) : 0;
-    const size_t head = got.find("\r\n\r\n");
-    const size_t body = head == std::string::npos ? 0 : got.size() - head - 4;
-    std::printf("%d %.3f %zu\n", status, ms, body);
+    std::printf("%d %.3f %zu\n", Status(got), ms, Body(got).size());
     std::fflush(stdout);
 }
 

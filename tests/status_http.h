@@ -1,5 +1,5 @@
-// A plain HTTP/1.1 client for the status endpoint's tests: requests sent as
-// they stand, answers read whole.
+// A plain HTTP/1.1 client for the status endpoint's tests and the scrape
+// benchmark: requests sent as they stand, answers read whole.
 #pragma once
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -20,7 +20,7 @@ inline std::string Ask(int port, const std::string& request) {
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     std::string out;
     if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-        (void)!::write(fd, request.data(), request.size());
+        (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
         char b[65536];
         for (ssize_t n; (n = ::read(fd, b, sizeof b)) > 0;)
             out.append(b, static_cast<size_t>(n));
