@@ -456,4 +456,20 @@ TEST(BulkRuns, PrintAsTheirCharactersOneByOne) {
     const std::string out = testutil::ReadFile(rig.dir.file("J0f.txt"));
     // Each CR and LF of a line break counts as printed, like a character.
     EXPECT_EQ(static_cast<int64_t>(out.size()), limit + 1);
+
+    // The limit is in bytes: euro signs of three UTF-8 bytes each stop at it,
+    // the last one whole.
+    std::string m;
+    Rig euro([&m](config::Settings& s) {
+        s.luType = 3;
+        EXPECT_TRUE(config::LoadCodePage("1141", s.ebcdicToAscii, m)) << m;
+        EXPECT_TRUE(LoadHostCharacters("1141", s.codePage, m)) << m;
+        s.outputCharset = "UTF-8";
+    });
+    euro.Job("F100114040"
+             "{3C40409F}*25 ");
+    const std::string euros = testutil::ReadFile(euro.dir.file("J0f.txt"));
+    EXPECT_GT(static_cast<int64_t>(euros.size()), limit);
+    EXPECT_LE(static_cast<int64_t>(euros.size()), limit + 3);
+    EXPECT_EQ(euros.substr(euros.size() - 3), "\u20ac");
 }

@@ -22,7 +22,7 @@ int32_t LineWriter::Raw(FILE* f, uint8_t c) {
 
 int32_t LineWriter::Raw(FILE* f, const uint8_t* bytes, int n) {
     if (!f) return 75;
-    ++printed;
+    printed += n;
     if (lfOnly) {
         // A lone CR (overstrike) stays; one that an LF follows goes.
         const bool one = n == 1;
@@ -50,7 +50,7 @@ void LineWriter::ClearFormats() {
 int32_t LineWriter::Put(const uint8_t* bytes, int n, int width, FILE* file) {
     if (toPort) {
         portBytes.insert(portBytes.end(), bytes, bytes + n);
-        ++printed;
+        printed += n;
         return 0;
     }
     // Only a single byte can be a control; anything longer is one character.

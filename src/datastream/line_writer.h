@@ -23,7 +23,7 @@ struct LineWriter {
     uint8_t vformat[137] = {};      // vertical format: max, top, bottom, channel lines
     uint8_t hformat[137] = {};      // horizontal format: max, left, right, tab stops
     std::vector<uint8_t> portBytes; // port output of the current record
-    int64_t printed = 0;            // bytes the current record has put out
+    int64_t printed = 0;            // bytes the current record has put out, held CRs too
     // The job so far, for its line: bytes in the file, records that wrote, form feeds.
     int64_t jobBytes = 0;
     long jobRecords = 0, formFeeds = 0;

@@ -14,6 +14,8 @@ namespace datastream {
 namespace {
 // The longest run taken in one call: its block fits the run buffer.
 constexpr int32_t kRunChunk = 4096;
+// The most bytes one character can put out.
+constexpr int64_t kGlyphMost = sizeof(JobText::Glyph::bytes);
 } // namespace
 
 void DataStream::Impl::BuildRunTables() {
@@ -121,8 +123,10 @@ int32_t DataStream::Impl::PlainRun(const uint8_t* d, int32_t i, int32_t len, con
     uint8_t last = writer.lastByte;
     for (;;) {
         // The data characters of this line.
-        const int32_t most =
-            static_cast<int32_t>(std::min<int64_t>({end - k, limit - column, budget}));
+        // The budget is in bytes: a glyph of several may not pass it.
+        const int32_t most = static_cast<int32_t>(std::min<int64_t>(
+            {end - k, limit - column, singleByteRuns ? budget : budget / kGlyphMost}));
+        const size_t before = o;
         const int32_t m = most <= 0        ? 0
                           : singleByteRuns ? TranslateRun<true>(d + k, most, table, out, o)
                                            : TranslateRun<false>(d + k, most, table, out, o);
@@ -138,7 +142,7 @@ int32_t DataStream::Impl::PlainRun(const uint8_t* d, int32_t i, int32_t len, con
         if (m > 0) last = ' ';
         k += m;
         column += m;
-        budget -= m;
+        budget -= static_cast<int64_t>(o - before);
         if (k == end || table[d[k]].kind != kRunLineEnd || ends == 0 || budget < 2) break;
         // LINEEND=lf leaves out the CR that an LF follows.
         if (!writer.lfOnly) out[o++] = 0x0D;
@@ -169,7 +173,9 @@ int32_t DataStream::Impl::DoubleRun(const uint8_t* d, int32_t i, int32_t len) {
     if (writer.linesPerPage != 0 && writer.lines >= writer.linesPerPage) return 0;
     if (writer.printAfterNLines != 0 && writer.lines >= writer.printAfterNLines) return 0;
     if (writer.column == 0 && writer.leftMargin > 0) return 0;
-    const int32_t pairs = std::min((len - i) / 2, (LineLimit() - writer.column) / 2);
+    const int32_t pairs = static_cast<int32_t>(
+        std::min<int64_t>({(len - i) / 2, (LineLimit() - writer.column) / 2,
+                           (printLimit - writer.printed) / kGlyphMost}));
     if (pairs <= 0) return 0;
     Cell* cells = buffer.cells.data();
     const int32_t size = buffer.size;
@@ -190,7 +196,7 @@ int32_t DataStream::Impl::DoubleRun(const uint8_t* d, int32_t i, int32_t len) {
     const bool failed = o != 0 && fwrite_unlocked(out, 1, o, job.file) != o;
     buffer.currentAddress = static_cast<int16_t>(addr);
     const int32_t n = (at - i) / 2;
-    writer.printed += n;
+    writer.printed += static_cast<int64_t>(o);
     writer.Wrote(static_cast<int32_t>(o));
     writer.column += 2 * n;
     return failed ? -94 : at - i;
