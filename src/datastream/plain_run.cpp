@@ -173,9 +173,9 @@ int32_t DataStream::Impl::DoubleRun(const uint8_t* d, int32_t i, int32_t len) {
     if (writer.linesPerPage != 0 && writer.lines >= writer.linesPerPage) return 0;
     if (writer.printAfterNLines != 0 && writer.lines >= writer.printAfterNLines) return 0;
     if (writer.column == 0 && writer.leftMargin > 0) return 0;
-    const int32_t pairs = static_cast<int32_t>(
-        std::min<int64_t>({(len - i) / 2, (LineLimit() - writer.column) / 2,
-                           (printLimit - writer.printed) / kGlyphMost}));
+    const int32_t pairs =
+        static_cast<int32_t>(std::min<int64_t>({(len - i) / 2, (LineLimit() - writer.column) / 2,
+                                                (printLimit - writer.printed) / kGlyphMost}));
     if (pairs <= 0) return 0;
     Cell* cells = buffer.cells.data();
     const int32_t size = buffer.size;
