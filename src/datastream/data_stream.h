@@ -54,6 +54,11 @@ class DataStream {
     // instead of job files; they are reported but not delivered.
     void WriteJobsTo(JobSink& sink);
 
+    // What one record may print: base bytes plus perByte for each of its
+    // bytes. The default bounds a runaway record at a few MB; fuzzing sets
+    // less, so that an input costs milliseconds.
+    void LimitRecordPrint(int64_t base, int64_t perByte);
+
     PrintState& State();
     const PrintState& State() const;
 

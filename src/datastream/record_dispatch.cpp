@@ -52,7 +52,7 @@ int16_t DataStream::Impl::Dispatch(const uint8_t* d, int32_t len) {
     inProgress = true;
     writer.printed = 0;
     writer.recordCounted = false;
-    printLimit = kPrintBase + kPrintPerByte * len;
+    printLimit = printBase + printPerByte * len;
     if (state.luType == 1) {
         buffer.currentAddress = static_cast<int16_t>(buffer.cursorAddress);
         // Structured fields of an LU1 record have no command byte in front of them.
@@ -198,6 +198,11 @@ DataStream::~DataStream() {
 
 void DataStream::WriteJobsTo(JobSink& sink) {
     impl_->job.sink = &sink;
+}
+
+void DataStream::LimitRecordPrint(int64_t base, int64_t perByte) {
+    impl_->printBase = base;
+    impl_->printPerByte = perByte;
 }
 
 PrintState& DataStream::State() {

@@ -79,7 +79,8 @@ struct DataStream::Impl {
     std::vector<uint8_t> build; // inbound record being assembled
     size_t prefix = 0;          // bytes put in front of the next query reply
     int64_t printLimit = 0;     // bytes the record in hand may print
-    int32_t errorAt = -1;       // offset in the record of the byte a data-stream error names
+    int64_t printBase = kPrintBase, printPerByte = kPrintPerByte;
+    int32_t errorAt = -1; // offset in the record of the byte a data-stream error names
     // Where the record in hand began: a record the spool refuses is taken out
     // again, so the job goes on in the same file once the spool takes data.
     long markAt = -1;
