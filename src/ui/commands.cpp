@@ -34,12 +34,12 @@ void MainWindow::RequestExit() {
         if (!stopping_) StopClient();
         return;
     }
-    if (!Ask(UiText(MSG_CONFIRM_EXIT))) return;
+    if (!Ask(UiText(config::MSG_CONFIRM_EXIT))) return;
     FinishExit();
 }
 
 void MainWindow::FinishExit() {
-    if (AnyFieldModified() && Ask(UiText(MSG_SAVE_CHANGES))) SaveFieldsToIni();
+    if (AnyFieldModified() && Ask(UiText(config::MSG_SAVE_CHANGES))) SaveFieldsToIni();
     UpdateTrayIcon(false, TrayAction::Delete);
     if (config::DebugLogOpen()) config::DebugClose();
     hide();

@@ -50,7 +50,7 @@ namespace ui {
 namespace {
 
 bool DefaultMessageBox(QWidget* parent, const QString& text, MessageKind kind) {
-    const QString title = UiText(MSG_TITLE);
+    const QString title = UiText(config::MSG_TITLE);
     switch (kind) {
     case MessageKind::Question:
         return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No) ==
@@ -190,7 +190,7 @@ void MainWindow::BuildControls() {
     cv->addLayout(statusRow);
     // A box of its own: a long failure wraps and scrolls inside it, never pushing the
     // buttons out of the window.
-    status_ = new QPlainTextEdit(UiText(MSG_OFFLINE));
+    status_ = new QPlainTextEdit(UiText(config::MSG_OFFLINE));
     reg(control::kStatusText, status_);
     status_->setReadOnly(true);
     status_->setFrameShape(QFrame::NoFrame);
@@ -474,27 +474,27 @@ void MainWindow::ShowSettings() {
 }
 
 void MainWindow::SetControlTexts() {
-    setWindowTitle(UiText(MSG_TITLE));
-    start_->setText(UiText(MSG_TEXT_START));
-    stop_->setText(UiText(MSG_TEXT_STOP));
-    hide_->setText(UiText(MSG_TEXT_HIDE));
-    printerSetup_->setText(UiText(MSG_TEXT_PRINTER_SETUP));
-    save_->setText(UiText(MSG_TEXT_SAVE));
-    undo_->setText(UiText(MSG_TEXT_UNDO));
-    exit_->setText(UiText(MSG_TEXT_EXIT));
-    help_->setText(UiText(MSG_TEXT_HELP));
-    ControlAs<QLabel>(control::kHostnameLabel)->setText(UiText(MSG_TEXT_HOST_NAME));
-    ControlAs<QLabel>(control::kPortnumberLabel)->setText(UiText(MSG_TEXT_PORT_NUMBER));
-    sessionIdLabel_->setText(UiText(MSG_TEXT_SESSION_ID));
-    addressLabel_->setText(UiText(MSG_TEXT_ADDRESS));
-    ControlAs<QLabel>(control::kLutypeLabel)->setText(UiText(MSG_TEXT_LU_TYPE));
-    connectLabel_->setText(UiText(MSG_TEXT_CONNECT_NAME));
-    associateLabel_->setText(UiText(MSG_TEXT_ASSOCIATE_NAME));
-    ControlAs<QGroupBox>(control::kGroupStartup)->setTitle(UiText(MSG_TEXT_STARTUP));
+    setWindowTitle(UiText(config::MSG_TITLE));
+    start_->setText(UiText(config::MSG_TEXT_START));
+    stop_->setText(UiText(config::MSG_TEXT_STOP));
+    hide_->setText(UiText(config::MSG_TEXT_HIDE));
+    printerSetup_->setText(UiText(config::MSG_TEXT_PRINTER_SETUP));
+    save_->setText(UiText(config::MSG_TEXT_SAVE));
+    undo_->setText(UiText(config::MSG_TEXT_UNDO));
+    exit_->setText(UiText(config::MSG_TEXT_EXIT));
+    help_->setText(UiText(config::MSG_TEXT_HELP));
+    ControlAs<QLabel>(control::kHostnameLabel)->setText(UiText(config::MSG_TEXT_HOST_NAME));
+    ControlAs<QLabel>(control::kPortnumberLabel)->setText(UiText(config::MSG_TEXT_PORT_NUMBER));
+    sessionIdLabel_->setText(UiText(config::MSG_TEXT_SESSION_ID));
+    addressLabel_->setText(UiText(config::MSG_TEXT_ADDRESS));
+    ControlAs<QLabel>(control::kLutypeLabel)->setText(UiText(config::MSG_TEXT_LU_TYPE));
+    connectLabel_->setText(UiText(config::MSG_TEXT_CONNECT_NAME));
+    associateLabel_->setText(UiText(config::MSG_TEXT_ASSOCIATE_NAME));
+    ControlAs<QGroupBox>(control::kGroupStartup)->setTitle(UiText(config::MSG_TEXT_STARTUP));
     ControlAs<QLabel>(control::kVersion)->setText(QString("Version: %1").arg(kVersion));
-    autoChoice_->setText(UiText(MSG_TEXT_AUTO));
-    manualChoice_->setText(UiText(MSG_TEXT_MANUAL));
-    startVisible_->setText(UiText(MSG_TEXT_START_VISIBLE));
+    autoChoice_->setText(UiText(config::MSG_TEXT_AUTO));
+    manualChoice_->setText(UiText(config::MSG_TEXT_MANUAL));
+    startVisible_->setText(UiText(config::MSG_TEXT_START_VISIBLE));
 }
 
 } // namespace ui

@@ -54,7 +54,7 @@ void MainWindow::StartClient() {
     }
     start_->setEnabled(false);
     stop_->setEnabled(true);
-    SetStatus(UiText(MSG_CONNECTING));
+    SetStatus(UiText(config::MSG_ATTEMPTING_CONNECT));
     running_ = true;
     if (rc != 0) {
         // Settings that cannot be read end the run before it connects.
@@ -84,7 +84,7 @@ void MainWindow::FinishStop() {
     start_->setEnabled(true);
     stopping_ = false;
     running_ = false;
-    SetStatus(UiText(MSG_OFFLINE));
+    SetStatus(UiText(config::MSG_OFFLINE));
     UpdateTrayIcon(false, TrayAction::Modify);
     emit onlineChanged(false);
     if (exitAfterStop_) {
@@ -96,7 +96,7 @@ void MainWindow::FinishStop() {
 void MainWindow::ShowOnlineState(bool online) {
     stop_->setEnabled(online);
     start_->setEnabled(!online);
-    SetStatus(UiText(online ? MSG_ONLINE : MSG_OFFLINE));
+    SetStatus(UiText(online ? config::MSG_ONLINE : config::MSG_OFFLINE));
     UpdateTrayIcon(online, TrayAction::Modify);
     running_ = online;
     emit onlineChanged(online);
@@ -104,14 +104,15 @@ void MainWindow::ShowOnlineState(bool online) {
 
 void MainWindow::ShowStatusMessage(int code, const QString& reported) {
     QString text = reported.isEmpty() ? UiText(code) : reported;
-    const QString delaying = UiText(MSG_DELAYING);
-    if (code != MSG_CONNECTING && !text.endsWith(delaying)) text += "\n" + delaying;
-    if (code != MSG_CONNECTING) lastReason_ = text.left(text.size() - delaying.size()).trimmed();
+    const QString delaying = UiText(config::MSG_DELAYING);
+    if (code != config::MSG_ATTEMPTING_CONNECT && !text.endsWith(delaying)) text += "\n" + delaying;
+    if (code != config::MSG_ATTEMPTING_CONNECT)
+        lastReason_ = text.left(text.size() - delaying.size()).trimmed();
     SetStatus(text);
 }
 
 void MainWindow::StatusLine(const QString& text) {
-    SetStatus(running_ ? UiText(MSG_ONLINE) + "\n" + text : text);
+    SetStatus(running_ ? UiText(config::MSG_ONLINE) + "\n" + text : text);
     if (config::gDebug == 1) config::DebugPrint(text.toStdString() + "\n");
 }
 

@@ -164,13 +164,13 @@ int MainWindow::ValidateFields() {
         const long n = ReadNumber(sid);
         const bool letter = sid.size() == 1 &&
                             ((sid[0] >= 'a' && sid[0] <= 'e') || (sid[0] >= 'A' && sid[0] <= 'E'));
-        if (!letter && (n < -1 || n > 4)) return fail(MSG_BAD_SESSION_ID);
+        if (!letter && (n < -1 || n > 4)) return fail(config::MSG_BAD_SESSION_ID);
         const long a = ReadNumber(address_->text());
-        if (a < -1 || a > 255) return fail(MSG_BAD_ADDRESS);
+        if (a < -1 || a > 255) return fail(config::MSG_BAD_ADDRESS);
     } else {
         const bool haveConnect = !connectName_->text().isEmpty();
         const bool haveAssociate = !associateName_->text().isEmpty();
-        if (haveConnect && haveAssociate) return fail(MSG_BOTH_NAMES);
+        if (haveConnect && haveAssociate) return fail(config::MSG_BOTH_NAMES);
         if (haveConnect) {
             associateName_->setEnabled(false);
             associateLabel_->setEnabled(false);
@@ -189,21 +189,21 @@ int MainWindow::ValidateFields() {
         }
     }
     if (portChoice_->isChecked()) {
-        if (portName_->text().isEmpty()) return fail(MSG_NEED_LPT_COM);
+        if (portName_->text().isEmpty()) return fail(config::MSG_NEED_LPT_COM);
     } else if (socketChoice_->isChecked()) {
-        if (socketPort_->text().isEmpty()) return fail(MSG_NEED_SOCKET_PORT);
+        if (socketPort_->text().isEmpty()) return fail(config::MSG_NEED_SOCKET_PORT);
         // "host:port" or a port on this computer.
-        if (!IsPort(socketPort_->text().section(':', -1))) return fail(MSG_BAD_SOCKET_PORT);
+        if (!IsPort(socketPort_->text().section(':', -1))) return fail(config::MSG_BAD_SOCKET_PORT);
     } else if (fileChoice_->isChecked()) {
-        if (fileName_->text().isEmpty()) return fail(MSG_NEED_FILE_NAME);
+        if (fileName_->text().isEmpty()) return fail(config::MSG_NEED_FILE_NAME);
     } else if (jobName_->text().isEmpty()) {
-        return fail(MSG_NEED_JOB_NAME);
+        return fail(config::MSG_NEED_JOB_NAME);
     }
-    if (portNumber_->text().isEmpty()) return fail(MSG_NEED_PORT_NUMBER);
-    if (!IsPortOrService(portNumber_->text())) return fail(MSG_BAD_PORT_NUMBER);
-    if (timeout_->text().isEmpty()) return fail(MSG_NEED_TIMEOUT);
+    if (portNumber_->text().isEmpty()) return fail(config::MSG_NEED_PORT_NUMBER);
+    if (!IsPortOrService(portNumber_->text())) return fail(config::MSG_BAD_PORT_NUMBER);
+    if (timeout_->text().isEmpty()) return fail(config::MSG_NEED_TIMEOUT);
     const long lu = ReadNumber(luType_->currentText());
-    if (lu != 1 && lu != 3) return fail(MSG_BAD_LU_TYPE);
+    if (lu != 1 && lu != 3) return fail(config::MSG_BAD_LU_TYPE);
     validation_->setText("");
     return 1;
 }

@@ -41,7 +41,7 @@ void MainWindow::UpdateTrayIcon(bool online, TrayAction action) {
     static const QIcon onlineIcon(":/icons/online.svg");
     static const QIcon offlineIcon(":/icons/offline.svg");
     tray_->setIcon(online ? onlineIcon : offlineIcon);
-    tray_->setToolTip(UiText(online ? MSG_ONLINE : MSG_OFFLINE).left(63));
+    tray_->setToolTip(UiText(online ? config::MSG_ONLINE : config::MSG_OFFLINE).left(63));
     trayOnline_ = online;
     if (action == TrayAction::Add) {
         tray_->show();

@@ -90,8 +90,8 @@ class ClientTest : public QObject {
         const int before = env.shown.size();
         d.RequestExit();
         QTRY_COMPARE_WITH_TIMEOUT(exited.size(), 1, 10000);
-        QCOMPARE(env.shown.mid(before),
-                 QStringList({"Stop the printer client and exit?", UiText(MSG_SAVE_CHANGES)}));
+        QCOMPARE(env.shown.mid(before), QStringList({"Stop the printer client and exit?",
+                                                     UiText(config::MSG_SAVE_CHANGES)}));
         QVERIFY(!d.SessionRunning() && !d.isVisible());
         QCOMPARE(env.Get("HOSTNAME"), QString("localhost"));
     }

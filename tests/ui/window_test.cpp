@@ -126,9 +126,9 @@ class WindowTest : public QObject {
         auto* lu = d.ControlAs<QComboBox>(control::kLutype);
         // A file's other value stays visible for the validation to name it.
         QCOMPARE(lu->currentText(), "2");
-        QVERIFY(!d.ValidateFields() && d.validationMessage() == MSG_BAD_LU_TYPE);
+        QVERIFY(!d.ValidateFields() && d.validationMessage() == config::MSG_BAD_LU_TYPE);
         d.StartClient();
-        QCOMPARE(env.shown, QStringList{UiText(MSG_BAD_LU_TYPE)});
+        QCOMPARE(env.shown, QStringList{UiText(config::MSG_BAD_LU_TYPE)});
         QCOMPARE(env.kinds, QList{MessageKind::Warning});
         QVERIFY(!d.running() && !B(d, control::kStart)->isEnabled());
         Type(d, {control::kLutype}, "3");
