@@ -9,7 +9,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <dirent.h>

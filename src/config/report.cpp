@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <ctime>
 #include <mutex>
-#include <sys/time.h>
 
 namespace config {
 

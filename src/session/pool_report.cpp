@@ -1,6 +1,5 @@
 #include "session/pool_report.h"
 
-#include <sys/time.h>
 
 #include <ctime>
 #include <utility>
