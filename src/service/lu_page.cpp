@@ -38,6 +38,8 @@ std::string RenderLuPage(const session::LuEntry& lu, int64_t now, bool posting) 
                       " - twprinterd</title><style>"
                       "body{font-family:sans-serif;margin:1.5em}table{border-collapse:collapse}"
                       "th,td{padding:.3em .8em;border-bottom:1px solid #ccc;text-align:left}"
+                      // Long paths wrap so that the tables fit the window; times do not.
+                      "td{overflow-wrap:anywhere}td:first-child{white-space:nowrap}"
                       "form{display:inline}.online,.delivered{color:#080}.connecting{color:#a60}"
                       ".offline,.stopped,.failed,.kept{color:#c00}</style></head><body>"
                       "<p><a href=\"/\">All LUs</a></p><h1>" +

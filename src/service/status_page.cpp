@@ -41,6 +41,8 @@ std::string RenderStatusPage(const std::vector<session::LuEntry>& lus, int64_t n
         "<meta http-equiv=\"refresh\" content=\"10\"><title>twprinterd</title><style>"
         "body{font-family:sans-serif;margin:1.5em}table{border-collapse:collapse}"
         "th,td{padding:.3em .8em;border-bottom:1px solid #ccc;text-align:left}"
+        // Long paths in the last two columns wrap so that the table fits the window.
+        "td{white-space:nowrap}td:nth-child(n+9){white-space:normal;overflow-wrap:anywhere}"
         ".online{color:#080}.connecting{color:#a60}.offline,.stopped{color:#c00}"
         "</style></head><body><h1>twprinterd</h1>\n<p>" +
         std::to_string(lus.size()) + " LUs at " + Html(LocalTime(now)) +
