@@ -2,12 +2,9 @@
 // simulator: the LU's page lists them, a POST delivers one again through the
 // LU's own delivery or removes it, and only with the token from the same origin.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -23,59 +20,8 @@ using testutil::ListDir;
 using testutil::Proc;
 using testutil::WriteFile;
 
-// A network printer that comes up late: takes one job on port and keeps its bytes.
-class LatePrinter {
-  public:
-    explicit LatePrinter(int port) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int one = 1;
-        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        ok_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd_, 4) == 0;
-        thread_ = std::thread([this] {
-            const int c = ::accept(fd_, nullptr, nullptr);
-            if (c < 0) return;
-            char b[4096];
-            std::string got;
-            for (ssize_t n; (n = ::read(c, b, sizeof b)) > 0;)
-                got.append(b, static_cast<size_t>(n));
-            ::close(c);
-            bytes_ = got;
-            done_ = true;
-        });
-    }
-    ~LatePrinter() {
-        ::shutdown(fd_, SHUT_RDWR);
-        ::close(fd_);
-        thread_.join();
-    }
-    bool ok() const { return ok_; }
-    // The job's bytes once one came, "" after ms without.
-    std::string Job(int ms) {
-        for (int i = 0; i < ms / 50 && !done_; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        return done_ ? bytes_ : "";
-    }
-
-  private:
-    int fd_ = -1;
-    bool ok_ = false;
-    std::atomic<bool> done_{false};
-    std::string bytes_;
-    std::thread thread_;
-};
-
 std::vector<std::string> Kept(const testutil::TempDir& dir, size_t want) {
-    std::vector<std::string> files;
-    for (int i = 0; i < 300; ++i) {
-        files = ListDir(dir.file("pool/ONE/failed"));
-        if (files.size() == want) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return files;
+    return testutil::WaitFiles(dir.file("pool/ONE/failed"), want, 15000);
 }
 
 TEST(KeptJobsEndpoint, APostWithTheTokenFromTheSameOriginDeliversOrRemovesAKeptJob) {
@@ -175,12 +121,14 @@ TEST(KeptJobsEndpoint, APostWithTheTokenFromTheSameOriginDeliversOrRemovesAKeptJ
     EXPECT_EQ(waiting(1), 1);
 
     // The printer comes up; the form's POST (token in its body) sends the first job to it.
-    LatePrinter printer(printerPort);
+    testutil::LatePrinter printer(printerPort);
     ASSERT_TRUE(printer.ok());
     const std::string sent = post(first, origin, "token=" + token);
     EXPECT_EQ(Status(sent), 303) << sent;
     EXPECT_NE(sent.find("Location: /lu/ONE"), std::string::npos) << sent;
-    EXPECT_NE(printer.Job(10000).find("FIRST JOB"), std::string::npos) << d.text();
+    const std::vector<std::string> printed = printer.Jobs(1, 10000);
+    ASSERT_EQ(printed.size(), 1u) << d.text();
+    EXPECT_NE(printed[0].find("FIRST JOB"), std::string::npos) << d.text();
     EXPECT_TRUE(Kept(dir, 0).empty()) << d.text();
     ASSERT_TRUE(d.WaitFor("was delivered on request")) << d.text();
     EXPECT_NE(d.text().find(dir.file("pool/ONE/failed/" + kept[0])), std::string::npos);

@@ -414,11 +414,8 @@ struct HostRun {
     void Signal(int sig) {
         ASSERT_EQ(::kill(std::atoi(testutil::ReadFile(dir.file("pid")).c_str()), sig), 0);
     }
-    size_t Kept() { return testutil::ListDir(dir.file("failed")).size(); }
     bool WaitKept(size_t n) {
-        for (int i = 0; i < 200 && Kept() < n; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        return Kept() == n;
+        return testutil::WaitFiles(dir.file("failed"), n, 10000).size() == n;
     }
 };
 
@@ -480,40 +477,6 @@ TEST(Dissector, FlagsSplitSequencesAndShortResponses) {
         EXPECT_EQ(Count(flagged, "Malformed"), old ? 2u : 0u) << flagged;
         EXPECT_EQ(Count(flagged, "\n"), old ? 2u : 0u) << flagged;
     }
-}
-
-// A network printer that comes back on port: the jobs it is sent, one a connection;
-// after is how long the first one took to come.
-std::vector<std::string> PrinterBack(int port, int count,
-                                     std::chrono::steady_clock::duration* after = nullptr) {
-    int ls = ::socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    ::setsockopt(ls, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    std::vector<std::string> jobs;
-    if (::bind(ls, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(ls, 8) != 0) {
-        ::close(ls);
-        return jobs;
-    }
-    const auto back = std::chrono::steady_clock::now();
-    for (int k = 0; k < count; ++k) {
-        pollfd p{ls, POLLIN, 0};
-        if (::poll(&p, 1, 15000) != 1) break;
-        int c = ::accept(ls, nullptr, nullptr);
-        if (c < 0) break;
-        if (k == 0 && after) *after = std::chrono::steady_clock::now() - back;
-        std::string job;
-        char b[256];
-        for (ssize_t n; (n = ::read(c, b, sizeof b)) > 0;)
-            job.append(b, static_cast<size_t>(n));
-        ::close(c);
-        jobs.push_back(job);
-    }
-    ::close(ls);
-    return jobs;
 }
 
 TEST(Daemon, RetriesUntilTheHostListensEndsSilentJobsAndCounts) {
@@ -889,11 +852,13 @@ TEST(Daemon, KeptJobsAreRetriedOnTheirOwnAndGoFirst) {
                   "\nKEEPFAILED=1\nSOCKETTIMEOUT=2\n");
     ASSERT_TRUE(r.WaitKept(3)) << r.daemon->text();
     // The printer comes back; each connection is one job.
-    std::chrono::steady_clock::duration firstAfter{};
-    const std::vector<std::string> jobs = PrinterBack(port, 4, &firstAfter);
-    EXPECT_EQ(jobs, (std::vector<std::string>{"A", "B", "C", "D"})) << r.daemon->text();
+    auto back = std::make_unique<testutil::LatePrinter>(port);
+    ASSERT_TRUE(back->ok());
+    EXPECT_EQ(back->Jobs(4, 30000), (std::vector<std::string>{"A", "B", "C", "D"}))
+        << r.daemon->text();
     // Not held until the next job: that comes seconds later.
-    EXPECT_LT(firstAfter, std::chrono::seconds(4)) << r.daemon->text();
+    EXPECT_LT(back->FirstAfter(), std::chrono::seconds(4)) << r.daemon->text();
+    back.reset();
     EXPECT_TRUE(testutil::ListDir(r.dir.file("failed")).empty());
     EXPECT_TRUE(
         r.daemon->WaitFor("Job " + r.dir.file("JOB3.txt") + " delivered to network printer"));
@@ -934,7 +899,8 @@ TEST(Daemon, KeptJobsAreRetriedOnTheirOwnAndGoFirst) {
     EXPECT_TRUE(r.daemon->WaitFor(" failed, jobs received 1, kept jobs delivered again 0, jobs "
                                   "waiting in failed/ 2, print bytes 3 (the jobs' files)"))
         << r.daemon->text();
-    EXPECT_EQ(PrinterBack(port, 2), (std::vector<std::string>{"OLD", "NEW"})) << r.daemon->text();
+    EXPECT_EQ(testutil::LatePrinter(port).Jobs(2, 30000), (std::vector<std::string>{"OLD", "NEW"}))
+        << r.daemon->text();
     EXPECT_TRUE(r.daemon->WaitFor("Job " + r.dir.file("JOB1.txt") + printer)) << r.daemon->text();
     EXPECT_TRUE(redelivered(r.daemon->text(), 0)) << r.daemon->text();
     EXPECT_TRUE(redelivered(r.daemon->text(), 1)) << r.daemon->text();

@@ -70,7 +70,8 @@ std::vector<std::string> ListDir(const std::string& dir) {
 }
 
 int ListenLoopback(int& port, int receiveBuffer) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    // Not inherited: a program the test starts later must not hold the port open.
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     if (receiveBuffer > 0)
@@ -87,6 +88,76 @@ int ListenLoopback(int& port, int receiveBuffer) {
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
     port = ntohs(a.sin_port);
     return fd;
+}
+
+LatePrinter::LatePrinter(int port) : port_(port), up_(std::chrono::steady_clock::now()) {
+    fd_ = ListenLoopback(port_);
+    if (fd_ >= 0) thread_ = std::thread([this] { Serve(); });
+}
+
+LatePrinter::~LatePrinter() {
+    Stop();
+}
+
+void LatePrinter::Serve() {
+    for (;;) {
+        // Once stopping, the connections already waiting are still taken.
+        const bool last = stop_;
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, last ? 0 : 20) <= 0) {
+            if (last) return;
+            continue;
+        }
+        const int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (c < 0) {
+            if (last) return;
+            continue;
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (jobs_.empty() && first_ == std::chrono::steady_clock::duration{})
+                first_ = std::chrono::steady_clock::now() - up_;
+        }
+        // A sender that never closes costs the test 15 s, not its end.
+        timeval tv{15, 0};
+        ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        std::string job;
+        char b[65536];
+        for (ssize_t n; (n = ::read(c, b, sizeof b)) > 0;)
+            job.append(b, static_cast<size_t>(n));
+        ::close(c);
+        std::lock_guard<std::mutex> lock(mutex_);
+        jobs_.push_back(std::move(job));
+        arrived_.notify_all();
+    }
+}
+
+std::vector<std::string> LatePrinter::Jobs(size_t count, int ms) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    arrived_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return jobs_.size() >= count; });
+    return jobs_;
+}
+
+std::vector<std::string> LatePrinter::Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return jobs_;
+}
+
+std::chrono::steady_clock::duration LatePrinter::FirstAfter() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return first_;
+}
+
+std::vector<std::string> WaitFiles(const std::string& dir, size_t count, int ms) {
+    std::vector<std::string> files = ListDir(dir);
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+         files.size() != count && std::chrono::steady_clock::now() < end; files = ListDir(dir))
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return files;
 }
 
 int SlowPrinter(int& port) {

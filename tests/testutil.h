@@ -2,7 +2,12 @@
 #pragma once
 #include <sys/types.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace testutil {
@@ -31,6 +36,38 @@ int SlowPrinter(int& port);
 // A listening socket on 127.0.0.1:port (0: any free one, written back), or -1.
 // receiveBuffer > 0 makes the socket's receive buffer that small.
 int ListenLoopback(int& port, int receiveBuffer = 0);
+// A network printer that comes up on 127.0.0.1:port (0: any free one) when made: it
+// takes one job a connection, on a thread of its own, until it is stopped.
+class LatePrinter {
+  public:
+    explicit LatePrinter(int port = 0);
+    ~LatePrinter();
+    LatePrinter(const LatePrinter&) = delete;
+    LatePrinter& operator=(const LatePrinter&) = delete;
+    bool ok() const { return fd_ >= 0; }
+    int port() const { return port_; }
+    // The jobs once count of them came (fewer when ms pass first), in order.
+    std::vector<std::string> Jobs(size_t count, int ms);
+    // Takes the connections already waiting, then stops listening: every job it took.
+    std::vector<std::string> Stop();
+    // From coming up to the first connection (zero while none came).
+    std::chrono::steady_clock::duration FirstAfter();
+
+  private:
+    void Serve();
+    int fd_ = -1;
+    int port_ = 0;
+    std::chrono::steady_clock::time_point up_;
+    std::chrono::steady_clock::duration first_{};
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::vector<std::string> jobs_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// The files in dir once there are count of them (what there is when ms pass first).
+std::vector<std::string> WaitFiles(const std::string& dir, size_t count, int ms);
 // The delivered copies PREFIX0f.txt, PREFIX1f.txt... once count of them exist
 // (fewer when ms pass first), in job order.
 std::vector<std::string> DeliveredJobs(const std::string& prefix, size_t count, int ms);

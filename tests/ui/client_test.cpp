@@ -4,14 +4,7 @@
 #include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <QTreeWidget>
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <chrono>
 #include <thread>
 
 #include "app.h"
@@ -200,43 +193,15 @@ class ClientTest : public QObject {
         B(d, control::kStop)->click();
         QTRY_VERIFY_WITH_TIMEOUT(!d.stopping(), 10000);
         QCOMPARE(list->topLevelItemCount(), 2);
-        const int ls = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-        int one = 1;
-        ::setsockopt(ls, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(static_cast<uint16_t>(printer));
-        QCOMPARE(::bind(ls, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        QCOMPARE(::listen(ls, 8), 0);
-        QStringList printed;
-        std::atomic<bool> done{false};
-        std::thread back([&] {
-            for (;;) {
-                // Once done, the connections still waiting are taken, then it ends.
-                const bool last = done;
-                const int c = ::accept(ls, nullptr, nullptr);
-                if (c < 0) {
-                    if (last) return;
-                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                    continue;
-                }
-                ::fcntl(c, F_SETFL, 0);
-                std::string job;
-                char b[64];
-                for (ssize_t n; (n = ::read(c, b, sizeof b)) > 0;)
-                    job.append(b, static_cast<size_t>(n));
-                ::close(c);
-                printed << QString::fromStdString(job);
-            }
-        });
+        testutil::LatePrinter back(printer);
+        QVERIFY(back.ok());
         B(d, control::kStart)->click();
         QTRY_VERIFY_WITH_TIMEOUT(row(1)[2].startsWith("delivered"), 15000);
         B(d, control::kStop)->click();
         QTRY_VERIFY_WITH_TIMEOUT(!d.stopping(), 10000);
-        done = true;
-        back.join();
-        ::close(ls);
+        QStringList printed;
+        for (const std::string& job : back.Stop())
+            printed << QString::fromStdString(job);
         QCOMPARE(printed.mid(0, 2), QStringList({"ONE", "TWO"}));
         for (int i : {0, 1}) {
             QCOMPARE(row(i)[2], "delivered to " + where + ", after it was kept");
