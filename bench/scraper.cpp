@@ -3,7 +3,15 @@
 // process, as a real scraper is, so the machine's cores go to what is
 // measured rather than to starting a client ten times a second.
 // Usage: scraper PORT INTERVAL_MS STOP; prints one line per scrape:
-// "STATUS MILLISECONDS BYTES" (status 0: no answer), from connect to last byte.
+// "STATUS MILLISECONDS BYTES UP STARTED FIRST" (status 0: no answer): the time
+// from connect to last byte; UP the LUs online, STARTED those that have tried to
+// connect (so that the pool's start can be told from what follows); FIRST the
+// milliseconds to the first byte (the server's share: waking, rendering, writing).
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -16,13 +24,55 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The LUs whose series name has a value that pred likes.
+template <typename Pred> int Count(const std::string& body, const std::string& name, Pred pred) {
+    const std::string start = "\n" + name + "{";
+    int n = 0;
+    for (size_t at = 0; (at = body.find(start, at)) != std::string::npos; ++at) {
+        const size_t value = body.find("} ", at);
+        if (value != std::string::npos && pred(std::atol(body.c_str() + value + 2))) ++n;
+    }
+    return n;
+}
+
+// The whole answer to a GET of /metrics and the milliseconds to its first byte;
+// "" when the connection failed.
+std::string Fetch(int port, const Clock::time_point start, double& firstMs) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    timeval tv{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    static const std::string request =
+        "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+        "Accept: text/plain;version=0.0.4\r\nConnection: close\r\n\r\n";
+    std::string out;
+    firstMs = 0;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) > 0) {
+        static char b[65536];
+        for (ssize_t n; (n = ::read(fd, b, sizeof b)) > 0;) {
+            if (out.empty())
+                firstMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+            out.append(b, static_cast<size_t>(n));
+        }
+    }
+    ::close(fd);
+    return out;
+}
+
 void Scrape(int port) {
     const Clock::time_point start = Clock::now();
-    const std::string got =
-        Ask(port, "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                  "Accept: text/plain;version=0.0.4\r\nConnection: close\r\n\r\n");
+    double firstMs = 0;
+    const std::string got = Fetch(port, start, firstMs);
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    std::printf("%d %.3f %zu\n", Status(got), ms, Body(got).size());
+    const std::string body = Body(got);
+    std::printf("%d %.3f %zu %d %d %.3f\n", Status(got), ms, body.size(),
+                Count(body, "twprinter_up", [](long v) { return v == 1; }),
+                Count(body, "twprinter_connection_attempts_total", [](long v) { return v > 0; }),
+                firstMs);
     std::fflush(stdout);
 }
 

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "service/metrics.h"
 #include "session/lu_board.h"
@@ -59,6 +60,23 @@ void BM_Metrics(benchmark::State& state) {
     state.counters["bytes"] = static_cast<double>(bytes);
 }
 BENCHMARK(BM_Metrics)->Arg(50)->Arg(500)->Unit(benchmark::kMillisecond);
+
+// The same while the pool starts: an LU's entry is posted again between any two
+// scrapes (a session started or ended), so each scrape copies the board anew.
+void BM_MetricsWhileLusChange(benchmark::State& state) {
+    Pool pool(static_cast<int>(state.range(0)));
+    service::MetricsWriter writer(pool.board);
+    const std::vector<session::LuEntry> lus = pool.board.Snapshot();
+    int64_t nowMs = 0;
+    size_t next = 0;
+    for (auto _ : state) {
+        nowMs += 100;
+        pool.board.Set(lus[next++ % lus.size()]);
+        const std::string text = writer.Render(nowMs);
+        benchmark::DoNotOptimize(text.data());
+    }
+}
+BENCHMARK(BM_MetricsWhileLusChange)->Arg(500)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -130,7 +130,22 @@ long KeptJobCount(const std::string& failedDir) {
 }
 
 void MetricsWriter::Refresh() {
-    if (!board_.Refresh(lus_, version_)) return;
+    std::vector<session::LuEntry> fresh;
+    if (!board_.Refresh(fresh, version_)) return;
+    // While a pool starts its board changes between any two scrapes; the folder counts of
+    // the LUs that stayed as they were (same session, same folder) stand, so that such a
+    // scrape does not read every LU's folder again. Both lists are in name order.
+    std::vector<Kept> kept(fresh.size());
+    for (size_t i = 0, j = 0; i < fresh.size() && j < lus_.size();) {
+        const int order = fresh[i].name.compare(lus_[j].name);
+        if (order == 0 && fresh[i].failedDir == lus_[j].failedDir &&
+            fresh[i].counters == lus_[j].counters)
+            kept[i] = kept_[j];
+        i += order <= 0;
+        j += order >= 0;
+    }
+    lus_ = std::move(fresh);
+    kept_ = std::move(kept);
     labels_.clear();
     labelAt_.clear();
     for (const session::LuEntry& lu : lus_) {
@@ -140,7 +155,6 @@ void MetricsWriter::Refresh() {
         labels_ += '"';
     }
     labelAt_.push_back(static_cast<uint32_t>(labels_.size()));
-    kept_.assign(lus_.size(), Kept{});
 }
 
 // Counted again when the LU kept a job, delivered one while some waited, or
