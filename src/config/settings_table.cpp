@@ -41,7 +41,7 @@ constexpr KeySpec kSettingKeys[] = {
      "print file prefix, relative to the settings folder"},
     {"JOBNAME", K::Text, "VARODO", "", 0, 0, "", 0, "", "jobName", true, false,
      "print job name shown by the setup window"},
-    {"3270E", K::Switch, "0", "", 0, 0, kOff, 0, "-E", "r3270E", false, true,
+    {"3270E", K::Switch, "0", "", 0, 0, kOff, 0, "-E", "r3270E", true, true,
      "TN3270E with a connect or associate name"},
     {"CONNECTNAME", K::Text, "", "", 0, 0, "", 0, "-C", "connectName", true, true,
      "connect LU name, with 3270E"},

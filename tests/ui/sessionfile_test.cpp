@@ -1,4 +1,7 @@
 // Session files: written by Save, read from the command line, in force at Start.
+#include <set>
+
+#include "config/settings_table.h"
 #include "platform/sysinfo.h"
 #include "uitestutil.h"
 
@@ -21,6 +24,12 @@ class SessionFileTest : public QObject {
             {control::k3270, "[SVEAUSTPRUSPRLPSOFIJO32SEADHOSECOPRLU", "h|23|45|d|12|1|P|91|F|J|"},
             {control::k3270e, "[SVEAUSTPRUSPRLPSOFIJO32COASHOSECOPRLU",
              "h|23|45|-1|-1|1|P|91|F|J|A"}};
+        // Between them the two setups write the keys the settings table marks as a
+        // session file's, the address as ADDRESS, plus the version and the job name again.
+        std::set<std::string> table = {"VERSION", "PRINTJOBNAME"}, writtenKeys;
+        for (const config::KeySpec& k : config::SettingKeys())
+            if (k.sessionFile)
+                table.insert(k.name == std::string("LUADDRESS") ? "ADDRESS" : k.name);
         for (auto [emulation, keys, read] : cases) {
             Window d, r;
             R(d, emulation)->click();
@@ -31,8 +40,10 @@ class SessionFileTest : public QObject {
             QCOMPARE(d.WriteSessionFile(path), 1);
             QString written;
             for (const QString& line :
-                 QString::fromStdString(testutil::ReadFile(env.file("f.twr"))).split('\n'))
+                 QString::fromStdString(testutil::ReadFile(env.file("f.twr"))).split('\n')) {
                 written += line.section('=', 0, 0).left(2);
+                if (line.contains('=')) writtenKeys.insert(line.section('=', 0, 0).toStdString());
+            }
             QCOMPARE(written, QString(keys));
             r.ReadSessionFile(path);
             QCOMPARE(Texts(r, fields), QString(read));
@@ -41,6 +52,7 @@ class SessionFileTest : public QObject {
                      QString("110%1").arg(emulation == control::k3270e));
             QVERIFY(r.medium() == config::Medium::Port && r.autoStart() && !r.AnyFieldModified());
         }
+        QCOMPARE(writtenKeys, table);
         // Save writes the session file and ends the fields' force; a bad path writes nothing.
         Window d;
         Type(d, {control::kHostname}, "saved");
