@@ -31,12 +31,14 @@ std::string PdfOutputName(const std::string& path) {
     return dir + base + "f.pdf";
 }
 
-// 0, or the errno of the first step that failed.
+// 0, or the errno of the first step that failed. Written aside and renamed,
+// like the PDF: a program that watches the folder never reads half a job.
 int Copy(const std::string& from, const std::string& to, bool replace) {
+    if (!replace && ::access(to.c_str(), F_OK) == 0) return EEXIST;
     int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return errno;
-    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL);
-    int out = ::open(to.c_str(), flags, 0644);
+    const std::string temp = to + ".part";
+    int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (out < 0) {
         int err = errno;
         ::close(in);
@@ -54,6 +56,8 @@ int Copy(const std::string& from, const std::string& to, bool replace) {
     }
     ::close(in);
     if (::close(out) != 0 && !err) err = errno;
+    if (!err && ::rename(temp.c_str(), to.c_str()) != 0) err = errno;
+    if (err) ::unlink(temp.c_str());
     return err;
 }
 
