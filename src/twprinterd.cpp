@@ -127,6 +127,8 @@ session::LuEntry BoardEntry(const config::Settings& s, bool valid) {
     entry.valid = valid;
     entry.failedDir =
         output::FailedFolder(s.fileName.find('/') == std::string::npos ? "./x" : s.fileName);
+    entry.archiveDir = s.archiveDays > 0 ? s.archiveDir : "";
+    entry.settings = std::make_shared<const config::Settings>(s);
     return entry;
 }
 

@@ -137,6 +137,11 @@ bool Archive::Open() {
     return false;
 }
 
+void Archive::ReadOnly() {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    impl_->reader = true;
+}
+
 bool Archive::Add(Job job) {
     Impl& a = *impl_;
     std::vector<Impl::Written> one(1);

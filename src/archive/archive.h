@@ -32,6 +32,7 @@ struct Job {
 struct Hit {
     Job job;             // without text and raw
     std::string context; // the first line holding a word searched for
+    bool pdf = false;    // the job was drawn and its PDF kept
 };
 
 struct Query {
@@ -60,6 +61,10 @@ class Archive {
     // Opens (or makes, or rebuilds from the files) the index; false with the
     // reason reported. Add opens it when this did not.
     bool Open();
+    // From now on this object only reads: the index is opened as a WAL reader
+    // (it neither waits for the writers nor holds them up) and is never made,
+    // rebuilt nor pruned here. Before the first Find.
+    void ReadOnly();
     // Archives a delivered job now; false when it could not be (reported once
     // until it can again). Removes expired jobs at most once an hour.
     bool Add(Job job);

@@ -192,7 +192,7 @@ bool ReadJobFile(const std::string& path, Job& job, std::string& why) {
 namespace archive {
 
 bool ReadJobTextUntil(const std::string& path, const std::vector<std::string>& words,
-                      std::string& text) {
+                      std::string& text, bool* pdf) {
     text.clear();
     std::string packed;
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -227,6 +227,7 @@ bool ReadJobTextUntil(const std::string& path, const std::vector<std::string>& w
             const size_t key = plain.rfind("\ntext=", end);
             if (key == std::string::npos) break;
             textSize = static_cast<size_t>(std::atoll(plain.c_str() + key + 6));
+            if (pdf) *pdf = plain.rfind("\npdf=", end) != std::string::npos;
         }
         const size_t have = std::min(plain.size() - textAt, textSize);
         // Only the new part is looked at, with room for a word across the seam.

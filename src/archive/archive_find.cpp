@@ -85,10 +85,19 @@ std::string ContextLine(const std::string& text, const std::vector<std::string>&
 bool Archive::Find(const Query& query, std::vector<Hit>& hits, std::string& why) {
     Impl& a = *impl_;
     std::lock_guard<std::recursive_mutex> lock(a.mutex);
+    // A reader opens the index for each search: one made again since is then seen.
+    struct CloseReader {
+        Impl& a;
+        ~CloseReader() {
+            if (a.reader) a.Close();
+        }
+    } closeReader{a};
     hits.clear();
     // No folder yet: nothing was archived.
     struct stat st {};
     if (!a.db && ::stat(a.dir.c_str(), &st) != 0 && errno == ENOENT) return true;
+    // A reader finds nothing while a writer has yet to make the index.
+    if (!a.db && a.reader && ::stat(a.indexPath.c_str(), &st) != 0 && errno == ENOENT) return true;
     if (!a.db && !a.OpenIndex(why)) return false;
     // Each word a string of its own: what the user typed is never query syntax.
     // The index keeps no positions: a word of several ("ACME-CORP") only finds
@@ -145,10 +154,10 @@ bool Archive::Find(const Query& query, std::vector<Hit>& hits, std::string& why)
         h.job.outcome = s.Col(10);
         std::string text;
         if (phrases.empty()) {
-            if (ReadJobTextUntil(FileOf(a.dir, h.job.id), tokens, text))
+            if (ReadJobTextUntil(FileOf(a.dir, h.job.id), tokens, text, &h.pdf))
                 h.context = ContextLine(text, tokens);
         } else {
-            if (!ReadJobTextUntil(FileOf(a.dir, h.job.id), {}, text)) continue;
+            if (!ReadJobTextUntil(FileOf(a.dir, h.job.id), {}, text, &h.pdf)) continue;
             const std::string lower = Lower(text);
             size_t first = std::string::npos;
             for (const std::vector<std::string>& p : phrases) {

@@ -99,8 +99,24 @@ std::string IndexedWords(const std::string& text) {
     return out;
 }
 
+// Without creating anything and with writes refused: a reader in WAL mode sees
+// the last committed batch while the writers go on.
+bool Archive::Impl::OpenReader(std::string& why) {
+    const int rc = sqlite3_open_v2(indexPath.c_str(), &db,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_busy_timeout(db, 200);
+        if (Exec("PRAGMA query_only=1", why)) return true;
+    } else {
+        why = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    }
+    Close();
+    return false;
+}
+
 bool Archive::Impl::OpenIndex(std::string& why) {
     if (db) return true;
+    if (reader) return OpenReader(why);
     for (int attempt = 0; attempt < 2; ++attempt) {
         int rc = sqlite3_open_v2(indexPath.c_str(), &db,
                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,

@@ -24,9 +24,10 @@ bool Damaged(int rc);
 std::string ContextLine(const std::string& text, const std::vector<std::string>& words);
 // The text of the job file at path from its start to past the first line holding
 // one of words (lower case), all of it when none does: the context of a hit
-// without inflating the rest. False when it is unreadable.
+// without inflating the rest; pdf (when given) says whether it has one. False
+// when it is unreadable.
 bool ReadJobTextUntil(const std::string& path, const std::vector<std::string>& words,
-                      std::string& text);
+                      std::string& text, bool* pdf = nullptr);
 
 // A prepared statement that finalizes itself.
 struct Stmt {
@@ -53,6 +54,7 @@ struct Archive::Impl {
     std::function<void(const std::string&)> note;
     sqlite3* db = nullptr;
     bool fileFault = false, indexFault = false;
+    bool reader = false;              // only reads, never writes the index
     std::vector<long long> unindexed; // written while the index could not be
     long long lastPrune = 0;
     // The index: its writer, the session's thread and readers of this object,
@@ -93,6 +95,7 @@ struct Archive::Impl {
         return false;
     }
     bool OpenIndex(std::string& why);
+    bool OpenReader(std::string& why);
     bool Rebuild(std::string& why);
     bool Insert(const Job& job, long long size, std::string& why, int& code);
     void IndexFailed(const std::string& why, int code);

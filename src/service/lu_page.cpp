@@ -20,13 +20,6 @@ std::vector<output::KeptJob> Kept(const session::LuEntry& lu) {
     return lu.failedDir.empty() ? std::vector<output::KeptJob>{} : output::KeptJobs(lu.failedDir);
 }
 
-std::string PostButton(const std::string& action, const std::string& label) {
-    return "<form method=\"post\" action=\"" + Html(action) +
-           "\"><input type=\"password\" name=\"token\" placeholder=\"token\" "
-           "autocomplete=\"off\"> <button type=\"submit\">" +
-           label + "</button></form>";
-}
-
 } // namespace
 
 std::string RenderLuPage(const session::LuEntry& lu, int64_t now, bool posting) {

@@ -69,6 +69,14 @@ inline std::string UrlPart(const std::string& v) {
     return out;
 }
 
+// A form that posts to action with the token typed in; label is HTML.
+inline std::string PostButton(const std::string& action, const std::string& label) {
+    return "<form method=\"post\" action=\"" + Html(action) +
+           "\"><input type=\"password\" name=\"token\" placeholder=\"token\" "
+           "autocomplete=\"off\"> <button type=\"submit\">" +
+           label + "</button></form>";
+}
+
 inline std::string LocalTime(int64_t t) {
     if (t == 0) return "-";
     return platform::LocalTimeText(t);

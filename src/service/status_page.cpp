@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "service/archive_page.h"
 #include "service/metrics.h"
 #include "service/page_text.h"
 
@@ -45,8 +46,9 @@ std::string RenderStatusPage(const std::vector<session::LuEntry>& lus, int64_t n
         "td{white-space:nowrap}td:nth-child(n+9){white-space:normal;overflow-wrap:anywhere}"
         ".online{color:#080}.connecting{color:#a60}.offline,.stopped{color:#c00}"
         "</style></head><body><h1>twprinterd</h1>\n<p>" +
-        std::to_string(lus.size()) + " LUs at " + Html(LocalTime(now)) +
-        "</p>\n<table><tr><th>LU</th><th>State</th><th>Host</th><th>Today</th><th>Received</th>"
+        std::to_string(lus.size()) + " LUs at " + Html(LocalTime(now)) + "</p>\n" +
+        ArchiveSearchBox(lus) +
+        "<table><tr><th>LU</th><th>State</th><th>Host</th><th>Today</th><th>Received</th>"
         "<th>Delivered</th><th>Failed</th><th>Kept now</th><th>Last job</th><th>Note</th></tr>\n";
     for (const session::LuEntry& lu : lus) {
         const session::LuCounters* c = lu.counters.get();

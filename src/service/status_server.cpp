@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "service/archive_page.h"
 #include "service/metrics.h"
 #include "service/page_text.h"
 #include "service/status_page.h"
@@ -123,12 +124,13 @@ std::vector<std::string> Segments(const std::string& path) {
 } // namespace
 
 struct StatusServer::Impl {
-    explicit Impl(const session::LuBoard& b) : board(b), metrics(b) {}
+    explicit Impl(const session::LuBoard& b) : board(b), metrics(b), archive(b) {}
     ~Impl() {
         if (daemon) MHD_stop_daemon(daemon);
     }
     const session::LuBoard& board;
     MetricsWriter metrics; // the library calls us on its one thread
+    ArchivePages archive;
     MHD_Daemon* daemon = nullptr;
     std::string token; // "" none needed
     int port = 0;
@@ -140,7 +142,13 @@ struct StatusServer::Impl {
         *state = nullptr;
     }
     MHD_Result Reply(MHD_Connection* c, unsigned status, std::string body, const char* type,
-                     const char* allow = "GET, HEAD", const std::string& location = "");
+                     const char* allow = "GET, HEAD", const std::string& location = "",
+                     const std::string& download = "");
+    MHD_Result Send(MHD_Connection* c, ArchiveAnswer a) {
+        return Reply(c, a.status, std::move(a.body), a.type, "GET, HEAD", "", a.download);
+    }
+    // False when the POST is refused, the refusal then queued in answer.
+    bool MayChange(MHD_Connection* c, const Request& request, MHD_Result& answer);
     MHD_Result Get(MHD_Connection* c, const std::string& path);
     MHD_Result Post(MHD_Connection* c, const std::vector<std::string>& parts, bool api,
                     const Request& request);
@@ -149,7 +157,7 @@ struct StatusServer::Impl {
 
 MHD_Result StatusServer::Impl::Reply(MHD_Connection* c, unsigned status, std::string body,
                                      const char* type, const char* allow,
-                                     const std::string& location) {
+                                     const std::string& location, const std::string& download) {
     // A big answer (the metrics of a pool) goes to the kernel in one write: this
     // thread then need not wake for each piece the client reads on a busy machine.
     if (body.size() > kOneWrite) {
@@ -172,6 +180,9 @@ MHD_Result StatusServer::Impl::Reply(MHD_Connection* c, unsigned status, std::st
     MHD_add_response_header(r, "X-Frame-Options", "DENY");
     if (status == MHD_HTTP_METHOD_NOT_ALLOWED) MHD_add_response_header(r, "Allow", allow);
     if (!location.empty()) MHD_add_response_header(r, MHD_HTTP_HEADER_LOCATION, location.c_str());
+    if (!download.empty())
+        MHD_add_response_header(r, "Content-Disposition",
+                                ("attachment; filename=\"" + download + "\"").c_str());
     MHD_Result ok = MHD_queue_response(c, status, r);
     MHD_destroy_response(r);
     return ok;
@@ -208,6 +219,17 @@ MHD_Result StatusServer::Impl::Get(MHD_Connection* c, const std::string& path) {
     if (path == "/metrics")
         return Reply(c, MHD_HTTP_OK, metrics.Render(MonotonicMs()),
                      "text/plain; version=0.0.4; charset=utf-8");
+    if (ArchivePages::IsPage(path)) {
+        QueryArgs args;
+        MHD_get_connection_values(
+            c, MHD_GET_ARGUMENT_KIND,
+            [](void* to, MHD_ValueKind, const char* key, const char* value) {
+                static_cast<QueryArgs*>(to)->emplace_back(key ? key : "", value ? value : "");
+                return MHD_YES;
+            },
+            &args);
+        return Send(c, archive.Get(path, args, !token.empty()));
+    }
     const std::vector<std::string> parts = Segments(path);
     const bool api =
         parts.size() == 4 && parts[0] == "api" && parts[1] == "v1" && parts[2] == "lus";
@@ -219,20 +241,35 @@ MHD_Result StatusServer::Impl::Get(MHD_Connection* c, const std::string& path) {
 }
 
 // parts: lu NAME kept FILE deliver|delete, after "api v1" for the JSON's.
-MHD_Result StatusServer::Impl::Post(MHD_Connection* c, const std::vector<std::string>& parts,
-                                    bool api, const Request& request) {
-    if (request.tooBig) return Reply(c, MHD_HTTP_CONTENT_TOO_LARGE, "request too large\n", kText);
-    if (token.empty())
-        return Reply(c, MHD_HTTP_FORBIDDEN, "changes need a STATUSTOKEN; none is set\n", kText);
+bool StatusServer::Impl::MayChange(MHD_Connection* c, const Request& request, MHD_Result& answer) {
+    if (request.tooBig) {
+        answer = Reply(c, MHD_HTTP_CONTENT_TOO_LARGE, "request too large\n", kText);
+        return false;
+    }
+    if (token.empty()) {
+        answer = Reply(c, MHD_HTTP_FORBIDDEN, "changes need a STATUSTOKEN; none is set\n", kText);
+        return false;
+    }
     // A page of another site must not make a browser post here.
     const char* host = MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST);
     const char* origin = MHD_lookup_connection_value(c, MHD_HEADER_KIND, "Origin");
     const char* referer = MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_REFERER);
     const std::string from = Lower(origin ? HostOf(origin) : HostOf(referer));
-    if (!host || from.empty() || from != Lower(host))
-        return Reply(c, MHD_HTTP_FORBIDDEN, "cross-origin request refused\n", kText);
-    if (!TokenGiven(c, request.body))
-        return Reply(c, MHD_HTTP_UNAUTHORIZED, "a token is needed\n", kText);
+    if (!host || from.empty() || from != Lower(host)) {
+        answer = Reply(c, MHD_HTTP_FORBIDDEN, "cross-origin request refused\n", kText);
+        return false;
+    }
+    if (!TokenGiven(c, request.body)) {
+        answer = Reply(c, MHD_HTTP_UNAUTHORIZED, "a token is needed\n", kText);
+        return false;
+    }
+    return true;
+}
+
+MHD_Result StatusServer::Impl::Post(MHD_Connection* c, const std::vector<std::string>& parts,
+                                    bool api, const Request& request) {
+    MHD_Result refused = MHD_NO;
+    if (!MayChange(c, request, refused)) return refused;
     const std::string& name = parts[1];
     const std::string& file = parts[3];
     const bool deliver = parts[4] == "deliver";
@@ -271,6 +308,15 @@ MHD_Result StatusServer::Impl::Answer(void* self, MHD_Connection* c, const char*
     }
     const std::string path = url ? url : "";
     const bool read = std::strcmp(method, "GET") == 0 || std::strcmp(method, "HEAD") == 0;
+    std::string archived;
+    bool archiveApi = false;
+    if (ArchivePages::IsReprint(path, archived, archiveApi)) {
+        if (std::strcmp(method, "POST") != 0)
+            return s.Reply(c, MHD_HTTP_METHOD_NOT_ALLOWED, "method not allowed\n", kText, "POST");
+        MHD_Result refused = MHD_NO;
+        if (!s.MayChange(c, request, refused)) return refused;
+        return s.Send(c, s.archive.Reprint(archived, archiveApi));
+    }
     std::vector<std::string> parts = Segments(path);
     const bool api = parts.size() == 7 && parts[0] == "api" && parts[1] == "v1";
     if (api) parts.erase(parts.begin(), parts.begin() + 2);
@@ -285,7 +331,8 @@ MHD_Result StatusServer::Impl::Answer(void* self, MHD_Connection* c, const char*
     if (request.tooBig) return s.Reply(c, MHD_HTTP_CONTENT_TOO_LARGE, "request too large\n", kText);
     const std::vector<std::string> all = Segments(path);
     const bool page = path == "/metrics" || path == "/healthz" || path == "/readyz" ||
-                      path == "/" || path == "/api/v1/lus" || (all.size() == 2 && all[0] == "lu") ||
+                      path == "/" || path == "/api/v1/lus" || ArchivePages::IsPage(path) ||
+                      (all.size() == 2 && all[0] == "lu") ||
                       (all.size() == 4 && all[0] == "api" && all[1] == "v1" && all[2] == "lus");
     if (!page) return s.Reply(c, MHD_HTTP_NOT_FOUND, "not found\n", kText);
     if (!read) return s.Reply(c, MHD_HTTP_METHOD_NOT_ALLOWED, "method not allowed\n", kText);

@@ -31,9 +31,9 @@ int Usage(const std::string& problem) {
     return 2;
 }
 
-// Seconds since 1970 of a local date; the end of the day for a date alone
-// when end is set. -1 when it is no date.
-long long ParseDate(const std::string& text, bool end) {
+} // namespace
+
+long long ParseArchiveDate(const std::string& text, bool end) {
     for (const char* format : {"%Y-%m-%d %H:%M:%S", "%Y-%m-%dT%H:%M:%S", "%Y-%m-%d %H:%M",
                                "%Y-%m-%dT%H:%M", "%Y-%m-%d"}) {
         tm t{};
@@ -46,6 +46,8 @@ long long ParseDate(const std::string& text, bool end) {
     }
     return -1;
 }
+
+namespace {
 
 std::string Stamp(long long at) {
     return platform::LocalTimeText(at);
@@ -81,7 +83,7 @@ int Find(const std::vector<std::string>& words, archive::Archive& store) {
                 query.lu = value;
                 continue;
             }
-            const long long at = ParseDate(value, w == "--until");
+            const long long at = ParseArchiveDate(value, w == "--until");
             if (at < 0) return Usage(w + " " + value + " is no date");
             (w == "--since" ? query.since : query.until) = at;
             continue;
@@ -121,32 +123,11 @@ int Reprint(const std::vector<std::string>& words, const archive::Job& job,
             copyTo = words[++i];
         }
     }
-    // The job's bytes as a print file of their own, where no spool sees them.
-    char folder[] = "/tmp/twprinter-reprint-XXXXXX";
-    if (!mkdtemp(folder)) {
-        std::fprintf(stderr, "twprinterd: no folder for the reprint: %s\n", std::strerror(errno));
-        return 1;
-    }
-    const size_t slash = job.name.find_last_of('/');
-    const std::string path = std::string(folder) + "/" +
-                             (slash == std::string::npos ? job.name : job.name.substr(slash + 1));
-    FILE* f = std::fopen(path.c_str(), "wb");
-    bool written = f && std::fwrite(job.raw.data(), 1, job.raw.size(), f) == job.raw.size();
-    if (f && std::fclose(f) != 0) written = false;
-    int rc = 1;
-    if (!written) {
-        std::fprintf(stderr, "twprinterd: %s cannot be written: %s\n", path.c_str(),
-                     std::strerror(errno));
-    } else {
-        s.deliveryThread = false;
-        s.keepFailed = false;
-        CommandReporter reporter;
-        output::Delivery delivery(s, reporter, nullptr);
-        rc = delivery.Reprint(path, job.name, HintsFromLine(job.hints), copyTo) == 1 ? 0 : 1;
-    }
-    ::unlink(path.c_str());
-    ::rmdir(folder);
-    return rc;
+    CommandReporter reporter;
+    const std::string why = ReprintArchived(job, std::move(s), copyTo, reporter);
+    if (why.empty()) return 0;
+    if (why != "not delivered") std::fprintf(stderr, "twprinterd: %s\n", why.c_str());
+    return 1;
 }
 
 // The job's PDF to standard output or to path (written aside, then renamed).
@@ -177,6 +158,41 @@ int ShowPdf(const archive::Job& job, const std::string& path) {
 }
 
 } // namespace
+
+// Answers yes: a reprint replaces the copy it was asked to write.
+class ReprintReporter : public config::ForwardingReporter {
+  public:
+    using ForwardingReporter::ForwardingReporter;
+    bool AskYesNo(const std::string&) override { return true; }
+};
+
+std::string ReprintArchived(const archive::Job& job, config::Settings settings,
+                            const std::string& copyTo, config::Reporter& to) {
+    // The job's bytes as a print file of their own, where no spool sees them.
+    char folder[] = "/tmp/twprinter-reprint-XXXXXX";
+    if (!mkdtemp(folder)) return std::string("no folder for the reprint: ") + std::strerror(errno);
+    const size_t slash = job.name.find_last_of('/');
+    const std::string path = std::string(folder) + "/" +
+                             (slash == std::string::npos ? job.name : job.name.substr(slash + 1));
+    FILE* f = std::fopen(path.c_str(), "wb");
+    bool written = f && std::fwrite(job.raw.data(), 1, job.raw.size(), f) == job.raw.size();
+    if (f && std::fclose(f) != 0) written = false;
+    std::string why;
+    if (!written) {
+        why = path + " cannot be written: " + std::strerror(errno);
+    } else {
+        settings.deliveryThread = false;
+        settings.keepFailed = false;
+        if (!copyTo.empty()) settings.medium = config::Medium::File;
+        ReprintReporter reporter(to);
+        output::Delivery delivery(settings, reporter, nullptr);
+        if (delivery.Reprint(path, job.name, HintsFromLine(job.hints), copyTo) != 1)
+            why = "not delivered";
+    }
+    ::unlink(path.c_str());
+    ::rmdir(folder);
+    return why;
+}
 
 int ArchiveCommand(const std::vector<std::string>& words, const config::Settings& settings) {
     if (words.empty()) return Usage("--archive needs find, show or reprint");

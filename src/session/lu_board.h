@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "config/settings.h"
 #include "session/kept_job_desk.h"
 #include "session/lu_counters.h"
 #include "session/lu_history.h"
@@ -27,6 +28,9 @@ struct LuEntry {
     std::shared_ptr<const LuCounters> counters; // null while no session ran
     std::shared_ptr<const LuHistory> history;   // null while no session ran
     std::shared_ptr<KeptJobDesk> keptJobs;      // null while no session ran
+    std::string archiveDir;                     // ARCHIVEDIR when ARCHIVEDAYS is on, else ""
+    // As the session was started with, for printing its archived jobs again; null none.
+    std::shared_ptr<const config::Settings> settings;
 };
 
 class LuBoard {

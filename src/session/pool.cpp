@@ -165,6 +165,8 @@ void Pool::Starting(Lu& lu) {
     }
     s.traceDir = lu.spool;
     s.deliveryThread = true;
+    lu.entry.archiveDir = s.archiveDays > 0 ? s.archiveDir : "";
+    lu.entry.settings = std::make_shared<const config::Settings>(s);
     lu.session = std::make_unique<PrinterSession>(std::move(s), *lu.report);
     lu.report->Note(config::LoadMessage(config::MSG_ATTEMPTING_CONNECT));
     if (!lu.session->Start()) {
