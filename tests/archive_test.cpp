@@ -1,9 +1,11 @@
 // The archive on real files and a real SQLite index: a locked index that
-// catches up once free, the size limit, a damaged job file left out of a rebuild.
+// catches up once free, the size limit, a damaged job file left out of a
+// rebuild, a folder made again under a writer, a reader that makes nothing.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -117,6 +119,23 @@ TEST(ArchiveStore, LockedIndexCatchesUpSizeLimitAndDamagedFiles) {
     EXPECT_EQ(Find(again, "apple").size(), 4u);
     EXPECT_EQ(Count(notes, folder + "/123.twa is damaged; it is left out of the index."), 1u);
     EXPECT_EQ(Count(notes, "was made from 4 archived jobs"), 1u);
+
+    // The folder removed under a running archive is made again for the next job, no
+    // fault said. A reader makes no index where there is none, and sees the one a
+    // writer made since.
+    ASSERT_TRUE(again.Add(Entry("FOUR and a half")));
+    notes.clear();
+    ASSERT_EQ(std::system(("rm -rf '" + folder + "'").c_str()), 0);
+    ASSERT_TRUE(again.Add(Entry("FIVE plum")));
+    EXPECT_TRUE(notes.empty()) << notes.front();
+    archive::Archive reader(folder, 30, 0, note);
+    reader.ReadOnly();
+    EXPECT_TRUE(Find(reader, "plum").empty());
+    EXPECT_NE(::access((folder + "/index.db").c_str(), F_OK), 0);
+    archive::Archive writer(folder, 30, 0, note);
+    ASSERT_TRUE(writer.Open());
+    ASSERT_EQ(Find(reader, "plum").size(), 1u);
+    EXPECT_EQ(Find(reader, "plum")[0].context, "FIVE plum");
 }
 
 TEST(ArchiveStore, WordsOfSeveralPartsMatchOnlyWhereTheyStandTogether) {

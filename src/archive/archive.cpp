@@ -13,14 +13,22 @@
 #include "archive/archive_internal.h"
 
 namespace archive {
+namespace {
+
+int Pid() {
+    static const int pid = ::getpid();
+    return pid;
+}
+
+} // namespace
 
 // Milliseconds times a thousand, so that the ids of many writers do not meet
 // (the file is made exclusively, a taken one moves on) and sort by time.
 long long Archive::Impl::NewId() {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
-    long long id = (static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000) * 1000 +
-                   (::getpid() % 1000);
+    long long id =
+        (static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000) * 1000 + Pid() % 1000;
     // The LUs of one process share the archive: two jobs in one millisecond must not
     // be given one name, so the last id handed out is the process's, not the LU's.
     static std::atomic<long long> last{0};
@@ -34,16 +42,27 @@ long long Archive::Impl::NewId() {
 // The job's file under a new id; false (said once) when the folder cannot take it.
 bool Archive::Impl::WriteFile(Job& job, long long& size) {
     std::string why;
-    job.id = NewId();
-    std::string path = FileOf(dir, job.id);
-    bool written = MakeFolders(dir);
-    if (!written) why = dir + ": " + std::strerror(errno);
-    // Another process may have taken the name in the same millisecond: the next one.
-    for (int i = 0; written && i < 1000 && ::access(path.c_str(), F_OK) == 0; ++i) {
+    bool written = false;
+    // The folders are made when a job cannot be written without them, not for
+    // each job: a folder removed meanwhile is made again for the same job.
+    const bool again = folderMade;
+    for (int attempt = 0; attempt < (again ? 2 : 1) && !written; ++attempt) {
+        if ((attempt > 0 || !folderMade) && !MakeFolders(dir)) {
+            why = dir + ": " + std::strerror(errno);
+            break;
+        }
         job.id = NewId();
-        path = FileOf(dir, job.id);
+        std::string path = FileOf(dir, job.id);
+        // Another process may have taken the name in the same millisecond: the next one.
+        bool free = ::access(path.c_str(), F_OK) != 0;
+        for (int i = 0; !free && i < 1000; ++i) {
+            job.id = NewId();
+            path = FileOf(dir, job.id);
+            free = ::access(path.c_str(), F_OK) != 0;
+        }
+        written = free && WriteJobFile(path, job, why, &size);
     }
-    if (written) written = ::access(path.c_str(), F_OK) != 0 && WriteJobFile(path, job, why);
+    folderMade = written;
     if (!written) {
         if (!fileFault)
             Note("The archive folder " + dir + " cannot be written (" + why +
@@ -53,9 +72,6 @@ bool Archive::Impl::WriteFile(Job& job, long long& size) {
     }
     if (fileFault) Note("The archive folder " + dir + " is written again.");
     fileFault = false;
-    struct stat st {};
-    ::stat(path.c_str(), &st);
-    size = st.st_size;
     return true;
 }
 
@@ -81,10 +97,10 @@ bool Archive::Impl::IndexBatch(const std::vector<Written>& written) {
         late.id = unindexed[i];
         struct stat lst {};
         ::stat(FileOf(dir, late.id).c_str(), &lst);
-        ok = Insert(late, lst.st_size, why, code);
+        ok = Insert(late, lst.st_size, IndexedWords(late.text), why, code);
     }
     for (size_t i = 0; ok && i < written.size(); ++i)
-        ok = Insert(written[i].job, written[i].size, why, code);
+        ok = Insert(written[i].job, written[i].size, written[i].words, why, code);
     ok = ok && Exec("COMMIT", why, &code);
     if (!ok) {
         std::string ignored;
@@ -149,6 +165,7 @@ bool Archive::Add(Job job) {
         std::lock_guard<std::mutex> lock(a.fileMutex);
         if (!a.WriteFile(job, one[0].size)) return false;
     }
+    one[0].words = IndexedWords(job.text);
     one[0].job = std::move(job);
     std::lock_guard<std::recursive_mutex> lock(a.mutex);
     return a.IndexBatch(one);

@@ -46,8 +46,9 @@ struct Query {
 // Seconds since 1970: TWPRINTER_ARCHIVE_NOW when set (tests move the clock), else now.
 long long Now();
 
-// The job file and its header, compressed; false with why.
-bool WriteJobFile(const std::string& path, const Job& job, std::string& why);
+// The job file and its header, compressed; false with why. size: the file's, when given.
+bool WriteJobFile(const std::string& path, const Job& job, std::string& why,
+                  long long* size = nullptr);
 bool ReadJobFile(const std::string& path, Job& job, std::string& why);
 
 class Archive {

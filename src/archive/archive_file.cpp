@@ -47,7 +47,7 @@ long long Now() {
     return static_cast<long long>(::time(nullptr));
 }
 
-bool WriteJobFile(const std::string& path, const Job& job, std::string& why) {
+bool WriteJobFile(const std::string& path, const Job& job, std::string& why, long long* size) {
     std::string plain;
     auto put = [&](const char* key, const std::string& value) {
         plain += key, plain += '=', plain += OneLine(value), plain += '\n';
@@ -74,9 +74,9 @@ bool WriteJobFile(const std::string& path, const Job& job, std::string& why) {
     uLongf packedSize = compressBound(plain.size());
     std::string out(8 + packedSize, '\0');
     std::memcpy(out.data(), kMagic, 4);
-    const uint32_t size = static_cast<uint32_t>(plain.size());
+    const uint32_t plainSize = static_cast<uint32_t>(plain.size());
     for (int i = 0; i < 4; ++i)
-        out[4 + i] = static_cast<char>(size >> (8 * i) & 0xFF);
+        out[4 + i] = static_cast<char>(plainSize >> (8 * i) & 0xFF);
     if (plain.size() > 0xFFFFFFFFu ||
         compress2(reinterpret_cast<Bytef*>(out.data() + 8), &packedSize,
                   reinterpret_cast<const Bytef*>(plain.data()), plain.size(), 1) != Z_OK) {
@@ -100,6 +100,7 @@ bool WriteJobFile(const std::string& path, const Job& job, std::string& why) {
         ::unlink(temp.c_str());
         return false;
     }
+    if (size) *size = static_cast<long long>(out.size());
     return true;
 }
 

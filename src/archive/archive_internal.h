@@ -20,6 +20,8 @@ std::string FileOf(const std::string& dir, long long id);
 long long IdOf(const std::string& name);
 bool MakeFolders(const std::string& dir);
 bool Damaged(int rc);
+// Each word of text once, in lower case, as the index is given it.
+std::string IndexedWords(const std::string& text);
 // The line of text holding the first of words (without case), its blanks trimmed.
 std::string ContextLine(const std::string& text, const std::vector<std::string>& words);
 // The text of the job file at path from its start to past the first line holding
@@ -55,6 +57,7 @@ struct Archive::Impl {
     sqlite3* db = nullptr;
     bool fileFault = false, indexFault = false;
     bool reader = false;              // only reads, never writes the index
+    bool folderMade = false;          // the last job's file was written
     std::vector<long long> unindexed; // written while the index could not be
     long long lastPrune = 0;
     // The index: its writer, the session's thread and readers of this object,
@@ -63,10 +66,12 @@ struct Archive::Impl {
     std::recursive_mutex mutex;
     std::mutex fileMutex;
 
-    // A job in its file, its text kept for the index.
+    // A job in its file, with the words of its text for the index (found by
+    // the filer, which has the time to spare; the indexer is the busier).
     struct Written {
         Job job;
         long long size = 0;
+        std::string words;
     };
     // The writer's queues: the delivery threads only put jobs in the first,
     // the filer moves them to the second once they are on disk.
@@ -97,7 +102,9 @@ struct Archive::Impl {
     bool OpenIndex(std::string& why);
     bool OpenReader(std::string& why);
     bool Rebuild(std::string& why);
-    bool Insert(const Job& job, long long size, std::string& why, int& code);
+    // words: IndexedWords of the job's text.
+    bool Insert(const Job& job, long long size, const std::string& words, std::string& why,
+                int& code);
     void IndexFailed(const std::string& why, int code);
     void Remove(long long id);
     void Prune();

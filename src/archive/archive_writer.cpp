@@ -62,7 +62,9 @@ void Archive::Impl::FilerLoop() {
             for (Job& job : batch) {
                 Written w;
                 if (!WriteFile(job, w.size)) continue;
-                // The index needs only the text and the row.
+                // The index needs only the row and the words.
+                w.words = IndexedWords(job.text);
+                job.text.clear();
                 job.raw.clear();
                 job.pdf.clear();
                 w.job = std::move(job);
