@@ -6,8 +6,8 @@
 
 #include <cctype>
 #include <cerrno>
-#include <string_view>
-#include <unordered_set>
+#include <cstdint>
+#include <vector>
 
 #include "archive/archive_internal.h"
 
@@ -78,34 +78,59 @@ bool Damaged(int rc) {
 
 // Each word of text once, in the order first seen: the index keeps no
 // positions, so a repeat would only cost time. The same text always gives the
-// same words, which a removal needs.
+// same words, which a removal needs. A word is copied in lower case to the end
+// of the answer and taken back when the table of words seen has it: no copy
+// of the text, no allocation per word.
 std::string IndexedWords(const std::string& text) {
+    struct Word {
+        uint64_t hash;
+        uint32_t at, size; // in out
+    };
     std::string out;
     out.reserve(text.size() / 2);
-    std::unordered_set<std::string_view> seen;
-    // About one new word in six letters: the set seldom grows while it is filled.
-    seen.reserve(text.size() / 6 + 16);
-    std::string lower = text;
-    for (char& c : lower)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    // Letters are lower case by now; no locale is asked for each one.
+    std::vector<Word> words;
+    std::vector<uint32_t> slots(1024, 0); // 1 + the word's index, 0 free
     auto word = [](unsigned char c) {
-        return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c >= 0x80;
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c >= 0x80;
     };
-    for (size_t i = 0; i < lower.size();) {
-        if (!word(static_cast<unsigned char>(lower[i]))) {
+    for (size_t i = 0; i < text.size();) {
+        if (!word(static_cast<unsigned char>(text[i]))) {
             ++i;
             continue;
         }
-        size_t end = i;
-        while (end < lower.size() && word(static_cast<unsigned char>(lower[end])))
-            ++end;
-        const std::string_view w(lower.data() + i, end - i);
-        if (seen.insert(w).second) {
-            if (!out.empty()) out += ' ';
-            out += w;
+        const size_t mark = out.size();
+        if (!out.empty()) out += ' ';
+        const size_t at = out.size();
+        uint64_t hash = 14695981039346656037ull;
+        for (; i < text.size() && word(static_cast<unsigned char>(text[i])); ++i) {
+            char c = text[i];
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            out += c;
+            hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
         }
-        i = end;
+        const size_t size = out.size() - at;
+        size_t slot = hash & (slots.size() - 1);
+        bool seen = false;
+        for (; slots[slot] && !seen; slot = (slot + 1) & (slots.size() - 1)) {
+            const Word& w = words[slots[slot] - 1];
+            seen = w.hash == hash && w.size == size && out.compare(w.at, size, out, at, size) == 0;
+        }
+        if (seen) {
+            out.resize(mark);
+            continue;
+        }
+        words.push_back({hash, static_cast<uint32_t>(at), static_cast<uint32_t>(size)});
+        slots[slot] = static_cast<uint32_t>(words.size());
+        if (words.size() * 2 > slots.size()) {
+            slots.assign(slots.size() * 2, 0);
+            for (size_t n = 0; n < words.size(); ++n) {
+                size_t s = words[n].hash & (slots.size() - 1);
+                while (slots[s])
+                    s = (s + 1) & (slots.size() - 1);
+                slots[s] = static_cast<uint32_t>(n + 1);
+            }
+        }
     }
     return out;
 }
@@ -139,9 +164,12 @@ bool Archive::Impl::OpenIndex(std::string& why) {
             // One transaction decides whether the index is new: a second process
             // starting at once sees the tables the first one made.
             // WAL without a sync per batch: a crash may lose the last rows, never the
-            // index, and the job files hold them.
+            // index, and the job files hold them. The log is cut back after a
+            // checkpoint: left at its largest it would keep the disk that the
+            // biggest batch ever took beside the index.
             if (Exec("PRAGMA journal_mode=WAL", why, &code) &&
                 Exec("PRAGMA synchronous=NORMAL", why, &code) &&
+                Exec("PRAGMA journal_size_limit=4194304", why, &code) &&
                 Exec("BEGIN IMMEDIATE", why, &code)) {
                 Stmt have(db, "SELECT count(*), (SELECT user_version FROM pragma_user_version)"
                               " FROM sqlite_master WHERE name='jobs'");
