@@ -7,11 +7,6 @@
 // from connect to last byte; UP the LUs online, STARTED those that have tried to
 // connect (so that the pool's start can be told from what follows); FIRST the
 // milliseconds to the first byte (the server's share: waking, rendering, writing).
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -35,38 +30,13 @@ template <typename Pred> int Count(const std::string& body, const std::string& n
     return n;
 }
 
-// The whole answer to a GET of /metrics and the milliseconds to its first byte;
-// "" when the connection failed.
-std::string Fetch(int port, const Clock::time_point start, double& firstMs) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    timeval tv{5, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    static const std::string request =
-        "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-        "Accept: text/plain;version=0.0.4\r\nConnection: close\r\n\r\n";
-    std::string out;
-    firstMs = 0;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) > 0) {
-        static char b[65536];
-        for (ssize_t n; (n = ::read(fd, b, sizeof b)) > 0;) {
-            if (out.empty())
-                firstMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-            out.append(b, static_cast<size_t>(n));
-        }
-    }
-    ::close(fd);
-    return out;
-}
+const std::string kRequest = "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                             "Accept: text/plain;version=0.0.4\r\nConnection: close\r\n\r\n";
 
 void Scrape(int port) {
     const Clock::time_point start = Clock::now();
     double firstMs = 0;
-    const std::string got = Fetch(port, start, firstMs);
+    const std::string got = Ask(port, kRequest, &firstMs);
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     const std::string body = Body(got);
     std::printf("%d %.3f %zu %d %d %.3f\n", Status(got), ms, body.size(),

@@ -6,11 +6,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
 
 // The whole answer to request (sent as it stands), "" when the connection failed.
-inline std::string Ask(int port, const std::string& request) {
+// With firstMs, also the milliseconds from the call to the answer's first byte.
+inline std::string Ask(int port, const std::string& request, double* firstMs = nullptr) {
+    const auto start = std::chrono::steady_clock::now();
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -19,11 +22,17 @@ inline std::string Ask(int port, const std::string& request) {
     timeval tv{5, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     std::string out;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-        (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    if (firstMs) *firstMs = 0;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) > 0) {
         char b[65536];
-        for (ssize_t n; (n = ::read(fd, b, sizeof b)) > 0;)
+        for (ssize_t n; (n = ::read(fd, b, sizeof b)) > 0;) {
+            if (out.empty() && firstMs)
+                *firstMs = std::chrono::duration<double, std::milli>(
+                               std::chrono::steady_clock::now() - start)
+                               .count();
             out.append(b, static_cast<size_t>(n));
+        }
     }
     ::close(fd);
     return out;
