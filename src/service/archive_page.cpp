@@ -150,7 +150,11 @@ std::string ResultsPage(const Search& s, const std::vector<archive::Hit>& hits, 
                Html(j.outcome) + " to " + Html(j.destination) + "</td><td class=\"context\">" +
                Html(h.context) + "</td><td><a href=\"" + self + "\">text</a>";
         if (h.pdf) out += " <a href=\"" + self + ".pdf\" download>PDF</a>";
-        if (posting) out += " " + PostButton(self + "/reprint", "Print again");
+        if (posting) {
+            // Appended in two steps: GCC 12 at -O2 sees a bogus overflow in " " + string&&.
+            out += ' ';
+            out += PostButton(self + "/reprint", "Print again");
+        }
         out += "</td></tr>\n";
     }
     return out + "</table></body></html>\n";
