@@ -7,15 +7,10 @@
 #include <cerrno>
 
 #include "archive/archive_internal.h"
+#include "config/utilities.h"
 
 namespace archive {
 namespace {
-
-std::string Lower(std::string s) {
-    for (char& c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 bool WordChar(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || static_cast<unsigned char>(c) >= 0x80;
@@ -30,7 +25,7 @@ std::vector<std::string> Tokens(const std::string& word) {
         if (WordChar(c)) {
             t += c;
         } else if (!t.empty()) {
-            tokens.push_back(Lower(t));
+            tokens.push_back(config::Lower(t));
             t.clear();
         }
     }
@@ -75,10 +70,10 @@ std::string LineAt(const std::string& text, size_t at) {
 } // namespace
 
 std::string ContextLine(const std::string& text, const std::vector<std::string>& words) {
-    const std::string lower = Lower(text);
+    const std::string lower = config::Lower(text);
     size_t at = std::string::npos;
     for (const std::string& w : words)
-        at = std::min(at, lower.find(Lower(w)));
+        at = std::min(at, lower.find(config::Lower(w)));
     return LineAt(text, at == std::string::npos ? 0 : at);
 }
 
@@ -158,7 +153,7 @@ bool Archive::Find(const Query& query, std::vector<Hit>& hits, std::string& why)
                 h.context = ContextLine(text, tokens);
         } else {
             if (!ReadJobTextUntil(FileOf(a.dir, h.job.id), {}, text, &h.pdf)) continue;
-            const std::string lower = Lower(text);
+            const std::string lower = config::Lower(text);
             size_t first = std::string::npos;
             for (const std::vector<std::string>& p : phrases) {
                 const size_t at = PhraseAt(lower, p);

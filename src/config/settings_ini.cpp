@@ -42,12 +42,6 @@ long Milliseconds(long seconds) {
     return seconds * 1000;
 }
 
-std::string Lower(std::string v) {
-    for (char& c : v)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return v;
-}
-
 // A value outside the choices is the check's to name; auto stays.
 double Choice(const IniValues& ini, const char* key) {
     const std::string v = Lower(ini.Value(key));
@@ -80,10 +74,7 @@ void LoadOutputSettings(const IniValues& ini, Settings& out) {
     out.printAfterNLines = Digits(get("PRINTAFTERNLINES"));
     out.headings = get("HEADINGS") == "1";
     out.keepFailed = get("KEEPFAILED") == "1";
-    std::string format = get("FILEFORMAT");
-    for (char& c : format)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    out.fileFormat = format;
+    out.fileFormat = Lower(get("FILEFORMAT"));
 
     // One medium at a time; of several "1" keys the later selection wins, so
     // port beats socket beats file. The print command replaces file and printer.

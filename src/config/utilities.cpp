@@ -2,6 +2,7 @@
 
 #include "platform/sysinfo.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
@@ -10,6 +11,12 @@
 #include <unistd.h>
 
 namespace config {
+
+std::string Lower(std::string v) {
+    for (char& c : v)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return v;
+}
 
 int gDebug = 0;
 

@@ -1,4 +1,4 @@
-// Error texts and the debug log.
+// Error texts, the debug log and a text helper.
 #pragma once
 #include <cstddef>
 #include <cstdio>
@@ -9,6 +9,9 @@ namespace config {
 // System text for an error code, "%d (0x%X)" when there is none; "prefix: text"
 // with a prefix. Returned in a buffer of the calling thread, valid until its next call.
 const char* FormatSystemError(const char* prefix, int code);
+
+// v in lower case, byte by byte (keys, choices, names compared without case).
+std::string Lower(std::string v);
 
 // The debug switch (-d), one for the process.
 extern int gDebug;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "config/utilities.h"
 #include "output/pdf_render.h"
 
 namespace output {
@@ -25,12 +26,6 @@ constexpr Named kPapers[] = {
     {"ledger", 27940, 43180, "na_ledger_11x17in"},
     {"executive", 18415, 26670, "na_executive_7.25x10.5in"},
 };
-
-std::string Lower(std::string v) {
-    for (char& c : v)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return v;
-}
 
 // The countries of a locale name (ll_CC.charset) that use Letter paper.
 bool LetterTerritory(const std::string& locale) {
@@ -69,7 +64,7 @@ std::string SystemPaperName() {
 } // namespace
 
 bool PaperByName(const std::string& name, Paper& paper) {
-    std::string n = Lower(name);
+    std::string n = config::Lower(name);
     while (!n.empty() && std::isspace(static_cast<unsigned char>(n.back())))
         n.pop_back();
     for (const Named& p : kPapers)
@@ -85,7 +80,7 @@ bool PaperByName(const std::string& name, Paper& paper) {
 
 Paper LocalePaper() {
     Paper p;
-    PaperByName(Lower(SystemPaperName()).rfind("letter", 0) == 0 ? "letter" : "a4", p);
+    PaperByName(config::Lower(SystemPaperName()).rfind("letter", 0) == 0 ? "letter" : "a4", p);
     return p;
 }
 

@@ -9,6 +9,7 @@
 
 #include "archive/archive.h"
 #include "config/report.h"
+#include "config/utilities.h"
 #include "service/page_text.h"
 #include "session/archive_command.h"
 
@@ -158,12 +159,6 @@ std::string ResultsPage(const Search& s, const std::vector<archive::Hit>& hits, 
         out += "</td></tr>\n";
     }
     return out + "</table></body></html>\n";
-}
-
-std::string Lower(std::string v) {
-    for (char& c : v)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return v;
 }
 
 // A print asked for and the settings of the LU it goes through.
@@ -323,8 +318,8 @@ ArchiveAnswer ArchivePages::Reprint(const std::string& idText, bool api) {
     const session::LuEntry* lu = nullptr;
     for (const session::LuEntry& e : lus) {
         const bool asked = e.settings && e.settings->connectName &&
-                           Lower(*e.settings->connectName) == Lower(job.lu);
-        if (asked || Lower(e.name) == Lower(job.lu)) lu = &e;
+                           config::Lower(*e.settings->connectName) == config::Lower(job.lu);
+        if (asked || config::Lower(e.name) == config::Lower(job.lu)) lu = &e;
     }
     if (!lu && lus.size() == 1) lu = &lus[0];
     if (!lu)

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "config/utilities.h"
 #include "service/archive_page.h"
 #include "service/metrics.h"
 #include "service/page_text.h"
@@ -75,12 +76,6 @@ std::string HostOf(const char* url) {
     if (at == std::string::npos) return "";
     const size_t end = u.find_first_of("/?#", at + 3);
     return u.substr(at + 3, end == std::string::npos ? std::string::npos : end - at - 3);
-}
-
-std::string Lower(std::string v) {
-    for (char& c : v)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return v;
 }
 
 // The value of field in a form body (name=value&..., + and %XX decoded), "" when absent.
@@ -254,8 +249,8 @@ bool StatusServer::Impl::MayChange(MHD_Connection* c, const Request& request, MH
     const char* host = MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST);
     const char* origin = MHD_lookup_connection_value(c, MHD_HEADER_KIND, "Origin");
     const char* referer = MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_REFERER);
-    const std::string from = Lower(origin ? HostOf(origin) : HostOf(referer));
-    if (!host || from.empty() || from != Lower(host)) {
+    const std::string from = config::Lower(origin ? HostOf(origin) : HostOf(referer));
+    if (!host || from.empty() || from != config::Lower(host)) {
         answer = Reply(c, MHD_HTTP_FORBIDDEN, "cross-origin request refused\n", kText);
         return false;
     }

@@ -120,9 +120,7 @@ void MainWindow::ReadSessionFile(const QString& path) {
 }
 
 int FindSessionFileArgument(QString& path) {
-    std::string line = platform::CommandLine().substr(0, kMaxCommandLine);
-    for (char& c : line)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string line = config::Lower(platform::CommandLine().substr(0, kMaxCommandLine));
     const size_t dot = line.find(".twr");
     if (dot == std::string::npos) return 0;
     size_t start = dot;
