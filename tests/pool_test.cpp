@@ -13,7 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <memory>
-#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -64,47 +64,6 @@ std::string Job(const std::string& text) {
     return "scs \"" + text + "\" always\nexpect-response\neoj\n";
 }
 
-// A socket printer on a port chosen before it listens: each connection is one job.
-struct SocketPrinter {
-    int port = testutil::FreePort();
-    int ls = -1;
-    std::thread thread;
-    std::mutex mutex;
-    std::vector<std::string> jobs;
-
-    void Listen() {
-        ls = testutil::ListenLoopback(port);
-        ASSERT_GE(ls, 0);
-        thread = std::thread([this] {
-            for (int c; (c = ::accept(ls, nullptr, nullptr)) >= 0;) {
-                std::string job;
-                char b[4096];
-                for (ssize_t n; (n = ::read(c, b, sizeof b)) > 0;)
-                    job.append(b, static_cast<size_t>(n));
-                ::close(c);
-                std::lock_guard<std::mutex> lock(mutex);
-                jobs.push_back(job);
-            }
-        });
-    }
-    std::vector<std::string> Jobs(size_t count) {
-        for (int i = 0; i < 300; ++i) {
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                if (jobs.size() >= count) return jobs;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        std::lock_guard<std::mutex> lock(mutex);
-        return jobs;
-    }
-    ~SocketPrinter() {
-        if (ls >= 0) ::shutdown(ls, SHUT_RDWR);
-        if (thread.joinable()) thread.join();
-        if (ls >= 0) ::close(ls);
-    }
-};
-
 // The pool process, started by a shell that leaves its pid for signals.
 struct PoolRun {
     std::unique_ptr<Proc> daemon;
@@ -144,13 +103,15 @@ TEST(Pool, ThreeLusEachWithItsOwnTroubleAndNoneTouchingTheOthers) {
                    "scs \"DROP TWO CUT\" always\nexpect-response\nclose\n",
                1);
     // REFUSE: its socket printer refuses connections until the test opens it.
-    SocketPrinter printer;
+    const int printerPort = testutil::FreePort();
+    std::optional<testutil::LatePrinter> printer;
     Host refuse(dir, "refuse",
                 "negotiate tn3270e REFLU\nbind\n" + Job("REFUSE ONE") + Job("REFUSE TWO") +
                     "sleep 6000\n" + Job("REFUSE THREE") + "hold\n",
                 1);
     // LATE: the same, but its kept job waits (a long retry delay) until the next job comes.
-    SocketPrinter latePrinter;
+    const int latePrinterPort = testutil::FreePort();
+    std::optional<testutil::LatePrinter> latePrinter;
     Host late(dir, "late",
               "negotiate tn3270e\nbind\n" + Job("LATE ONE") + "sleep 5000\n" + Job("LATE TWO") +
                   "hold\n",
@@ -162,13 +123,13 @@ TEST(Pool, ThreeLusEachWithItsOwnTroubleAndNoneTouchingTheOthers) {
                 1);
     WriteFile(pool + "/DROP.ini", Ini(drop1.port));
     WriteFile(pool + "/REFUSE.ini",
-              Ini(refuse.port, "USESOCKET=1\nSOCKETPORT=127.0.0.1:" + std::to_string(printer.port) +
+              Ini(refuse.port, "USESOCKET=1\nSOCKETPORT=127.0.0.1:" + std::to_string(printerPort) +
                                    "\nKEEPFAILED=1\nSOCKETTIMEOUT=2\n"));
     WriteFile(pool + "/LATE.ini",
               "[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=" + std::to_string(late.port) +
                   "\nLUTYPE=1\n3270E=1\nFILENAME=JOB\nCONNECTTIMEOUT=0\nRETRYDELAY=60\n"
                   "USESOCKET=1\nSOCKETPORT=127.0.0.1:" +
-                  std::to_string(latePrinter.port) + "\nKEEPFAILED=1\n");
+                  std::to_string(latePrinterPort) + "\nKEEPFAILED=1\n");
     WriteFile(pool + "/NORMAL.ini", Ini(normal.port));
     // BAD: settings no session can run with; it waits and harms nobody.
     WriteFile(pool + "/BAD.ini", "[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=" +
@@ -193,23 +154,21 @@ TEST(Pool, ThreeLusEachWithItsOwnTroubleAndNoneTouchingTheOthers) {
 
     // The refused printer: both jobs kept in order, then delivered once it listens.
     EXPECT_TRUE(d.WaitFor("/REFUSE/failed/")) << d.text();
-    for (int i = 0; i < 100 && testutil::ListDir(pool + "/REFUSE/failed").size() < 2; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(testutil::ListDir(pool + "/REFUSE/failed").size(), 2u) << d.text();
+    EXPECT_EQ(testutil::WaitFiles(pool + "/REFUSE/failed", 2, 5000).size(), 2u) << d.text();
     // Its line may come before REFUSE's, so the folder is looked at, not the log.
-    for (int i = 0; i < 100 && testutil::ListDir(pool + "/LATE/failed").empty(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(testutil::ListDir(pool + "/LATE/failed").size(), 1u) << d.text();
-    latePrinter.Listen();
-    printer.Listen();
+    EXPECT_EQ(testutil::WaitFiles(pool + "/LATE/failed", 1, 5000).size(), 1u) << d.text();
+    latePrinter.emplace(latePrinterPort);
+    printer.emplace(printerPort);
     // The kept jobs go out once the printer listens, without waiting for a new job.
-    EXPECT_EQ(printer.Jobs(2), (std::vector<std::string>{"REFUSE ONE", "REFUSE TWO"})) << d.text();
-    EXPECT_EQ(printer.Jobs(3),
+    EXPECT_EQ(printer->Jobs(2, 15000), (std::vector<std::string>{"REFUSE ONE", "REFUSE TWO"}))
+        << d.text();
+    EXPECT_EQ(printer->Jobs(3, 15000),
               (std::vector<std::string>{"REFUSE ONE", "REFUSE TWO", "REFUSE THREE"}))
         << d.text();
     EXPECT_TRUE(testutil::ListDir(pool + "/REFUSE/failed").empty());
     // A new job goes out after the kept one, never before it.
-    EXPECT_EQ(latePrinter.Jobs(2), (std::vector<std::string>{"LATE ONE", "LATE TWO"})) << d.text();
+    EXPECT_EQ(latePrinter->Jobs(2, 15000), (std::vector<std::string>{"LATE ONE", "LATE TWO"}))
+        << d.text();
 
     EXPECT_EQ(Jobs(pool + "/DROP", 3),
               (std::vector<std::string>{"DROP ONE", "DROP TWO CUT", "DROP THREE"}))
@@ -243,7 +202,7 @@ TEST(Pool, ThreeLusEachWithItsOwnTroubleAndNoneTouchingTheOthers) {
     }
     EXPECT_EQ(::access((pool + "/DROP/JOB3f.txt").c_str(), F_OK), -1);
     EXPECT_EQ(::access((pool + "/NORMAL/JOB3f.txt").c_str(), F_OK), -1);
-    EXPECT_EQ(printer.Jobs(3).size(), 3u);
+    EXPECT_EQ(printer->Jobs(3, 15000).size(), 3u);
     // Every status line of the pool names its LU or the pool.
     size_t lines = 0;
     for (size_t at = 0; (at = d.text().find(" twprinterd: ", at)) != std::string::npos; ++lines) {
