@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int rc;
     {
         QuietStderr quiet; // an unknown CODEPAGE is named there
-        rc = LoadSettings(path, "", false, s);
+        rc = LoadSettings(path, "", false, s).code;
     }
     if (rc != 0) std::abort(); // without options nothing can fail
     if (s.luType != 1 && s.luType != 3) std::abort();

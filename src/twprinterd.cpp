@@ -229,14 +229,14 @@ std::unique_ptr<config::Settings> ReloadSettings(std::string& iniText) {
     }
     const config::IniValues ini = config::IniValues::Parse(config::gIniPath, text);
     auto s = std::make_unique<config::Settings>(config::DefaultSettings());
-    const int loaded = LoadSettings(ini, platform::CommandArgs(), false, *s);
+    const config::Result loaded = LoadSettings(ini, platform::CommandArgs(), false, *s);
     s->deliveryThread = true;
     const config::SettingsCheck check = CheckSettings(ini, *s);
     for (const std::string& line : check.lines)
         gReport.Line(line);
-    if (loaded != 0 || check.stop != 0) {
+    if (!loaded.ok() || check.stop != 0) {
         gReport.Line("Settings file " + config::gIniPath + " changed but cannot be used (" +
-                     (loaded ? config::TakeMessageText(loaded) : config::LoadMessage(check.stop)) +
+                     (!loaded.ok() ? loaded.Text() : config::LoadMessage(check.stop)) +
                      "); the session goes on with the settings it has.");
         return nullptr;
     }
@@ -348,10 +348,9 @@ int main(int argc, char** argv) {
     }
     config::IniValues ini = config::IniValues::Read(config::gIniPath);
     config::Settings settings = config::DefaultSettings();
-    int loaded = LoadSettings(ini, platform::CommandArgs(), false, settings);
-    if (loaded == config::kConflictingNames) {
-        std::fprintf(stderr, "twprinterd: %s\n", config::gErrorDetail.c_str());
-        config::SetErrorDetail("");
+    config::Result loaded = LoadSettings(ini, platform::CommandArgs(), false, settings);
+    if (loaded.code == config::kConflictingNames) {
+        std::fprintf(stderr, "twprinterd: %s\n", loaded.reason.c_str());
         return config::kConflictingNames;
     }
     // The first start writes the default file; a dry run writes nothing.
@@ -362,7 +361,6 @@ int main(int argc, char** argv) {
             return 1;
         }
         ini = config::IniValues::Read(config::gIniPath);
-        config::SetErrorDetail("");
         loaded = LoadSettings(ini, platform::CommandArgs(), false, settings);
     }
     const config::SettingsCheck check = CheckSettings(ini, settings);
@@ -370,7 +368,7 @@ int main(int argc, char** argv) {
     for (const std::string& line : check.lines)
         gReport.Line(line);
     // The options are kept for later starts only once they passed the check.
-    if (loaded == 0) SaveOptionKeys(settings, check);
+    if (loaded.ok()) SaveOptionKeys(settings, check);
     if (check.stop) {
         gReport.Line(config::LoadMessage(check.stop));
         config::DebugClose();
@@ -383,7 +381,7 @@ int main(int argc, char** argv) {
     settings.deliveryThread = true;
     if (statusAddress.empty()) statusAddress = settings.statusAddress;
     if (statusToken.empty()) statusToken = settings.statusToken;
-    session::LuEntry entry = BoardEntry(settings, loaded == 0);
+    session::LuEntry entry = BoardEntry(settings, loaded.ok());
     auto owned = std::make_unique<session::PrinterSession>(std::move(settings), gReport);
     session::PrinterSession* session = owned.get();
     session::LuBoard board;
@@ -398,11 +396,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     service::Notifier notifier(board);
-    if (loaded != 0) {
+    if (!loaded.ok()) {
         // A settings error ends the run at once, with the lines a run ended by it shows.
         gReport.Line(config::LoadMessage(config::MSG_ATTEMPTING_CONNECT));
         session::NotifyReady();
-        const std::string text = config::TakeMessageText(loaded);
+        const std::string text = loaded.Text();
         gReport.ShowMessageBox(text);
         if (config::gDebug) config::DebugPrint(text + "\n");
         config::Trace("%s\n", text.c_str());
@@ -410,7 +408,7 @@ int main(int argc, char** argv) {
         session::NotifyStopping();
         config::DebugClose();
         ::close(sfd);
-        return loaded;
+        return loaded.code;
     }
     if (!session->Start()) {
         gReport.Line("Unable to start the printer client");

@@ -62,18 +62,19 @@ static bool CheckHost(const config::Settings& s, std::string& found) {
     return ok;
 }
 
-int Check(const config::Settings& settings, const config::SettingsCheck& check, int loaded) {
-    if (loaded) std::printf("settings: %s\n", config::TakeMessageText(loaded).c_str());
+int Check(const config::Settings& settings, const config::SettingsCheck& check,
+          const config::Result& loaded) {
+    if (!loaded.ok()) std::printf("settings: %s\n", loaded.Text().c_str());
     for (const std::string& line : check.lines)
         std::printf("setting %s\n", line.c_str());
-    if (check.lines.empty() && !loaded)
+    if (check.lines.empty() && loaded.ok())
         std::printf("settings: %s is in order\n", settings.iniPath.c_str());
     std::string found;
     bool host = CheckHost(settings, found);
     std::printf("%s\n", found.c_str());
     bool medium = output::CheckOutputMedium(settings, found);
     std::printf("output to %s\n", found.c_str());
-    const bool ok = loaded == 0 && check.lines.empty() && host && medium;
+    const bool ok = loaded.ok() && check.lines.empty() && host && medium;
     std::printf("%s\n", ok ? "check passed" : "check failed");
     return ok ? 0 : 1;
 }
@@ -102,7 +103,7 @@ int CheckPool(const std::string& dir) {
         const config::IniValues ini = config::IniValues::Read(path);
         config::Settings s = config::DefaultSettings();
         const std::string spool = platform::JoinPath(dir, name);
-        const int loaded = LoadSettings(ini, {}, false, s, spool);
+        const config::Result loaded = LoadSettings(ini, {}, false, s, spool);
         // The LU's start makes its spool folder: until then the pool folder must take it.
         if (!platform::FileExists(spool) && s.fileName.rfind(spool + "/", 0) == 0)
             s.fileName = platform::JoinPath(dir, s.fileName.substr(spool.size() + 1));

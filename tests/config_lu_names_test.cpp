@@ -57,13 +57,15 @@ TEST(LuNames, Cases) {
         config::LuFileValues values;
         config::gDebug = 1;
         testing::internal::CaptureStderr();
-        int rc = ParseLuConfig(path, values);
+        const config::Result rc = ParseLuConfig(path, values);
         std::string trace = testing::internal::GetCapturedStderr();
         config::gDebug = 0;
-        EXPECT_EQ(std::to_string(rc) +
-                      (config::gErrorDetail.empty() ? "" : " " + config::gErrorDetail),
+        EXPECT_EQ(std::to_string(rc.code) + (rc.reason.empty() ? "" : " " + rc.reason),
                   c.Get("result"));
-        config::gErrorDetail.clear();
+        // A failure names the file it was read from.
+        if (!rc.ok()) {
+            EXPECT_EQ(rc.subject, path);
+        }
         std::map<std::string, std::string> fields = Fields(values);
         for (auto& [what, item] : c.items) {
             auto [name, value] = NameValue(item);
@@ -84,11 +86,13 @@ TEST(LuNames, Cases) {
 TEST(LuNames, FilesMessagesAndTrace) {
     testutil::TempDir dir;
     config::LuFileValues v;
-    EXPECT_EQ(ParseLuConfig("", v), config::MSG_CFG_NO_NAME);
-    EXPECT_EQ(ParseLuConfig(dir.file("missing.cfg"), v), config::MSG_CFG_OPEN);
-    EXPECT_EQ(config::gErrorDetail, dir.file("missing.cfg"));
-    EXPECT_EQ(ParseLuConfig(dir.path(), v),
-              config::MSG_CFG_READ); // a directory opens, cannot be read
-    EXPECT_EQ(config::gErrorDetail, "32");
-    config::gErrorDetail.clear();
+    EXPECT_EQ(ParseLuConfig("", v).code, config::MSG_CFG_NO_NAME);
+    const config::Result missing = ParseLuConfig(dir.file("missing.cfg"), v);
+    EXPECT_EQ(missing.code, config::MSG_CFG_OPEN);
+    EXPECT_EQ(missing.Text(), std::string(config::LoadMessage(config::MSG_CFG_OPEN)) + " " +
+                                  dir.file("missing.cfg"));
+    const config::Result folder = ParseLuConfig(dir.path(), v);
+    EXPECT_EQ(folder.code, config::MSG_CFG_READ); // a directory opens, cannot be read
+    EXPECT_EQ(folder.reason, "32");
+    EXPECT_EQ(folder.subject, dir.path());
 }

@@ -75,7 +75,6 @@ std::map<std::string, std::string> Fields(const config::Settings& s) {
         {"tAD", std::string(1, char(s.ebcdicToAscii[0xAD]))},
         {"tC1", std::string(1, char(s.ebcdicToAscii[0xC1]))},
         {"chars", s.codePage.name + (s.codePage.dbcs ? ",dbcs," : ",") + s.outputCharset},
-        {"detail", config::gErrorDetail},
         {"debug", n(config::gDebug)},
     };
 }
@@ -118,15 +117,16 @@ TEST(LoadSettings, Cases) {
         config::gDebug = c.Get("debug") == "1";
         testing::internal::CaptureStderr();
         const std::string before = testutil::ReadFile(ini);
-        const int rc = LoadSettings(ini, sub(c.Get("cmd")), c.Get("inforce") == "1", s);
-        EXPECT_EQ(rc, std::atoi(c.Get("rc").c_str()));
+        const config::Result rc = LoadSettings(ini, sub(c.Get("cmd")), c.Get("inforce") == "1", s);
+        EXPECT_EQ(rc.code, std::atoi(c.Get("rc").c_str()));
         EXPECT_EQ(testutil::ReadFile(ini), before) << "loading wrote the file";
         std::string err = testing::internal::GetCapturedStderr();
         // The start's check, its fallbacks applied before the fields are read.
         const config::SettingsCheck check = CheckSettings(ini, s);
         // The options reach the file as a start writes them back: only once they passed.
-        if (rc == 0) SaveOptionKeys(s, check);
+        if (rc.ok()) SaveOptionKeys(s, check);
         std::map<std::string, std::string> fields = Fields(s);
+        fields["detail"] = rc.reason;
         fields["stop"] = std::to_string(check.stop);
         // Service names (the default's too) are in /etc/services on some machines
         // only: their lines count where a case lists one.
@@ -163,7 +163,6 @@ TEST(LoadSettings, Cases) {
         EXPECT_EQ(s.iniPath, ini);
         config::gDebug = 0;
         config::DebugClose();
-        config::gErrorDetail.clear();
     }
     unsetenv("TWPRINTER_DIR");
 }

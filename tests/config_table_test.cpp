@@ -68,8 +68,8 @@ TEST(SettingsTable, EveryDefaultRoundTrips) {
         text += std::string(k.name) + "=" + k.def + "\n";
     testutil::WriteFile(full, text);
     config::Settings a = config::DefaultSettings(), b = config::DefaultSettings();
-    ASSERT_EQ(LoadSettings(empty, std::vector<std::string>{}, false, a), 0);
-    ASSERT_EQ(LoadSettings(full, std::vector<std::string>{}, false, b), 0);
+    ASSERT_TRUE(LoadSettings(empty, std::vector<std::string>{}, false, a).ok());
+    ASSERT_TRUE(LoadSettings(full, std::vector<std::string>{}, false, b).ok());
     EXPECT_EQ(testutil::ReadFile(full), text) << "loading wrote the file";
     auto key = [](const config::Settings& s) {
         return s.host + "|" + s.service + "|" + std::to_string(s.luType) +

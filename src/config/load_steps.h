@@ -46,7 +46,7 @@ void ApplyCodePage(const config::IniValues& ini, Settings& out);
 // OUTPUTCHARSET trimmed, "UTF-8" when empty, "" when iconv does not know it.
 std::string OutputCharset(const config::IniValues& ini);
 
-// The options read from the command line; 0, kConflictingNames or the LU-name file's message.
-int ApplyCommandLine(const CommandWords& options, LoadState& state, Settings& out);
+// The options read from the command line; ok, kConflictingNames or the LU-name file's failure.
+Result ApplyCommandLine(const CommandWords& options, LoadState& state, Settings& out);
 
 } // namespace config

@@ -55,58 +55,49 @@ const std::string& At(const Table& t, int lu) {
     return it == t.end() ? kNone : it->second;
 }
 
-int ConnectLu(const std::string& directive, const std::string& name, Table& connect) {
+Result ConnectLu(const std::string& directive, const std::string& name, Table& connect) {
     if (directive.size() != 11 && directive.size() != 12) {
-        SetErrorDetail(std::to_string(directive.size()));
-        return MSG_CFG_CONNECT_LU;
+        return {MSG_CFG_CONNECT_LU, std::to_string(directive.size())};
     }
     long lu = SignedNumber(directive.c_str() + 9);
     if (lu < 0 || lu > 255) {
-        SetErrorDetail(std::to_string(lu));
-        return MSG_CFG_CONNECT_LU;
+        return {MSG_CFG_CONNECT_LU, std::to_string(lu)};
     }
     if (name.size() > kLuNameMax) return MSG_CFG_CONNECT_TOO_LONG;
     if (!At(connect, lu).empty()) {
-        SetErrorDetail(NameNumber(name, lu));
-        return MSG_CFG_DUP_CONNECT_LU;
+        return {MSG_CFG_DUP_CONNECT_LU, NameNumber(name, lu)};
     }
     connect[lu] = name;
     for (const auto& [i, other] : connect) {
         if (other.empty()) continue;
         Trace("For %d %s\n", i, other.c_str());
         if (i != lu && other == name) {
-            SetErrorDetail(NameNumber(name, i));
-            return MSG_CFG_DUP_CONNECT_NAME;
+            return {MSG_CFG_DUP_CONNECT_NAME, NameNumber(name, i)};
         }
     }
     return 0;
 }
 
-int AssociateLu(const std::string& directive, const std::string& name, const Table& connect,
-                Table& associate) {
+Result AssociateLu(const std::string& directive, const std::string& name, const Table& connect,
+                   Table& associate) {
     if (directive.size() != 13 && directive.size() != 14) {
-        SetErrorDetail(std::to_string(directive.size()));
-        return MSG_CFG_ASSOC_NAME;
+        return {MSG_CFG_ASSOC_NAME, std::to_string(directive.size())};
     }
     long lu = SignedNumber(directive.c_str() + 11);
     if (lu < 0 || lu > 255) {
-        SetErrorDetail(std::to_string(lu));
-        return MSG_CFG_ASSOC_NAME;
+        return {MSG_CFG_ASSOC_NAME, std::to_string(lu)};
     }
     if (name.size() > kLuNameMax) {
-        SetErrorDetail(name);
-        return MSG_CFG_ASSOC_TOO_LONG;
+        return {MSG_CFG_ASSOC_TOO_LONG, name};
     }
     if (!At(associate, lu).empty()) {
-        SetErrorDetail(NameNumber(name, lu));
-        return MSG_CFG_DUP_ASSOC_LU;
+        return {MSG_CFG_DUP_ASSOC_LU, NameNumber(name, lu)};
     }
     associate[lu] = name;
     // Every number the file leaves out holds the empty name, as a full table would.
     for (int i = 0; i < 256; ++i) {
         if (i != lu && At(associate, i) == name) {
-            SetErrorDetail(NameNumber(name, i));
-            return MSG_CFG_DUP_ASSOC_NAME;
+            return {MSG_CFG_DUP_ASSOC_NAME, NameNumber(name, i)};
         }
     }
     for (int i = 0; i < 256; ++i) {
@@ -115,8 +106,7 @@ int AssociateLu(const std::string& directive, const std::string& name, const Tab
             return 0;
         }
     }
-    SetErrorDetail(name);
-    return MSG_CFG_NO_CONNECT_FOR_ASSOC;
+    return {MSG_CFG_NO_CONNECT_FOR_ASSOC, name};
 }
 
 void Channels(const std::string& value, LuFileValues& values) {
@@ -195,7 +185,7 @@ bool LuConfigReader::ReadChunk(std::string& chunk, bool& error) {
     return true;
 }
 
-int LuConfigReader::Next(std::string& name, std::string& value) {
+bool LuConfigReader::Next(std::string& name, std::string& value, Result& end) {
     name.clear();
     value.clear();
     rest_.clear();
@@ -203,8 +193,8 @@ int LuConfigReader::Next(std::string& name, std::string& value) {
         file_ = std::fopen(path_.c_str(), "rb");
         line_ = 0;
         if (!file_) {
-            SetErrorDetail(path_);
-            return MSG_CFG_OPEN;
+            end = {MSG_CFG_OPEN, path_, path_};
+            return false;
         }
     }
     std::string chunk;
@@ -256,13 +246,13 @@ int LuConfigReader::Next(std::string& name, std::string& value) {
             case 4:
                 if (Blank(c)) {
                     KeepRest(chunk, i + 1);
-                    return -1;
+                    return true;
                 }
-                if (c == '#' || eol) return -1;
+                if (c == '#' || eol) return true;
                 value += c;
                 break;
             case 5:
-                if (c == '"' || eol) return -1;
+                if (c == '"' || eol) return true;
                 if (c == '\\') {
                     state = 6;
                     break;
@@ -273,7 +263,7 @@ int LuConfigReader::Next(std::string& name, std::string& value) {
                 value += '\\';
                 if (eol) {
                     value += '\n';
-                    return -1;
+                    return true;
                 }
                 value += c;
                 state = 5;
@@ -285,28 +275,29 @@ int LuConfigReader::Next(std::string& name, std::string& value) {
     }
     Close();
     if (error) {
-        SetErrorDetail("32");
-        return MSG_CFG_READ;
+        end = {MSG_CFG_READ, "32", path_};
+        return false;
     }
-    return 0;
+    end = {};
+    return false;
 
 syntax:
-    SetErrorDetail(std::to_string(line_));
+    end = {MSG_CFG_SYNTAX, std::to_string(line_), path_};
     Close();
-    return MSG_CFG_SYNTAX;
+    return false;
 }
 
-int ParseLuConfig(const std::string& path, LuFileValues& values) {
+Result ParseLuConfig(const std::string& path, LuFileValues& values) {
     if (path.empty()) return MSG_CFG_NO_NAME;
     LuConfigReader reader(path);
     std::string name, value;
     for (;;) {
-        int rc = reader.Next(name, value);
-        if (rc >= 0) return rc;
+        Result end;
+        if (!reader.Next(name, value, end)) return end;
         for (char& c : name)
             c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         Trace("var %s and parm = %s\n", name.c_str(), value.c_str());
-        int result = 0;
+        Result result;
         if (name == "PU") {
             Trace("HELLO FROM PU %ld\n", Digits(value));
         } else if (StartsWith(name, "CONNECTLU")) {
@@ -345,7 +336,10 @@ int ParseLuConfig(const std::string& path, LuFileValues& values) {
         } else {
             Trace("ERROR IN var %s\n", name.c_str());
         }
-        if (result != 0) return result;
+        if (!result.ok()) {
+            result.subject = path;
+            return result;
+        }
     }
 }
 

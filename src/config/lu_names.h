@@ -7,7 +7,7 @@
 #include <string>
 
 #include "config/messages.h"
-
+#include "config/result.h"
 #include "config/settings.h"
 
 namespace config {
@@ -21,8 +21,9 @@ class LuConfigReader {
     LuConfigReader(const LuConfigReader&) = delete;
     LuConfigReader& operator=(const LuConfigReader&) = delete;
 
-    // -1 with a directive, 0 at end of file, or 88/89/90 (error detail set).
-    int Next(std::string& name, std::string& value);
+    // True with a directive; false at the end of the file (end ok) or when it
+    // cannot be read on (end says why: 88, 89 or 90).
+    bool Next(std::string& name, std::string& value, Result& end);
     // What followed an unquoted value that a blank ended, up to a comment or the line end.
     const std::string& restOfLine() const { return rest_; }
 
@@ -50,9 +51,9 @@ struct LuFileValues {
     StatusTexts statusMessages; // PRINTMSG.n
 };
 
-// 0 when the whole file was read, else a message number (78..90, detail set);
+// Ok when the whole file was read, else why not (78..90, the file as subject);
 // values read before an error are kept. PRINTMSG.n replaces status message n for this file's
 // session.
-int ParseLuConfig(const std::string& path, LuFileValues& values);
+Result ParseLuConfig(const std::string& path, LuFileValues& values);
 
 } // namespace config

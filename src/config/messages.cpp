@@ -1,4 +1,5 @@
 #include "config/messages.h"
+#include "config/result.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -128,6 +129,15 @@ const char* LoadMessage(int number) {
 
 void SetErrorDetail(const std::string& text) {
     gErrorDetail = text;
+}
+
+std::string Result::Text() const {
+    std::string text = LoadMessage(code);
+    if (!reason.empty()) {
+        text += ' ';
+        text += reason;
+    }
+    return text;
 }
 
 std::string TakeMessageText(int number) {

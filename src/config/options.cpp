@@ -64,11 +64,12 @@ void MergeLuFile(const LuFileValues& file, LoadState& state, Settings& out) {
     }
 }
 
-int Conflict(const LoadState& state) {
+Result Conflict(const LoadState& state) {
     if (state.debugOption) std::fprintf(stderr, "CANNOT SPECIFY BOTH ASSOCIATE AND CONNECT\n");
-    SetErrorDetail("a connect name and an associate name cannot be used together: " +
-                   state.connectFrom + " and " + state.associateFrom);
-    return kConflictingNames;
+    return {kConflictingNames,
+            "a connect name and an associate name cannot be used together: " + state.connectFrom +
+                " and " + state.associateFrom,
+            state.connectFrom + " " + state.associateFrom};
 }
 
 // The key an option sets: seen by the rest of the load and the check at once,
@@ -134,7 +135,7 @@ std::vector<std::string> CommandArgs(const std::string& commandLine) {
     return words;
 }
 
-int ApplyCommandLine(const CommandWords& cl, LoadState& state, Settings& out) {
+Result ApplyCommandLine(const CommandWords& cl, LoadState& state, Settings& out) {
     if (state.connectName) state.connectFrom = "CONNECTNAME=" + *state.connectName;
     if (state.associateName) state.associateFrom = "ASSOCIATENAME=" + *state.associateName;
     const bool free = !state.inForce; // the window's connection values are not in force
@@ -176,9 +177,9 @@ int ApplyCommandLine(const CommandWords& cl, LoadState& state, Settings& out) {
         Keep(state, out, "CONFIGFILE", v);
         if (state.values) out.luConfigPath = LuConfigPathFromIni(*state.values);
         LuFileValues file;
-        int rc = ParseLuConfig(v, file);
+        Result read = ParseLuConfig(v, file);
         MergeLuFile(file, state, out);
-        if (rc != 0) return rc;
+        if (!read.ok()) return read;
     }
     if (found("-h", v) && free) {
         out.host = v;
@@ -214,7 +215,7 @@ int ApplyCommandLine(const CommandWords& cl, LoadState& state, Settings& out) {
         out.use3270E = true;
         Keep(state, out, "3270E", "1");
     }
-    return 0;
+    return {};
 }
 
 } // namespace config

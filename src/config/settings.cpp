@@ -79,13 +79,13 @@ Settings DefaultSettings() {
     return s;
 }
 
-int LoadSettings(const std::string& iniPath, const std::string& commandLine,
-                 bool sessionFileInForce, Settings& out) {
+Result LoadSettings(const std::string& iniPath, const std::string& commandLine,
+                    bool sessionFileInForce, Settings& out) {
     return LoadSettings(iniPath, CommandArgs(commandLine), sessionFileInForce, out);
 }
 
-int LoadSettings(const std::string& iniPath, const std::vector<std::string>& args,
-                 bool sessionFileInForce, Settings& out) {
+Result LoadSettings(const std::string& iniPath, const std::vector<std::string>& args,
+                    bool sessionFileInForce, Settings& out) {
     const std::string path = iniPath.empty() ? IniPathForProgram(platform::ProgramName()) : iniPath;
     return LoadSettings(config::IniValues::Read(path), args, sessionFileInForce, out);
 }
@@ -97,16 +97,15 @@ std::string PrintFileIn(const std::string& folder, const std::string& name) {
     return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
-int LoadSettings(const config::IniValues& file, const std::vector<std::string>& args,
-                 bool sessionFileInForce, Settings& out, const std::string& folder) {
+Result LoadSettings(const config::IniValues& file, const std::vector<std::string>& args,
+                    bool sessionFileInForce, Settings& out, const std::string& folder) {
     Settings s = DefaultSettings();
     s.iniPath = file.path();
     // A misread word must not reach the settings.
     const CommandWords words = ParseCommandWords(args);
     if (!words.error.empty()) {
-        SetErrorDetail(words.error);
         out = std::move(s);
-        return kBadCommandLine;
+        return {kBadCommandLine, words.error};
     }
     config::IniValues ini = file;
     LoadState st;
@@ -119,8 +118,8 @@ int LoadSettings(const config::IniValues& file, const std::vector<std::string>& 
     s.luConfigPath = LuConfigPathFromIni(ini);
     ReadSessionKeys(ini, st, s);
 
-    int rc = ApplyCommandLine(words, st, s);
-    if (rc == 0) {
+    Result rc = ApplyCommandLine(words, st, s);
+    if (rc.ok()) {
         ApplyDefaults(st);
         ApplyCodePage(ini, s);
         if (!st.xltFile) {

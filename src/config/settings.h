@@ -11,6 +11,7 @@
 
 #include "config/ini_values.h"
 #include "config/messages.h"
+#include "config/result.h"
 
 namespace config {
 
@@ -137,8 +138,8 @@ Settings DefaultSettings();
 
 // Fills out from the INI file iniPath (the program's when empty), then the
 // options of args (the words after the program) (which write the INI keys they name), then the
-// LU-name file of -c; 0, kConflictingNames, kBadCommandLine or a message number (detail in the
-// error detail; out then holds what was read so far). With -d it echoes the
+// LU-name file of -c; ok, or kConflictingNames, kBadCommandLine or a message
+// number with its reason (out then holds what was read so far). With -d it echoes the
 // options on standard error.
 //
 // With sessionFileInForce the window's values already in out are kept: the
@@ -147,17 +148,17 @@ Settings DefaultSettings();
 // portName, socketPort, printAfterNLines, fileFormat, keepFailed). The options
 // that would change the connection (-a -s -c -h -C -A) are then ignored and not
 // written.
-int LoadSettings(const std::string& iniPath, const std::vector<std::string>& args,
-                 bool sessionFileInForce, Settings& out);
+Result LoadSettings(const std::string& iniPath, const std::vector<std::string>& args,
+                    bool sessionFileInForce, Settings& out);
 // The same for a command line as one text: its words, the program left out.
-int LoadSettings(const std::string& iniPath, const std::string& commandLine,
-                 bool sessionFileInForce, Settings& out);
+Result LoadSettings(const std::string& iniPath, const std::string& commandLine,
+                    bool sessionFileInForce, Settings& out);
 
 // The same for a section read once: nothing is written. A relative print file
 // name (FILENAME, -f, the LU-name file's) is made one in folder, or in the INI
 // file's folder when folder is empty.
-int LoadSettings(const config::IniValues& ini, const std::vector<std::string>& args,
-                 bool sessionFileInForce, Settings& out, const std::string& folder = "");
+Result LoadSettings(const config::IniValues& ini, const std::vector<std::string>& args,
+                    bool sessionFileInForce, Settings& out, const std::string& folder = "");
 
 // The delivery choices of the INI file as the setup window loads them: one
 // medium (port beats socket beats file; the print command beats file),

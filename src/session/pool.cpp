@@ -147,7 +147,7 @@ void Pool::Starting(Lu& lu) {
     config::Settings s = config::DefaultSettings();
     // Job files, failed jobs and the trace are the LU's own, in its spool folder.
     const config::IniValues ini = config::IniValues::Read(lu.iniPath);
-    const int loaded = LoadSettings(ini, {}, false, s, lu.spool);
+    const config::Result loaded = LoadSettings(ini, {}, false, s, lu.spool);
     config::SettingsCheck check = CheckSettings(ini, s);
     for (const std::string& line : check.lines)
         lu.report->Problem("setting " + line);
@@ -157,9 +157,9 @@ void Pool::Starting(Lu& lu) {
     lu.entry.notifyAfterS = s.notifyAfterS;
     lu.entry.failedDir =
         s.fileName.empty() ? lu.spool + "/failed" : output::FailedFolder(s.fileName);
-    lu.entry.valid = loaded == 0 && check.stop == 0;
-    if (loaded != 0 || check.stop != 0) {
-        lu.ended = loaded ? config::TakeMessageText(loaded) : config::LoadMessage(check.stop);
+    lu.entry.valid = loaded.ok() && check.stop == 0;
+    if (!loaded.ok() || check.stop != 0) {
+        lu.ended = !loaded.ok() ? loaded.Text() : config::LoadMessage(check.stop);
         lu.report->Problem(lu.ended + "; the LU waits for its file to change");
         return;
     }

@@ -455,7 +455,7 @@ void MainWindow::ShowSettings() {
     } else {
         // The options write the INI keys they name, so the fields show them.
         config::Settings options;
-        if (LoadSettings(config::gIniPath, platform::CommandArgs(), false, options) ==
+        if (LoadSettings(config::gIniPath, platform::CommandArgs(), false, options).code ==
             config::kConflictingNames)
             std::exit(10);
     }

@@ -85,8 +85,8 @@ class MainWindow : public QDialog {
     void ClearModifiedFlags();
     void UndoFieldChanges();
     // The settings a Start hands to the session: the INI file and the command
-    // line (LoadSettings), then what the fields stand for. 0 or a message number.
-    int SettingsForStart(config::Settings& s) const;
+    // line (LoadSettings), then what the fields stand for; why not when they cannot be had.
+    config::Result SettingsForStart(config::Settings& s) const;
     void SelectPortOutput(int on);
     void SelectSocketOutput(int on);
     void SelectFileOutput(int on);

@@ -44,11 +44,11 @@ void MainWindow::StartClient() {
     if (stopper_.joinable()) stopper_.join();
     if (SessionRunning()) return;
     config::Settings s;
-    const int rc = SettingsForStart(s);
-    if (rc == config::kConflictingNames) std::exit(10);
+    const config::Result rc = SettingsForStart(s);
+    if (rc.code == config::kConflictingNames) std::exit(10);
     started_ = s;
     lastReason_.clear();
-    if (rc == 0) {
+    if (rc.ok()) {
         session_ = std::make_unique<session::PrinterSession>(s, *report_);
         if (!session_->Start()) return;
     }
@@ -56,9 +56,9 @@ void MainWindow::StartClient() {
     stop_->setEnabled(true);
     SetStatus(UiText(config::MSG_ATTEMPTING_CONNECT));
     running_ = true;
-    if (rc != 0) {
+    if (!rc.ok()) {
         // Settings that cannot be read end the run before it connects.
-        const std::string text = config::TakeMessageText(rc);
+        const std::string text = rc.Text();
         Tell(QString::fromStdString(text), MessageKind::Critical);
         if (config::gDebug) config::DebugPrint(text + "\n");
         ShowOnlineState(false);

@@ -285,7 +285,7 @@ void MainWindow::ApplyFieldsTo(config::Settings& s) const {
     s.fileName = text(fileName_);
 }
 
-int MainWindow::SettingsForStart(config::Settings& s) const {
+config::Result MainWindow::SettingsForStart(config::Settings& s) const {
     s = config::DefaultSettings();
     // Socket, PDF and failed-job keys have no field: the INI file holds them, and the
     // Advanced settings taken but not yet saved go ahead of it.
@@ -298,14 +298,14 @@ int MainWindow::SettingsForStart(config::Settings& s) const {
     ApplyOutputChoiceTo(s);
     // LoadSettings keeps values in force and ignores the options that would change them.
     if (sessionFileInForce_) ApplyFieldsTo(s);
-    const int rc = LoadSettings(ini, platform::CommandArgs(), sessionFileInForce_, s);
-    if (rc != 0) return rc;
+    const config::Result rc = LoadSettings(ini, platform::CommandArgs(), sessionFileInForce_, s);
+    if (!rc.ok()) return rc;
     // The options stay for later starts only when the start's check takes them.
     config::Settings checked = s;
     SaveOptionKeys(s, CheckSettings(config::gIniPath, checked));
     // A click changes the output choice at once, saved or not, so it beats the INI file.
     ApplyOutputChoiceTo(s);
-    return 0;
+    return {};
 }
 
 void MainWindow::ApplyOutputChoiceTo(config::Settings& s) const {
