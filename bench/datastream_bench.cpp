@@ -118,7 +118,7 @@ void RunJob(benchmark::State& state, int lutype, const std::vector<uint8_t>& rec
     int job = 0;
     for (auto _ : state) {
         for (size_t i = 0; i < records; ++i)
-            if (ds.ProcessRecord(rec) != 0) {
+            if (!ds.ProcessRecord(rec).ok()) {
                 state.SkipWithError("record rejected");
                 break;
             }

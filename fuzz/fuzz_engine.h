@@ -85,7 +85,9 @@ class FuzzPeer : public session::ProtocolPeer, public datastream::HostLink {
     datastream::DataStream* stream = nullptr;
     session::TelnetProtocol* core = nullptr;
 
-    int Record(std::span<const uint8_t> record) override { return stream->ProcessRecord(record); }
+    int Record(std::span<const uint8_t> record) override {
+        return stream->ProcessRecord(record).code;
+    }
     bool JobOpen() const override { return stream->JobOpen(); }
     void EndJob() override { stream->EndJob(); }
     void Bracket(uint8_t argument) override { stream->Bracket(argument); }

@@ -97,7 +97,8 @@ struct Rig {
     // One record (hex as Expand takes it), then the end of its job.
     void Job(const std::string& hex) {
         std::string rec = Expand(hex);
-        EXPECT_EQ(ds->ProcessRecord({reinterpret_cast<const uint8_t*>(rec.data()), rec.size()}), 0);
+        EXPECT_EQ(
+            ds->ProcessRecord({reinterpret_cast<const uint8_t*>(rec.data()), rec.size()}).code, 0);
         if (ds->JobOpen()) ds->EndJob();
     }
     testutil::TempDir dir;
@@ -198,9 +199,10 @@ void RunCase(const std::string& name) {
             size_t arrow = rest.find("=>");
             int status = arrow == std::string::npos ? 0 : std::stoi(rest.substr(arrow + 2));
             std::string rec = Expand(rest.substr(0, arrow));
-            EXPECT_EQ(
-                stream().ProcessRecord({reinterpret_cast<const uint8_t*>(rec.data()), rec.size()}),
-                status);
+            EXPECT_EQ(stream()
+                          .ProcessRecord({reinterpret_cast<const uint8_t*>(rec.data()), rec.size()})
+                          .code,
+                      status);
         } else if (cmd == "reply") {
             EXPECT_EQ(testutil::Hex(host.sent), testutil::Hex(Expand(rest)));
             host.sent.clear();

@@ -426,32 +426,34 @@ TEST_F(OutputTest, PortMediumKeepsOneDeviceOpenAndReopensAfterAFault) {
     auto bytes = [](const char* t) {
         return std::span(reinterpret_cast<const uint8_t*>(t), strlen(t));
     };
-    ASSERT_EQ(d->PortWrite(bytes("ABCD\xe9\f")), 0);
-    ASSERT_EQ(d->PortWrite(bytes("xy")), 0);
+    ASSERT_TRUE(d->PortWrite(bytes("ABCD\xe9\f")).ok());
+    ASSERT_TRUE(d->PortWrite(bytes("xy")).ok());
     EXPECT_EQ(ReadFile(s.portName), "ABCD\xe9\fxy");
     d->PortClose();
-    ASSERT_EQ(d->PortWrite(bytes("zz")), 0);
+    ASSERT_TRUE(d->PortWrite(bytes("zz")).ok());
     EXPECT_EQ(ReadFile(s.portName), "zzCD\xe9\fxy");
 
     // Missing device: 72 with the device's path and the system's text, no file left behind.
     s.portName = dir.file("nosuchport");
-    EXPECT_EQ(Make()->PortWrite(bytes("A")), config::MSG_PORT_OPEN);
-    EXPECT_EQ(config::TakeMessageText(72),
+    config::Result r = Make()->PortWrite(bytes("A"));
+    EXPECT_EQ(r.code, config::MSG_PORT_OPEN);
+    EXPECT_EQ(r.Text(),
               "Unable to open LPT/COM port: " + s.portName + ": No such file or directory");
+    EXPECT_EQ(r.subject, s.portName);
     EXPECT_EQ(access(s.portName.c_str(), F_OK), -1);
     s.portName = "lpt99";
-    EXPECT_EQ(Make()->PortWrite(bytes("A")), config::MSG_PORT_OPEN);
-    EXPECT_EQ(config::TakeMessageText(72),
-              "Unable to open LPT/COM port: /dev/lp98: No such file or directory");
+    r = Make()->PortWrite(bytes("A"));
+    EXPECT_EQ(r.code, config::MSG_PORT_OPEN);
+    EXPECT_EQ(r.Text(), "Unable to open LPT/COM port: /dev/lp98: No such file or directory");
 
     // A device that refuses the bytes: 73, and its descriptor is released.
     s.portName = "/dev/full";
     d = Make();
     int lowest = open("/dev/null", O_RDONLY);
     close(lowest);
-    EXPECT_EQ(d->PortWrite(bytes("A")), config::MSG_PORT_WRITE);
-    EXPECT_EQ(config::TakeMessageText(73),
-              "Unable to write to LPT/COM port: /dev/full: No space left on device");
+    r = d->PortWrite(bytes("A"));
+    EXPECT_EQ(r.code, config::MSG_PORT_WRITE);
+    EXPECT_EQ(r.Text(), "Unable to write to LPT/COM port: /dev/full: No space left on device");
     EXPECT_EQ(open("/dev/null", O_RDONLY), lowest);
     close(lowest);
 }

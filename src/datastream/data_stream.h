@@ -73,12 +73,13 @@ class DataStream {
     // value is a data-stream error at that offset, 63 a command this printer
     // does not carry out (both said in a status line naming the byte; only
     // that record is refused); another positive one a message number (94:
-    // the job file could not be written; it is kept and named).
-    int16_t ProcessRecord(std::span<const uint8_t> record);
+    // the job file could not be written; it is kept and named), with the
+    // file's or device's reason.
+    config::Result ProcessRecord(std::span<const uint8_t> record);
 
     // Whether a job file can be written in the spool now (a block written to a
-    // scratch file there and removed): 0, or MSG_FPUTC with the error detail set.
-    int32_t ProbeSpool();
+    // scratch file there and removed): ok, or MSG_FPUTC with the reason.
+    config::Result ProbeSpool();
 
     // True while a job file has data (a job is open).
     bool JobOpen() const;

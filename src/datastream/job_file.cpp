@@ -76,7 +76,7 @@ void JobFile::Open(const config::Settings& settings) {
         name = "memory";
         file = sink->OpenJob();
         openFailed = !file;
-        if (openFailed) config::SetErrorDetail("The job's stream could not be had.");
+        if (openFailed) fault = {config::MSG_FPUTC, "The job's stream could not be had."};
         return;
     }
     const std::string& prefix = settings.fileName;
@@ -127,8 +127,10 @@ void JobFile::Open(const config::Settings& settings) {
         const size_t slash = path.rfind('/');
         const std::string folder =
             slash == std::string::npos ? "." : path.substr(0, slash + !slash);
-        config::SetErrorDetail("The job file " + path + " cannot be made in the folder " + folder +
-                               ": " + config::FormatSystemError(nullptr, err) + ".");
+        fault = {config::MSG_FPUTC,
+                 "The job file " + path + " cannot be made in the folder " + folder + ": " +
+                     config::FormatSystemError(nullptr, err) + ".",
+                 path};
         openFailed = true;
         return;
     }
@@ -152,7 +154,8 @@ void DataStream::Impl::EndJob() {
         if (job.file) {
             config::Trace("We are closing prfile\n");
             if (!job.Close() && written) {
-                config::SetErrorDetail(config::FormatSystemError(nullptr, errno ? errno : EIO));
+                job.fault = {config::MSG_FPUTC,
+                             config::FormatSystemError(nullptr, errno ? errno : EIO), job.name};
                 written = false;
             }
         }
@@ -197,7 +200,7 @@ void DataStream::Impl::KeepUnwrittenJob() {
     if (!job.IsStdout()) job.Close();
     if (writer.started && !job.IsStdout() && !job.IsNul())
         reporter.StatusLine("Print file " + job.name + " could not be written completely (" +
-                            config::gErrorDetail + "); it is kept and was not printed.");
+                            job.fault.reason + "); it is kept and was not printed.");
     writer.column = 0;
     writer.started = false;
     state.bracket = 0;
@@ -243,17 +246,14 @@ bool DataStream::Impl::RollBackRecord() {
     return true;
 }
 
-int32_t DataStream::ProbeSpool() {
+config::Result DataStream::ProbeSpool() {
     const std::string& prefix = impl_->settings.fileName;
     if (impl_->job.sink || prefix.empty() || prefix.rfind("stdout", 0) == 0 ||
         JobFile::IsNulPrefix(prefix))
-        return 0;
+        return {};
     const std::string path = prefix + ".probe";
     FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) {
-        config::SetErrorDetail(config::FormatSystemError(nullptr, errno));
-        return config::MSG_FPUTC;
-    }
+    if (!f) return {config::MSG_FPUTC, config::FormatSystemError(nullptr, errno), path};
     // A full volume or a size limit takes an empty file but not a block of data.
     static const char block[4096] = {};
     errno = 0;
@@ -261,9 +261,8 @@ int32_t DataStream::ProbeSpool() {
     int err = errno ? errno : EIO;
     std::fclose(f);
     ::unlink(path.c_str());
-    if (ok) return 0;
-    config::SetErrorDetail(config::FormatSystemError(nullptr, err));
-    return config::MSG_FPUTC;
+    if (ok) return {};
+    return {config::MSG_FPUTC, config::FormatSystemError(nullptr, err), path};
 }
 
 } // namespace datastream

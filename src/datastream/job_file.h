@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "config/result.h"
+
 namespace config {
 struct Settings;
 }
@@ -19,7 +21,9 @@ struct JobFile {
     int32_t counter = 0;     // next number tried for a numbered name
     std::string screenName;  // "screen.<pid>": the job file of FILENAME 0...
     std::string firstName;   // the screen name, once a job has been opened
-    bool openFailed = false; // the last Open could not make the file (error detail set)
+    bool openFailed = false; // the last Open could not make the file (fault says why)
+    // Why the job's file or port last took no more: handed to the record's result.
+    config::Result fault;
     JobSink* sink = nullptr; // jobs go there instead of into files
 
     // Opens the next job file unless one is open; file stays null when it cannot be made.

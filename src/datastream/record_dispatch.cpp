@@ -159,13 +159,17 @@ void DataStream::Impl::ReportRefused(std::span<const uint8_t> record, int16_t st
 
 int32_t DataStream::Impl::Flush() {
     if (!writer.portBytes.empty()) {
-        int r = delivery.PortWrite(writer.portBytes);
+        config::Result r = delivery.PortWrite(writer.portBytes);
         writer.portBytes.clear();
-        if (r) return r;
+        if (!r.ok()) {
+            job.fault = std::move(r);
+            return job.fault.code;
+        }
     }
     if (job.file && (std::fflush(job.file) != 0 || std::ferror(job.file))) {
         // A full or read-only spool volume shows here, not at the buffered writes.
-        config::SetErrorDetail(config::FormatSystemError(nullptr, errno ? errno : EIO));
+        job.fault = {config::MSG_FPUTC, config::FormatSystemError(nullptr, errno ? errno : EIO),
+                     job.name};
         return config::MSG_FPUTC;
     }
     return 0;
@@ -219,8 +223,8 @@ void DataStream::StartConnection() {
     impl_->writer.ClearFormats();
 }
 
-int16_t DataStream::ProcessRecord(std::span<const uint8_t> record) {
-    if (record.empty()) return 0;
+config::Result DataStream::ProcessRecord(std::span<const uint8_t> record) {
+    if (record.empty()) return {};
     impl_->errorAt = -1;
     impl_->MarkRecord();
     // Records longer than 32767 bytes are legal on the wire: the length is wide.
@@ -235,8 +239,13 @@ int16_t DataStream::ProcessRecord(std::span<const uint8_t> record) {
     }
     if (s < 0 || s == config::MSG_LU_MISMATCH) impl_->ReportRefused(record, s);
     if (s == config::MSG_NO_OUTPUT_MEDIUM && impl_->job.openFailed) s = config::MSG_FPUTC;
-    int32_t f = impl_->FinishRecord(s == config::MSG_FPUTC);
-    return s ? s : static_cast<int16_t>(f);
+    const int32_t f = impl_->FinishRecord(s == config::MSG_FPUTC);
+    config::Result result(s ? s : f);
+    // The file's or device's reason goes with the first record it failed.
+    config::Result& fault = impl_->job.fault;
+    if (!fault.ok() && fault.code == result.code) result = std::move(fault);
+    fault = {};
+    return result;
 }
 
 bool DataStream::JobOpen() const {

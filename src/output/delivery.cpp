@@ -260,23 +260,24 @@ int Delivery::Impl::DeliverJob(const std::string& path, const std::string& headi
     case config::Medium::Port: {
         std::string bytes;
         if (!ReadFileBytes(path, bytes)) return 0;
-        int rc =
+        const config::Result rc =
             port.Write(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
-        if (rc) reporter.StatusLine(config::TakeMessageText(rc));
-        return rc == 0;
+        if (!rc.ok()) reporter.StatusLine(rc.Text());
+        return rc.ok();
     }
     case config::Medium::Socket: {
         if (IsNul(path)) return 1;
         std::string bytes;
         if (!ReadFileBytes(path, bytes)) {
-            config::SetErrorDetail(config::FormatSystemError(path.c_str(), errno));
-            reporter.StatusLine(config::TakeMessageText(config::MSG_SOCKET_WRITE));
+            reporter.StatusLine(config::Result(config::MSG_SOCKET_WRITE,
+                                               config::FormatSystemError(path.c_str(), errno))
+                                    .Text());
             return 0;
         }
-        int rc = SendToSocket(socketPort, socketTimeoutMs, bytes, stopFd);
-        if (rc == kAbandoned) return kAbandoned;
-        if (rc) reporter.StatusLine(config::TakeMessageText(rc));
-        return rc == 0;
+        const config::Result rc = SendToSocket(socketPort, socketTimeoutMs, bytes, stopFd);
+        if (rc.code == kAbandoned) return kAbandoned;
+        if (!rc.ok()) reporter.StatusLine(rc.Text());
+        return rc.ok();
     }
     case config::Medium::Command: {
         if (IsNul(path)) return 1;
@@ -488,7 +489,7 @@ void Delivery::RedeliverFailedJobs() {
     d.redelivering = false;
 }
 
-int Delivery::PortWrite(std::span<const uint8_t> bytes) {
+config::Result Delivery::PortWrite(std::span<const uint8_t> bytes) {
     return impl_->port.Write(bytes);
 }
 

@@ -63,8 +63,8 @@ class Delivery {
     std::string KeptJobRequest(const std::string& name, bool deliver);
 
     // The port medium (PRINT2PORT): bytes go to the device as they are produced.
-    // 0, 72 or 73 with the error detail set.
-    int PortWrite(std::span<const uint8_t> bytes);
+    // Ok, or 72 or 73 with the device and the reason.
+    config::Result PortWrite(std::span<const uint8_t> bytes);
     void PortClose();
 
     // A descriptor that turns readable when the session stops: a socket or

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "config/result.h"
 #include "output/job_hints.h"
 #include "output/pdf_render.h"
 
@@ -63,10 +64,10 @@ int WritePdfCopy(const std::string& path, const std::string& heading, bool headi
 // A delivery given up because stopFd turned readable (the session stops).
 inline constexpr int kAbandoned = -1;
 
-// Network printer at "host:port" (or a port on this computer): 0, kAbandoned,
-// or MSG_SOCKET_WRITE with the error detail set.
-int SendToSocket(const std::string& hostPort, long timeoutMs, const std::string& bytes,
-                 int stopFd = -1);
+// Network printer at "host:port" (or a port on this computer): ok, kAbandoned,
+// or MSG_SOCKET_WRITE with the reason, hostPort its subject.
+config::Result SendToSocket(const std::string& hostPort, long timeoutMs, const std::string& bytes,
+                            int stopFd = -1);
 
 // The job on the standard input of command (run by the shell); 1 when it
 // exits with 0, kAbandoned when stopFd turned readable first (the command is

@@ -35,8 +35,8 @@ bool CheckOutputMedium(const config::Settings& s, std::string& found) {
         return true;
     }
     case config::Medium::Socket: {
-        int rc = SendToSocket(s.socketPort, s.socketTimeoutMs, "");
-        if (rc) return Fail(found, "network printer: " + config::TakeMessageText(rc));
+        const config::Result rc = SendToSocket(s.socketPort, s.socketTimeoutMs, "");
+        if (!rc.ok()) return Fail(found, "network printer: " + rc.Text());
         found = "network printer " + s.socketPort + " accepts connections";
         return true;
     }

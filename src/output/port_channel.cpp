@@ -44,11 +44,11 @@ std::string PortDevicePath(const std::string& name) {
 }
 
 // The device is named with the reason: a port name may stand for a path the user never typed.
-void PortChannel::Fail(int err) {
+config::Result PortChannel::Fail(int code, int err) {
     Close();
-    std::string path = PortDevicePath(name_);
-    config::SetErrorDetail((path.empty() ? std::string("(no device)") : path) + ": " +
-                           config::FormatSystemError(nullptr, err));
+    const std::string path = PortDevicePath(name_);
+    const std::string device = path.empty() ? std::string("(no device)") : path;
+    return {code, device + ": " + config::FormatSystemError(nullptr, err), device};
 }
 
 void PortChannel::Close() {
@@ -56,7 +56,7 @@ void PortChannel::Close() {
     fd_ = -1;
 }
 
-int PortChannel::Write(std::span<const uint8_t> bytes) {
+config::Result PortChannel::Write(std::span<const uint8_t> bytes) {
     if (fd_ < 0) {
         // A reader that goes away must give a write error, not end the process.
         std::signal(SIGPIPE, SIG_IGN);
@@ -66,8 +66,7 @@ int PortChannel::Write(std::span<const uint8_t> bytes) {
         if (fd < 0) {
             int err = path.empty() ? ENOENT : errno;
             config::Trace("Unable to open port %s (%s)\n", name_.c_str(), path.c_str());
-            Fail(err);
-            return config::MSG_PORT_OPEN;
+            return Fail(config::MSG_PORT_OPEN, err);
         }
         fd_ = fd;
     }
@@ -76,12 +75,11 @@ int PortChannel::Write(std::span<const uint8_t> bytes) {
         ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            Fail(n < 0 ? errno : EIO);
-            return config::MSG_PORT_WRITE;
+            return Fail(config::MSG_PORT_WRITE, n < 0 ? errno : EIO);
         }
         done += static_cast<size_t>(n);
     }
-    return 0;
+    return {};
 }
 
 } // namespace output

@@ -5,6 +5,8 @@
 #include <span>
 #include <string>
 
+#include "config/result.h"
+
 namespace output {
 
 // Device path for a port name: LPT1 -> /dev/lp0, COM1 -> /dev/ttyS0, NUL -> /dev/null.
@@ -17,13 +19,13 @@ class PortChannel {
     PortChannel(const PortChannel&) = delete;
     PortChannel& operator=(const PortChannel&) = delete;
 
-    // 0, MSG_PORT_OPEN or MSG_PORT_WRITE with the error detail set; a failed
-    // device is closed, and the next write opens it again.
-    int Write(std::span<const uint8_t> bytes);
+    // Ok, or MSG_PORT_OPEN or MSG_PORT_WRITE naming the device and the system's
+    // reason; a failed device is closed, and the next write opens it again.
+    config::Result Write(std::span<const uint8_t> bytes);
     void Close();
 
   private:
-    void Fail(int err);
+    config::Result Fail(int code, int err);
     std::string name_;
     int fd_ = -1;
 };

@@ -17,10 +17,9 @@ namespace output {
 
 namespace {
 
-int SocketFail(int err, int fd) {
+config::Result SocketFail(int err, int fd, const std::string& hostPort) {
     if (fd >= 0) ::close(fd);
-    config::SetErrorDetail(config::FormatSystemError(nullptr, err));
-    return config::MSG_SOCKET_WRITE;
+    return {config::MSG_SOCKET_WRITE, config::FormatSystemError(nullptr, err), hostPort};
 }
 
 // 1 ready, 0 timed out, kAbandoned when stopFd turned readable.
@@ -45,8 +44,8 @@ int Abandon(int fd) {
 
 } // namespace
 
-int SendToSocket(const std::string& hostPort, long timeoutMs, const std::string& bytes,
-                 int stopFd) {
+config::Result SendToSocket(const std::string& hostPort, long timeoutMs, const std::string& bytes,
+                            int stopFd) {
     std::string host = "127.0.0.1", port = hostPort;
     size_t colon = hostPort.rfind(':');
     if (colon != std::string::npos) {
@@ -61,8 +60,8 @@ int SendToSocket(const std::string& hostPort, long timeoutMs, const std::string&
     addrinfo* res = nullptr;
     int rc = port.empty() ? EAI_SERVICE : ::getaddrinfo(host.c_str(), port.c_str(), &hints, &res);
     if (rc != 0) {
-        config::SetErrorDetail(std::string(gai_strerror(rc)) + " (" + hostPort + ")");
-        return config::MSG_SOCKET_WRITE;
+        return {config::MSG_SOCKET_WRITE, std::string(gai_strerror(rc)) + " (" + hostPort + ")",
+                hostPort};
     }
     // A printer that hangs up must give a write error, not end the process.
     std::signal(SIGPIPE, SIG_IGN);
@@ -95,7 +94,7 @@ int SendToSocket(const std::string& hostPort, long timeoutMs, const std::string&
         fd = -1;
     }
     ::freeaddrinfo(res);
-    if (fd < 0) return SocketFail(err, -1);
+    if (fd < 0) return SocketFail(err, -1, hostPort);
     size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
@@ -107,14 +106,14 @@ int SendToSocket(const std::string& hostPort, long timeoutMs, const std::string&
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             int w = WaitFd(fd, POLLOUT, timeout, stopFd);
             if (w == kAbandoned) return Abandon(fd);
-            if (!w) return SocketFail(ETIMEDOUT, fd);
+            if (!w) return SocketFail(ETIMEDOUT, fd, hostPort);
             continue;
         }
-        return SocketFail(n < 0 ? errno : EPIPE, fd);
+        return SocketFail(n < 0 ? errno : EPIPE, fd, hostPort);
     }
     ::shutdown(fd, SHUT_WR);
     ::close(fd);
-    return 0;
+    return {};
 }
 
 } // namespace output

@@ -57,28 +57,28 @@ PrinterSession::Impl::~Impl() {
 
 int PrinterSession::Impl::Record(std::span<const uint8_t> record) {
     counters->records.fetch_add(1, std::memory_order_relaxed);
-    int rc = stream->ProcessRecord(record);
+    const config::Result result = stream->ProcessRecord(record);
+    const int rc = result.code;
     jobOpen = stream->JobOpen();
     // The spool or device fault is said when it starts and when it clears, not per record.
     const bool fault = rc == config::MSG_FPUTC || rc == config::MSG_NO_OUTPUT_MEDIUM ||
                        rc == config::MSG_PORT_OPEN || rc == config::MSG_PORT_WRITE;
     if (fault && storeFault != rc) {
-        reporter.StatusLine(config::TakeMessageText(rc) +
+        reporter.StatusLine(result.Text() +
                             " Records are refused until it is cleared; they are tried again.");
     } else if (!fault && storeFault != 0 && rc == 0) {
         reporter.StatusLine("Print data is stored again.");
     }
-    if (fault) config::gErrorDetail.clear(), lastProbeTick = platform::MonotonicMs();
+    if (fault) lastProbeTick = platform::MonotonicMs();
     if (fault || rc == 0) storeFault = fault ? rc : 0;
     return rc;
 }
 
 void PrinterSession::Impl::ProbeStoreFault() {
     lastProbeTick = platform::MonotonicMs();
-    int rc =
+    const config::Result probe =
         settings.medium == config::Medium::Port ? delivery->PortWrite({}) : stream->ProbeSpool();
-    config::gErrorDetail.clear();
-    if (rc == 0) {
+    if (probe.ok()) {
         storeFault = 0;
         reporter.StatusLine("Print data is stored again.");
     }
