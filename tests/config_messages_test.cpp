@@ -1,6 +1,7 @@
-// Messages and their detail, status table, error texts, debug log, reporter.
+// Messages and results, status table, error texts, debug log, reporter.
 #include "config/messages.h"
 #include "config/report.h"
+#include "config/result.h"
 #include "config/utilities.h"
 #include "testutil.h"
 
@@ -15,13 +16,13 @@ TEST(Messages, TextsDetailAndStatusTable) {
                                                                                // has a text
         EXPECT_STRNE(config::LoadMessage(n), "") << n;
 
-    // The detail belongs to the thread that set it and goes with the first text taken.
-    config::SetErrorDetail("mvs1: Connection refused");
-    std::string other;
-    std::thread([&] { other = config::TakeMessageText(93); }).join();
-    EXPECT_EQ(other, "Unable to connect:");
-    EXPECT_EQ(config::TakeMessageText(93), "Unable to connect: mvs1: Connection refused");
-    EXPECT_EQ(config::TakeMessageText(65), "Unable to connect to server");
+    // A result's text is its message, then its reason when it has one.
+    const config::Result refused(93, "mvs1 port 23: Connection refused", "mvs1:23");
+    EXPECT_EQ(refused.Text(), "Unable to connect: mvs1 port 23: Connection refused");
+    EXPECT_FALSE(refused.ok());
+    EXPECT_EQ(config::Result(65).Text(), "Unable to connect to server");
+    EXPECT_TRUE(config::Result().ok());
+    EXPECT_EQ(config::Result().Text(), "");
 
     EXPECT_EQ(config::StatusMessage(17) + config::StatusMessage(18) + config::StatusMessage(-1),
               "Trying to Connect");
@@ -66,8 +67,7 @@ TEST(Report, StatusTextsDebugLogAndStderr) {
     config::DebugOpen();
     ASSERT_TRUE(config::DebugLogOpen());
     config::DebugPrint("%s literal ");
-    config::SetErrorDetail("WSAECONNREFUSED");
-    EXPECT_EQ(config::ComposeStatus(70),
+    EXPECT_EQ(config::ComposeStatus({70, "WSAECONNREFUSED"}),
               "Socket error: WSAECONNREFUSED\nDelaying before reconnect.");
     config::gDebug = 1; // in the log from now on
     config::Trace("shown %d\n", 2);

@@ -119,16 +119,10 @@ constexpr Status kStatus[kStatusCount] = {
 
 } // namespace
 
-thread_local std::string gErrorDetail;
-
 const char* LoadMessage(int number) {
     for (const Entry& e : kStrings)
         if (e.number == number) return e.text;
     return "";
-}
-
-void SetErrorDetail(const std::string& text) {
-    gErrorDetail = text;
 }
 
 std::string Result::Text() const {
@@ -137,16 +131,6 @@ std::string Result::Text() const {
         text += ' ';
         text += reason;
     }
-    return text;
-}
-
-std::string TakeMessageText(int number) {
-    std::string text = LoadMessage(number);
-    if (!gErrorDetail.empty()) {
-        text += ' ';
-        text += gErrorDetail;
-    }
-    gErrorDetail.clear();
     return text;
 }
 

@@ -1,5 +1,5 @@
-// Numbered messages, the error detail that travels with them, and the
-// replaceable status message table.
+// Numbered messages and the replaceable status message table; a failure's
+// reason travels with its number in config::Result.
 #pragma once
 #include <array>
 #include <string>
@@ -82,13 +82,6 @@ enum : int {
 
 // Text of a string-table message; "" for an unknown number.
 const char* LoadMessage(int number);
-
-// Detail text of the current thread's last result code; empty means none.
-extern thread_local std::string gErrorDetail;
-void SetErrorDetail(const std::string& text);
-
-// The message text, with " " + detail appended when there is one; clears the detail.
-std::string TakeMessageText(int number);
 
 // Status messages 0..17. An LU-name file's PRINTMSG.n replaces one for the
 // session that read it; an empty entry keeps the built-in text.

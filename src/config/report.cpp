@@ -78,15 +78,15 @@ Reporter& StderrReporter() {
     return gStderrReport;
 }
 
-std::string ComposeStatus(int code) {
-    std::string text = TakeMessageText(code);
-    if (code != MSG_ATTEMPTING_CONNECT) text += std::string("\n") + LoadMessage(96);
+std::string ComposeStatus(const Result& result) {
+    std::string text = result.Text();
+    if (result.code != MSG_ATTEMPTING_CONNECT) text += std::string("\n") + LoadMessage(96);
     if (gDebug == 1) DebugPrint(text + "\n");
     return text;
 }
 
-void ReportStatus(Reporter& reporter, int code) {
-    reporter.ShowStatusMessage(code, ComposeStatus(code));
+void ReportStatus(Reporter& reporter, const Result& result) {
+    reporter.ShowStatusMessage(result.code, ComposeStatus(result));
 }
 
 } // namespace config

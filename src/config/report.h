@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "config/result.h"
+
 namespace config {
 
 // One job's line: received from the host, then delivered or failed.
@@ -69,11 +71,11 @@ std::vector<std::string> LogMessages(const std::string& text);
 // program being platform::ProgramName() (else "twprinter").
 void LogLines(const std::string& text);
 
-// The status text for code: the message, " " + the error detail when set (the
-// detail is then cleared), and "\nDelaying before reconnect." for every code
-// but 47. In debug mode it also goes to the debug log.
-std::string ComposeStatus(int code);
+// The status text for a result: the message, " " + its reason when there is
+// one, and "\nDelaying before reconnect." for every code but 47. In debug mode
+// it also goes to the debug log.
+std::string ComposeStatus(const Result& result);
 // ComposeStatus, handed to the reporter.
-void ReportStatus(Reporter& reporter, int code);
+void ReportStatus(Reporter& reporter, const Result& result);
 
 } // namespace config

@@ -56,8 +56,8 @@ int ConnectWatched(int fd, const sockaddr_in& addr, const platform::Event& stop,
     return err;
 }
 
-void SetSystemDetail(int err) {
-    config::SetErrorDetail(config::FormatSystemError(nullptr, err));
+config::Result SystemFailure(int code, int err, const std::string& subject) {
+    return {code, config::FormatSystemError(nullptr, err), subject};
 }
 
 } // namespace
@@ -68,7 +68,7 @@ void PrinterSession::Impl::PublishSocket(int fd) {
     publishedSocket = fd;
 }
 
-int PrinterSession::Impl::Connect(long waitMs) {
+config::Result PrinterSession::Impl::Connect(long waitMs) {
     counters->connectAttempts.fetch_add(1, std::memory_order_relaxed);
     stream->State().owner = 2;
     sockaddr_in addr{};
@@ -88,8 +88,8 @@ int PrinterSession::Impl::Connect(long waitMs) {
         if (inet_pton(AF_INET, host.c_str(), &addr.sin_addr) != 1) {
             // A name server that is down or a name not yet registered may come
             // right later: retried like a refused connection.
-            config::SetErrorDetail("host " + host + " cannot be resolved: " + gai_strerror(gai));
-            return config::MSG_UNABLE_CONNECT;
+            return {config::MSG_UNABLE_CONNECT,
+                    "host " + host + " cannot be resolved: " + gai_strerror(gai), host};
         }
     }
     const std::string service =
@@ -97,9 +97,10 @@ int PrinterSession::Impl::Connect(long waitMs) {
     bool fallback = false;
     const int port = config::ServicePort(service, &fallback);
     if (port == 0) {
-        config::SetErrorDetail(service + " (neither a port number 1 to 65535 nor a service name of "
-                                         "/etc/services)");
-        return config::MSG_INVALID_PORT;
+        return {config::MSG_INVALID_PORT,
+                service + " (neither a port number 1 to 65535 nor a service name of "
+                          "/etc/services)",
+                service};
     }
     if (fallback && !serviceFallbackNoted) {
         serviceFallbackNoted = true;
@@ -107,11 +108,9 @@ int PrinterSession::Impl::Connect(long waitMs) {
                             std::to_string(port) + " is used");
     }
     addr.sin_port = htons(static_cast<uint16_t>(port));
+    const std::string where = host + ":" + std::to_string(port);
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        SetSystemDetail(errno);
-        return config::MSG_SOCKET_ERROR;
-    }
+    if (fd < 0) return SystemFailure(config::MSG_SOCKET_ERROR, errno, where);
     PublishSocket(fd);
     config::Trace("Trying to connect to %s\n", host.c_str());
     int err = ConnectWatched(fd, addr, stop, waitMs);
@@ -120,9 +119,10 @@ int PrinterSession::Impl::Connect(long waitMs) {
         ::close(fd);
         if (err < 0 || Stopped(0)) return config::MSG_EXIT_PARENT;
         // Which server refused matters once there are many LUs and hosts.
-        config::SetErrorDetail(host + " port " + std::to_string(port) + ": " +
-                               config::FormatSystemError(nullptr, err));
-        return config::MSG_UNABLE_CONNECT;
+        return {config::MSG_UNABLE_CONNECT,
+                host + " port " + std::to_string(port) + ": " +
+                    config::FormatSystemError(nullptr, err),
+                where};
     }
     config::Trace("Connected to %s\n", host.c_str());
     if (Stopped(0)) {
@@ -133,34 +133,34 @@ int PrinterSession::Impl::Connect(long waitMs) {
     return Attach(fd);
 }
 
-int PrinterSession::Impl::Attach(int fd) {
+config::Result PrinterSession::Impl::Attach(int fd) {
     protocol->Reset();
     receiveBuffer.assign(kReceiveSize, 0);
     int flags = fcntl(fd, F_GETFL, 0);
     if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) {
-        SetSystemDetail(errno);
+        const config::Result failed = SystemFailure(config::MSG_SOCKET_ERROR, errno, host);
         ::close(fd);
-        return config::MSG_SOCKET_ERROR;
+        return failed;
     }
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     PublishSocket(fd);
     transport = MakeTransport(settings.tls, reporter, stop);
-    int rc = transport->Start(fd, host);
-    if (rc) CloseConnection();
+    config::Result rc = transport->Start(fd, host);
+    if (!rc.ok()) CloseConnection();
     return rc;
 }
 
-int PrinterSession::Impl::StartTls(std::span<const uint8_t> early) {
+config::Result PrinterSession::Impl::StartTls(std::span<const uint8_t> early) {
     config::Trace("START-TLS: TLS handshake with %zu bytes already read\n", early.size());
     int fd = transport ? transport->Detach() : -1;
     if (fd < 0) {
-        config::SetErrorDetail("TLS: START-TLS inside a connection that cannot be handed over");
-        return config::MSG_UNABLE_CONNECT;
+        return {config::MSG_UNABLE_CONNECT,
+                "TLS: START-TLS inside a connection that cannot be handed over", host};
     }
     transport = MakeTlsTransport(settings.tls, reporter, stop, {early.begin(), early.end()});
-    int rc = transport->Start(fd, host);
-    if (rc) return rc;
+    config::Result rc = transport->Start(fd, host);
+    if (!rc.ok()) return rc;
     protocol->Secured();
     attemptStart = 0;
     reporter.StatusLine("TLS negotiated with " + host + " (START-TLS)");

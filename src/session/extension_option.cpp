@@ -73,8 +73,8 @@ int TelnetProtocol::Extension() {
     case 0x27: {
         char name[1024];
         if (gethostname(name, sizeof name - 1) != 0) {
-            config::SetErrorDetail(config::FormatSystemError(nullptr, errno));
-            return config::MSG_NO_LOCAL_HOST;
+            failure_ = {config::MSG_NO_LOCAL_HOST, config::FormatSystemError(nullptr, errno)};
+            return failure_.code;
         }
         name[sizeof name - 1] = 0;
         // One send, the name's FF bytes (never seen in host names) doubled by SendExtension.

@@ -106,7 +106,7 @@ void PrinterSession::Impl::Ready(bool fellBack) {
 }
 
 int PrinterSession::Impl::Run() {
-    int rc = 0;
+    config::Result rc;
     bool first = true;
     reconnectAfterClose = false;
     plainFallbackNoted = false;
@@ -120,25 +120,22 @@ int PrinterSession::Impl::Run() {
             delivery->RedeliverFailedJobs();
         }
         rc = OpenSession();
-        if (rc == 0) rc = MainLoop();
+        if (rc.ok()) rc = MainLoop();
         CloseConnection();
-        if (rc != 0) break;
+        if (!rc.ok()) break;
     }
     // Jobs still queued go out (or are kept) before the run says it ended.
     delivery->Drain();
     SetOnline(0);
-    std::string text = config::LoadMessage(rc);
-    if (rc == config::MSG_LU_MISMATCH) text += stream->State().luType == 3 ? " 1" : " 3";
-    if (!config::gErrorDetail.empty()) {
-        text += " " + config::gErrorDetail;
-        config::gErrorDetail.clear();
-    }
-    if (rc != config::MSG_EXIT_PARENT) reporter.ShowMessageBox(text);
+    std::string text = config::LoadMessage(rc.code);
+    if (rc.code == config::MSG_LU_MISMATCH) text += stream->State().luType == 3 ? " 1" : " 3";
+    if (!rc.reason.empty()) text += " " + rc.reason;
+    if (rc.code != config::MSG_EXIT_PARENT) reporter.ShowMessageBox(text);
     if (config::gDebug) config::DebugPrint(text + "\n");
     config::Trace("%s\n", text.c_str());
     reporter.ShowOnlineState(false);
-    result = rc;
-    return rc;
+    result = rc.code;
+    return rc.code;
 }
 
 PrinterSession::PrinterSession(config::Settings settings, config::Reporter& reporter)

@@ -12,10 +12,11 @@
 namespace session {
 
 int PrinterSession::Impl::Send(std::span<const uint8_t> chunk) {
-    if (!transport) {
-        config::SetErrorDetail(config::FormatSystemError(nullptr, ENOTCONN));
-        return config::MSG_SOCKET_ERROR;
-    }
+    auto fail = [&](int err) {
+        sendFailure = {config::MSG_SOCKET_ERROR, config::FormatSystemError(nullptr, err), host};
+        return sendFailure.code;
+    };
+    if (!transport) return fail(ENOTCONN);
     const uint8_t* bytes = chunk.data();
     size_t length = chunk.size();
     while (length > 0) {
@@ -28,19 +29,21 @@ int PrinterSession::Impl::Send(std::span<const uint8_t> chunk) {
             } else {
                 // A stop request shuts the socket down under a send in progress.
                 if (stop.IsSet()) return config::MSG_EXIT_PARENT;
-                config::SetErrorDetail(config::FormatSystemError(nullptr, errno));
-                return config::MSG_SOCKET_ERROR;
+                return fail(errno);
             }
         }
         bytes += n;
         length -= static_cast<size_t>(n);
-        int rc = WaitWritable();
-        if (rc) return rc;
+        config::Result rc = WaitWritable();
+        if (!rc.ok()) {
+            sendFailure = std::move(rc);
+            return sendFailure.code;
+        }
     }
     return 0;
 }
 
-int PrinterSession::Impl::WaitWritable() {
+config::Result PrinterSession::Impl::WaitWritable() {
     time_t deadline = std::time(nullptr) + 5;
     for (;;) {
         pollfd p[2] = {{socket, POLLOUT, 0}, {stop.fd(), POLLIN, 0}};
@@ -48,10 +51,9 @@ int PrinterSession::Impl::WaitWritable() {
         if (p[1].revents & POLLIN) return config::MSG_EXIT_PARENT;
         if (r < 0) {
             if (errno == EINTR) continue;
-            config::SetErrorDetail(config::FormatSystemError(nullptr, errno));
-            return config::MSG_SOCKET_ERROR;
+            return {config::MSG_SOCKET_ERROR, config::FormatSystemError(nullptr, errno), host};
         }
-        if (r > 0 && p[0].revents) return 0;
+        if (r > 0 && p[0].revents) return {};
         if (std::time(nullptr) > deadline) return config::MSG_WRITE_TIMEOUT;
     }
 }

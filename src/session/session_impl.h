@@ -51,24 +51,28 @@ struct PrinterSession::Impl final : ProtocolPeer, datastream::HostLink {
     bool ExtensionUnnegotiated() const override { return protocol->ExtensionUnnegotiated(); }
 
     // session_loop.cpp: one connection cycle.
-    int OpenSession();
-    int MainLoop();
-    int Receive();
+    config::Result OpenSession();
+    config::Result MainLoop();
+    config::Result Receive();
     // connect.cpp
     // One attempt; a connect pending for waitMs (negative: no limit) times out.
-    int Connect(long waitMs);
-    int Attach(int fd);
+    config::Result Connect(long waitMs);
+    config::Result Attach(int fd);
     // The TLS handshake on the open connection after START-TLS, early the
     // bytes already read past the server's FOLLOWS.
-    int StartTls(std::span<const uint8_t> early);
+    config::Result StartTls(std::span<const uint8_t> early);
     // A negotiated TLS that failed or never came: a failed connect attempt.
-    int TlsAttemptFailed();
+    config::Result TlsAttemptFailed(const config::Result& why);
+    // What a code from the protocol core stands for, with the reason of the
+    // send or the negotiation that gave it.
+    config::Result ProtocolFailure(int code);
     void CloseConnection();
     void PublishSocket(int fd);
     bool Stopped(int ms) const { return stop.Wait(ms); }
-    // send_path.cpp
+    // send_path.cpp: the protocol hears the code; sendFailure keeps the reason.
     int Send(std::span<const uint8_t> chunk) override;
-    int WaitWritable();
+    config::Result WaitWritable();
+    config::Result sendFailure;
 
     const config::Settings settings;
     std::shared_ptr<LuCounters> counters = std::make_shared<LuCounters>();

@@ -18,22 +18,20 @@ namespace {
 
 constexpr size_t kMaxLuName = 82;
 
-bool NameTooLong(const config::Settings& s, int& code) {
+config::Result NameTooLong(const config::Settings& s) {
     const auto& c = s.connectName;
     const auto& a = s.associateName;
-    if (c && c->size() > kMaxLuName) {
-        config::SetErrorDetail("connect name of " + std::to_string(c->size()) +
-                               " characters; at most " + std::to_string(kMaxLuName) + " fit");
-        code = config::MSG_CFG_CONNECT_LU;
-        return true;
-    }
-    if (!(c && !c->empty()) && a && a->size() > kMaxLuName) {
-        config::SetErrorDetail(*a + " (" + std::to_string(a->size()) + " characters; at most " +
-                               std::to_string(kMaxLuName) + " fit)");
-        code = config::MSG_CFG_ASSOC_TOO_LONG;
-        return true;
-    }
-    return false;
+    if (c && c->size() > kMaxLuName)
+        return {config::MSG_CFG_CONNECT_LU,
+                "connect name of " + std::to_string(c->size()) + " characters; at most " +
+                    std::to_string(kMaxLuName) + " fit",
+                "CONNECTNAME"};
+    if (!(c && !c->empty()) && a && a->size() > kMaxLuName)
+        return {config::MSG_CFG_ASSOC_TOO_LONG,
+                *a + " (" + std::to_string(a->size()) + " characters; at most " +
+                    std::to_string(kMaxLuName) + " fit)",
+                "ASSOCIATENAME"};
+    return {};
 }
 
 // What a new connection starts from; the host may change it.
@@ -51,15 +49,13 @@ void ResetPrintState(datastream::PrintState& ps, const config::Settings& s) {
 
 } // namespace
 
-int PrinterSession::Impl::OpenSession() {
+config::Result PrinterSession::Impl::OpenSession() {
     const long retryMs = settings.retryDelayMs < 0 ? 15000 : settings.retryDelayMs;
     host = settings.host;
     if (host.empty()) {
         char name[64];
-        if (gethostname(name, sizeof name) != 0) {
-            config::SetErrorDetail(config::FormatSystemError(nullptr, errno));
-            return config::MSG_NO_LOCAL_HOST;
-        }
+        if (gethostname(name, sizeof name) != 0)
+            return {config::MSG_NO_LOCAL_HOST, config::FormatSystemError(nullptr, errno)};
         name[sizeof name - 1] = 0;
         host = name;
     }
@@ -69,8 +65,7 @@ int PrinterSession::Impl::OpenSession() {
         config::Trace("SessionNew Session = sp->session = %d\n", config.sessionId);
     if (settings.luAddress && !settings.luAddress->empty())
         config::Trace("SessionNEw LU = %d\n", config.luAddress);
-    int tooLong = 0;
-    if (NameTooLong(settings, tooLong)) return tooLong;
+    if (config::Result tooLong = NameTooLong(settings); !tooLong.ok()) return tooLong;
 
     SetOnline(1);
     if (attemptStart == 0) attemptStart = platform::MonotonicMs();
@@ -87,13 +82,13 @@ int PrinterSession::Impl::OpenSession() {
         const uint64_t spent = platform::MonotonicMs() - start;
         return spent >= limit ? 0 : static_cast<long>(limit - spent);
     };
-    int rc = Connect(limit ? std::max(left(), 1L) : -1);
-    while (rc != 0) {
-        if (rc == config::MSG_EXIT_PARENT || rc == config::MSG_INVALID_PORT) return rc;
+    config::Result rc = Connect(limit ? std::max(left(), 1L) : -1);
+    while (!rc.ok()) {
+        if (rc.code == config::MSG_EXIT_PARENT || rc.code == config::MSG_INVALID_PORT) return rc;
         if (left() == 0) {
             // The last attempt: no delay follows it, and the end of the run says offline.
-            reporter.ShowStatusMessage(rc, config::TakeMessageText(rc));
-            return config::MSG_UNABLE_CONNECT_SERVER;
+            reporter.ShowStatusMessage(rc.code, rc.Text());
+            return {config::MSG_UNABLE_CONNECT_SERVER, {}, rc.subject};
         }
         ReportStatus(reporter, rc);
         const long pause = limit ? std::min(retryMs, left()) : retryMs;
@@ -107,13 +102,20 @@ int PrinterSession::Impl::OpenSession() {
     // Online only once the negotiation lets records through (Ready).
     lastDataTick = platform::MonotonicMs();
     stream->StartConnection();
-    return 0;
+    return {};
 }
 
-int PrinterSession::Impl::MainLoop() {
+config::Result PrinterSession::Impl::ProtocolFailure(int code) {
+    config::Result why = protocol->TakeFailure();
+    if (why.code == code) return why;
+    if (sendFailure.code == code) return std::exchange(sendFailure, {});
+    return code;
+}
+
+config::Result PrinterSession::Impl::MainLoop() {
     const long eojTimeoutMs = settings.eojTimeoutMs;
     for (;;) {
-        int rc;
+        config::Result rc;
         if (transport && transport->Pending()) {
             rc = Receive();
         } else {
@@ -140,8 +142,7 @@ int PrinterSession::Impl::MainLoop() {
             if (p[1].revents & POLLIN) return config::MSG_EXIT_PARENT;
             if (r < 0) {
                 if (errno == EINTR) continue;
-                config::SetErrorDetail(config::FormatSystemError(nullptr, errno));
-                return config::MSG_SOCKET_ERROR;
+                return {config::MSG_SOCKET_ERROR, config::FormatSystemError(nullptr, errno), host};
             }
             if (r == 0) {
                 // A quiet printer's archive expires too.
@@ -167,20 +168,19 @@ int PrinterSession::Impl::MainLoop() {
             config::Trace("FD_ISSET() TRUE, calling TelProc()\n");
             rc = Receive();
         }
-        if (rc == kConnectionClosed && !stop.IsSet() && protocol->TlsPending()) {
-            config::SetErrorDetail(
-                "TLS: the server closed the connection without offering START-TLS, "
-                "which STARTTLS=2 requires");
-            rc = config::MSG_UNABLE_CONNECT;
-        }
-        if (rc == config::MSG_UNABLE_CONNECT) return TlsAttemptFailed();
-        if (rc == kConnectionClosed || rc == kRecordTooLong) {
+        if (rc.code == kConnectionClosed && !stop.IsSet() && protocol->TlsPending())
+            rc = {config::MSG_UNABLE_CONNECT,
+                  "TLS: the server closed the connection without offering START-TLS, "
+                  "which STARTTLS=2 requires",
+                  host};
+        if (rc.code == config::MSG_UNABLE_CONNECT) return TlsAttemptFailed(rc);
+        if (rc.code == kConnectionClosed || rc.code == kRecordTooLong) {
             if (stop.IsSet()) return config::MSG_EXIT_PARENT;
             // The job received so far is delivered, never lost.
             if (stream->JobOpen()) EndJob();
             stream->State().bracket = 0;
             SetOnline(1);
-            if (rc == kRecordTooLong)
+            if (rc.code == kRecordTooLong)
                 reporter.StatusLine("A record longer than " + std::to_string(RecordBuffer::kMax) +
                                     " bytes from the server was refused; the connection is "
                                     "reset. " +
@@ -197,51 +197,50 @@ int PrinterSession::Impl::MainLoop() {
                 reporter.StatusLine(config::StatusMessage(2, &settings.statusMessages) + "\n" +
                                     config::LoadMessage(96));
             reconnectAfterClose = true;
-            return 0;
+            return {};
         }
-        if (rc) return rc;
+        if (!rc.ok()) return rc;
         config::Trace("TelProc() returned 0\n");
     }
 }
 
-int PrinterSession::Impl::TlsAttemptFailed() {
-    ReportStatus(reporter, config::MSG_UNABLE_CONNECT);
+config::Result PrinterSession::Impl::TlsAttemptFailed(const config::Result& why) {
+    ReportStatus(reporter, why);
     SetOnline(1);
     reporter.ShowOnlineState(false);
     const uint64_t now = platform::MonotonicMs();
     if (attemptStart == 0) attemptStart = now;
     if (settings.connectTimeoutMs != 0 &&
         now - attemptStart > static_cast<uint64_t>(settings.connectTimeoutMs))
-        return config::MSG_UNABLE_CONNECT_SERVER;
+        return {config::MSG_UNABLE_CONNECT_SERVER, {}, why.subject};
     reconnectAfterClose = true;
-    return 0;
+    return {};
 }
 
-int PrinterSession::Impl::Receive() {
-    if (!transport || receiveBuffer.empty()) return 0;
+config::Result PrinterSession::Impl::Receive() {
+    if (!transport || receiveBuffer.empty()) return {};
     for (;;) {
         long n = transport->Recv(receiveBuffer.data(), receiveBuffer.size());
         if (n < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return {};
             if (errno == ECONNRESET || errno == ENOTCONN || errno == EPIPE)
                 return kConnectionClosed;
-            config::SetErrorDetail(config::FormatSystemError(nullptr, errno));
-            return config::MSG_SOCKET_ERROR;
+            return {config::MSG_SOCKET_ERROR, config::FormatSystemError(nullptr, errno), host};
         }
         if (n == 0) return kConnectionClosed;
         bytesReceived += static_cast<uint64_t>(n);
         counters->bytes.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
         lastDataTick = platform::MonotonicMs();
         trace.Received(receiveBuffer.data(), static_cast<size_t>(n));
-        int rc = protocol->Feed({receiveBuffer.data(), static_cast<size_t>(n)});
-        if (rc) return rc;
+        if (int rc = protocol->Feed({receiveBuffer.data(), static_cast<size_t>(n)}))
+            return ProtocolFailure(rc);
         if (protocol->TlsReady()) {
             const size_t at = protocol->TlsOffset();
-            rc = StartTls({receiveBuffer.data() + at, static_cast<size_t>(n) - at});
-            if (rc) return rc;
+            config::Result rc = StartTls({receiveBuffer.data() + at, static_cast<size_t>(n) - at});
+            if (!rc.ok()) return rc;
             continue;
         }
-        if (!protocol->ReadsOn()) return 0;
+        if (!protocol->ReadsOn()) return {};
     }
 }
 

@@ -37,10 +37,11 @@ std::string Command(uint8_t cmd, uint8_t option) {
 } // namespace
 
 int TelnetProtocol::TlsRequired(const std::string& what) {
-    config::SetErrorDetail("TLS: " + what +
-                           " before offering START-TLS, which STARTTLS=2 requires; the session "
-                           "does not go on in plain text");
-    return config::MSG_UNABLE_CONNECT;
+    failure_ = {config::MSG_UNABLE_CONNECT,
+                "TLS: " + what +
+                    " before offering START-TLS, which STARTTLS=2 requires; the session "
+                    "does not go on in plain text"};
+    return failure_.code;
 }
 
 // -1 when the option takes the usual answer.

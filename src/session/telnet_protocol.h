@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "config/result.h"
 #include "session/record_buffer.h"
 
 namespace datastream {
@@ -94,6 +96,9 @@ class TelnetProtocol {
     void Release() { records_.Release(); }
     // The bytes of one receive: 0, kRecordTooLong, or the message number that ends the session.
     int Feed(std::span<const uint8_t> bytes);
+    // The reason for the message number Feed gave, when the negotiation knows
+    // one (a send's failure is the peer's); cleared by taking it.
+    config::Result TakeFailure() { return std::exchange(failure_, {}); }
     // Whether the receive loop reads again before waiting (records in 3270 mode, or none pending).
     bool ReadsOn() const { return mode3270_ || records_.Length() == 0; }
 
@@ -185,6 +190,7 @@ class TelnetProtocol {
     bool ready_ = false;
     size_t termTypeIndex_ = 0;
     std::string lastTold_;
+    config::Result failure_;
 };
 
 } // namespace session

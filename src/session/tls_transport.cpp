@@ -77,7 +77,7 @@ class TlsTransport : public Transport {
         : tls_(tls), reporter_(reporter), stop_(stop), early_(std::move(early)) {}
     ~TlsTransport() override { Close(); }
 
-    int Start(int fd, const std::string& host) override {
+    config::Result Start(int fd, const std::string& host) override {
         fd_ = fd;
         ERR_clear_error();
         ctx_ = SSL_CTX_new(TLS_client_method());
@@ -184,9 +184,8 @@ class TlsTransport : public Transport {
     }
 
   private:
-    int Fail(const std::string& reason) {
-        config::SetErrorDetail("TLS: " + reason);
-        return config::MSG_UNABLE_CONNECT;
+    config::Result Fail(const std::string& reason) const {
+        return {config::MSG_UNABLE_CONNECT, "TLS: " + reason, name_};
     }
 
     // The socket BIO: send with MSG_NOSIGNAL, so that a peer gone away is an
@@ -231,7 +230,7 @@ class TlsTransport : public Transport {
     }
     bool PeerSpeaksTelnet() const { return firstByte_ == 0xFF; }
 
-    int Handshake() {
+    config::Result Handshake() {
         auto start = std::chrono::steady_clock::now();
         for (;;) {
             ERR_clear_error();
@@ -259,8 +258,7 @@ class TlsTransport : public Transport {
             int wait = static_cast<int>(kHandshakeLimitMs - elapsed);
             int n = ::poll(p, 2, wait);
             if (n < 0 && errno != EINTR) {
-                config::SetErrorDetail("TLS: " + std::string(strerror(errno)));
-                return config::MSG_SOCKET_ERROR;
+                return {config::MSG_SOCKET_ERROR, "TLS: " + std::string(strerror(errno)), name_};
             }
             if (n > 0 && (p[1].revents & POLLIN)) return config::MSG_EXIT_PARENT;
         }
@@ -275,7 +273,7 @@ class TlsTransport : public Transport {
         return 0;
     }
 
-    int HandshakeFailure(int err) {
+    config::Result HandshakeFailure(int err) {
         long verify = SSL_get_verify_result(ssl_);
         std::string lib = OpenSslError();
         if (verify != X509_V_OK) return Fail(VerifyReason(verify, name_));

@@ -13,9 +13,9 @@ namespace {
 class TcpTransport : public Transport {
   public:
     ~TcpTransport() override { Close(); }
-    int Start(int fd, const std::string&) override {
+    config::Result Start(int fd, const std::string&) override {
         fd_ = fd;
-        return 0;
+        return {};
     }
     long Recv(uint8_t* buf, size_t len) override { return ::recv(fd_, buf, len, 0); }
     long Send(const uint8_t* buf, size_t len) override {

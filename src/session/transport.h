@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "config/result.h"
+
 namespace config {
 class Reporter;
 }
@@ -22,8 +24,8 @@ namespace session {
 class Transport {
   public:
     virtual ~Transport() = default;
-    // After the TCP connect on fd: 0, or a message number with the error detail set.
-    virtual int Start(int fd, const std::string& host) = 0;
+    // After the TCP connect on fd: ok, or why the connection cannot be used.
+    virtual config::Result Start(int fd, const std::string& host) = 0;
     // >0 bytes, 0 closed by peer, -1 with errno (EAGAIN when nothing is available).
     virtual long Recv(uint8_t* buf, size_t len) = 0;
     virtual long Send(const uint8_t* buf, size_t len) = 0;
