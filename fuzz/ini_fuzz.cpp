@@ -1,4 +1,5 @@
 // Settings reader and writer on arbitrary file bytes.
+#include "config/ini_values.h"
 #include "config/settings.h"
 #include "fuzz_file.h"
 #include "platform/profile.h"
@@ -11,11 +12,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int rc;
     {
         QuietStderr quiet; // an unknown CODEPAGE is named there
-        rc = LoadSettings(path, "", false, s).code;
+        // The file's text parsed in memory, as a read of path would give it.
+        const std::string text(reinterpret_cast<const char*>(data), size);
+        rc = LoadSettings(config::IniValues::Parse(path, text), {}, false, s).code;
     }
     if (rc != 0) std::abort(); // without options nothing can fail
     if (s.luType != 1 && s.luType != 3) std::abort();
-    if (s.host.size() > 260 || s.service.size() > 260 || s.fileName.size() > 260) std::abort();
+    // A relative print file name is made absolute in the settings file's folder.
+    const size_t folder = path.rfind('/') + 1;
+    if (s.host.size() > 260 || s.service.size() > 260 || s.fileName.size() > folder + 260)
+        std::abort();
     if (s.socketTimeoutMs < 1000 || s.socketTimeoutMs > 3600000) std::abort();
     if (s.retryDelayMs < 0) std::abort();
 

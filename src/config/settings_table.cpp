@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cctype>
 #include <vector>
 
 namespace config {
@@ -171,8 +172,12 @@ std::span<const KeySpec> SettingKeys() {
 }
 
 const KeySpec* FindKey(std::string_view name) {
+    if (name.empty()) return nullptr;
+    // The first letter rules out most rows before their length is taken.
+    const int first = std::toupper(static_cast<unsigned char>(name[0]));
     for (const KeySpec& k : kSettingKeys)
-        if (std::string_view(k.name).size() == name.size() &&
+        if (std::toupper(static_cast<unsigned char>(k.name[0])) == first &&
+            std::string_view(k.name).size() == name.size() &&
             strncasecmp(k.name, name.data(), name.size()) == 0)
             return &k;
     return nullptr;

@@ -7,9 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <vector>
 
 namespace platform {
@@ -39,13 +37,33 @@ bool KeyValue(std::string_view line, std::string_view& key, std::string_view& va
     return !key.empty();
 }
 
+// The file's lines without their LF; exists says whether it could be opened.
+// One read of the whole file: every lookup of a key reads it again.
 std::vector<std::string> ReadLines(const std::string& path, bool& exists) {
     std::vector<std::string> lines;
-    std::ifstream in(path, std::ios::binary);
-    exists = static_cast<bool>(in);
-    std::string line;
-    while (std::getline(in, line))
-        lines.push_back(line);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    exists = fd >= 0;
+    if (fd < 0) return lines;
+    std::string text;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && st.st_size > 0) text.reserve(static_cast<size_t>(st.st_size));
+    char chunk[16384];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        text.append(chunk, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    for (size_t at = 0; at < text.size();) {
+        const size_t nl = text.find('\n', at);
+        if (nl == std::string::npos) {
+            lines.emplace_back(text, at);
+            break;
+        }
+        lines.emplace_back(text, at, nl - at);
+        at = nl + 1;
+    }
     return lines;
 }
 
