@@ -85,7 +85,11 @@ struct Core : session::ProtocolPeer {
         if (!c.empty()) Add(">" + H({c.begin(), c.end()}));
         return 0;
     }
+    std::span<const uint8_t> fed; // the receive being fed
+    std::string inPlace;          // per record: 'y' handed over from the receive, 'n' copied
     int Record(std::span<const uint8_t> r) override {
+        inPlace +=
+            !r.empty() && r.data() >= fed.data() && r.data() < fed.data() + fed.size() ? 'y' : 'n';
         Add("R" + H({r.begin(), r.end()}));
         open = open || !r.empty();
         return recordResult;
@@ -104,7 +108,8 @@ struct Core : session::ProtocolPeer {
         for (size_t at = 0; at < s.size();) {
             size_t n = std::min(chunk, s.size() - at);
             if (cut > at && cut < at + n) n = cut - at;
-            if (int rc = tp->Feed({reinterpret_cast<const uint8_t*>(s.data()) + at, n})) return rc;
+            fed = {reinterpret_cast<const uint8_t*>(s.data()) + at, n};
+            if (int rc = tp->Feed(fed)) return rc;
             // The rest belongs to TLS: where it starts.
             if (tp->TlsReady()) return Add("tls@" + std::to_string(at + tp->TlsOffset())), 0;
             at += n;
@@ -315,6 +320,37 @@ TEST(Protocol, StreamCutAnywhereGivesTheSameResult) {
     }
 }
 
+TEST(Protocol, WholeRecordsAreHandedOverWhereTheyLieAndTheRestIsCopied) {
+    // Cuts: after the negotiation, at the end of the third record's IAC EOR, inside the
+    // fourth record, and between the fifth record's IAC and its EOR.
+    const std::string neg = B(kNeg);
+    const std::string one = B("0100020001C1C2C3FFEF"), two = B("0100020002C1FFFFC2FFEF"),
+                      three = B("0100020003C4FFEF"), four = B("0100020004C5C6C7C8FFEF"),
+                      five = B("0100020005C9FF"), fiveEnd = B("EF"), six = B("0100000006D1FFEF");
+    const std::vector<std::string> reads = {neg, one + two + three, four.substr(0, 8),
+                                            four.substr(8) + five, fiveEnd + six};
+    Core core(kPrt1);
+    for (const std::string& r : reads)
+        ASSERT_EQ(core.Feed(r), 0);
+    // Whole in its receive without IAC inside: in place; IAC IAC, split, or its IAC EOR
+    // cut: copied. Each record's bytes, then its response.
+    EXPECT_EQ(core.inPlace, "ynynny");
+    EXPECT_EQ(core.log, Canon(kNegOut + "RC1C2C3 >020000000100FFEF RC1FFC2 >020000000200FFEF "
+                                        "RC4 >020000000300FFEF RC5C6C7C8 >020000000400FFEF "
+                                        "RC9 >020000000500FFEF RD1"));
+    // A record in place that ends the session keeps its rc; the next one is not taken.
+    Core failing(kPrt1);
+    failing.Feed(neg);
+    failing.recordResult = 42;
+    EXPECT_EQ(failing.Feed(one + three), 42);
+    EXPECT_EQ(failing.inPlace, "y");
+    // Plain TN3270: a record is the bytes up to IAC EOR, in place as well.
+    Core plain(session::ProtocolConfig{});
+    plain.Feed(B("FFFD19 FFFB19 FFFD00 FFFB00 F1C1FFEF F1C2FFEF"));
+    EXPECT_EQ(plain.inPlace, "yy");
+    EXPECT_NE(plain.log.find("RF1C1 RF1C2"), std::string::npos) << plain.log;
+}
+
 TEST(Protocol, RecordBufferAndSendPath) {
     Core core(kPrt1);
     EXPECT_TRUE(core.tp->ExtensionUnnegotiated());
@@ -322,8 +358,9 @@ TEST(Protocol, RecordBufferAndSendPath) {
     EXPECT_FALSE(core.tp->ExtensionUnnegotiated());
     const size_t first = core.tp->Records().Capacity();
     EXPECT_EQ(first, 27u * 132 + 256);
-    // A long record grows the buffer; nine records later it is back to its first size.
-    core.Feed(B("0100000001") + std::string(9000, 'A') + B("FFEF"));
+    // A long record cut across receives grows the buffer; nine records later it is back
+    // to its first size.
+    core.Feed(B("0100000001") + std::string(9000, 'A') + B("FFEF"), 4096);
     EXPECT_GE(core.tp->Records().Capacity(), 9000u);
     for (int i = 0; i < 7; ++i)
         core.Feed(B("0100000001C1FFEF"));

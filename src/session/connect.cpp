@@ -24,7 +24,9 @@ namespace session {
 
 namespace {
 
-constexpr size_t kReceiveSize = 4096;
+// One receive takes many records of a streaming host, and the records that lie
+// whole in it are handed over from there without a copy.
+constexpr size_t kReceiveSize = 64 * 1024;
 
 // Connects fd to addr while watching stop: 0, an errno value, or -1 when
 // stopped. A connect still pending after waitMs (negative: no limit) is ETIMEDOUT.

@@ -19,12 +19,11 @@ void RecordBuffer::Release() {
     length_ = capacity_ = 0;
 }
 
-bool RecordBuffer::Fit(size_t incoming) {
-    int64_t wanted = static_cast<int64_t>(ptr_) + static_cast<int64_t>(incoming);
-    if (wanted <= capacity_) return true;
-    if (wanted > kMax) return false;
-    Resize(static_cast<int32_t>(wanted));
-    return true;
+void RecordBuffer::Grow(size_t wanted) {
+    const size_t to = std::max(wanted, std::min(buf_.size() * 2, static_cast<size_t>(kMax)));
+    buf_.resize(to);
+    capacity_ = static_cast<int32_t>(to);
+    passed_ = 0;
 }
 
 void RecordBuffer::Passed() {

@@ -16,19 +16,20 @@ class RecordBuffer {
 
     void Attach(int32_t initial);
     void Release();
-    // Makes room for incoming more bytes; false when that would pass kMax.
-    bool Fit(size_t incoming);
+    // Whether incoming more bytes could all be stored: false when that would pass kMax.
+    // Room is made as bytes are stored, since a receive's whole records are never stored.
+    bool Fit(size_t incoming) const { return ptr_ + incoming <= static_cast<size_t>(kMax); }
     void Store(uint8_t c) {
-        // Fit made the room before the block; this only guards a buffer shrunk mid-block.
-        if (ptr_ >= buf_.size()) buf_.resize(buf_.size() * 2 + 16);
+        if (ptr_ >= buf_.size()) Grow(ptr_ + 1);
         buf_[ptr_++] = c;
     }
     void Append(const uint8_t* bytes, size_t n) {
-        if (ptr_ + n > buf_.size()) buf_.resize((ptr_ + n) * 2 + 16);
+        if (ptr_ + n > buf_.size()) Grow(ptr_ + n);
         std::memcpy(buf_.data() + ptr_, bytes, n);
         ptr_ += n;
     }
     void Reset() { ptr_ = 0, length_ = 0; }
+    bool Empty() const { return ptr_ == 0; }
     void MarkLength() { length_ = static_cast<int32_t>(ptr_); }
     int32_t Length() const { return length_; }
     std::span<const uint8_t> Record() const { return {buf_.data(), static_cast<size_t>(length_)}; }
@@ -38,6 +39,8 @@ class RecordBuffer {
 
   private:
     void Resize(int32_t wanted);
+    // Room for wanted bytes (at most kMax, which Fit keeps to), the stored ones kept.
+    void Grow(size_t wanted);
     std::vector<uint8_t> buf_;
     size_t ptr_ = 0;
     int32_t length_ = 0, capacity_ = 0, initial_ = 0, passed_ = 0;

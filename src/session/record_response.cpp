@@ -62,7 +62,7 @@ int NegativeReason(int result) {
 
 // End of a data record: the hand-over, then the response, so that a positive
 // response means the record is stored.
-int TelnetProtocol::EndOfRecord() {
+int TelnetProtocol::EndOfRecord(const std::span<const uint8_t>* inPlace) {
     config::Trace("SEEN AN EOR\n");
     if (inRecord_) config::Trace("process 3270 type E\n");
     if (functionsAgreed_ && !inRecord_) {
@@ -77,7 +77,7 @@ int TelnetProtocol::EndOfRecord() {
     const uint8_t asked = respond_;
     respond_ = 0;
     const auto ended = std::chrono::steady_clock::now();
-    int result = peer_.Record(records_.Record());
+    int result = peer_.Record(inPlace ? *inPlace : records_.Record());
     const int reason = NegativeReason(result);
     if (asked == 0x02 || (asked == 0x01 && reason >= 0)) {
         if (int rc = SendResponse(reason)) return rc;

@@ -136,19 +136,40 @@ int TelnetProtocol::Feed(std::span<const uint8_t> bytes) {
         }
         return kRecordTooLong;
     }
-    for (size_t i = 0; i < bytes.size(); ++i) {
+    for (size_t i = 0; i < bytes.size();) {
+        int rc = 0;
+        if (const size_t whole = WholeRecord(bytes.subspan(i), rc)) {
+            if (rc) return rc;
+            i += whole;
+            continue;
+        }
         i += DataRun(bytes.subspan(i));
         if (i == bytes.size()) break;
-        int rc = HandleByte(bytes[i]);
+        rc = HandleByte(bytes[i++]);
         if (rc) return rc;
         if (tlsReady_) {
             // What follows belongs to TLS, not to telnet.
-            tlsOffset_ = i + 1;
+            tlsOffset_ = i;
             break;
         }
     }
     records_.MarkLength();
     return 0;
+}
+
+size_t TelnetProtocol::WholeRecord(std::span<const uint8_t> bytes, int& rc) {
+    // Only where EndOfRecord would hand the record over, and with nothing of it stored yet.
+    if (state_ != DATA || !records_.Empty() || TlsPending() ||
+        !(inRecord_ || (mode3270_ && !functionsAgreed_)))
+        return 0;
+    const void* iac = std::memchr(bytes.data(), IAC, bytes.size());
+    if (!iac) return 0;
+    const size_t n = static_cast<size_t>(static_cast<const uint8_t*>(iac) - bytes.data());
+    if (n == 0 || n + 1 >= bytes.size() || bytes[n + 1] != EOR) return 0;
+    comstate_ = 0;
+    const std::span<const uint8_t> record = bytes.first(n);
+    rc = EndOfRecord(&record);
+    return n + 2;
 }
 
 // Record bytes up to the next IAC, stored in one go: what HandleByte would do

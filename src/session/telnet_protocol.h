@@ -138,13 +138,17 @@ class TelnetProtocol {
     int HandleByte(uint8_t c);
     // The plain record bytes at the front of bytes, stored; how many.
     size_t DataRun(std::span<const uint8_t> bytes);
+    // A record that lies whole at the front of bytes, no IAC inside it, handed
+    // over from there; the bytes taken with its IAC EOR, 0 when it must be copied.
+    size_t WholeRecord(std::span<const uint8_t> bytes, int& rc);
     int OptionReply(uint8_t cmd, uint8_t option);
     bool OptionOk(uint8_t option) const;
     void ModeCheck();
     void MarkReady();
     int SendTerminalType();
     int Subnegotiation();
-    int EndOfRecord();
+    // The record stored, or inPlace when it was never copied.
+    int EndOfRecord(const std::span<const uint8_t>* inPlace = nullptr);
     int RecordDone(int result);
     // A response to the record just stored: positive for reason -1, else negative.
     int SendResponse(int reason);
