@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "config/translate.h"
 #include "datastream/data_stream.h"
 #include "session/telnet_protocol.h"
 #include "testutil.h"
@@ -782,6 +783,44 @@ TEST(Daemon, FinalMessagesAndResultCodes) {
 // (COMMAND-REJECT, for an error in the data as for an unknown command) with
 // a line naming the byte and its offset; the daemon stays up and the next record prints.
 // Reads are answered as 3270-DATA messages with the request's sequence number.
+// A burst of records that ask for no response arrives in few receives: the records
+// that lie whole in one are handed over in place, one with IAC IAC inside and one
+// longer than a receive are copied, and the job has every byte in order.
+TEST(Daemon, RecordsWholeInAReceiveCutAcrossOrEscapedPrintTheSame) {
+    std::string line, big, script = "negotiate tn3270e\nbind\n", expected;
+    for (int c = 0; c < 79; ++c)
+        line += "C1";
+    line += "15";
+    for (int i = 0; i < 1000; ++i)
+        big += line;
+    for (int i = 0; i < 200; ++i) {
+        script += "scs " + line + " none\n";
+        expected += std::string(79, 'A') + "\r\n";
+        if (i == 50) {
+            // EBCDIC FF is sent as IAC IAC.
+            script += "scs C1FFC215 none\n";
+            const char ff = static_cast<char>(config::kBuiltinEbcdicToAscii[0xFF]);
+            expected += "A" + (ff ? std::string(1, ff) : "") + "B\r\n";
+        }
+        if (i == 100) {
+            script += "scs " + big + " none\n";
+            for (int k = 0; k < 1000; ++k)
+                expected += std::string(79, 'A') + "\r\n";
+        }
+    }
+    script += "scs C2 always\nexpect-response\neoj\nhold\n";
+    expected += "B";
+    HostRun r(script, "");
+    const std::vector<std::string> jobs = r.Jobs(1);
+    ASSERT_EQ(jobs.size(), 1u) << r.daemon->text();
+    EXPECT_EQ(jobs[0].size(), expected.size());
+    EXPECT_TRUE(jobs[0] == expected)
+        << "first difference at "
+        << std::mismatch(jobs[0].begin(), jobs[0].end(), expected.begin(), expected.end()).first -
+               jobs[0].begin();
+    EXPECT_FALSE(r.host->WaitFor("FAIL", 100)) << r.host->text();
+}
+
 TEST(Daemon, DataStreamErrorsRefuseTheRecordAlone) {
     HostRun r("negotiate tn3270e\nbind\nnegative-ok\n"
               "seq 1\nscs C1C2 always\nexpect-response\n"
