@@ -22,8 +22,10 @@ const char* const kHercules = "/usr/bin/hercules";
 // writes channel program 1 (Write, chained to Erase/Write) to the printer at 010,
 // waits about six seconds, writes channel program 2 (Write) and stops in a
 // disabled wait. A start that ends in unit check (no client attached yet, the
-// printer not ready) is tried again at the next tick. The pause counts changes of
-// STCK's high word (2^20 microseconds each), so that a step of the clock counts once.
+// printer not ready) is followed by a Sense, which ends the printer's contingent
+// condition (without it the printer takes no further command), and is tried again
+// at the next tick. The pause counts changes of STCK's high word (2^20
+// microseconds each), so that a step of the clock counts once.
 const char* const kProgram =
     "58300490"         // 0400 START  L    3,CAW1
     "45C0041C"         // 0404        BAL  12,PRINT
@@ -35,7 +37,7 @@ const char* const kProgram =
     "50300048"         // 041C PRINT  ST   3,X'48'         the CAW
     "9C000010"         // 0420 P1     SIO  X'010'
     "47800434"         // 0424        BC   8,P2            started
-    "58A00488"         // 0428 RETRY  L    10,ONE
+    "45B004F0"         // 0428 RETRY  BAL  11,SENSE        and R10 = ONE
     "45E0044E"         // 042C        BAL  14,DELAY
     "47F00420"         // 0430        B    P1
     "9D000010"         // 0434 P2     TIO  X'010'
@@ -76,7 +78,23 @@ const char* const kProgram =
     // 04D8: WCC "HERCULES JOB TWO" NL
     "C8"
     "C8C5D9C3E4D3C5E240D1D6C240E3E6D6"
-    "15";
+    "15"
+    "000000000000"      // 04EA        (to 4F0)
+    "58400520"          // 04F0 SENSE  L    4,CAWS
+    "50400048"          // 04F4        ST   4,X'48'
+    "9C000010"          // 04F8        SIO  X'010'
+    "4770050C"          // 04FC        BC   7,S3            not started: nothing to wait for
+    "9D000010"          // 0500 S2     TIO  X'010'
+    "47200500"          // 0504        BC   2,S2            busy
+    "47800500"          // 0508        BC   8,S2            no status yet
+    "50300048"          // 050C S3     ST   3,X'48'         the print's CAW again
+    "58A00488"          // 0510        L    10,ONE
+    "07FB"              // 0514        BR   11
+    "0000"              // 0516        (to a doubleword)
+    "0400052820000001"  // 0518 CCWS   Sense 1 byte at 528, length check off
+    "00000518"          // 0520 CAWS
+    "00000000"          // 0524
+    "0000000000000000"; // 0528       sense byte
 
 // The deck of 80-byte EBCDIC cards. IPL reads 24 bytes of card 1: the PSW (BC mode,
 // start at 0x400) and two CCWs, a read of card 2 to 0x380 and a TIC to it; card 2
