@@ -130,9 +130,7 @@ int16_t DataStream::Impl::Interpret(const uint8_t* d, int32_t len) {
         static constexpr int32_t kSizes[4] = {0, 40, 64, 80};
         writer.lineSize = kSizes[(wcc >> 4) & 3];
         config::Trace("glinesize = %d\n", writer.lineSize);
-        if (wcc & 0x01) // reset MDT: without a branch, as the loop runs every Write
-            for (int k = 0; k < pb.size; ++k)
-                pb.cells[k].ch &= static_cast<uint8_t>(~(pb.cells[k].flags & 0x01));
+        if (wcc & 0x01) ResetModified(pb);
         if (wcc & 0x40) pb.replyMode = 0;
         i = base = 2;
     }

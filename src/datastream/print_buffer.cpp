@@ -2,6 +2,9 @@
 #include "datastream/print_buffer.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstring>
 
 namespace datastream {
 
@@ -26,10 +29,39 @@ void PrintBuffer::Reset(int16_t r, int16_t c) {
 }
 
 void PrintBuffer::Clear() {
-    std::fill(cells.begin(), cells.begin() + size, Cell{});
+    std::memset(static_cast<void*>(cells.data()), 0, static_cast<size_t>(size) * sizeof(Cell));
     replyMode = 0;
     cursorAddress = 0;
     currentAddress = 0;
+}
+
+void ResetModified(PrintBuffer& pb) {
+    // Two cells at a time as one word, written only where a bit goes off: the
+    // loop runs over the whole buffer on every Write that asks for it, and
+    // field attributes are few.
+    constexpr bool kLittle = std::endian::native == std::endian::little;
+    constexpr int kFlags = kLittle ? 8 * offsetof(Cell, flags) : 24 - 8 * offsetof(Cell, flags);
+    constexpr int kCh = kLittle ? 8 * offsetof(Cell, ch) : 24 - 8 * offsetof(Cell, ch);
+    constexpr uint64_t kBoth = 0x0000000100000001;
+    static_assert(sizeof(Cell) == sizeof(uint32_t), "a cell is a half word");
+    uint8_t* cells = reinterpret_cast<uint8_t*>(pb.cells.data());
+    const size_t n = static_cast<size_t>(pb.size) * sizeof(Cell);
+    size_t at = 0;
+    for (; at + sizeof(uint64_t) <= n; at += sizeof(uint64_t)) {
+        uint64_t w;
+        std::memcpy(&w, cells + at, sizeof w);
+        const uint64_t off = ((w >> kFlags) & kBoth) << kCh;
+        if (w & off) {
+            w &= ~off;
+            std::memcpy(cells + at, &w, sizeof w);
+        }
+    }
+    if (at < n) {
+        uint32_t w;
+        std::memcpy(&w, cells + at, sizeof w);
+        w &= ~(((w >> kFlags) & 1u) << kCh);
+        std::memcpy(cells + at, &w, sizeof w);
+    }
 }
 
 int16_t DecodeBufferAddress(const uint8_t* b, int limit) {

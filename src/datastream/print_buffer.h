@@ -34,6 +34,9 @@ struct PrintBuffer {
     Cell& Current() { return cells[static_cast<size_t>(currentAddress)]; }
 };
 
+// Reset MDT: the modified bit (0x01) of every field attribute's byte goes off.
+void ResetModified(PrintBuffer& pb);
+
 // A 12-bit or 14-bit buffer address; -1 when it is limit or beyond.
 int16_t DecodeBufferAddress(const uint8_t* bytes, int limit);
 // The 6-bit code that stands for v (0..63) in 12-bit addresses and attributes.
