@@ -21,7 +21,8 @@ void PrintBuffer::Reset(int16_t r, int16_t c) {
     cols = c;
     // A geometry no host can set would otherwise index past the cells.
     size = static_cast<int16_t>(std::clamp(r * c, 1, kMaxCells));
-    cells.assign(static_cast<size_t>(size) + 1, Cell{});
+    cells.resize(static_cast<size_t>(size) + 1);
+    std::memset(static_cast<void*>(cells.data()), 0, cells.size() * sizeof(Cell));
     cells[static_cast<size_t>(size)].flags = 0xFF;
     currentAddress = 0;
     cursorAddress = 0;
