@@ -3,18 +3,41 @@
 // writer syncs every write, which costs a disk a few milliseconds).
 #pragma once
 #include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <vector>
+
+// The scratch directories made so far, removed with what they hold when the
+// target exits: every run made new ones, and memory is where they are.
+inline std::vector<std::string>& FuzzScratchDirs() {
+    static std::vector<std::string> dirs;
+    return dirs;
+}
+
+inline void FuzzRemoveScratchDirs() {
+    for (const std::string& dir : FuzzScratchDirs())
+        nftw(
+            dir.c_str(),
+            [](const char* path, const struct stat*, int, FTW*) { return remove(path); }, 8,
+            FTW_DEPTH | FTW_PHYS);
+}
 
 // A fresh directory for the target's files, in memory when /dev/shm is there.
 inline std::string FuzzScratchDir(const char* name) {
     for (const char* base : {"/dev/shm", "/tmp"}) {
         std::string tmpl = std::string(base) + "/" + name + ".XXXXXX";
-        if (const char* d = mkdtemp(tmpl.data())) return d;
+        if (const char* d = mkdtemp(tmpl.data())) {
+            if (FuzzScratchDirs().empty()) std::atexit(FuzzRemoveScratchDirs);
+            FuzzScratchDirs().push_back(d);
+            return d;
+        }
     }
     return "/tmp";
 }
