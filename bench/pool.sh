@@ -8,12 +8,15 @@
 # (scaled: 0.6 MB per LU, at least 40 MB), every job taken by the scheduler.
 # Usage: bench/pool.sh BUILD_DIR [N=500] [RECORDS=400] [SIZE=80] [MEDIUM=file|cups]
 # POOL_ARGS: more words for twprinterd (bench/status_scrape.sh passes --status).
+# POOL_ARCHIVEDAYS=N: every job also archived (one archive for the pool); the
+# target with it on: within 10% of the aggregate records/s without it.
 set -u
 BUILD=${1:-build}
 N=${2:-500}
 RECORDS=${3:-400}
 SIZE=${4:-80}
 MEDIUM=${5:-file}
+ARCHIVEDAYS=${POOL_ARCHIVEDAYS:-0}
 MIN_RATE=30000
 MAX_P99_US=10000
 # The print libraries (libcups, cairo, fontconfig) cost some 25 MB once.
@@ -43,8 +46,8 @@ start_load_host pool
 
 mkdir -p "$work/pool"
 for i in $(seq -w "$N"); do
-    printf '[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=%s\nLUTYPE=1\n3270E=1\nFILENAME=JOB\n%s\nCONNECTTIMEOUT=0\n' \
-        "$port" "$output" >"$work/pool/LU$i.ini"
+    printf '[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=%s\nLUTYPE=1\n3270E=1\nFILENAME=JOB\n%s\nCONNECTTIMEOUT=0\nARCHIVEDAYS=%s\nARCHIVEDIR=%s\n' \
+        "$port" "$output" "$ARCHIVEDAYS" "$work/archive" >"$work/pool/LU$i.ini"
 done
 start=$(date +%s.%N)
 TWPRINTER_DIR=$work "$DAEMON" --pool "$work/pool" ${POOL_ARGS:-} >"$work/daemon.log" 2>&1 &
@@ -106,7 +109,8 @@ total=$((N * RECORDS))
 secs=$(awk -v a="$start" -v b="$end" 'BEGIN {print b - a}')
 rate=$(awk -v t="$acked" -v s="$secs" 'BEGIN {print (s > 0 ? t / s : 0)}')
 p99=$(awk '/^LOAD/{for(i=1;i<=NF;i++) if ($i ~ /^p99_us=/) {split($i,a,"="); if (a[2]>m) m=a[2]}} END {print m+0}' "$work/hostsim.out")
-printf 'pool: %d LUs in one process x %d records of %d bytes, medium %s\n' "$N" "$RECORDS" "$SIZE" "$MEDIUM"
+printf 'pool: %d LUs in one process x %d records of %d bytes, medium %s, ARCHIVEDAYS=%s\n' \
+    "$N" "$RECORDS" "$SIZE" "$MEDIUM" "$ARCHIVEDAYS"
 printf 'pool: sessions ok %d/%d, records acknowledged %d/%d, jobs delivered %d/%d, summary lines with one job %d\n' \
     "$ok" "$N" "$acked" "$total" "$delivered" "$N" "$summary"
 printf 'pool: wall %.2f s, aggregate %.0f acknowledged records/s, worst per-LU p99 response %.1f us\n' \
@@ -114,6 +118,12 @@ printf 'pool: wall %.2f s, aggregate %.0f acknowledged records/s, worst per-LU p
 printf 'pool: CPU used: twprinterd %s s, hostsim at least %s s\n' "$poolcpu" "$hostcpu"
 printf 'pool: VmRSS highest sampled %d kB, at the end %s kB, VmHWM %s kB (limit %d kB), threads %s\n' \
     "$maxrss" "$rss" "$hwm" "$LIMIT_KB" "$threads"
+if [ "$ARCHIVEDAYS" != 0 ]; then
+    # Stopped first: the archive's writer finishes what it holds.
+    kill "$daemon" && wait "$daemon" 2>/dev/null
+    archived=$(sqlite3 "$work/archive/index.db" 'SELECT count(*) FROM jobs' 2>/dev/null)
+    printf 'pool: jobs archived %s/%d\n' "${archived:-?}" "$N"
+fi
 result=0
 [ "$delivered" -eq "$N" ] || { echo "pool: FAIL: not every job delivered"; grep -m5 -v 'online\|connect' "$work/daemon.log"; result=1; }
 if [ "$MEDIUM" = file ]; then

@@ -1,10 +1,12 @@
 // The archive on real files and a real SQLite index: a locked index that
-// catches up once free, the size limit, a damaged job file left out of a
-// rebuild, a folder made again under a writer, a reader that makes nothing.
+// catches up once free, the size limit, damaged and torn segments left out of
+// a rebuild, retention within a segment, a folder made again under a writer, a
+// reader that makes nothing.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -39,6 +41,13 @@ std::vector<archive::Hit> Find(archive::Archive& a, const std::string& word) {
     std::string why;
     EXPECT_TRUE(a.Find(q, hits, why)) << why;
     return hits;
+}
+
+std::vector<std::string> Segments(const std::string& folder) {
+    std::vector<std::string> segments;
+    for (const std::string& f : testutil::ListDir(folder))
+        if (f.size() > 4 && f.compare(f.size() - 4, 4, ".tws") == 0) segments.push_back(f);
+    return segments;
 }
 
 size_t Count(const std::vector<std::string>& lines, const std::string& needle) {
@@ -101,23 +110,20 @@ TEST(ArchiveStore, LockedIndexCatchesUpSizeLimitAndDamagedFiles) {
         std::vector<archive::Hit> hits = Find(a, "pear");
         ASSERT_EQ(hits.size(), 1u);
         EXPECT_EQ(hits[0].context, "PART2 pear");
-        size_t files = 0;
-        for (const std::string& f : testutil::ListDir(big))
-            files += f.find(".twa") != std::string::npos;
-        EXPECT_EQ(files, 1u);
+        EXPECT_EQ(Segments(big).size(), 1u);
         a.Prune();
         EXPECT_EQ(Count(notes, "removed"), 1u);
     }
 
-    // A rebuild takes every good file and names the damaged one.
-    testutil::WriteFile(folder + "/123.twa", "TWA1 not compressed");
+    // A rebuild takes every good segment and names the damaged one.
+    testutil::WriteFile(folder + "/123.tws", "TWS1 not a job at all");
     testutil::WriteFile(folder + "/notes.txt", "not a job");
     ASSERT_EQ(::unlink((folder + "/index.db").c_str()), 0);
     notes.clear();
     archive::Archive again(folder, 30, 0, note);
     ASSERT_TRUE(again.Open());
     EXPECT_EQ(Find(again, "apple").size(), 4u);
-    EXPECT_EQ(Count(notes, folder + "/123.twa is damaged; it is left out of the index."), 1u);
+    EXPECT_EQ(Count(notes, folder + "/123.tws is damaged from byte 0 to 21"), 1u);
     EXPECT_EQ(Count(notes, "was made from 4 archived jobs"), 1u);
 
     // The folder removed under a running archive is made again for the next job, no
@@ -173,4 +179,104 @@ TEST(ArchiveStore, WordsOfSeveralPartsMatchOnlyWhereTheyStandTogether) {
     q.words = {"corp-acme"};
     ASSERT_TRUE(a.Find(q, hits, why)) << why;
     EXPECT_TRUE(hits.empty());
+}
+
+TEST(ArchiveStore, SegmentsSurviveTornTailsAndGoWithTheirLastJob) {
+    testutil::TempDir dir;
+    const std::string folder = dir.file("a");
+    std::vector<std::string> notes;
+    auto note = [&](const std::string& line) { notes.push_back(line); };
+    const long long now = archive::Now();
+    std::string binary;
+    for (int i = 0; i < 3000; ++i)
+        binary += static_cast<char>(i * 7);
+    std::vector<long long> ids;
+    {
+        archive::Archive a(folder, 2, 0, note);
+        ASSERT_TRUE(a.Open());
+        archive::Job fresh = Entry("NEW fig", now);
+        fresh.raw = binary;
+        fresh.pdf = "%PDF-1.4 " + binary;
+        ASSERT_TRUE(a.Add(fresh));
+        for (int i = 0; i < 3; ++i) {
+            archive::Job job = Entry("OLD" + std::to_string(i) + " fig", now - 3 * 86400);
+            job.raw = binary + std::to_string(i);
+            ASSERT_TRUE(a.Add(job));
+        }
+        // The old jobs go, the segment stays for the new one, read back byte for byte.
+        a.Prune();
+        EXPECT_EQ(Count(notes, "3 jobs older than 2 days removed"), 1u);
+        ASSERT_EQ(Segments(folder).size(), 1u);
+        std::vector<archive::Hit> hits = Find(a, "fig");
+        ASSERT_EQ(hits.size(), 1u);
+        EXPECT_TRUE(hits[0].pdf);
+        EXPECT_TRUE(Find(a, "old0").empty());
+        archive::Job back;
+        std::string why;
+        ASSERT_TRUE(a.Get(hits[0].job.id, back, why)) << why;
+        EXPECT_EQ(back.raw, binary);
+        EXPECT_EQ(back.pdf, fresh.pdf);
+        EXPECT_FALSE(a.Get(hits[0].job.id + 1, back, why));
+        ids.push_back(hits[0].job.id);
+    }
+    // A later writer appends to a segment of its own.
+    {
+        archive::Archive a(folder, 2, 0, note);
+        ASSERT_TRUE(a.Open());
+        for (const std::string word : {"second", "third"}) {
+            ASSERT_TRUE(a.Add(Entry(word + " fig", now + 1)));
+            const std::vector<archive::Hit> hits = Find(a, word);
+            ASSERT_EQ(hits.size(), 1u);
+            ids.push_back(hits[0].job.id);
+        }
+    }
+    std::vector<std::string> segments = Segments(folder);
+    ASSERT_EQ(segments.size(), 2u);
+    std::sort(segments.begin(), segments.end());
+    const std::string second = folder + "/" + segments[1];
+    const std::string whole = testutil::ReadFile(second);
+
+    // A crash cut the last write short, and a byte of the first job rotted: the
+    // rebuild names both and keeps every sound job, with the ids they had.
+    std::string torn = whole;
+    torn[30] = static_cast<char>(torn[30] ^ 0x55);
+    torn += whole.substr(0, 40);
+    testutil::WriteFile(second, torn);
+    ASSERT_EQ(::unlink((folder + "/index.db").c_str()), 0);
+    notes.clear();
+    {
+        archive::Archive a(folder, 2, 0, note);
+        ASSERT_TRUE(a.Open());
+        EXPECT_EQ(Count(notes, "was made from 2 archived jobs"), 1u);
+        EXPECT_EQ(Count(notes, second + " is damaged from byte 0 to "), 1u);
+        EXPECT_EQ(Count(notes, second + " is damaged from byte " + std::to_string(whole.size()) +
+                                   " to " + std::to_string(torn.size())),
+                  1u);
+        std::vector<archive::Hit> hits = Find(a, "fig");
+        ASSERT_EQ(hits.size(), 2u);
+        EXPECT_EQ(hits[0].job.id, ids[2]);
+        EXPECT_EQ(hits[1].job.id, ids[0]);
+        archive::Job back;
+        std::string why;
+        ASSERT_TRUE(a.Get(ids[0], back, why)) << why;
+        EXPECT_EQ(back.raw, binary);
+        // The torn segment is never written again.
+        ASSERT_TRUE(a.Add(Entry("FOURTH fig", now + 2)));
+        EXPECT_EQ(testutil::ReadFile(second), torn);
+        EXPECT_EQ(Segments(folder).size(), 3u);
+
+        // Days later every job has expired: each segment goes with its last job, the
+        // one this archive writes to at its next run (a job may be on its way to it).
+        notes.clear();
+        ::setenv("TWPRINTER_ARCHIVE_NOW", std::to_string(now + 5 * 86400).c_str(), 1);
+        a.Prune();
+        EXPECT_EQ(Count(notes, "3 jobs older than 2 days removed"), 1u);
+        EXPECT_EQ(Segments(folder).size(), 1u);
+        a.Prune();
+        EXPECT_TRUE(Segments(folder).empty());
+        ::unsetenv("TWPRINTER_ARCHIVE_NOW");
+        EXPECT_TRUE(Find(a, "fig").empty());
+        ASSERT_TRUE(a.Add(Entry("FIFTH fig")));
+        EXPECT_EQ(Find(a, "fig").size(), 1u);
+    }
 }

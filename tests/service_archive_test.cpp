@@ -20,13 +20,6 @@ namespace {
 using testutil::Proc;
 using testutil::WriteFile;
 
-size_t ArchivedJobs(const std::string& folder) {
-    size_t n = 0;
-    for (const std::string& f : testutil::ListDir(folder))
-        if (f.size() > 4 && f.compare(f.size() - 4, 4, ".twa") == 0) ++n;
-    return n;
-}
-
 struct Endpoint {
     testutil::TempDir dir;
     std::unique_ptr<Proc> host, daemon;
@@ -66,7 +59,8 @@ struct Endpoint {
                              std::to_string(body.size()) + "\r\n" + headers + "\r\n" + body);
     }
     bool WaitArchived(size_t n) {
-        for (int i = 0; i < 200 && ArchivedJobs(dir.file("archive")) < n; ++i)
+        for (int i = 0;
+             i < 200 && testutil::ArchivedJobs(dir.file("archive")) < static_cast<long>(n); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         // The index takes the batch right after its files.
         for (int i = 0; i < 100; ++i) {
@@ -160,6 +154,7 @@ TEST(ArchiveEndpoint, JobsAreFoundReadDownloadedAndPrintedAgainFromTheStatusPage
     EXPECT_EQ(Status(e.Get("/archive/12345")), 404);
     EXPECT_EQ(Status(e.Get("/archive/12345.pdf")), 404);
     EXPECT_EQ(Status(e.Get("/api/v1/archive/x1")), 404);
+    EXPECT_EQ(Status(e.Get("/api/v1/archive/99999999999999999999")), 404);
     EXPECT_EQ(Status(e.Get("/archive/" + id + "/more")), 404);
     EXPECT_EQ(Status(::Get(e.port, "/archive?q=report")), 401);
     EXPECT_EQ(Status(::Get(e.port, "/archive/" + id + ".pdf")), 401);

@@ -53,12 +53,8 @@ struct Daemon {
         out = p.text();
         return rc;
     }
-    // The archived jobs' files.
-    std::vector<std::string> Archived(const std::string& folder = "archive") {
-        std::vector<std::string> jobs;
-        for (const std::string& f : testutil::ListDir(dir.file(folder)))
-            if (f.size() > 4 && f.compare(f.size() - 4, 4, ".twa") == 0) jobs.push_back(f);
-        return jobs;
+    long Archived(const std::string& folder = "archive") {
+        return testutil::ArchivedJobs(dir.file(folder));
     }
 };
 
@@ -86,9 +82,9 @@ TEST(Archive, JobsAreArchivedFoundShownReprintedRebuiltAndExpired) {
              "eoj\nscs \"THIRD REPORT\" always\nexpect-response\neoj\nhold\n",
              "ARCHIVEDAYS=2\n");
     ASSERT_EQ(testutil::DeliveredJobs(d.dir.file("JOB"), 3, 10000).size(), 3u) << d.daemon->text();
-    for (int i = 0; i < 100 && d.Archived().size() < 3; ++i)
+    for (int i = 0; i < 100 && d.Archived() < 3; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_EQ(d.Archived().size(), 3u) << d.daemon->text();
+    ASSERT_EQ(d.Archived(), 3) << d.daemon->text();
     EXPECT_EQ(d.daemon->Stop(SIGTERM), 0) << d.daemon->text();
     EXPECT_EQ(Count(d.daemon->text(), "archive"), 0u) << d.daemon->text();
 
@@ -147,7 +143,9 @@ TEST(Archive, JobsAreArchivedFoundShownReprintedRebuiltAndExpired) {
     EXPECT_TRUE(d.daemon->WaitFor("3 jobs older than 2 days removed.")) << d.daemon->text();
     EXPECT_EQ(d.daemon->Stop(SIGTERM), 0) << d.daemon->text();
     EXPECT_EQ(Count(d.daemon->text(), "removed"), 1u) << d.daemon->text();
-    EXPECT_EQ(d.Archived().size(), 0u);
+    EXPECT_EQ(d.Archived(), 0);
+    for (const std::string& f : testutil::ListDir(d.dir.file("archive")))
+        EXPECT_EQ(f.find(".tws"), std::string::npos) << f;
     EXPECT_EQ(d.Archive({"find", "report"}, out), 1) << out;
 }
 
@@ -158,9 +156,9 @@ TEST(Archive, PrintingGoesOnWhileTheArchiveFolderCannotBeWritten) {
              "scs \"AFTER\" always\nexpect-response\neoj\nhold\n",
              "ARCHIVEDAYS=1\nARCHIVEDIR=" + std::string("store\n"));
     ASSERT_EQ(testutil::DeliveredJobs(d.dir.file("JOB"), 1, 10000).size(), 1u);
-    for (int i = 0; i < 100 && d.Archived("store").size() < 1; ++i)
+    for (int i = 0; i < 100 && d.Archived("store") < 1; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_EQ(d.Archived("store").size(), 1u) << d.daemon->text();
+    ASSERT_EQ(d.Archived("store"), 1) << d.daemon->text();
     // A file where the folder was: nothing can be made there, root or not.
     ASSERT_EQ(::rename(d.dir.file("store").c_str(), d.dir.file("away").c_str()), 0);
     testutil::WriteFile(d.dir.file("store"), "");
@@ -181,16 +179,16 @@ TEST(Archive, PrintingGoesOnWhileTheArchiveFolderCannotBeWritten) {
     EXPECT_EQ(d.Archive({"find", "after"}, out), 0) << out;
     EXPECT_EQ(d.Archive({"find", "before"}, out), 0) << out;
     EXPECT_EQ(d.Archive({"find", "during"}, out), 1) << out;
-    EXPECT_EQ(d.Archived("store").size(), 2u);
+    EXPECT_EQ(d.Archived("store"), 2);
 }
 
 TEST(Archive, ADrawnJobKeepsItsPdf) {
     Daemon d("negotiate tn3270e PRT9\nbind\nscs \"DRAWN PAGE\" always\nexpect-response\neoj\n"
              "hold\n",
              "ARCHIVEDAYS=1\nFILEFORMAT=pdf\n");
-    for (int i = 0; i < 200 && d.Archived().size() < 1; ++i)
+    for (int i = 0; i < 200 && d.Archived() < 1; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_EQ(d.Archived().size(), 1u) << d.daemon->text();
+    ASSERT_EQ(d.Archived(), 1) << d.daemon->text();
     EXPECT_EQ(d.daemon->Stop(SIGTERM), 0) << d.daemon->text();
     const std::string delivered = testutil::ReadFile(d.dir.file("JOB0f.pdf"));
     ASSERT_EQ(delivered.compare(0, 5, "%PDF-"), 0) << d.daemon->text();

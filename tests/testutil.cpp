@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -463,6 +464,22 @@ std::string PdfPixel(const std::string& pdf, int x, int y) {
     std::string ppm = Run({"/usr/bin/pdftoppm", "-r", "72", "-l", "1", "-x", std::to_string(x),
                            "-y", std::to_string(y), "-W", "1", "-H", "1", pdf});
     return ppm.size() < 3 ? "" : ppm.substr(ppm.size() - 3);
+}
+
+long ArchivedJobs(const std::string& folder) {
+    sqlite3* db = nullptr;
+    long n = 0;
+    if (sqlite3_open_v2((folder + "/index.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+        SQLITE_OK) {
+        sqlite3_busy_timeout(db, 1000);
+        sqlite3_stmt* s = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT count(*) FROM jobs", -1, &s, nullptr) == SQLITE_OK &&
+            sqlite3_step(s) == SQLITE_ROW)
+            n = static_cast<long>(sqlite3_column_int64(s, 0));
+        sqlite3_finalize(s);
+    }
+    sqlite3_close(db);
+    return n;
 }
 
 } // namespace testutil

@@ -71,6 +71,9 @@ std::vector<std::string> WaitFiles(const std::string& dir, size_t count, int ms)
 // The delivered copies PREFIX0f.txt, PREFIX1f.txt... once count of them exist
 // (fewer when ms pass first), in job order.
 std::vector<std::string> DeliveredJobs(const std::string& prefix, size_t count, int ms);
+// The jobs the archive in folder has indexed, as a reader of its index sees
+// them (0 when it has none yet).
+long ArchivedJobs(const std::string& folder);
 
 // A notify socket as the service manager opens it; path "@name" is abstract.
 struct NotifySocket {

@@ -1,11 +1,7 @@
-// The archive's folder: jobs written to their files and indexed, many in one
+// The archive's folder: jobs written to their segments and indexed, many in one
 // transaction, and faults reported once until their cause is gone.
 #include "archive/archive.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -13,75 +9,13 @@
 #include "archive/archive_internal.h"
 
 namespace archive {
-namespace {
-
-int Pid() {
-    static const int pid = ::getpid();
-    return pid;
-}
-
-} // namespace
-
-// Milliseconds times a thousand, so that the ids of many writers do not meet
-// (the file is made exclusively, a taken one moves on) and sort by time.
-long long Archive::Impl::NewId() {
-    timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
-    long long id =
-        (static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000) * 1000 + Pid() % 1000;
-    // The LUs of one process share the archive: two jobs in one millisecond must not
-    // be given one name, so the last id handed out is the process's, not the LU's.
-    static std::atomic<long long> last{0};
-    long long seen = last.load();
-    for (;;) {
-        const long long next = id > seen ? id : seen + 1;
-        if (last.compare_exchange_weak(seen, next)) return next;
-    }
-}
-
-// The job's file under a new id; false (said once) when the folder cannot take it.
-bool Archive::Impl::WriteFile(Job& job, long long& size) {
-    std::string why;
-    bool written = false;
-    // The folders are made when a job cannot be written without them, not for
-    // each job: a folder removed meanwhile is made again for the same job.
-    const bool again = folderMade;
-    for (int attempt = 0; attempt < (again ? 2 : 1) && !written; ++attempt) {
-        if ((attempt > 0 || !folderMade) && !MakeFolders(dir)) {
-            why = dir + ": " + std::strerror(errno);
-            break;
-        }
-        job.id = NewId();
-        std::string path = FileOf(dir, job.id);
-        // Another process may have taken the name in the same millisecond: the next one.
-        bool free = ::access(path.c_str(), F_OK) != 0;
-        for (int i = 0; !free && i < 1000; ++i) {
-            job.id = NewId();
-            path = FileOf(dir, job.id);
-            free = ::access(path.c_str(), F_OK) != 0;
-        }
-        written = free && WriteJobFile(path, job, why, &size);
-    }
-    folderMade = written;
-    if (!written) {
-        if (!fileFault)
-            Note("The archive folder " + dir + " cannot be written (" + why +
-                 "); jobs are printed but not archived until it can be.");
-        fileFault = true;
-        return false;
-    }
-    if (fileFault) Note("The archive folder " + dir + " is written again.");
-    fileFault = false;
-    return true;
-}
-
 bool Archive::Impl::IndexBatch(const std::vector<Written>& written) {
     if (written.empty()) return true;
     std::string why;
     int code = 0;
     auto later = [&] {
         for (const Written& w : written)
-            unindexed.push_back(w.job.id);
+            unindexed.emplace_back(w.job.id, w.place);
     };
     if (!db && !OpenIndex(why)) {
         IndexFailed(why, 0);
@@ -91,16 +25,15 @@ bool Archive::Impl::IndexBatch(const std::vector<Written>& written) {
     bool ok = Exec("BEGIN IMMEDIATE", why, &code);
     // Jobs written while the index could not be go in first.
     for (size_t i = 0; ok && i < unindexed.size(); ++i) {
+        const auto& [id, place] = unindexed[i];
         Job late;
-        std::string bad;
-        if (!ReadJobFile(FileOf(dir, unindexed[i]), late, bad)) continue;
-        late.id = unindexed[i];
-        struct stat lst {};
-        ::stat(FileOf(dir, late.id).c_str(), &lst);
-        ok = Insert(late, lst.st_size, IndexedWords(late.text), why, code);
+        std::string packed, bad;
+        if (!ReadRecord(dir, id, place, packed, bad) || !UnpackJob(packed, late)) continue;
+        late.id = id;
+        ok = Insert(late, place, IndexedWords(late.text), why, code);
     }
     for (size_t i = 0; ok && i < written.size(); ++i)
-        ok = Insert(written[i].job, written[i].size, written[i].words, why, code);
+        ok = Insert(written[i].job, written[i].place, written[i].words, why, code);
     ok = ok && Exec("COMMIT", why, &code);
     if (!ok) {
         std::string ignored;
@@ -130,6 +63,7 @@ Archive::Archive(std::string dir, long days, long maxMb,
 
 Archive::~Archive() {
     impl_->StopWriter();
+    impl_->CloseSegment();
     impl_->Close();
 }
 
@@ -163,7 +97,7 @@ bool Archive::Add(Job job) {
     std::vector<Impl::Written> one(1);
     {
         std::lock_guard<std::mutex> lock(a.fileMutex);
-        if (!a.WriteFile(job, one[0].size)) return false;
+        if (!a.WriteJob(job, one[0].place)) return false;
     }
     one[0].words = IndexedWords(job.text);
     one[0].job = std::move(job);

@@ -12,7 +12,7 @@
 namespace archive {
 
 struct Job {
-    long long id = 0;        // the archive's number for it, from its file's name
+    long long id = 0;        // the archive's number for it
     std::string lu;          // the LU it came from
     std::string name;        // the job file's name
     long number = -1;        // the number in the job file's name, -1 none
@@ -45,11 +45,6 @@ struct Query {
 
 // Seconds since 1970: TWPRINTER_ARCHIVE_NOW when set (tests move the clock), else now.
 long long Now();
-
-// The job file and its header, compressed; false with why. size: the file's, when given.
-bool WriteJobFile(const std::string& path, const Job& job, std::string& why,
-                  long long* size = nullptr);
-bool ReadJobFile(const std::string& path, Job& job, std::string& why);
 
 class Archive {
   public:

@@ -1,8 +1,7 @@
-// One archived job on disk: "TWA1", the payload's size, then zlib of a header
-// (key=value lines, a blank line), the text, the job's bytes and its PDF when
-// it was drawn. The file alone is enough to rebuild its index row.
-#include <fcntl.h>
-#include <unistd.h>
+// One archived job, as its segment's record holds it: "TWA1", the payload's
+// size, then zlib of a header (key=value lines, a blank line), the text, the
+// job's bytes and its PDF when it was drawn. It alone is enough to rebuild
+// its index row.
 #include <zlib.h>
 
 #include <algorithm>
@@ -11,10 +10,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
-#include "archive/archive.h"
+#include "archive/archive_internal.h"
 
 namespace archive {
 namespace {
@@ -27,19 +27,6 @@ std::string OneLine(std::string s) {
     return s;
 }
 
-bool WriteAll(int fd, const char* p, size_t n) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) {
-            if (w == 0) errno = EIO;
-            return false;
-        }
-        p += w, n -= static_cast<size_t>(w);
-    }
-    return true;
-}
-
 } // namespace
 
 long long Now() {
@@ -47,7 +34,7 @@ long long Now() {
     return static_cast<long long>(::time(nullptr));
 }
 
-bool WriteJobFile(const std::string& path, const Job& job, std::string& why, long long* size) {
+bool PackJob(const Job& job, std::string& out) {
     std::string plain;
     auto put = [&](const char* key, const std::string& value) {
         plain += key, plain += '=', plain += OneLine(value), plain += '\n';
@@ -72,7 +59,7 @@ bool WriteJobFile(const std::string& path, const Job& job, std::string& why, lon
     plain += job.pdf;
 
     uLongf packedSize = compressBound(plain.size());
-    std::string out(8 + packedSize, '\0');
+    out.assign(8 + packedSize, '\0');
     std::memcpy(out.data(), kMagic, 4);
     const uint32_t plainSize = static_cast<uint32_t>(plain.size());
     for (int i = 0; i < 4; ++i)
@@ -80,46 +67,16 @@ bool WriteJobFile(const std::string& path, const Job& job, std::string& why, lon
     if (plain.size() > 0xFFFFFFFFu ||
         compress2(reinterpret_cast<Bytef*>(out.data() + 8), &packedSize,
                   reinterpret_cast<const Bytef*>(plain.data()), plain.size(), 1) != Z_OK) {
-        why = "the job could not be compressed";
         return false;
     }
     // The fastest level: the writer keeps up with many LUs, and text shrinks
     // almost as much as at the default.
     out.resize(8 + packedSize);
-    // Written aside and renamed: a reader or a rebuild never sees half a job.
-    const std::string temp = path + ".part";
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0 || !WriteAll(fd, out.data(), out.size())) {
-        why = temp + ": " + std::strerror(errno);
-        if (fd >= 0) ::close(fd), ::unlink(temp.c_str());
-        return false;
-    }
-    ::close(fd);
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        why = path + ": " + std::strerror(errno);
-        ::unlink(temp.c_str());
-        return false;
-    }
-    if (size) *size = static_cast<long long>(out.size());
     return true;
 }
 
-bool ReadJobFile(const std::string& path, Job& job, std::string& why) {
-    std::string packed;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        why = path + ": " + std::strerror(errno);
-        return false;
-    }
-    char chunk[65536];
-    ssize_t n;
-    while ((n = ::read(fd, chunk, sizeof chunk)) > 0)
-        packed.append(chunk, static_cast<size_t>(n));
-    ::close(fd);
-    if (packed.size() < 8 || std::memcmp(packed.data(), kMagic, 4) != 0) {
-        why = path + " is no archived job";
-        return false;
-    }
+bool UnpackJob(const std::string& packed, Job& job) {
+    if (packed.size() < 8 || std::memcmp(packed.data(), kMagic, 4) != 0) return false;
     uint32_t size = 0;
     for (int i = 0; i < 4; ++i)
         size |= static_cast<uint32_t>(static_cast<unsigned char>(packed[4 + i])) << (8 * i);
@@ -127,18 +84,13 @@ bool ReadJobFile(const std::string& path, Job& job, std::string& why) {
     uLongf plainSize = size;
     if (uncompress(reinterpret_cast<Bytef*>(plain.data()), &plainSize,
                    reinterpret_cast<const Bytef*>(packed.data() + 8), packed.size() - 8) != Z_OK ||
-        plainSize != size) {
-        why = path + " is damaged";
+        plainSize != size)
         return false;
-    }
     size_t at = 0;
     long long textSize = -1, rawSize = -1, pdfSize = 0;
     for (;;) {
         size_t end = plain.find('\n', at);
-        if (end == std::string::npos) {
-            why = path + " is damaged";
-            return false;
-        }
+        if (end == std::string::npos) return false;
         if (end == at) {
             at = end + 1;
             break;
@@ -178,10 +130,8 @@ bool ReadJobFile(const std::string& path, Job& job, std::string& why) {
             pdfSize = std::atoll(value.c_str());
     }
     if (textSize < 0 || rawSize < 0 || pdfSize < 0 ||
-        static_cast<unsigned long long>(textSize + rawSize + pdfSize) != plain.size() - at) {
-        why = path + " is damaged";
+        static_cast<unsigned long long>(textSize + rawSize + pdfSize) != plain.size() - at)
         return false;
-    }
     job.text = plain.substr(at, static_cast<size_t>(textSize));
     job.raw = plain.substr(at + static_cast<size_t>(textSize), static_cast<size_t>(rawSize));
     job.pdf = plain.substr(at + static_cast<size_t>(textSize + rawSize));
@@ -192,21 +142,14 @@ bool ReadJobFile(const std::string& path, Job& job, std::string& why) {
 
 namespace archive {
 
-bool ReadJobTextUntil(const std::string& path, const std::vector<std::string>& words,
-                      std::string& text, bool* pdf) {
+bool JobTextUntil(const std::string& packed, const std::vector<std::string>& words,
+                  std::string& text, bool* pdf) {
     text.clear();
-    std::string packed;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
     char chunk[16384];
-    ssize_t n;
-    while ((n = ::read(fd, chunk, sizeof chunk)) > 0)
-        packed.append(chunk, static_cast<size_t>(n));
-    ::close(fd);
     if (packed.size() < 8 || std::memcmp(packed.data(), kMagic, 4) != 0) return false;
     z_stream z{};
     if (inflateInit(&z) != Z_OK) return false;
-    z.next_in = reinterpret_cast<Bytef*>(packed.data() + 8);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data() + 8));
     z.avail_in = static_cast<uInt>(packed.size() - 8);
     std::string plain, lower;
     size_t textAt = std::string::npos, textSize = 0, checked = 0;

@@ -1,5 +1,5 @@
-// Search and read back: the index says which jobs hold the words, their
-// files give the line of context, only for the jobs listed.
+// Search and read back: the index says which jobs hold the words and where
+// they are, their records give the line of context, only for the jobs listed.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -114,7 +114,8 @@ bool Archive::Find(const Query& query, std::vector<Hit>& hits, std::string& why)
     // Words given but none to look for (only punctuation): nothing matches.
     if (match.empty() && !query.words.empty()) return true;
     std::string sql = "SELECT j.id, j.lu, j.name, j.number, j.received, j.delivered, j.pages,"
-                      " j.bytes, j.medium, j.destination, j.outcome FROM jobs j WHERE 1";
+                      " j.bytes, j.medium, j.destination, j.outcome, j.segment, j.offset, j.length"
+                      " FROM jobs j WHERE 1";
     if (!match.empty())
         sql += " AND j.doc IN (SELECT rowid FROM jobs_text WHERE jobs_text MATCH ?1)";
     if (!query.lu.empty()) sql += " AND j.lu = ?2 COLLATE NOCASE";
@@ -147,12 +148,14 @@ bool Archive::Find(const Query& query, std::vector<Hit>& hits, std::string& why)
         h.job.medium = s.Col(8);
         h.job.destination = s.Col(9);
         h.job.outcome = s.Col(10);
-        std::string text;
+        const Place place{s.ColInt(11), s.ColInt(12), s.ColInt(13)};
+        std::string packed, text, bad;
+        const bool read = ReadRecord(a.dir, h.job.id, place, packed, bad);
         if (phrases.empty()) {
-            if (ReadJobTextUntil(FileOf(a.dir, h.job.id), tokens, text, &h.pdf))
+            if (read && JobTextUntil(packed, tokens, text, &h.pdf))
                 h.context = ContextLine(text, tokens);
         } else {
-            if (!ReadJobTextUntil(FileOf(a.dir, h.job.id), {}, text, &h.pdf)) continue;
+            if (!read || !JobTextUntil(packed, {}, text, &h.pdf)) continue;
             const std::string lower = config::Lower(text);
             size_t first = std::string::npos;
             for (const std::vector<std::string>& p : phrases) {
@@ -177,7 +180,24 @@ bool Archive::Find(const Query& query, std::vector<Hit>& hits, std::string& why)
 }
 
 bool Archive::Get(long long id, Job& job, std::string& why) {
-    if (!ReadJobFile(FileOf(impl_->dir, id), job, why)) return false;
+    Impl& a = *impl_;
+    std::lock_guard<std::recursive_mutex> lock(a.mutex);
+    struct CloseReader {
+        Impl& a;
+        ~CloseReader() {
+            if (a.reader) a.Close();
+        }
+    } closeReader{a};
+    Place place;
+    std::string packed;
+    if ((!a.db && !a.OpenIndex(why)) || !a.PlaceOf(id, place, why) ||
+        !ReadRecord(a.dir, id, place, packed, why))
+        return false;
+    if (!UnpackJob(packed, job)) {
+        why = "archived job " + std::to_string(id) + " in " + SegmentPath(a.dir, place.segment) +
+              " is damaged";
+        return false;
+    }
     job.id = id;
     return true;
 }

@@ -1,4 +1,4 @@
-// The archive's SQLite index: its tables, made and filled from the job files
+// The archive's SQLite index: its tables, made and filled from the segments
 // when missing, set aside and made again when damaged, rows in and out.
 #include <dirent.h>
 #include <sys/stat.h>
@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "archive/archive_internal.h"
@@ -16,7 +17,7 @@ namespace {
 
 // Raised when the tables change: an index of another layout is made again
 // from the files.
-constexpr int kLayout = 2;
+constexpr int kLayout = 3;
 
 constexpr const char* kSchema =
     // doc numbers the rows densely for the word index (whose lists of rows then
@@ -24,13 +25,14 @@ constexpr const char* kSchema =
     // row replaced match nothing.
     "CREATE TABLE jobs(doc INTEGER PRIMARY KEY AUTOINCREMENT, id INTEGER UNIQUE, lu TEXT,"
     " name TEXT, number INTEGER, received INTEGER, delivered INTEGER, pages INTEGER,"
-    " bytes INTEGER, medium TEXT, destination TEXT, outcome TEXT, size INTEGER);"
+    " bytes INTEGER, medium TEXT, destination TEXT, outcome TEXT, segment INTEGER,"
+    " offset INTEGER, length INTEGER);"
     "CREATE INDEX jobs_delivered ON jobs(delivered);"
-    // Only which job holds which word: the text is in the job files, a line of
+    // Only which job holds which word: the text is in the segments, a line of
     // context is read from there, and positions would make the index as large
     // as the text.
     "CREATE VIRTUAL TABLE jobs_text USING fts5(text, content='', detail=none, columnsize=0);"
-    "PRAGMA user_version=2;";
+    "PRAGMA user_version=3;";
 
 // The words of a batch wait in memory until its commit, instead of being
 // written in a segment per megabyte that must then be merged again and again:
@@ -41,20 +43,6 @@ constexpr const char* kPendingWords =
 constexpr const char* kDropAll = "DROP TABLE IF EXISTS jobs; DROP TABLE IF EXISTS jobs_text;";
 
 } // namespace
-
-std::string FileOf(const std::string& dir, long long id) {
-    return dir + "/" + std::to_string(id) + ".twa";
-}
-
-long long IdOf(const std::string& name) {
-    if (name.size() < 5 || name.compare(name.size() - 4, 4, ".twa") != 0) return 0;
-    long long id = 0;
-    for (size_t i = 0; i + 4 < name.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(name[i]))) return 0;
-        id = id * 10 + (name[i] - '0');
-    }
-    return id;
-}
 
 bool MakeFolders(const std::string& dir) {
     for (size_t at = 1; at <= dir.size(); ++at) {
@@ -212,28 +200,45 @@ bool Archive::Impl::OpenIndex(std::string& why) {
     return false;
 }
 
-// Every archive file of the folder into the new (empty) index.
+// Every segment of the folder into the new (empty) index.
 bool Archive::Impl::Rebuild(std::string& why) {
     DIR* d = ::opendir(dir.c_str());
     if (!d) return true;
-    std::vector<long long> ids;
+    std::vector<long long> segments;
     while (dirent* e = ::readdir(d))
-        if (long long id = IdOf(e->d_name)) ids.push_back(id);
+        if (long long n = SegmentOf(e->d_name)) segments.push_back(n);
     ::closedir(d);
     long count = 0;
-    for (long long id : ids) {
-        Job job;
-        std::string bad;
-        if (!ReadJobFile(FileOf(dir, id), job, bad)) {
-            Note("Archived job " + bad + "; it is left out of the index.");
-            continue;
-        }
-        job.id = id;
-        struct stat st {};
-        ::stat(FileOf(dir, id).c_str(), &st);
-        int code = 0;
-        if (!Insert(job, st.st_size, IndexedWords(job.text), why, code)) return false;
-        ++count;
+    bool ok = true;
+    const long long expired = Now() - days * 86400LL;
+    for (long long n : segments) {
+        const std::string path = SegmentPath(dir, n);
+        auto job = [&](long long id, const Place& place, const std::string& packed) {
+            Job job;
+            if (!ok) return;
+            if (!UnpackJob(packed, job)) {
+                Note("Archived job " + std::to_string(id) + " in " + path +
+                     " is damaged; it is left out of the index.");
+                return;
+            }
+            // Retention removes a job's row before its segment can go: its record
+            // must not come back.
+            if (days > 0 && job.delivered < expired) return;
+            job.id = id;
+            int code = 0;
+            ok = Insert(job, place, IndexedWords(job.text), why, code);
+            count += ok;
+        };
+        auto damaged = [&](long long from, long long to) {
+            Note("The archive segment " + path + " is damaged from byte " + std::to_string(from) +
+                 " to " + std::to_string(to) +
+                 " (a write cut short); what was there is left out "
+                 "of the index.");
+        };
+        if (!ScanSegment(path, job, damaged))
+            Note("The archive segment " + path + " cannot be read (" + std::strerror(errno) +
+                 "); its jobs are left out of the index.");
+        if (!ok) return false;
     }
     if (count > 0)
         Note("The archive index " + indexPath + " was made from " + std::to_string(count) +
@@ -241,14 +246,24 @@ bool Archive::Impl::Rebuild(std::string& why) {
     return true;
 }
 
-bool Archive::Impl::Insert(const Job& job, long long size, const std::string& words,
+bool Archive::Impl::Insert(const Job& job, const Place& place, const std::string& words,
                            std::string& why, int& code) {
-    Stmt row(db, "INSERT OR REPLACE INTO jobs(id, lu, name, number, received, delivered, pages,"
-                 " bytes, medium, destination, outcome, size) VALUES(?,?,?,?,?,?,?,?,?,?,?,?)");
-    Stmt text(db, "INSERT INTO jobs_text(rowid, text) VALUES(last_insert_rowid(), ?)");
+    // Prepared once per opening of the index: a batch inserts many.
+    if (!rowInsert) {
+        rowInsert = std::make_unique<Stmt>(
+            db, "INSERT OR REPLACE INTO jobs(id, lu, name, number, received, delivered, pages,"
+                " bytes, medium, destination, outcome, segment, offset, length)"
+                " VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+        textInsert = std::make_unique<Stmt>(
+            db, "INSERT INTO jobs_text(rowid, text) VALUES(last_insert_rowid(), ?)");
+    }
+    Stmt& row = *rowInsert;
+    Stmt& text = *textInsert;
     if (!row || !text) {
         code = sqlite3_errcode(db);
         why = sqlite3_errmsg(db);
+        rowInsert.reset();
+        textInsert.reset();
         return false;
     }
     row.Int(1, job.id);
@@ -262,10 +277,13 @@ bool Archive::Impl::Insert(const Job& job, long long size, const std::string& wo
     row.Text(9, job.medium);
     row.Text(10, job.destination);
     row.Text(11, job.outcome);
-    row.Int(12, size);
+    row.Int(12, place.segment);
+    row.Int(13, place.offset);
+    row.Int(14, place.length);
     text.Text(1, words);
     for (Stmt* s : {&row, &text}) {
         code = sqlite3_step(s->s);
+        sqlite3_reset(s->s);
         if (code != SQLITE_DONE) {
             why = sqlite3_errmsg(db);
             return false;
@@ -287,23 +305,39 @@ void Archive::Impl::IndexFailed(const std::string& why, int code) {
     }
 }
 
-// The words of a job without its file stay behind, matching no row of jobs.
-void Archive::Impl::Remove(long long id) {
+void Archive::Impl::Remove(long long id, const Place& place) {
     Stmt doc(db, "SELECT doc FROM jobs WHERE id=?");
     doc.Int(1, id);
     const long long number = doc && sqlite3_step(doc.s) == SQLITE_ROW ? doc.ColInt(0) : 0;
     Stmt row(db, "DELETE FROM jobs WHERE id=?");
     row.Int(1, id);
     sqlite3_step(row.s);
+    // The words of a job whose record cannot be read stay behind, matching no row.
     Job job;
-    std::string why;
-    if (number > 0 && ReadJobFile(FileOf(dir, id), job, why)) {
+    std::string packed, why;
+    if (number > 0 && ReadRecord(dir, id, place, packed, why) && UnpackJob(packed, job)) {
         Stmt text(db, "INSERT INTO jobs_text(jobs_text, rowid, text) VALUES('delete', ?, ?)");
         text.Int(1, number);
         text.Text(2, IndexedWords(job.text));
         sqlite3_step(text.s);
     }
-    ::unlink(FileOf(dir, id).c_str());
+}
+
+bool Archive::Impl::PlaceOf(long long id, Place& place, std::string& why) {
+    Stmt s(db, "SELECT segment, offset, length FROM jobs WHERE id=?");
+    if (!s) {
+        why = sqlite3_errmsg(db);
+        return false;
+    }
+    s.Int(1, id);
+    const int rc = sqlite3_step(s.s);
+    if (rc == SQLITE_ROW) {
+        place = {s.ColInt(0), s.ColInt(1), s.ColInt(2)};
+        return true;
+    }
+    why =
+        rc == SQLITE_DONE ? "no job " + std::to_string(id) + " in the archive" : sqlite3_errmsg(db);
+    return false;
 }
 
 } // namespace archive

@@ -6,30 +6,61 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "archive/archive.h"
 
 namespace archive {
 
-std::string FileOf(const std::string& dir, long long id);
-// The id of an archive file's name, 0 when it is none.
-long long IdOf(const std::string& name);
+// Jobs are kept in segments, files that many jobs are appended to (one file
+// per job would cost the file system more than the rest of the archiving).
+// A job's id is its segment's number times this plus its place in the segment.
+constexpr long long kJobsPerSegment = 1000000;
+
+// Where a job's record is: its segment, the offset and length of the record.
+struct Place {
+    long long segment = 0, offset = 0, length = 0;
+};
+
+std::string SegmentPath(const std::string& dir, long long segment);
+// The number of a segment's file name, 0 when it is none.
+long long SegmentOf(const std::string& name);
 bool MakeFolders(const std::string& dir);
+// The job (without its id) packed as a record holds it, and back; false when
+// it cannot be packed or the bytes are no job.
+bool PackJob(const Job& job, std::string& packed);
+bool UnpackJob(const std::string& packed, Job& job);
+// The packed job of the record at place, checked against its id; false with why.
+bool ReadRecord(const std::string& dir, long long id, const Place& place, std::string& packed,
+                std::string& why);
+// Every sound record of a segment file, in order, handed to each; every run of
+// damaged bytes (a write cut short by a crash) to damaged. False when the file
+// cannot be read.
+bool ScanSegment(const std::string& path,
+                 const std::function<void(long long id, const Place&, const std::string&)>& each,
+                 const std::function<void(long long from, long long to)>& damaged);
+// Every sound record of a segment file, in order, handed to each. Returns the
+// offset where a damaged or torn tail starts (a crash mid-write), -1 when none,
+// -2 when the file cannot be read.
+long long
+ScanSegment(const std::string& path,
+            const std::function<void(long long id, const Place&, const std::string&)>& each);
 bool Damaged(int rc);
 // Each word of text once, in lower case, as the index is given it.
 std::string IndexedWords(const std::string& text);
 // The line of text holding the first of words (without case), its blanks trimmed.
 std::string ContextLine(const std::string& text, const std::vector<std::string>& words);
-// The text of the job file at path from its start to past the first line holding
+// The text of the packed job from its start to past the first line holding
 // one of words (lower case), all of it when none does: the context of a hit
 // without inflating the rest; pdf (when given) says whether it has one. False
 // when it is unreadable.
-bool ReadJobTextUntil(const std::string& path, const std::vector<std::string>& words,
-                      std::string& text, bool* pdf = nullptr);
+bool JobTextUntil(const std::string& packed, const std::vector<std::string>& words,
+                  std::string& text, bool* pdf = nullptr);
 
 // A prepared statement that finalizes itself.
 struct Stmt {
@@ -56,9 +87,14 @@ struct Archive::Impl {
     std::function<void(const std::string&)> note;
     sqlite3* db = nullptr;
     bool fileFault = false, indexFault = false;
-    bool reader = false;              // only reads, never writes the index
-    bool folderMade = false;          // the last job's file was written
-    std::vector<long long> unindexed; // written while the index could not be
+    bool reader = false; // only reads, never writes the index
+    // The segment this object appends to, one thread at a time (fileMutex).
+    int segmentFd = -1;
+    long long segment = 0, segmentSize = 0, segmentJobs = 0, segmentOpened = 0;
+    unsigned long long segmentDevice = 0, segmentInode = 0;
+    std::vector<long long> retired; // closed by retention, to go at its next run
+    // Written while the index could not be.
+    std::vector<std::pair<long long, Place>> unindexed;
     long long lastPrune = 0;
     // The index: its writer, the session's thread and readers of this object,
     // one at a time. The files have a lock of their own, so that one batch is
@@ -70,7 +106,7 @@ struct Archive::Impl {
     // the filer, which has the time to spare; the indexer is the busier).
     struct Written {
         Job job;
-        long long size = 0;
+        Place place;
         std::string words;
     };
     // The writer's queues: the delivery threads only put jobs in the first,
@@ -86,7 +122,10 @@ struct Archive::Impl {
     void Note(const std::string& line) {
         if (note) note(line);
     }
+    std::unique_ptr<Stmt> rowInsert, textInsert; // of db, for Insert
     void Close() {
+        rowInsert.reset();
+        textInsert.reset();
         if (db) sqlite3_close_v2(db);
         db = nullptr;
     }
@@ -103,14 +142,21 @@ struct Archive::Impl {
     bool OpenReader(std::string& why);
     bool Rebuild(std::string& why);
     // words: IndexedWords of the job's text.
-    bool Insert(const Job& job, long long size, const std::string& words, std::string& why,
+    bool Insert(const Job& job, const Place& place, const std::string& words, std::string& why,
                 int& code);
     void IndexFailed(const std::string& why, int code);
-    void Remove(long long id);
+    // The job's row and words out of the index (its record stays in its segment).
+    void Remove(long long id, const Place& place);
     void Prune();
-    long long NewId();
-    // A job's file (fileMutex held); its id set.
-    bool WriteFile(Job& job, long long& size);
+    // The segment is the one to append to still: not full, not old, not removed.
+    bool SegmentUsable();
+    void CloseFullSegment();
+    bool OpenSegment(std::string& why);
+    void CloseSegment();
+    // Appends the job to the segment (fileMutex held); its id and place set.
+    bool WriteJob(Job& job, Place& place);
+    // The place of a job in the index; false with why.
+    bool PlaceOf(long long id, Place& place, std::string& why);
     // Written jobs indexed in one transaction (mutex held); false when they wait
     // for the index to be written again.
     bool IndexBatch(const std::vector<Written>& written);

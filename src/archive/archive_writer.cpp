@@ -61,7 +61,7 @@ void Archive::Impl::FilerLoop() {
             std::lock_guard<std::mutex> files(fileMutex);
             for (Job& job : batch) {
                 Written w;
-                if (!WriteFile(job, w.size)) continue;
+                if (!WriteJob(job, w.place)) continue;
                 // The index needs only the row and the words.
                 w.words = IndexedWords(job.text);
                 job.text.clear();

@@ -1,7 +1,9 @@
 // The archive's pages and JSON, and the thread that prints archived jobs again.
 #include "service/archive_page.h"
 
+#include <cerrno>
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -40,11 +42,10 @@ ArchiveAnswer Answer(unsigned status, std::string body, const char* type = kText
 }
 
 bool ParseId(const std::string& text, long long& id) {
-    if (text.empty() || text.size() > 18 ||
-        text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    id = std::stoll(text);
-    return id > 0;
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    errno = 0;
+    id = std::strtoll(text.c_str(), nullptr, 10);
+    return errno == 0 && id > 0;
 }
 
 std::string Head(const std::string& title) {
@@ -349,9 +350,7 @@ ArchiveAnswer ArchivePages::Reprint(const std::string& idText, bool api) {
 }
 
 std::string ArchiveSearchBox(const std::vector<session::LuEntry>& lus) {
-    if (ArchiveDir(lus).empty()) return "";
-    return "<form method=\"get\" action=\"/archive\"><input name=\"q\" placeholder=\"words\"> "
-           "<button type=\"submit\">Search the archive</button></form>\n";
+    return ArchiveDir(lus).empty() ? "" : SearchForm(Search{});
 }
 
 } // namespace service

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -68,8 +69,9 @@ class CommandReporter : public config::Reporter {
 
 bool ParseId(const std::string& word, long long& id) {
     if (word.empty() || word.find_first_not_of("0123456789") != std::string::npos) return false;
-    id = std::atoll(word.c_str());
-    return id > 0;
+    errno = 0;
+    id = std::strtoll(word.c_str(), nullptr, 10);
+    return errno == 0 && id > 0;
 }
 
 int Find(const std::vector<std::string>& words, archive::Archive& store) {
