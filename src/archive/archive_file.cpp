@@ -175,8 +175,10 @@ bool JobTextUntil(const std::string& packed, const std::vector<std::string>& wor
         }
         const size_t have = std::min(plain.size() - textAt, textSize);
         // Only the new part is looked at, with room for a word across the seam.
-        for (size_t i = lower.size(); i < have; ++i)
-            lower += static_cast<char>(std::tolower(static_cast<unsigned char>(plain[textAt + i])));
+        const size_t from = lower.size();
+        lower.resize(have);
+        for (size_t i = from; i < have; ++i)
+            lower[i] = LowerAscii(plain[textAt + i]);
         for (const std::string& w : words) {
             const size_t at = lower.find(w, checked > longest ? checked - longest : 0);
             if (at != std::string::npos && lower.find_first_of("\n\f", at) != std::string::npos)

@@ -7,7 +7,6 @@
 #include <cerrno>
 
 #include "archive/archive_internal.h"
-#include "config/utilities.h"
 
 namespace archive {
 namespace {
@@ -25,7 +24,7 @@ std::vector<std::string> Tokens(const std::string& word) {
         if (WordChar(c)) {
             t += c;
         } else if (!t.empty()) {
-            tokens.push_back(config::Lower(t));
+            tokens.push_back(LowerAscii(t));
             t.clear();
         }
     }
@@ -69,11 +68,17 @@ std::string LineAt(const std::string& text, size_t at) {
 
 } // namespace
 
+std::string LowerAscii(std::string text) {
+    for (char& c : text)
+        c = LowerAscii(c);
+    return text;
+}
+
 std::string ContextLine(const std::string& text, const std::vector<std::string>& words) {
-    const std::string lower = config::Lower(text);
+    const std::string lower = LowerAscii(text);
     size_t at = std::string::npos;
     for (const std::string& w : words)
-        at = std::min(at, lower.find(config::Lower(w)));
+        at = std::min(at, lower.find(LowerAscii(w)));
     return LineAt(text, at == std::string::npos ? 0 : at);
 }
 
@@ -113,16 +118,22 @@ bool Archive::Find(const Query& query, std::vector<Hit>& hits, std::string& why)
     }
     // Words given but none to look for (only punctuation): nothing matches.
     if (match.empty() && !query.words.empty()) return true;
+    std::string where = " WHERE 1";
+    if (!match.empty())
+        where += " AND j.doc IN (SELECT rowid FROM jobs_text WHERE jobs_text MATCH ?1)";
+    if (!query.lu.empty()) where += " AND j.lu = ?2 COLLATE NOCASE";
+    if (query.since) where += " AND j.delivered >= ?3";
+    if (query.until) where += " AND j.delivered < ?4";
+    const std::string order = " ORDER BY j.delivered DESC, j.id DESC";
     std::string sql = "SELECT j.id, j.lu, j.name, j.number, j.received, j.delivered, j.pages,"
                       " j.bytes, j.medium, j.destination, j.outcome, j.segment, j.offset, j.length"
-                      " FROM jobs j WHERE 1";
-    if (!match.empty())
-        sql += " AND j.doc IN (SELECT rowid FROM jobs_text WHERE jobs_text MATCH ?1)";
-    if (!query.lu.empty()) sql += " AND j.lu = ?2 COLLATE NOCASE";
-    if (query.since) sql += " AND j.delivered >= ?3";
-    if (query.until) sql += " AND j.delivered < ?4";
-    sql += " ORDER BY j.delivered DESC, j.id DESC";
-    if (phrases.empty()) sql += " LIMIT ?5";
+                      " FROM jobs j";
+    // A common word matches many jobs: only their order is sorted, and the rows of
+    // the few listed are read.
+    if (phrases.empty())
+        sql += " WHERE j.doc IN (SELECT j.doc FROM jobs j" + where + order + " LIMIT ?5)" + order;
+    else
+        sql += where + order;
     Stmt s(a.db, sql.c_str());
     if (!s) {
         why = sqlite3_errmsg(a.db);
@@ -156,7 +167,7 @@ bool Archive::Find(const Query& query, std::vector<Hit>& hits, std::string& why)
                 h.context = ContextLine(text, tokens);
         } else {
             if (!read || !JobTextUntil(packed, {}, text, &h.pdf)) continue;
-            const std::string lower = config::Lower(text);
+            const std::string lower = LowerAscii(text);
             size_t first = std::string::npos;
             for (const std::vector<std::string>& p : phrases) {
                 const size_t at = PhraseAt(lower, p);

@@ -51,6 +51,12 @@ long long
 ScanSegment(const std::string& path,
             const std::function<void(long long id, const Place&, const std::string&)>& each);
 bool Damaged(int rc);
+// A to Z in lower case, every other byte as it is: as the index folds words,
+// and many times faster than a call to tolower per byte of a search's texts.
+inline char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+std::string LowerAscii(std::string text);
 // Each word of text once, in lower case, as the index is given it.
 std::string IndexedWords(const std::string& text);
 // The line of text holding the first of words (without case), its blanks trimmed.
