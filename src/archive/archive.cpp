@@ -72,7 +72,11 @@ const std::string& Archive::Dir() const {
 }
 
 bool Archive::Open() {
-    Impl& a = *impl_;
+    return impl_->OpenArchive();
+}
+
+bool Archive::Impl::OpenArchive() {
+    Impl& a = *this;
     std::lock_guard<std::recursive_mutex> lock(a.mutex);
     std::string why;
     if (!MakeFolders(a.dir)) {

@@ -68,6 +68,10 @@ class Archive {
     // what is queued in batches (as Add does) and all of it before the
     // archive is destroyed. False only when the queue stayed full too long.
     bool Enqueue(Job job);
+    // Open, then Prune, on the archive's writer thread: the caller goes on at
+    // once (the LUs of a pool open one index, one at a time). Jobs queued
+    // meanwhile wait for it.
+    void OpenInBackground();
     // Returns once every job queued so far is archived (or failed to be).
     void Flush();
     // Jobs past their days, then the oldest past the size limit: removed, one line.

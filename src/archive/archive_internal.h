@@ -123,6 +123,7 @@ struct Archive::Impl {
     std::deque<Written> toIndex;
     size_t busy = 0; // jobs taken from a queue and not yet archived
     bool stopping = false, filerDone = false, fullNoted = false;
+    bool openFirst = false; // the filer opens and prunes before its first job
     std::thread filer, indexer;
 
     void Note(const std::string& line) {
@@ -166,6 +167,10 @@ struct Archive::Impl {
     // Written jobs indexed in one transaction (mutex held); false when they wait
     // for the index to be written again.
     bool IndexBatch(const std::vector<Written>& written);
+    // Open's work (the folder, the index), its failure said once.
+    bool OpenArchive();
+    // The writer's threads, when not yet running (queueMutex held).
+    void StartWriter();
     void FilerLoop();
     void IndexerLoop();
     void StopWriter();

@@ -9,6 +9,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
@@ -179,10 +180,13 @@ bool Archive::Impl::OpenSegment(std::string& why) {
         why = dir + ": " + std::strerror(errno);
         return false;
     }
-    // Numbered by the second it is made; a number taken (another process, or a
-    // segment closed within the second) moves on.
-    const long long first = Now() * 1000;
-    for (long long n = first; n < first + 1000; ++n) {
+    // Numbered by the second it is made, a thousand to the second; a number
+    // taken (another LU or process, a segment closed within the second) moves
+    // on, into the next seconds' numbers when all are. The LUs of a process
+    // start at numbers of their own so as not to try the same ones in turn.
+    static std::atomic<long long> opened{0};
+    const long long first = Now() * 1000 + opened++ % 1000;
+    for (long long n = first; n < first + 100000; ++n) {
         const std::string path = SegmentPath(dir, n);
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd < 0 && errno == EEXIST) continue;
@@ -200,7 +204,7 @@ bool Archive::Impl::OpenSegment(std::string& why) {
         segmentInode = st.st_ino;
         return true;
     }
-    why = dir + ": no segment number free in this second";
+    why = dir + ": no segment number free";
     return false;
 }
 

@@ -19,10 +19,7 @@ constexpr auto kFullWait = std::chrono::seconds(30);
 bool Archive::Enqueue(Job job) {
     Impl& a = *impl_;
     std::unique_lock<std::mutex> lock(a.queueMutex);
-    if (!a.filer.joinable()) {
-        a.filer = std::thread([&a] { a.FilerLoop(); });
-        a.indexer = std::thread([&a] { a.IndexerLoop(); });
-    }
+    a.StartWriter();
     if (!a.queued.wait_for(lock, kFullWait, [&a] { return a.queue.size() < kQueueJobs; })) {
         // The job was delivered; only its copy in the archive is missing, and said so.
         if (!a.fullNoted)
@@ -37,6 +34,19 @@ bool Archive::Enqueue(Job job) {
     return true;
 }
 
+void Archive::Impl::StartWriter() {
+    if (filer.joinable()) return;
+    filer = std::thread([this] { FilerLoop(); });
+    indexer = std::thread([this] { IndexerLoop(); });
+}
+
+void Archive::OpenInBackground() {
+    Impl& a = *impl_;
+    std::lock_guard<std::mutex> lock(a.queueMutex);
+    a.openFirst = true;
+    a.StartWriter();
+}
+
 void Archive::Flush() {
     Impl& a = *impl_;
     std::unique_lock<std::mutex> lock(a.queueMutex);
@@ -45,6 +55,12 @@ void Archive::Flush() {
 
 void Archive::Impl::FilerLoop() {
     std::unique_lock<std::mutex> lock(queueMutex);
+    // Before any job is written: a rebuild of the index must not meet them.
+    if (openFirst) {
+        lock.unlock();
+        if (OpenArchive()) Prune();
+        lock.lock();
+    }
     for (;;) {
         queued.wait(lock, [this] { return stopping || !queue.empty(); });
         if (queue.empty()) break; // stopping, and every file written

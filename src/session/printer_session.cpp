@@ -113,9 +113,10 @@ int PrinterSession::Impl::Run() {
     for (;;) {
         if (first) {
             first = false;
-            // Made again from its files when missing or damaged, expired jobs gone.
+            // Made again from its files when missing or damaged, expired jobs gone,
+            // without holding up the connection: a pool's LUs open one index in turn.
             lastPruneTick = platform::MonotonicMs();
-            if (archive && archive->Open()) archive->Prune();
+            if (archive) archive->OpenInBackground();
             stream->DeliverLeftoverJobs();
             delivery->RedeliverFailedJobs();
         }
