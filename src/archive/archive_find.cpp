@@ -85,13 +85,7 @@ std::string ContextLine(const std::string& text, const std::vector<std::string>&
 bool Archive::Find(const Query& query, std::vector<Hit>& hits, std::string& why) {
     Impl& a = *impl_;
     std::lock_guard<std::recursive_mutex> lock(a.mutex);
-    // A reader opens the index for each search: one made again since is then seen.
-    struct CloseReader {
-        Impl& a;
-        ~CloseReader() {
-            if (a.reader) a.Close();
-        }
-    } closeReader{a};
+    Impl::ReaderScope closeReader{a};
     hits.clear();
     // No folder yet: nothing was archived.
     struct stat st {};
@@ -193,12 +187,7 @@ bool Archive::Find(const Query& query, std::vector<Hit>& hits, std::string& why)
 bool Archive::Get(long long id, Job& job, std::string& why) {
     Impl& a = *impl_;
     std::lock_guard<std::recursive_mutex> lock(a.mutex);
-    struct CloseReader {
-        Impl& a;
-        ~CloseReader() {
-            if (a.reader) a.Close();
-        }
-    } closeReader{a};
+    Impl::ReaderScope closeReader{a};
     Place place;
     std::string packed;
     if ((!a.db && !a.OpenIndex(why)) || !a.PlaceOf(id, place, why) ||

@@ -136,6 +136,14 @@ struct Archive::Impl {
         if (db) sqlite3_close_v2(db);
         db = nullptr;
     }
+    // A read-only archive opens the index for each search or read, so that one
+    // made again since is seen: this closes it again at the end of the scope.
+    struct ReaderScope {
+        Impl& a;
+        ~ReaderScope() {
+            if (a.reader) a.Close();
+        }
+    };
     bool Exec(const char* sql, std::string& why, int* code = nullptr) {
         char* err = nullptr;
         int rc = sqlite3_exec(db, sql, nullptr, nullptr, &err);
