@@ -1,5 +1,6 @@
 #include "config/messages.h"
 #include "config/result.h"
+#include "config/utilities.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -123,6 +124,10 @@ const char* LoadMessage(int number) {
     for (const Entry& e : kStrings)
         if (e.number == number) return e.text;
     return "";
+}
+
+Result SystemFailure(int code, int err, std::string subject) {
+    return {code, FormatSystemError(nullptr, err), std::move(subject)};
 }
 
 std::string Result::Text() const {

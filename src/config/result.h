@@ -22,4 +22,7 @@ struct Result {
     std::string Text() const;
 };
 
+// A failure whose reason is the system's text for errno value err.
+Result SystemFailure(int code, int err, std::string subject = {});
+
 } // namespace config

@@ -154,8 +154,7 @@ void DataStream::Impl::EndJob() {
         if (job.file) {
             config::Trace("We are closing prfile\n");
             if (!job.Close() && written) {
-                job.fault = {config::MSG_FPUTC,
-                             config::FormatSystemError(nullptr, errno ? errno : EIO), job.name};
+                job.fault = config::SystemFailure(config::MSG_FPUTC, errno ? errno : EIO, job.name);
                 written = false;
             }
         }
@@ -253,7 +252,7 @@ config::Result DataStream::ProbeSpool() {
         return {};
     const std::string path = prefix + ".probe";
     FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return {config::MSG_FPUTC, config::FormatSystemError(nullptr, errno), path};
+    if (!f) return config::SystemFailure(config::MSG_FPUTC, errno, path);
     // A full volume or a size limit takes an empty file but not a block of data.
     static const char block[4096] = {};
     errno = 0;
@@ -262,7 +261,7 @@ config::Result DataStream::ProbeSpool() {
     std::fclose(f);
     ::unlink(path.c_str());
     if (ok) return {};
-    return {config::MSG_FPUTC, config::FormatSystemError(nullptr, err), path};
+    return config::SystemFailure(config::MSG_FPUTC, err, path);
 }
 
 } // namespace datastream

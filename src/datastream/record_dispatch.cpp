@@ -168,8 +168,7 @@ int32_t DataStream::Impl::Flush() {
     }
     if (job.file && (std::fflush(job.file) != 0 || std::ferror(job.file))) {
         // A full or read-only spool volume shows here, not at the buffered writes.
-        job.fault = {config::MSG_FPUTC, config::FormatSystemError(nullptr, errno ? errno : EIO),
-                     job.name};
+        job.fault = config::SystemFailure(config::MSG_FPUTC, errno ? errno : EIO, job.name);
         return config::MSG_FPUTC;
     }
     return 0;

@@ -19,7 +19,7 @@ namespace {
 
 config::Result SocketFail(int err, int fd, const std::string& hostPort) {
     if (fd >= 0) ::close(fd);
-    return {config::MSG_SOCKET_WRITE, config::FormatSystemError(nullptr, err), hostPort};
+    return config::SystemFailure(config::MSG_SOCKET_WRITE, err, hostPort);
 }
 
 // 1 ready, 0 timed out, kAbandoned when stopFd turned readable.

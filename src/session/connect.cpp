@@ -58,10 +58,6 @@ int ConnectWatched(int fd, const sockaddr_in& addr, const platform::Event& stop,
     return err;
 }
 
-config::Result SystemFailure(int code, int err, const std::string& subject) {
-    return {code, config::FormatSystemError(nullptr, err), subject};
-}
-
 } // namespace
 
 void PrinterSession::Impl::PublishSocket(int fd) {
@@ -112,7 +108,7 @@ config::Result PrinterSession::Impl::Connect(long waitMs) {
     addr.sin_port = htons(static_cast<uint16_t>(port));
     const std::string where = host + ":" + std::to_string(port);
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return SystemFailure(config::MSG_SOCKET_ERROR, errno, where);
+    if (fd < 0) return config::SystemFailure(config::MSG_SOCKET_ERROR, errno, where);
     PublishSocket(fd);
     config::Trace("Trying to connect to %s\n", host.c_str());
     int err = ConnectWatched(fd, addr, stop, waitMs);
@@ -140,7 +136,7 @@ config::Result PrinterSession::Impl::Attach(int fd) {
     receiveBuffer.assign(kReceiveSize, 0);
     int flags = fcntl(fd, F_GETFL, 0);
     if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) {
-        const config::Result failed = SystemFailure(config::MSG_SOCKET_ERROR, errno, host);
+        const config::Result failed = config::SystemFailure(config::MSG_SOCKET_ERROR, errno, host);
         ::close(fd);
         return failed;
     }

@@ -73,7 +73,7 @@ int TelnetProtocol::Extension() {
     case 0x27: {
         char name[1024];
         if (gethostname(name, sizeof name - 1) != 0) {
-            failure_ = {config::MSG_NO_LOCAL_HOST, config::FormatSystemError(nullptr, errno)};
+            failure_ = config::SystemFailure(config::MSG_NO_LOCAL_HOST, errno);
             return failure_.code;
         }
         name[sizeof name - 1] = 0;

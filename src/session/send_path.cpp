@@ -13,7 +13,7 @@ namespace session {
 
 int PrinterSession::Impl::Send(std::span<const uint8_t> chunk) {
     auto fail = [&](int err) {
-        sendFailure = {config::MSG_SOCKET_ERROR, config::FormatSystemError(nullptr, err), host};
+        sendFailure = config::SystemFailure(config::MSG_SOCKET_ERROR, err, host);
         return sendFailure.code;
     };
     if (!transport) return fail(ENOTCONN);
@@ -51,7 +51,7 @@ config::Result PrinterSession::Impl::WaitWritable() {
         if (p[1].revents & POLLIN) return config::MSG_EXIT_PARENT;
         if (r < 0) {
             if (errno == EINTR) continue;
-            return {config::MSG_SOCKET_ERROR, config::FormatSystemError(nullptr, errno), host};
+            return config::SystemFailure(config::MSG_SOCKET_ERROR, errno, host);
         }
         if (r > 0 && p[0].revents) return {};
         if (std::time(nullptr) > deadline) return config::MSG_WRITE_TIMEOUT;

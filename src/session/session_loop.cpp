@@ -55,7 +55,7 @@ config::Result PrinterSession::Impl::OpenSession() {
     if (host.empty()) {
         char name[64];
         if (gethostname(name, sizeof name) != 0)
-            return {config::MSG_NO_LOCAL_HOST, config::FormatSystemError(nullptr, errno)};
+            return config::SystemFailure(config::MSG_NO_LOCAL_HOST, errno);
         name[sizeof name - 1] = 0;
         host = name;
     }
@@ -142,7 +142,7 @@ config::Result PrinterSession::Impl::MainLoop() {
             if (p[1].revents & POLLIN) return config::MSG_EXIT_PARENT;
             if (r < 0) {
                 if (errno == EINTR) continue;
-                return {config::MSG_SOCKET_ERROR, config::FormatSystemError(nullptr, errno), host};
+                return config::SystemFailure(config::MSG_SOCKET_ERROR, errno, host);
             }
             if (r == 0) {
                 // A quiet printer's archive expires too.
@@ -225,7 +225,7 @@ config::Result PrinterSession::Impl::Receive() {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return {};
             if (errno == ECONNRESET || errno == ENOTCONN || errno == EPIPE)
                 return kConnectionClosed;
-            return {config::MSG_SOCKET_ERROR, config::FormatSystemError(nullptr, errno), host};
+            return config::SystemFailure(config::MSG_SOCKET_ERROR, errno, host);
         }
         if (n == 0) return kConnectionClosed;
         bytesReceived += static_cast<uint64_t>(n);
