@@ -85,8 +85,9 @@ class FuzzPeer : public session::ProtocolPeer, public datastream::HostLink {
     datastream::DataStream* stream = nullptr;
     session::TelnetProtocol* core = nullptr;
 
-    int Record(std::span<const uint8_t> record) override {
-        return stream->ProcessRecord(record).code;
+    int Record(std::span<const uint8_t> record, bool responseAsked) override {
+        using Flush = datastream::DataStream::Flush;
+        return stream->ProcessRecord(record, responseAsked ? Flush::Now : Flush::Later).code;
     }
     bool JobOpen() const override { return stream->JobOpen(); }
     void EndJob() override { stream->EndJob(); }

@@ -29,11 +29,11 @@ class Peer : public FuzzPeer {
         sent += chunk.size();
         return 0;
     }
-    int Record(std::span<const uint8_t> record) override {
+    int Record(std::span<const uint8_t> record, bool responseAsked) override {
         // The core stops at any record in progress; none may be open here.
         if (inRecord_) std::abort();
         inRecord_ = true;
-        int rc = FuzzPeer::Record(record);
+        int rc = FuzzPeer::Record(record, responseAsked);
         inRecord_ = false;
         return rc;
     }
@@ -76,6 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         int rc = 0;
         for (size_t at = 0; at < size && rc == 0; at += chunk) {
             rc = core.Feed({data + at, std::min(chunk, size - at)});
+            ds.FlushPending();
             if (core.Records().Capacity() > static_cast<size_t>(session::RecordBuffer::kMax) + 64)
                 std::abort();
         }

@@ -8,7 +8,9 @@
 //                and charset=NAME (the print file's); any time:
 //                lu=1|3, owner=N, sf (fields mode), sendfails=N (what sending a
 //                reply answers), rows=R cols=C (a new connection with that buffer)
-//   rec HEX [=> STATUS]  one record; "{HEX}*N" repeats; STATUS defaults to 0
+//   rec HEX [later] [=> STATUS]  one record (later: written with the next that is not);
+//                "{HEX}*N" repeats; STATUS defaults to 0
+//   flush [=> STATUS]  what the later records hold written
 //   reply HEX    every record it sent to the host, each followed by FFEF
 //   eoj          the host ends the job, as the session does: when one is open
 //   bracket XX   the extension option's bracket control with argument XX
@@ -198,11 +200,19 @@ void RunCase(const std::string& name) {
             EXPECT_EQ(host.sent, "") << "reply not expected: " << testutil::Hex(host.sent);
             size_t arrow = rest.find("=>");
             int status = arrow == std::string::npos ? 0 : std::stoi(rest.substr(arrow + 2));
-            std::string rec = Expand(rest.substr(0, arrow));
+            std::string hex = rest.substr(0, arrow);
+            const bool later = hex.find("later") != std::string::npos;
+            std::string rec = Expand(later ? hex.substr(0, hex.find("later")) : hex);
+            using Flush = datastream::DataStream::Flush;
             EXPECT_EQ(stream()
-                          .ProcessRecord({reinterpret_cast<const uint8_t*>(rec.data()), rec.size()})
+                          .ProcessRecord({reinterpret_cast<const uint8_t*>(rec.data()), rec.size()},
+                                         later ? Flush::Later : Flush::Now)
                           .code,
                       status);
+        } else if (cmd == "flush") {
+            size_t arrow = rest.find("=>");
+            EXPECT_EQ(stream().FlushPending().code,
+                      arrow == std::string::npos ? 0 : std::stoi(rest.substr(arrow + 2)));
         } else if (cmd == "reply") {
             EXPECT_EQ(testutil::Hex(host.sent), testutil::Hex(Expand(rest)));
             host.sent.clear();

@@ -88,7 +88,7 @@ struct Core : session::ProtocolPeer {
     }
     std::span<const uint8_t> fed; // the receive being fed
     std::string inPlace;          // per record: 'y' handed over from the receive, 'n' copied
-    int Record(std::span<const uint8_t> r) override {
+    int Record(std::span<const uint8_t> r, bool) override {
         inPlace +=
             !r.empty() && r.data() >= fed.data() && r.data() < fed.data() + fed.size() ? 'y' : 'n';
         Add("R" + H({r.begin(), r.end()}));
@@ -989,26 +989,36 @@ TEST(Daemon, KeptJobsAreRetriedOnTheirOwnAndGoFirst) {
 // a negative response (intervention required) for the record that was not stored, the
 // daemon stays up, says so once, finds by itself that the limit was raised while the
 // host is quiet, and the job goes on in the same file: one host job, one job file,
-// delivered whole.
+// delivered whole. Records that ask for no response are on disk once their receive is
+// through, and fail with the record after them that asks for one: all of them are
+// taken out again, and the line says how many.
 TEST(Daemon, StorageFaultMidJobIsAnsweredNegativelyAndTheJobGoesOnWhole) {
-    const std::string a(1000, 'A'), b(1000, 'B'), c(1000, 'C');
+    const std::string a(1000, 'A'), b(1000, 'B'), c(1000, 'C'), x(20, 'X');
     HostRun r("negotiate tn3270e\nbind\nnegative-ok\nseq 1\nscs \"" + a +
-                  "\" always\nexpect-response\nseq 2\nscs \"" + b +
-                  "\" always\nexpect-response\nseq 5\nscs \"" + c +
-                  "\" always\nexpect 020001000501FFEF\nseq 6\nscs \"" + c +
+                  "\" always\nexpect-response\nscs \"E\" none\nsleep 3000\nseq 2\nscs \"" + b +
+                  "\" always\nexpect-response\ncork\nscs \"" + x + "\" none\nscs \"" + x +
+                  "\" none\nscs \"" + x + "\" none\nseq 5\nscs \"" + c +
+                  "\" always\nuncork\nexpect 020001000501FFEF\nseq 6\nscs \"" + c +
                   "\" always\nexpect 020001000601FFEF\nsleep 7000\nseq 7\nscs \"" + c +
                   "\" always\nexpect-response\nscs \"D\" always\nexpect-response\neoj\nhold\n",
               "", {}, {}, 1, 0, {"/usr/bin/prlimit", "--fsize=2048:unlimited"});
+    const auto stored = [&] {
+        std::string s = testutil::ReadFile(r.dir.file("JOB0.txt"));
+        std::erase(s, '\r'), std::erase(s, '\n');
+        return s;
+    };
+    for (int i = 0; i < 1000 && stored() != a + "E"; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(stored(), a + "E");
     EXPECT_TRUE(r.host->WaitFor("NEGATIVE 1 SEQ 5 REASON 01")) << r.host->text();
     EXPECT_TRUE(r.host->WaitFor("NEGATIVE 1 SEQ 6 REASON 01")) << r.host->text();
-    EXPECT_TRUE(r.daemon->WaitFor("File too large Records are refused until it is cleared"))
+    EXPECT_TRUE(r.daemon->WaitFor("File too large; the last 4 records received are not stored "
+                                  "Records are refused until it is cleared"))
         << r.daemon->text();
     // Tried again every 2 s, and still refused while the limit holds.
     EXPECT_FALSE(r.daemon->WaitFor("stored again", 2500)) << r.daemon->text();
     // The refused records left nothing behind: no byte of theirs, no file of their own.
-    std::string stored = testutil::ReadFile(r.dir.file("JOB0.txt"));
-    std::erase(stored, '\r'), std::erase(stored, '\n');
-    EXPECT_EQ(stored, a + b);
+    EXPECT_EQ(stored(), a + "E" + b);
     EXPECT_EQ(testutil::ListDir(r.dir.path()),
               (std::vector<std::string>{"JOB0.txt", "pid", "script", "twprinter.ini"}));
     const std::string pid =
@@ -1018,10 +1028,10 @@ TEST(Daemon, StorageFaultMidJobIsAnsweredNegativelyAndTheJobGoesOnWhole) {
     std::vector<std::string> jobs = r.Jobs(1);
     ASSERT_EQ(jobs.size(), 1u) << r.daemon->text();
     std::erase(jobs[0], '\r'), std::erase(jobs[0], '\n');
-    EXPECT_EQ(jobs[0], a + b + c + "D");
+    EXPECT_EQ(jobs[0], a + "E" + b + c + "D");
     EXPECT_TRUE(r.daemon->WaitFor("Job " + r.dir.file("JOB0.txt") + " received from LU HOSTLU01: "))
         << r.daemon->text();
-    EXPECT_TRUE(r.daemon->WaitFor(" 4 records, 1 page")) << r.daemon->text();
+    EXPECT_TRUE(r.daemon->WaitFor(" 5 records, 1 page")) << r.daemon->text();
     ASSERT_EQ(::kill(std::atoi(pid.c_str()), SIGUSR1), 0);
     EXPECT_TRUE(r.daemon->WaitFor("jobs delivered 1, jobs failed 0")) << r.daemon->text();
     EXPECT_EQ(Count(r.daemon->text(), " received from LU "), 1u) << r.daemon->text();

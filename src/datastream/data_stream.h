@@ -69,13 +69,22 @@ class DataStream {
     // geometry, format tables cleared.
     void StartConnection();
 
-    // One data record, whole: interpreted, written, flushed. 0; a negative
-    // value is a data-stream error at that offset, 63 a command this printer
-    // does not carry out (both said in a status line naming the byte; only
-    // that record is refused); another positive one a message number (94:
-    // the job file could not be written; it is kept and named), with the
-    // file's or device's reason.
-    config::Result ProcessRecord(std::span<const uint8_t> record);
+    // When a record's bytes go to the job file or device: at once (a response
+    // depends on them), or later, with the next record written at once, the
+    // next FlushPending or the end of the job, as one write for all of them.
+    enum class Flush { Now, Later };
+
+    // One data record, whole: interpreted, written as flush says. 0; a
+    // negative value is a data-stream error at that offset, 63 a command this
+    // printer does not carry out (both said in a status line naming the byte;
+    // only that record is refused); another positive one a message number
+    // (94: the job file could not be written; it is kept and named), with the
+    // file's or device's reason. A write that fails refuses every record it
+    // held: they are cut off the job file again, and the reason says how many.
+    config::Result ProcessRecord(std::span<const uint8_t> record, Flush flush = Flush::Now);
+    // Writes what the records taken with Flush::Later hold: ok (also when
+    // there was nothing), else as ProcessRecord's failed write.
+    config::Result FlushPending();
 
     // Whether a job file can be written in the spool now (a block written to a
     // scratch file there and removed): ok, or MSG_FPUTC with the reason.

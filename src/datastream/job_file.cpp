@@ -135,8 +135,8 @@ void JobFile::Open(const config::Settings& settings) {
         return;
     }
     openFailed = false;
-    // Room for a whole record's print, so that its flush is one write.
-    std::setvbuf(file, nullptr, _IOFBF, 64 * 1024);
+    // Room for a receive's records, so that their flush is one write.
+    std::setvbuf(file, nullptr, _IOFBF, kBufferSize);
     // Held while the job is written, so that a start finding it in the spool
     // knows it is no left-over; a killed process loses the lock with it.
     ::flock(fileno(file), LOCK_EX | LOCK_NB);
@@ -148,6 +148,8 @@ void DataStream::Impl::EndJob() {
     // The next job starts in single-byte mode, whatever this one ended in.
     SingleByteAgain();
     text.NewJob();
+    batch = 0;
+    jobSwitched = true;
     bool written = writer.Finish(job.file) == 0;
     written = Flush() == 0 && written;
     if (!job.IsStdout()) {
@@ -234,7 +236,7 @@ bool DataStream::Impl::RollBackRecord() {
         errno = err;
         return false;
     }
-    std::setvbuf(job.file, nullptr, _IOFBF, 64 * 1024);
+    std::setvbuf(job.file, nullptr, _IOFBF, JobFile::kBufferSize);
     ::flock(fileno(job.file), LOCK_EX | LOCK_NB);
     writer = markWriter;
     auto& t = hints.transparent;

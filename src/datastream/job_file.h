@@ -1,6 +1,7 @@
 // The open job file: its name (numbered, fixed, standard output, NUL or the
 // screen file) and its stream.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -25,6 +26,7 @@ struct JobFile {
     // Why the job's file or port last took no more: handed to the record's result.
     config::Result fault;
     JobSink* sink = nullptr; // jobs go there instead of into files
+    static constexpr size_t kBufferSize = 256 * 1024;
 
     // Opens the next job file unless one is open; file stays null when it cannot be made.
     void Open(const config::Settings& settings);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "config/messages.h"
 #include "config/report.h"
@@ -175,12 +176,24 @@ int32_t DataStream::Impl::Flush() {
 }
 
 // A job file that cannot be written is kept on disk undelivered: 94.
-int32_t DataStream::Impl::FinishRecord(bool spoolFailed) {
+int32_t DataStream::Impl::WriteBatch(bool spoolFailed) {
+    const long records = std::exchange(batch, 0);
     int32_t r = Flush();
-    if (spoolFailed || r == config::MSG_FPUTC) {
-        if (!RollBackRecord()) KeepUnwrittenJob();
-        r = config::MSG_FPUTC;
+    const bool spool = spoolFailed || r == config::MSG_FPUTC;
+    if (spool) r = config::MSG_FPUTC;
+    // Records that asked for no response go with the write: that is said, never silent.
+    if (r && records > 1) {
+        if (job.fault.code != r) job.fault = r;
+        job.fault.reason += (job.fault.reason.empty() ? "the last " : "; the last ") +
+                            std::to_string(records) + " records received are not stored";
     }
+    if (spool && !RollBackRecord()) KeepUnwrittenJob();
+    return r;
+}
+
+int32_t DataStream::Impl::FinishRecord(bool spoolFailed, bool now) {
+    // A job that ended in the record is written whole; the next one starts a batch of its own.
+    const int32_t r = now || spoolFailed || jobSwitched ? WriteBatch(spoolFailed) : 0;
     // A job whose file could not be made has nothing on disk to end or deliver.
     if (job.openFailed && !job.file && !writer.toPort) writer.started = false;
     if (jobEnded) {
@@ -189,6 +202,15 @@ int32_t DataStream::Impl::FinishRecord(bool spoolFailed) {
     }
     return r;
 }
+
+namespace {
+// The file's or device's reason goes with the first record it failed.
+config::Result WithFault(config::Result result, config::Result& fault) {
+    if (!fault.ok() && fault.code == result.code) result = std::move(fault);
+    fault = {};
+    return result;
+}
+} // namespace
 
 DataStream::DataStream(const config::Settings& settings, config::Reporter& reporter, HostLink& host,
                        output::Delivery& delivery)
@@ -222,10 +244,11 @@ void DataStream::StartConnection() {
     impl_->writer.ClearFormats();
 }
 
-config::Result DataStream::ProcessRecord(std::span<const uint8_t> record) {
+config::Result DataStream::ProcessRecord(std::span<const uint8_t> record, Flush flush) {
     if (record.empty()) return {};
     impl_->errorAt = -1;
-    impl_->MarkRecord();
+    impl_->jobSwitched = false;
+    if (impl_->batch++ == 0) impl_->MarkRecord();
     // Records longer than 32767 bytes are legal on the wire: the length is wide.
     int16_t s = impl_->Dispatch(record.data(), static_cast<int32_t>(record.size()));
     if (s == kPrintBound) {
@@ -238,13 +261,13 @@ config::Result DataStream::ProcessRecord(std::span<const uint8_t> record) {
     }
     if (s < 0 || s == config::MSG_LU_MISMATCH) impl_->ReportRefused(record, s);
     if (s == config::MSG_NO_OUTPUT_MEDIUM && impl_->job.openFailed) s = config::MSG_FPUTC;
-    const int32_t f = impl_->FinishRecord(s == config::MSG_FPUTC);
-    config::Result result(s ? s : f);
-    // The file's or device's reason goes with the first record it failed.
-    config::Result& fault = impl_->job.fault;
-    if (!fault.ok() && fault.code == result.code) result = std::move(fault);
-    fault = {};
-    return result;
+    const int32_t f = impl_->FinishRecord(s == config::MSG_FPUTC, flush == Flush::Now);
+    return WithFault(s ? s : f, impl_->job.fault);
+}
+
+config::Result DataStream::FlushPending() {
+    if (impl_->batch == 0) return {};
+    return WithFault(impl_->WriteBatch(false), impl_->job.fault);
 }
 
 bool DataStream::JobOpen() const {

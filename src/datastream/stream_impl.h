@@ -83,14 +83,19 @@ struct DataStream::Impl {
     int32_t errorAt = -1; // offset in the record of the byte a data-stream error names
     // Where the record in hand began: a record the spool refuses is taken out
     // again, so the job goes on in the same file once the spool takes data.
+    // The mark is taken at the first record of a batch written as one.
     long markAt = -1;
     std::string markName; // the job file then ("" none was open)
     LineWriter markWriter;
+    long batch = 0;           // records since the last write (the mark's)
+    bool jobSwitched = false; // a job ended in the record in hand
 
     // record_dispatch.cpp
     int16_t Dispatch(const uint8_t* data, int32_t length);
     int32_t Flush();
-    int32_t FinishRecord(bool spoolFailed);
+    int32_t FinishRecord(bool spoolFailed, bool now);
+    // The batch written; on failure cut off again (or the job kept): 0 or the fault's code.
+    int32_t WriteBatch(bool spoolFailed);
     void ReportRefused(std::span<const uint8_t> record, int16_t status);
 
     // interpreter.cpp: SCS controls and 3270 orders of one Write.

@@ -55,12 +55,23 @@ PrinterSession::Impl::~Impl() {
     CloseConnection();
 }
 
-int PrinterSession::Impl::Record(std::span<const uint8_t> record) {
+int PrinterSession::Impl::Record(std::span<const uint8_t> record, bool responseAsked) {
     counters->records.fetch_add(1, std::memory_order_relaxed);
-    const config::Result result = stream->ProcessRecord(record);
-    const int rc = result.code;
+    using Flush = datastream::DataStream::Flush;
+    // While a fault is in force each record is tried on its own, so that its end is seen.
+    const config::Result result =
+        stream->ProcessRecord(record, responseAsked || storeFault ? Flush::Now : Flush::Later);
     jobOpen = stream->JobOpen();
-    // The spool or device fault is said when it starts and when it clears, not per record.
+    StoreResult(result);
+    return result.code;
+}
+
+void PrinterSession::Impl::StorePending() {
+    if (const config::Result r = stream->FlushPending(); !r.ok()) StoreResult(r);
+}
+
+void PrinterSession::Impl::StoreResult(const config::Result& result) {
+    const int rc = result.code;
     const bool fault = rc == config::MSG_FPUTC || rc == config::MSG_NO_OUTPUT_MEDIUM ||
                        rc == config::MSG_PORT_OPEN || rc == config::MSG_PORT_WRITE;
     if (fault && storeFault != rc) {
@@ -71,7 +82,6 @@ int PrinterSession::Impl::Record(std::span<const uint8_t> record) {
     }
     if (fault) lastProbeTick = platform::MonotonicMs();
     if (fault || rc == 0) storeFault = fault ? rc : 0;
-    return rc;
 }
 
 void PrinterSession::Impl::ProbeStoreFault() {

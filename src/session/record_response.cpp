@@ -77,7 +77,7 @@ int TelnetProtocol::EndOfRecord(const std::span<const uint8_t>* inPlace) {
     const uint8_t asked = respond_;
     respond_ = 0;
     const auto ended = std::chrono::steady_clock::now();
-    int result = peer_.Record(inPlace ? *inPlace : records_.Record());
+    int result = peer_.Record(inPlace ? *inPlace : records_.Record(), asked != 0);
     const int reason = NegativeReason(result);
     if (asked == 0x02 || (asked == 0x01 && reason >= 0)) {
         if (int rc = SendResponse(reason)) return rc;

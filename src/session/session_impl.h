@@ -37,7 +37,11 @@ struct PrinterSession::Impl final : ProtocolPeer, datastream::HostLink {
 
     // printer_session.cpp: the run, and what the protocol drives.
     int Run();
-    int Record(std::span<const uint8_t> record) override;
+    int Record(std::span<const uint8_t> record, bool responseAsked) override;
+    // The records of a receive that asked for no response, written before the next wait.
+    void StorePending();
+    // Says when a spool or device fault starts and when it clears, not per record.
+    void StoreResult(const config::Result& result);
     bool JobOpen() const override { return stream->JobOpen(); }
     void EndJob() override {
         stream->EndJob();

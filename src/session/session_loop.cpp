@@ -232,8 +232,10 @@ config::Result PrinterSession::Impl::Receive() {
         counters->bytes.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
         lastDataTick = platform::MonotonicMs();
         trace.Received(receiveBuffer.data(), static_cast<size_t>(n));
-        if (int rc = protocol->Feed({receiveBuffer.data(), static_cast<size_t>(n)}))
-            return ProtocolFailure(rc);
+        const int fed = protocol->Feed({receiveBuffer.data(), static_cast<size_t>(n)});
+        // What the receive's records hold is on disk before the next read or wait.
+        StorePending();
+        if (fed) return ProtocolFailure(fed);
         if (protocol->TlsReady()) {
             const size_t at = protocol->TlsOffset();
             config::Result rc = StartTls({receiveBuffer.data() + at, static_cast<size_t>(n) - at});

@@ -42,7 +42,9 @@ class ProtocolPeer {
     virtual int Send(std::span<const uint8_t> chunk) = 0;
     // A whole data record: 0, a negative data-stream error offset, or a message number
     // (63: the record is refused; the fault messages: refused until they clear).
-    virtual int Record(std::span<const uint8_t> record) = 0;
+    // responseAsked: a response follows, so the record must be stored before this returns;
+    // else it may wait for the end of the receive.
+    virtual int Record(std::span<const uint8_t> record, bool responseAsked) = 0;
     virtual bool JobOpen() const = 0;
     // Called only while a job is open (BIND, UNBIND, PRINT-EOJ, the status unbind).
     virtual void EndJob() = 0;

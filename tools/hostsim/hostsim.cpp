@@ -22,9 +22,11 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "pcap.h"
@@ -234,6 +236,10 @@ class Connection {
         return tls_ ? HostTlsRead(tls_, buf, len) : ::recv(fd_, buf, len, 0);
     }
     bool WriteAll(const Bytes& b) {
+        if (corked_) {
+            corked_->insert(corked_->end(), b.begin(), b.end());
+            return true;
+        }
         size_t off = 0;
         while (off < b.size()) {
             long n = tls_ ? HostTlsWrite(tls_, b.data() + off, b.size() - off)
@@ -589,6 +595,7 @@ class Connection {
     FILE* transcript_ = nullptr;
     PcapWriter pcap_;
     bool failed_ = false;
+    std::optional<Bytes> corked_; // what is sent from cork to uncork, held for one send
     bool eof_ = false;
     bool tn3270e_ = false;
     int dstate_ = 0;
@@ -674,6 +681,10 @@ void Connection::Run(const std::vector<std::string>& lines) {
                 Fail("unknown starttls order: " + raw);
             else
                 StartTls(order, cmd == "starttls-bad");
+        } else if (cmd == "cork") {
+            corked_.emplace();
+        } else if (cmd == "uncork") {
+            if (corked_) WriteAll(*std::exchange(corked_, std::nullopt));
         } else if (cmd == "raw") {
             WriteAll(ParseHex(raw.substr(raw.find("raw") + 3)));
         } else if (cmd == "seq") {

@@ -55,6 +55,7 @@ used by the next connection; the last section serves the rest.
   starttls-bad [server-first|client-first]  the same up to FOLLOWS, then plain
                                        text instead of TLS ("STARTTLS k BAD")
   raw <hex>                            bytes as they stand
+  cork | uncork                        what is sent in between goes in one send
   seq <n>                              next sequence number
   expect-response                      wait for every requested response
   negative-ok                          from here a negative response is printed
