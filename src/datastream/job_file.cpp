@@ -63,6 +63,11 @@ bool JobFile::Close() {
     return ok;
 }
 
+void JobFile::UseBuffer() {
+    if (!buffer) buffer.reset(new char[kBufferSize]);
+    std::setvbuf(file, buffer.get(), _IOFBF, kBufferSize);
+}
+
 void JobFile::Open(const config::Settings& settings) {
     if (file) {
         config::Trace("prfile not null\n");
@@ -135,8 +140,7 @@ void JobFile::Open(const config::Settings& settings) {
         return;
     }
     openFailed = false;
-    // Room for a receive's records, so that their flush is one write.
-    std::setvbuf(file, nullptr, _IOFBF, kBufferSize);
+    UseBuffer();
     // Held while the job is written, so that a start finding it in the spool
     // knows it is no left-over; a killed process loses the lock with it.
     ::flock(fileno(file), LOCK_EX | LOCK_NB);
@@ -236,7 +240,7 @@ bool DataStream::Impl::RollBackRecord() {
         errno = err;
         return false;
     }
-    std::setvbuf(job.file, nullptr, _IOFBF, JobFile::kBufferSize);
+    job.UseBuffer();
     ::flock(fileno(job.file), LOCK_EX | LOCK_NB);
     writer = markWriter;
     auto& t = hints.transparent;

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "config/result.h"
@@ -26,7 +27,13 @@ struct JobFile {
     // Why the job's file or port last took no more: handed to the record's result.
     config::Result fault;
     JobSink* sink = nullptr; // jobs go there instead of into files
+
+    // Room for a receive's records, so that their flush is one write. stdio
+    // takes a size only with a buffer of the caller's: this one, made once and
+    // kept for every job (its pages are only resident once written).
     static constexpr size_t kBufferSize = 256 * 1024;
+    std::unique_ptr<char[]> buffer;
+    void UseBuffer();
 
     // Opens the next job file unless one is open; file stays null when it cannot be made.
     void Open(const config::Settings& settings);
