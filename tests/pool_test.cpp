@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
@@ -482,4 +483,11 @@ TEST(Pool, LusShareOneArchiveThatOthersReadWhileItIsWritten) {
     EXPECT_EQ(lua->Wait(20000), 0);
     EXPECT_EQ(std::count(lua->text().begin(), lua->text().end(), '\n'), 2) << lua->text();
     EXPECT_EQ(run.daemon->Stop(SIGTERM), 0) << run.daemon->text();
+    // Two days on, the pool's start expires the jobs of both LUs, in one line.
+    PoolRun later(dir, {"TWPRINTER_ARCHIVE_NOW=" + std::to_string(time(nullptr) + 2 * 86400L)});
+    EXPECT_TRUE(later.daemon->WaitFor("13 jobs older than 1 days removed."))
+        << later.daemon->text();
+    EXPECT_EQ(later.daemon->Stop(SIGTERM), 0) << later.daemon->text();
+    const std::string text = later.daemon->text();
+    EXPECT_EQ(text.find("removed"), text.rfind("removed")) << text;
 }

@@ -66,7 +66,8 @@ class Archive {
     bool Add(Job job);
     // Hands a delivered job to the archive's writer thread, which archives
     // what is queued in batches (as Add does) and all of it before the
-    // archive is destroyed. False only when the queue stayed full too long.
+    // archive is destroyed, and prunes hourly however quiet. Any thread; false
+    // only when the queue stayed full too long.
     bool Enqueue(Job job);
     // Open, then Prune, on the archive's writer thread: the caller goes on at
     // once (the LUs of a pool open one index, one at a time). Jobs queued

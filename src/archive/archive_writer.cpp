@@ -13,6 +13,7 @@ namespace {
 constexpr size_t kQueueJobs = 2048;
 constexpr size_t kBatchJobs = 256;
 constexpr auto kFullWait = std::chrono::seconds(30);
+constexpr long long kPruneSeconds = 3600;
 
 } // namespace
 
@@ -101,7 +102,18 @@ void Archive::Impl::FilerLoop() {
 void Archive::Impl::IndexerLoop() {
     std::unique_lock<std::mutex> lock(queueMutex);
     for (;;) {
-        filed.wait(lock, [this] { return filerDone || !toIndex.empty(); });
+        // A quiet archive expires too: its writer prunes once the hour is up
+        // (a busy one prunes after an indexed batch, as Add does).
+        if (!filed.wait_for(lock, std::chrono::seconds(kPruneSeconds),
+                            [this] { return filerDone || !toIndex.empty(); })) {
+            lock.unlock();
+            {
+                std::lock_guard<std::recursive_mutex> index(mutex);
+                if (Now() - lastPrune >= kPruneSeconds) Prune();
+            }
+            lock.lock();
+            continue;
+        }
         if (toIndex.empty()) return; // the filer is done, and all of it indexed
         std::vector<Written> batch;
         while (!toIndex.empty() && batch.size() < kBatchJobs * 4) {

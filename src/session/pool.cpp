@@ -18,6 +18,7 @@
 #include <memory>
 #include <vector>
 
+#include "archive/archive.h"
 #include "config/messages.h"
 #include "config/settings.h"
 #include "config/settings_check.h"
@@ -98,14 +99,31 @@ class Pool {
     void Leave(Lu& lu);
     void PublishCounts();
     void Post(Lu& lu);
+    std::shared_ptr<archive::Archive> ArchiveFor(const config::Settings& s);
 
     const std::string dir_;
     LuBoard* const board_;
+    // One archive (one writer, one index connection) for the LUs that keep
+    // theirs alike, made by the first of them; before lus_: it outlives them.
+    std::map<std::string, std::shared_ptr<archive::Archive>> archives_;
     std::vector<std::unique_ptr<Lu>> lus_;
     // Changed LUs whose old session is still stopping: name -> new contents.
     std::map<std::string, std::string> pending_;
     std::string lastStatus_;
 };
+
+std::shared_ptr<archive::Archive> Pool::ArchiveFor(const config::Settings& s) {
+    if (s.archiveDays <= 0) return nullptr;
+    const std::string key =
+        s.archiveDir + "\n" + std::to_string(s.archiveDays) + "\n" + std::to_string(s.archiveMaxMb);
+    std::shared_ptr<archive::Archive>& store = archives_[key];
+    if (!store) {
+        store = std::make_shared<archive::Archive>(s.archiveDir, s.archiveDays, s.archiveMaxMb,
+                                                   [](const std::string& line) { PoolLine(line); });
+        store->OpenInBackground();
+    }
+    return store;
+}
 
 void Pool::Post(Lu& lu) {
     if (!board_) return;
@@ -167,7 +185,8 @@ void Pool::Starting(Lu& lu) {
     s.deliveryThread = true;
     lu.entry.archiveDir = s.archiveDays > 0 ? s.archiveDir : "";
     lu.entry.settings = std::make_shared<const config::Settings>(s);
-    lu.session = std::make_unique<PrinterSession>(std::move(s), *lu.report);
+    std::shared_ptr<archive::Archive> store = ArchiveFor(s);
+    lu.session = std::make_unique<PrinterSession>(std::move(s), *lu.report, std::move(store));
     lu.report->Note(config::LoadMessage(config::MSG_ATTEMPTING_CONNECT));
     if (!lu.session->Start()) {
         lu.ended = "the session could not be started";

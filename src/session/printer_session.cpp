@@ -17,7 +17,8 @@
 
 namespace session {
 
-PrinterSession::Impl::Impl(config::Settings s, config::Reporter& r)
+PrinterSession::Impl::Impl(config::Settings s, config::Reporter& r,
+                           std::shared_ptr<archive::Archive> shared)
     : settings(std::move(s)), watch(r, *counters, *history), reporter(watch),
       trace(settings.ebcdicToAscii, settings.traceDir) {
     delivery = std::make_unique<output::Delivery>(settings, reporter, [this](bool ok) {
@@ -29,9 +30,11 @@ PrinterSession::Impl::Impl(config::Settings s, config::Reporter& r)
     });
     delivery->WatchStop(stop.fd());
     if (settings.archiveDays > 0) {
-        archive = std::make_unique<archive::Archive>(
-            settings.archiveDir, settings.archiveDays, settings.archiveMaxMb,
-            [this](const std::string& line) { reporter.StatusLine(line); });
+        ownArchive = !shared;
+        archive = shared ? std::move(shared)
+                         : std::make_shared<archive::Archive>(
+                               settings.archiveDir, settings.archiveDays, settings.archiveMaxMb,
+                               [this](const std::string& line) { reporter.StatusLine(line); });
         delivery->OnDelivered([this](const output::DeliveredJob& done) {
             archive::Job entry;
             if (ArchiveEntryOf(done, settings, entry)) archive->Enqueue(std::move(entry));
@@ -124,9 +127,8 @@ int PrinterSession::Impl::Run() {
         if (first) {
             first = false;
             // Made again from its files when missing or damaged, expired jobs gone,
-            // without holding up the connection: a pool's LUs open one index in turn.
-            lastPruneTick = platform::MonotonicMs();
-            if (archive) archive->OpenInBackground();
+            // without holding up the connection (a pool opens its shared one itself).
+            if (archive && ownArchive) archive->OpenInBackground();
             stream->DeliverLeftoverJobs();
             delivery->RedeliverFailedJobs();
         }
@@ -149,8 +151,9 @@ int PrinterSession::Impl::Run() {
     return rc.code;
 }
 
-PrinterSession::PrinterSession(config::Settings settings, config::Reporter& reporter)
-    : impl_(std::make_unique<Impl>(std::move(settings), reporter)) {}
+PrinterSession::PrinterSession(config::Settings settings, config::Reporter& reporter,
+                               std::shared_ptr<archive::Archive> archive)
+    : impl_(std::make_unique<Impl>(std::move(settings), reporter, std::move(archive))) {}
 
 PrinterSession::~PrinterSession() = default;
 

@@ -9,6 +9,9 @@
 namespace config {
 class Reporter;
 }
+namespace archive {
+class Archive;
+}
 
 namespace session {
 
@@ -19,7 +22,10 @@ class KeptJobDesk;
 class PrinterSession {
   public:
     // The session keeps its own settings: later changes by whoever made them are not seen.
-    PrinterSession(config::Settings settings, config::Reporter& reporter);
+    // archive: where its jobs are archived when ARCHIVEDAYS is on (a pool's, opened by
+    // the pool); null for one of its own.
+    PrinterSession(config::Settings settings, config::Reporter& reporter,
+                   std::shared_ptr<archive::Archive> archive = nullptr);
     // Stops and joins a run still going.
     ~PrinterSession();
     PrinterSession(const PrinterSession&) = delete;

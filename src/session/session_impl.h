@@ -32,7 +32,7 @@ namespace session {
 inline constexpr int kConnectionClosed = -1;
 
 struct PrinterSession::Impl final : ProtocolPeer, datastream::HostLink {
-    Impl(config::Settings s, config::Reporter& r);
+    Impl(config::Settings s, config::Reporter& r, std::shared_ptr<archive::Archive> shared);
     ~Impl() override;
 
     // printer_session.cpp: the run, and what the protocol drives.
@@ -104,10 +104,10 @@ struct PrinterSession::Impl final : ProtocolPeer, datastream::HostLink {
     static constexpr int kProbeMs = 2000;
     void ProbeStoreFault();
 
-    // Before the delivery: its thread archives until it is joined.
-    std::unique_ptr<archive::Archive> archive;
-    uint64_t lastPruneTick = 0;
-    static constexpr uint64_t kPruneMs = 3600 * 1000;
+    // Before the delivery: its thread archives until it is joined. A pool's
+    // LUs share one, which the pool keeps beyond them.
+    std::shared_ptr<archive::Archive> archive;
+    bool ownArchive = false;
     std::unique_ptr<output::Delivery> delivery;
     std::unique_ptr<datastream::DataStream> stream;
     std::unique_ptr<TelnetProtocol> protocol;

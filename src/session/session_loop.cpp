@@ -132,11 +132,6 @@ config::Result PrinterSession::Impl::MainLoop() {
                 int wait = since >= kProbeMs ? 0 : kProbeMs - static_cast<int>(since);
                 if (timeout < 0 || wait < timeout) timeout = wait;
             }
-            if (archive) {
-                const uint64_t since = platform::MonotonicMs() - lastPruneTick;
-                const int wait = since >= kPruneMs ? 0 : static_cast<int>(kPruneMs - since);
-                if (timeout < 0 || wait < timeout) timeout = wait;
-            }
             pollfd p[2] = {{socket, POLLIN, 0}, {stop.fd(), POLLIN, 0}};
             int r = ::poll(p, 2, timeout);
             if (p[1].revents & POLLIN) return config::MSG_EXIT_PARENT;
@@ -145,11 +140,6 @@ config::Result PrinterSession::Impl::MainLoop() {
                 return config::SystemFailure(config::MSG_SOCKET_ERROR, errno, host);
             }
             if (r == 0) {
-                // A quiet printer's archive expires too.
-                if (archive && platform::MonotonicMs() - lastPruneTick >= kPruneMs) {
-                    lastPruneTick = platform::MonotonicMs();
-                    archive->Prune();
-                }
                 if (storeFault && platform::MonotonicMs() - lastProbeTick >= kProbeMs) {
                     ProbeStoreFault();
                     continue;
