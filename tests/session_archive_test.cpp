@@ -77,7 +77,9 @@ std::string Today(int offsetDays = 0) {
 } // namespace
 
 TEST(Archive, JobsAreArchivedFoundShownReprintedRebuiltAndExpired) {
-    Daemon d("negotiate tn3270e PRT9\nbind\nscs \"FIRST REPORT\" always\nexpect-response\neoj\n"
+    // The first job ends in printer controls (TRN "QUUX"): kept, but no text of it.
+    Daemon d("negotiate tn3270e PRT9\nbind\nscs C6C9D9E2E340D9C5D7D6D9E3350451555558 always\n"
+             "expect-response\neoj\n"
              "scs \"LINE ONE\\nMIDDLE WORD KUMQUAT HERE\\nLAST LINE\" always\nexpect-response\n"
              "eoj\nscs \"THIRD REPORT\" always\nexpect-response\neoj\nhold\n",
              "ARCHIVEDAYS=2\n");
@@ -107,6 +109,7 @@ TEST(Archive, JobsAreArchivedFoundShownReprintedRebuiltAndExpired) {
     EXPECT_LT(out.find("THIRD REPORT"), out.find("FIRST REPORT")) << out;
     EXPECT_EQ(d.Archive({"find", "report", "--lu", "prt9", "--since", Today()}, out), 0) << out;
     EXPECT_EQ(Count(out, "REPORT\n"), 2u) << out;
+    EXPECT_EQ(d.Archive({"find", "quux"}, out), 1) << out;
     EXPECT_EQ(d.Archive({"find", "report", "--lu", "PRT1"}, out), 1) << out;
     EXPECT_EQ(d.Archive({"find", "report", "--until", Today(-1)}, out), 1) << out;
     EXPECT_EQ(d.Archive({"find", "report", "--since", Today(1)}, out), 1) << out;

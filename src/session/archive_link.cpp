@@ -2,6 +2,7 @@
 // its text as UTF-8 without the printer controls, for search.
 #include "session/archive_link.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -116,6 +117,7 @@ bool ArchiveEntryOf(const output::DeliveredJob& done, const config::Settings& se
     output::JobDecoder decoder(table ? "" : settings.outputCharset);
     size_t control = 0;
     const std::string& raw = entry.raw;
+    entry.text.reserve(raw.size());
     for (size_t i = 0; i < raw.size();) {
         while (control < done.hints.transparent.size() &&
                static_cast<size_t>(done.hints.transparent[control].second) <= i)
@@ -123,6 +125,20 @@ bool ArchiveEntryOf(const output::DeliveredJob& done, const config::Settings& se
         if (control < done.hints.transparent.size() &&
             static_cast<size_t>(done.hints.transparent[control].first) <= i) {
             i = static_cast<size_t>(done.hints.transparent[control].second);
+            continue;
+        }
+        // ASCII is itself in every charset the decoder takes: copied in runs,
+        // up to the next printer control.
+        const size_t until =
+            control < done.hints.transparent.size()
+                ? std::min(raw.size(), static_cast<size_t>(done.hints.transparent[control].first))
+                : raw.size();
+        size_t run = i;
+        while (run < until && static_cast<unsigned char>(raw[run]) < 0x80 && raw[run] != '\r')
+            ++run;
+        if (run > i) {
+            entry.text.append(raw, i, run - i);
+            i = run;
             continue;
         }
         long n = 1;
