@@ -10,11 +10,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string path = FuzzFile(".ini", data, size);
     config::Settings s = config::DefaultSettings();
     int rc;
+    // The file's text parsed in memory, as a read of path would give it.
+    const config::IniValues ini =
+        config::IniValues::Parse(path, std::string(reinterpret_cast<const char*>(data), size));
     {
         QuietStderr quiet; // an unknown CODEPAGE is named there
-        // The file's text parsed in memory, as a read of path would give it.
-        const std::string text(reinterpret_cast<const char*>(data), size);
-        rc = LoadSettings(config::IniValues::Parse(path, text), {}, false, s).code;
+        rc = LoadSettings(ini, {}, false, s).code;
     }
     if (rc != 0) std::abort(); // without options nothing can fail
     if (s.luType != 1 && s.luType != 3) std::abort();
@@ -25,8 +26,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (s.socketTimeoutMs < 1000 || s.socketTimeoutMs > 3600000) std::abort();
     if (s.retryDelayMs < 0) std::abort();
 
-    // Whatever was there, a written key reads back and other keys survive.
-    std::string before = platform::ProfileGetString("CONFIGURATION", "LUTYPE", "<none>", path);
+    // Whatever was there, a written key reads back and other keys survive; the
+    // profile reader and the settings' parse agree on what was there.
+    std::string before = "<none>";
+    for (const config::IniEntry& e : ini.entries())
+        if (platform::SameIniName(e.key, "LUTYPE")) {
+            before = e.value;
+            break;
+        }
     if (!platform::ProfileWriteString("Configuration", "FuzzKey", "value 1", path)) return 0;
     if (platform::ProfileGetString("CONFIGURATION", "FUZZKEY", "", path) != "value 1") std::abort();
     if (platform::ProfileGetString("CONFIGURATION", "LUTYPE", "<none>", path) != before)
