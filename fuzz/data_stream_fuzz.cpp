@@ -66,9 +66,10 @@ class HeldConverters {
     std::vector<iconv_t> open_;
 };
 
-// A record's print is bounded low: the bound's code path is the same at any
-// size, and the rate of inputs is what finds faults.
-constexpr int64_t kPrintBase = 4 * 1024, kPrintPerByte = 4;
+// A record's print is bounded low (a full page of 15 lines of 132 columns
+// fits): the bound's code path is the same at any size, and the rate of
+// inputs is what finds faults.
+constexpr int64_t kPrintBase = 2 * 1024, kPrintPerByte = 4;
 
 } // namespace
 
