@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace config {
@@ -172,15 +174,20 @@ std::span<const KeySpec> SettingKeys() {
 }
 
 const KeySpec* FindKey(std::string_view name) {
-    if (name.empty()) return nullptr;
-    // The first letter rules out most rows before their length is taken.
-    const int first = std::toupper(static_cast<unsigned char>(name[0]));
-    for (const KeySpec& k : kSettingKeys)
-        if (std::toupper(static_cast<unsigned char>(k.name[0])) == first &&
-            std::string_view(k.name).size() == name.size() &&
-            strncasecmp(k.name, name.data(), name.size()) == 0)
-            return &k;
-    return nullptr;
+    // Loading settings looks up every key: one hash lookup each instead of a pass over the table.
+    static const std::unordered_map<std::string, const KeySpec*> byName = [] {
+        std::unordered_map<std::string, const KeySpec*> m;
+        for (const KeySpec& k : kSettingKeys)
+            m.emplace(k.name, &k);
+        return m;
+    }();
+    constexpr size_t kLongest = 32;
+    if (name.empty() || name.size() > kLongest) return nullptr;
+    std::string upper(name);
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const auto it = byName.find(upper);
+    return it == byName.end() ? nullptr : it->second;
 }
 
 std::string SuggestKey(std::string_view name) {
