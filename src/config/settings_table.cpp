@@ -5,7 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -175,18 +175,17 @@ std::span<const KeySpec> SettingKeys() {
 
 const KeySpec* FindKey(std::string_view name) {
     // Loading settings looks up every key: one hash lookup each instead of a pass over the table.
-    static const std::unordered_map<std::string, const KeySpec*> byName = [] {
-        std::unordered_map<std::string, const KeySpec*> m;
+    static const std::unordered_map<std::string_view, const KeySpec*> byName = [] {
+        std::unordered_map<std::string_view, const KeySpec*> m;
         for (const KeySpec& k : kSettingKeys)
             m.emplace(k.name, &k);
         return m;
     }();
-    constexpr size_t kLongest = 32;
-    if (name.empty() || name.size() > kLongest) return nullptr;
-    std::string upper(name);
-    for (char& c : upper)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    const auto it = byName.find(upper);
+    char upper[32];
+    if (name.empty() || name.size() > sizeof upper) return nullptr;
+    for (size_t i = 0; i < name.size(); ++i)
+        upper[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[i])));
+    const auto it = byName.find(std::string_view(upper, name.size()));
     return it == byName.end() ? nullptr : it->second;
 }
 
