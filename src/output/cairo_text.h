@@ -18,6 +18,9 @@ const FontMetrics& Metrics();
 void Latin1ToUtf8(const char* in, std::string& out);
 // A cairo write callback appending to a std::string.
 cairo_status_t AppendToString(void* closure, const unsigned char* data, unsigned int length);
+// The PDF's title, and as its creation date the job's arrival (seconds since
+// 1970; 0: the time of drawing), so that a job drawn again is the same file.
+void SetPdfMetadata(cairo_surface_t* surface, const std::string& title, long long received);
 
 // Font families for the characters kFontFace lacks, found with fontconfig:
 // the monospaced (else any) family that has the character, looked up once per

@@ -219,8 +219,7 @@ int DrawHostPages(const std::string& path, const Paper& paper, const PageChoices
     const platform::PrintLibs& pl = platform::PL();
     cairo_surface_t* surface =
         pl.cairo_pdf_surface_create_for_stream(AppendToString, &out, s.width, s.height);
-    pl.cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_TITLE,
-                                      (hints.title.empty() ? heading : hints.title).c_str());
+    SetPdfMetadata(surface, hints.title.empty() ? heading : hints.title, hints.received);
     cairo_t* cr = pl.cairo_create(surface);
     pl.cairo_select_font_face(cr, kFontFace, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
     cairo_matrix_t fm{sizeX, 0, 0, sizeY, 0, 0};
@@ -310,7 +309,7 @@ int DrawJob(const std::string& path, const Paper& paper, const PageSettings& pag
     PageLayout m =
         ComputeLayout(paper.width, paper.length, paper.left, paper.top, paper.right, paper.bottom);
     if (!LayoutUsable(m, h, where, reporter)) return 0;
-    return DrawPages(path, m, h, heading, out, reporter, hints.charset);
+    return DrawPages(path, m, h, heading, out, reporter, hints.charset, hints.received);
 }
 
 } // namespace output

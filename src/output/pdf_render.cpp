@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "config/report.h"
@@ -67,6 +68,17 @@ const FontMetrics& Metrics() {
 cairo_status_t AppendToString(void* closure, const unsigned char* data, unsigned int length) {
     static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
     return CAIRO_STATUS_SUCCESS;
+}
+
+void SetPdfMetadata(cairo_surface_t* surface, const std::string& title, long long received) {
+    const platform::PrintLibs& pl = platform::PL();
+    pl.cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_TITLE, title.c_str());
+    const time_t t = static_cast<time_t>(received);
+    struct tm utc;
+    char date[32];
+    if (received > 0 && gmtime_r(&t, &utc) &&
+        std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%SZ", &utc) > 0)
+        pl.cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_CREATE_DATE, date);
 }
 
 namespace {
@@ -137,7 +149,8 @@ bool LayoutUsable(const PageLayout& m, int h, const std::string& where,
 }
 
 int DrawPages(const std::string& path, const PageLayout& m, int h, const std::string& heading,
-              std::string& out, config::Reporter& reporter, const std::string& charset) {
+              std::string& out, config::Reporter& reporter, const std::string& charset,
+              long long received) {
     if (!platform::CairoReady()) {
         reporter.StatusLine("Unable to draw the pages of " + path + ": " +
                             platform::PrintLibsError());
@@ -160,7 +173,7 @@ int DrawPages(const std::string& path, const PageLayout& m, int h, const std::st
     const platform::PrintLibs& pl = platform::PL();
     cairo_surface_t* surface =
         pl.cairo_pdf_surface_create_for_stream(AppendToString, &out, m.pageWidth, m.pageHeight);
-    pl.cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_TITLE, heading.c_str());
+    SetPdfMetadata(surface, heading, received);
     cairo_t* cr = pl.cairo_create(surface);
     pl.cairo_select_font_face(cr, kFontFace, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
     pl.cairo_set_font_size(cr, kFontSize);

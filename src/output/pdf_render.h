@@ -75,9 +75,10 @@ std::string HeadingFor(const std::string& text);
 // cannot hold the header lines; DrawPages reports its own failures.
 bool LayoutUsable(const PageLayout& m, int headerLines, const std::string& where,
                   config::Reporter& reporter);
-// charset: the print file's (JobHints), "" ISO 8859-1.
+// charset: the print file's (JobHints), "" ISO 8859-1; received: the job's arrival, the
+// PDF's creation date (0: now).
 int DrawPages(const std::string& path, const PageLayout& m, int headerLines,
               const std::string& heading, std::string& out, config::Reporter& reporter,
-              const std::string& charset = "");
+              const std::string& charset = "", long long received = 0);
 
 } // namespace output

@@ -188,8 +188,9 @@ std::string ReprintArchived(const archive::Job& job, config::Settings settings,
         if (!copyTo.empty()) settings.medium = config::Medium::File;
         ReprintReporter reporter(to);
         output::Delivery delivery(settings, reporter, nullptr);
-        if (delivery.Reprint(path, job.name, HintsFromLine(job.hints), copyTo) != 1)
-            why = "not delivered";
+        output::JobHints hints = HintsFromLine(job.hints);
+        hints.received = job.received; // drawn again with its first date
+        if (delivery.Reprint(path, job.name, hints, copyTo) != 1) why = "not delivered";
     }
     ::unlink(path.c_str());
     ::rmdir(folder);
