@@ -45,6 +45,8 @@ struct Query {
 
 // Seconds since 1970: TWPRINTER_ARCHIVE_NOW when set (tests move the clock), else now.
 long long Now();
+// A job's id (or a count) as a user writes it: digits only, above 0, in range; false else.
+bool ParseId(const std::string& text, long long& id);
 
 class Archive {
   public:

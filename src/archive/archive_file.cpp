@@ -34,6 +34,13 @@ long long Now() {
     return static_cast<long long>(::time(nullptr));
 }
 
+bool ParseId(const std::string& text, long long& id) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    errno = 0;
+    id = std::strtoll(text.c_str(), nullptr, 10);
+    return errno == 0 && id > 0;
+}
+
 bool PackJob(const Job& job, std::string& out) {
     std::string plain;
     auto put = [&](const char* key, const std::string& value) {

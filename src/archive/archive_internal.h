@@ -44,12 +44,6 @@ bool ReadRecord(const std::string& dir, long long id, const Place& place, std::s
 bool ScanSegment(const std::string& path,
                  const std::function<void(long long id, const Place&, const std::string&)>& each,
                  const std::function<void(long long from, long long to)>& damaged);
-// Every sound record of a segment file, in order, handed to each. Returns the
-// offset where a damaged or torn tail starts (a crash mid-write), -1 when none,
-// -2 when the file cannot be read.
-long long
-ScanSegment(const std::string& path,
-            const std::function<void(long long id, const Place&, const std::string&)>& each);
 bool Damaged(int rc);
 // A to Z in lower case, every other byte as it is: as the index folds words,
 // and many times faster than a call to tolower per byte of a search's texts.

@@ -1,9 +1,7 @@
 // The archive's pages and JSON, and the thread that prints archived jobs again.
 #include "service/archive_page.h"
 
-#include <cerrno>
 #include <condition_variable>
-#include <cstdlib>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -39,13 +37,6 @@ ArchiveAnswer Answer(unsigned status, std::string body, const char* type = kText
     a.body = std::move(body);
     a.type = type;
     return a;
-}
-
-bool ParseId(const std::string& text, long long& id) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    errno = 0;
-    id = std::strtoll(text.c_str(), nullptr, 10);
-    return errno == 0 && id > 0;
 }
 
 std::string Head(const std::string& title) {
@@ -105,7 +96,7 @@ std::string ParseSearch(const QueryArgs& args, Search& s) {
         return "until= is not after since=";
     if (!s.limit.empty()) {
         long long n = 0;
-        if (!ParseId(s.limit, n) || n > kLimitMax)
+        if (!archive::ParseId(s.limit, n) || n > kLimitMax)
             return "limit=" + s.limit + " is no number from 1 to " + std::to_string(kLimitMax);
         s.query.limit = static_cast<int>(n);
     }
@@ -287,7 +278,7 @@ ArchiveAnswer ArchivePages::Get(const std::string& path, const QueryArgs& args, 
     const bool pdf = !api && rest.size() > 5 && rest.compare(rest.size() - 4, 4, ".pdf") == 0;
     const std::string idText = rest.substr(1, rest.size() - 1 - (pdf ? 4 : 0));
     long long id = 0;
-    if (!ParseId(idText, id)) return Answer(404, "no archived job " + idText + "\n");
+    if (!archive::ParseId(idText, id)) return Answer(404, "no archived job " + idText + "\n");
     if (!args.empty()) return Answer(400, "an archived job takes no parameters\n");
     archive::Job job;
     std::string why;
@@ -308,7 +299,7 @@ ArchiveAnswer ArchivePages::Reprint(const std::string& idText, bool api) {
     long long id = 0;
     archive::Job job;
     std::string why;
-    bool found = ParseId(idText, id);
+    bool found = archive::ParseId(idText, id);
     if (found) {
         std::lock_guard<std::mutex> lock(impl_->readMutex);
         found = impl_->Reader(dir).Get(id, job, why);

@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -66,13 +65,6 @@ class CommandReporter : public config::Reporter {
         std::fprintf(stderr, "twprinterd: %s\n", text.c_str());
     }
 };
-
-bool ParseId(const std::string& word, long long& id) {
-    if (word.empty() || word.find_first_not_of("0123456789") != std::string::npos) return false;
-    errno = 0;
-    id = std::strtoll(word.c_str(), nullptr, 10);
-    return errno == 0 && id > 0;
-}
 
 int Find(const std::vector<std::string>& words, archive::Archive& store) {
     archive::Query query;
@@ -206,7 +198,7 @@ int ArchiveCommand(const std::vector<std::string>& words, const config::Settings
     if (words[0] != "show" && words[0] != "reprint")
         return Usage(words[0] + " is no archive command");
     long long id = 0;
-    if (words.size() < 2 || !ParseId(words[1], id))
+    if (words.size() < 2 || !archive::ParseId(words[1], id))
         return Usage(words[0] + " needs the number of an archived job");
     bool pdf = false;
     std::string pdfFile;
