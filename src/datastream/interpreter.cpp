@@ -26,7 +26,7 @@ void ApplyPairs(PrintBuffer& pb, const uint8_t* p, int n) {
     for (int i = 0; i < n; ++i) {
         uint8_t t = p[2 * i], v = p[2 * i + 1];
         if (t == 0xC0)
-            c.ch = v;
+            pb.SetAttribute(c, v);
         else if (t == 0x41)
             c.ext = static_cast<uint8_t>((c.ext & 0x3F) | ((v & 3) << 6));
         else if (t == 0x42)
@@ -208,7 +208,8 @@ int16_t DataStream::Impl::Interpret(const uint8_t* d, int32_t len) {
         case 0x1D: // SF
             if (i + 2 > len) return err(i + 1);
             SingleByteAgain(); // a field starts in single-byte mode
-            pb.Current() = Cell{0x03, d[i + 1], 0, 0};
+            pb.Current() = Cell{0x03, 0, 0, 0};
+            pb.SetAttribute(pb.Current(), d[i + 1]);
             pb.Advance();
             i += 2;
             continue;

@@ -27,6 +27,7 @@ void PrintBuffer::Reset(int16_t r, int16_t c) {
     currentAddress = 0;
     cursorAddress = 0;
     replyMode = wcc = aid = 0;
+    modifiedMaybe = false;
 }
 
 void PrintBuffer::Clear() {
@@ -34,9 +35,12 @@ void PrintBuffer::Clear() {
     replyMode = 0;
     cursorAddress = 0;
     currentAddress = 0;
+    modifiedMaybe = false;
 }
 
 void ResetModified(PrintBuffer& pb) {
+    if (!pb.modifiedMaybe) return;
+    pb.modifiedMaybe = false;
     // Two cells at a time as one word, written only where a bit goes off: the
     // loop runs over the whole buffer on every Write that asks for it, and
     // field attributes are few.

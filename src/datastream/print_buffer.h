@@ -24,6 +24,9 @@ struct PrintBuffer {
     uint8_t replyMode = 0;
     uint8_t wcc = 0;
     uint8_t aid = 0;
+    // False while no field attribute can carry the modified bit: Reset MDT then
+    // has nothing to do, and most Writes ask for it.
+    bool modifiedMaybe = false;
 
     // A fresh buffer of rows x cols cells (at least one, at most kMaxCells).
     void Reset(int16_t rows, int16_t cols);
@@ -32,6 +35,11 @@ struct PrintBuffer {
         if (++currentAddress >= size) currentAddress = 0;
     }
     Cell& Current() { return cells[static_cast<size_t>(currentAddress)]; }
+    // The value of the field attribute in c.
+    void SetAttribute(Cell& c, uint8_t attribute) {
+        c.ch = attribute;
+        if (attribute & 0x01) modifiedMaybe = true;
+    }
 };
 
 // Reset MDT: the modified bit (0x01) of every field attribute's byte goes off.
