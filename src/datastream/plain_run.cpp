@@ -4,6 +4,8 @@
 // lines. Anything else is left to the byte-at-a-time code.
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -19,6 +21,7 @@ constexpr int64_t kGlyphMost = sizeof(JobText::Glyph::bytes);
 } // namespace
 
 void DataStream::Impl::BuildRunTables() {
+    std::array<int16_t, 256> runOne{}, repeatOne{};
     for (int b = 0; b < 256; ++b) {
         const JobText::Glyph& g = text.Table(true)[b];
         const uint8_t c = g.bytes[0];
@@ -33,8 +36,18 @@ void DataStream::Impl::BuildRunTables() {
         // NL and IRS are a line end in the data stream (never as repeated data).
         if (!plain[b]) r.kind = b == 0x15 || b == 0x1E ? kRunLineEnd : kRunStop;
         runBytes[b] = r;
+        auto one = [](const RunByte& x) -> int16_t {
+            return x.kind == kRunData && x.len == 1 ? x.bytes[0] : -1;
+        };
+        runOne[b] = one(r);
+        repeatOne[b] = one(repeatBytes[b]);
     }
-    runOut.assign(static_cast<size_t>(kRunChunk) * sizeof(RunByte::bytes) + sizeof(RunByte), 0);
+    runBlocks.Build(runOne);
+    repeatBlocks.Build(repeatOne);
+    // Room for a block written whole past the run's last character too.
+    runOut.assign(static_cast<size_t>(kRunChunk) * sizeof(RunByte::bytes) + sizeof(RunByte) +
+                      ByteBlocks::kBlock,
+                  0);
 }
 
 int32_t DataStream::Impl::LineLimit() const {
@@ -57,41 +70,91 @@ uint64_t Load(const void* glyph) {
     return v;
 }
 
-// The top byte of a loaded RunByte is its kind: 0 for a data character.
-constexpr int kKindShift = 56;
+// A loaded RunByte's fields, wherever the byte order puts them in the word.
+constexpr bool kLittle = std::endian::native == std::endian::little;
+constexpr uint64_t kKindBits = kLittle ? 0xFFull << 56 : 0xFF;
+// 0 for a data character (any bit of kind set in v: not data).
+constexpr uint64_t Kind(uint64_t v) {
+    return v & kKindBits;
+}
+constexpr uint8_t LengthOf(uint64_t v) {
+    return static_cast<uint8_t>(kLittle ? v >> 48 : v >> 8);
+}
+constexpr uint8_t FirstOf(uint64_t v) {
+    return static_cast<uint8_t>(kLittle ? v : v >> 56);
+}
+
+// Bytes written from addr on, in two pieces when the buffer wraps: the address after.
+int32_t WriteCells(Cell* cells, int32_t size, int32_t addr, const uint8_t* bytes, int32_t n) {
+    for (int32_t q = 0; q < n;) {
+        const int32_t piece = std::min(n - q, size - addr);
+        for (int32_t c = 0; c < piece; ++c)
+            cells[addr + c] = Cell{0x02, bytes[q + c], 0, 0};
+        q += piece;
+        addr += piece;
+        if (addr >= size) addr = 0;
+    }
+    return addr;
+}
+
+// Eight data characters at run into out, when all eight are data.
+template <bool single>
+bool EightData(const uint8_t* run, const RunByte* table, uint8_t* out, size_t& o) {
+    uint64_t v[8], kinds = 0;
+    for (int j = 0; j < 8; ++j) {
+        v[j] = Load(&table[run[j]]);
+        kinds |= v[j];
+    }
+    if (Kind(kinds)) return false;
+    for (int j = 0; j < 8; ++j) {
+        if constexpr (single) {
+            out[o + j] = FirstOf(v[j]);
+        } else {
+            std::memcpy(out + o, &v[j], sizeof v[j]);
+            o += LengthOf(v[j]);
+        }
+    }
+    if constexpr (single) o += 8;
+    return true;
+}
 
 // Data characters from run[0, most) into out while they are data: how many.
-// single: every data glyph is one byte.
+// Bytes up to run[readable) may be read. single: every data glyph is one byte.
 template <bool single>
-int32_t TranslateRun(const uint8_t* run, int32_t most, const RunByte* table, uint8_t* out,
-                     size_t& o) {
+int32_t TranslateRun(const uint8_t* run, int32_t most, int32_t readable, const RunByte* table,
+                     const ByteBlocks& blocks, uint8_t* out, size_t& o) {
     int32_t m = 0;
-    // Eight at a time while all eight are data, the rest one by one.
-    for (; m + 8 <= most; m += 8) {
-        uint64_t v[8], kinds = 0;
-        for (int j = 0; j < 8; ++j) {
-            v[j] = Load(&table[run[m + j]]);
-            kinds |= v[j];
+    // The first eight without the blocks: a short run (a blank before a line
+    // end) costs less so than the blocks' tables take to load.
+    constexpr int32_t kShortRun = 16;
+    if (most >= kShortRun && EightData<single>(run, table, out, o)) {
+        m = 8;
+        // Blocks of one-byte characters, and one byte at a time where one of
+        // several bytes interrupts them.
+        while (most - m >= kShortRun && blocks.Usable(static_cast<size_t>(readable - m))) {
+            const size_t n = blocks.Translate(run + m, static_cast<size_t>(most - m),
+                                              static_cast<size_t>(readable - m), out + o);
+            m += static_cast<int32_t>(n);
+            o += n;
+            if (m == most) return m;
+            const uint64_t v = Load(&table[run[m]]);
+            if (Kind(v)) return m;
+            std::memcpy(out + o, &v, sizeof v);
+            o += LengthOf(v);
+            ++m;
         }
-        if (kinds >> kKindShift) break;
-        for (int j = 0; j < 8; ++j) {
-            if constexpr (single) {
-                out[o + j] = static_cast<uint8_t>(v[j]);
-            } else {
-                std::memcpy(out + o, &v[j], sizeof v[j]);
-                o += static_cast<uint8_t>(v[j] >> 48);
-            }
-        }
-        if constexpr (single) o += 8;
     }
+    // Eight at a time while all eight are data, the rest one by one.
+    while (m + 8 <= most && EightData<single>(run + m, table, out, o))
+        m += 8;
     for (; m < most; ++m) {
         const uint64_t v = Load(&table[run[m]]);
-        if (v >> kKindShift) break;
+        if (Kind(v)) break;
         if constexpr (single) {
-            out[o++] = static_cast<uint8_t>(v);
+            out[o++] = FirstOf(v);
         } else {
             std::memcpy(out + o, &v, sizeof v);
-            o += static_cast<uint8_t>(v >> 48);
+            o += LengthOf(v);
         }
     }
     return m;
@@ -102,6 +165,7 @@ int32_t DataStream::Impl::PlainRun(const uint8_t* d, int32_t i, int32_t len, con
     if (RunRoom() == 0) return 0;
     const bool stream = table == nullptr;
     if (stream) table = runBytes.data();
+    const ByteBlocks& blocks = stream ? runBlocks : repeatBlocks;
     // Line ends the writer takes as CR LF alone: the page and the job keep a
     // line to spare (their break is the writer's), and no margin falls due.
     int64_t ends = 0;
@@ -127,18 +191,11 @@ int32_t DataStream::Impl::PlainRun(const uint8_t* d, int32_t i, int32_t len, con
         const int32_t most = static_cast<int32_t>(std::min<int64_t>(
             {end - k, limit - column, singleByteRuns ? budget : budget / kGlyphMost}));
         const size_t before = o;
-        const int32_t m = most <= 0        ? 0
-                          : singleByteRuns ? TranslateRun<true>(d + k, most, table, out, o)
-                                           : TranslateRun<false>(d + k, most, table, out, o);
-        // Their cells, in two pieces when the buffer wraps.
-        for (int32_t q = 0; q < m;) {
-            const int32_t piece = std::min(m - q, size - addr);
-            for (int32_t c = 0; c < piece; ++c)
-                cells[addr + c] = Cell{0x02, d[k + q + c], 0, 0};
-            q += piece;
-            addr += piece;
-            if (addr >= size) addr = 0;
-        }
+        const int32_t m = most <= 0 ? 0
+                          : singleByteRuns
+                              ? TranslateRun<true>(d + k, most, len - k, table, blocks, out, o)
+                              : TranslateRun<false>(d + k, most, len - k, table, blocks, out, o);
+        addr = WriteCells(cells, size, addr, d + k, m);
         if (m > 0) last = ' ';
         k += m;
         column += m;
@@ -177,24 +234,32 @@ int32_t DataStream::Impl::DoubleRun(const uint8_t* d, int32_t i, int32_t len) {
         static_cast<int32_t>(std::min<int64_t>({(len - i) / 2, (LineLimit() - writer.column) / 2,
                                                 (printLimit - writer.printed) / kGlyphMost}));
     if (pairs <= 0) return 0;
-    Cell* cells = buffer.cells.data();
-    const int32_t size = buffer.size;
-    int32_t addr = buffer.currentAddress, at = i;
     uint8_t* out = runOut.data();
     size_t o = 0;
-    for (int32_t k = 0; k < pairs && d[at] >= 0x40 && d[at + 1] >= 0x40; ++k, at += 2) {
-        const JobText::Glyph* known = text.Known(d[at], d[at + 1]);
-        const JobText::Glyph g = known ? *known : text.Double(d[at], d[at + 1]);
-        if (g.lossy) text.NoteLossy();
-        std::memcpy(out + o, g.bytes, sizeof g.bytes);
-        o += g.len;
-        for (int h = 0; h < 2; ++h) {
-            cells[addr] = Cell{0x02, d[at + h], 0, 0};
-            if (++addr >= size) addr = 0;
+    bool lossy = false;
+    int32_t at = i;
+    for (const int32_t stop = i + 2 * pairs; at < stop; at += 2) {
+        const uint8_t b1 = d[at], b2 = d[at + 1];
+        if ((b1 < 0x40) | (b2 < 0x40)) break;
+        const JobText::Glyph* known = text.Known(b1, b2);
+        const JobText::Glyph g = known ? *known : text.Double(b1, b2);
+        if constexpr (kLittle && sizeof g == sizeof(uint64_t) &&
+                      offsetof(JobText::Glyph, bytes) == 2) {
+            // The bytes with one shift and one store: out has room past them.
+            uint64_t v;
+            std::memcpy(&v, &g, sizeof v);
+            v >>= 16;
+            std::memcpy(out + o, &v, sizeof v);
+        } else {
+            std::memcpy(out + o, g.bytes, sizeof g.bytes);
         }
+        o += g.len;
+        lossy = lossy || g.lossy;
     }
+    if (lossy) text.NoteLossy();
+    buffer.currentAddress = static_cast<int16_t>(
+        WriteCells(buffer.cells.data(), buffer.size, buffer.currentAddress, d + i, at - i));
     const bool failed = o != 0 && fwrite_unlocked(out, 1, o, job.file) != o;
-    buffer.currentAddress = static_cast<int16_t>(addr);
     const int32_t n = (at - i) / 2;
     writer.printed += static_cast<int64_t>(o);
     writer.Wrote(static_cast<int32_t>(o));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "datastream/byte_blocks.h"
 #include "datastream/data_stream.h"
 #include "datastream/job_file.h"
 #include "datastream/job_text.h"
@@ -64,10 +65,11 @@ struct DataStream::Impl {
     // The data stream's bytes (data characters of one column, NL and IRS) and
     // the same bytes as repeated data (every one-column glyph, no line ends).
     std::array<RunByte, 256> runBytes{}, repeatBytes{};
-    bool singleByteRuns = true;  // every data character of a run is one file byte
-    std::vector<uint8_t> runOut; // a run's block, before it goes to the file
-    bool doubleByte = false;     // between SO and SI on a DBCS page
-    int pendingByte = -1;        // the first byte of a double-byte character
+    ByteBlocks runBlocks, repeatBlocks; // the same tables' one-byte data characters
+    bool singleByteRuns = true;         // every data character of a run is one file byte
+    std::vector<uint8_t> runOut;        // a run's block, before it goes to the file
+    bool doubleByte = false;            // between SO and SI on a DBCS page
+    int pendingByte = -1;               // the first byte of a double-byte character
 
     PrintState state;
     PrintBuffer buffer;

@@ -1,0 +1,41 @@
+// Runs of bytes that a table maps to one byte each, translated 32 or 64 at a
+// time with vector instructions where the processor has them.
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace datastream {
+
+class ByteBlocks {
+  public:
+    static constexpr size_t kBlock = 32; // the most a block may need readable
+
+    // The instructions used: the best the processor has, up to what Build is given.
+    enum class Isa { None, Avx2, Avx512 };
+
+    // one[b]: what b becomes, or -1 where a run must stop at b (a control,
+    // or a character of several bytes or none).
+    void Build(const std::array<int16_t, 256>& one, Isa most = Isa::Avx512);
+    Isa InUse() const { return wide_ ? Isa::Avx512 : vector_ ? Isa::Avx2 : Isa::None; }
+
+    // True when Translate can take a block with this many bytes readable.
+    bool Usable(size_t readable) const { return wide_ || (vector_ && readable >= kBlock); }
+
+    // The leading bytes of in[0, n) that the table takes, translated into out:
+    // how many. It stops at the first byte it does not take, or when fewer
+    // than a block are readable (in[0, readable), readable >= n). out must
+    // have room for n + kBlock bytes: blocks are written whole.
+    size_t Translate(const uint8_t* in, size_t n, size_t readable, uint8_t* out) const;
+
+  private:
+    alignas(64) uint8_t one_[256]{};      // what b becomes
+    alignas(64) uint8_t stop_[256]{};     // 0xFF where a run stops at b
+    alignas(32) uint8_t rows_[16][16]{};  // what (h << 4 | l) becomes: rows_[h][l]
+    alignas(16) uint8_t stopsLow_[16]{};  // bit h set: (h << 4 | l) stops, h < 8
+    alignas(16) uint8_t stopsHigh_[16]{}; // bit h - 8 set: the same for h >= 8
+    bool vector_ = false;                 // AVX2: 32 at a time
+    bool wide_ = false;                   // AVX-512 with byte permutes: 64 at a time, any length
+};
+
+} // namespace datastream
