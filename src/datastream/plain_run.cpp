@@ -124,14 +124,15 @@ template <bool single>
 int32_t TranslateRun(const uint8_t* run, int32_t most, int32_t readable, const RunByte* table,
                      const ByteBlocks& blocks, uint8_t* out, size_t& o) {
     int32_t m = 0;
-    // The first eight without the blocks: a short run (a blank before a line
-    // end) costs less so than the blocks' tables take to load.
+    // Blocks only for a run that looks long: its second and eighth bytes data.
+    // A short run (a blank before a line end) costs less byte by byte than
+    // the blocks' tables take to load.
     constexpr int32_t kShortRun = 16;
-    if (most >= kShortRun && EightData<single>(run, table, out, o)) {
-        m = 8;
+    if (most >= kShortRun && !Kind(Load(&table[run[1]]) | Load(&table[run[7]]))) {
         // Blocks of one-byte characters, and one byte at a time where one of
-        // several bytes interrupts them.
-        while (most - m >= kShortRun && blocks.Usable(static_cast<size_t>(readable - m))) {
+        // several bytes interrupts them; two such in a row past the first,
+        // and the rest of the run is likely to be made of them.
+        while (m < most && blocks.Usable(static_cast<size_t>(readable - m))) {
             const size_t n = blocks.Translate(run + m, static_cast<size_t>(most - m),
                                               static_cast<size_t>(readable - m), out + o);
             m += static_cast<int32_t>(n);
@@ -142,6 +143,7 @@ int32_t TranslateRun(const uint8_t* run, int32_t most, int32_t readable, const R
             std::memcpy(out + o, &v, sizeof v);
             o += LengthOf(v);
             ++m;
+            if (n == 0 && m > 1) break;
         }
     }
     // Eight at a time while all eight are data, the rest one by one.
