@@ -83,6 +83,10 @@ constexpr uint8_t LengthOf(uint64_t v) {
 constexpr uint8_t FirstOf(uint64_t v) {
     return static_cast<uint8_t>(kLittle ? v : v >> 56);
 }
+// A glyph read as one word: its length in the low byte, then lossy, then bytes.
+constexpr bool kWordGlyph =
+    kLittle && sizeof(JobText::Glyph) == sizeof(uint64_t) && offsetof(JobText::Glyph, len) == 0 &&
+    offsetof(JobText::Glyph, lossy) == 1 && offsetof(JobText::Glyph, bytes) == 2;
 
 // Bytes written from addr on, in two pieces when the buffer wraps: the address after.
 int32_t WriteCells(Cell* cells, int32_t size, int32_t addr, const uint8_t* bytes, int32_t n) {
@@ -244,19 +248,26 @@ int32_t DataStream::Impl::DoubleRun(const uint8_t* d, int32_t i, int32_t len) {
         const uint8_t b1 = d[at], b2 = d[at + 1];
         if ((b1 < 0x40) | (b2 < 0x40)) break;
         const JobText::Glyph* known = text.Known(b1, b2);
-        const JobText::Glyph g = known ? *known : text.Double(b1, b2);
-        if constexpr (kLittle && sizeof g == sizeof(uint64_t) &&
-                      offsetof(JobText::Glyph, bytes) == 2) {
-            // The bytes with one shift and one store: out has room past them.
+        if constexpr (kWordGlyph) {
+            // The glyph as one word, kept in a register: length, lossy flag,
+            // then its bytes, stored with one shift (out has room past them).
             uint64_t v;
-            std::memcpy(&v, &g, sizeof v);
-            v >>= 16;
-            std::memcpy(out + o, &v, sizeof v);
+            if (known) {
+                std::memcpy(&v, known, sizeof v);
+            } else {
+                const JobText::Glyph g = text.Double(b1, b2);
+                std::memcpy(&v, &g, sizeof v);
+            }
+            const uint64_t bytes = v >> 16;
+            std::memcpy(out + o, &bytes, sizeof bytes);
+            o += static_cast<uint8_t>(v);
+            lossy = lossy || static_cast<uint8_t>(v >> 8) != 0;
         } else {
+            const JobText::Glyph g = known ? *known : text.Double(b1, b2);
             std::memcpy(out + o, g.bytes, sizeof g.bytes);
+            o += g.len;
+            lossy = lossy || g.lossy;
         }
-        o += g.len;
-        lossy = lossy || g.lossy;
     }
     if (lossy) text.NoteLossy();
     buffer.currentAddress = static_cast<int16_t>(
