@@ -102,6 +102,31 @@ TEST(ByteBlocks, TakeTheLeadingRunWithEveryInstructionSet) {
     }
 }
 
+// Bytes spread into cells: each its own, at every length, nothing read past
+// the input (an unreadable page follows it) nor written past its cells.
+TEST(ByteBlocks, SpreadIntoCellsOfFour) {
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    auto* base = static_cast<uint8_t*>(
+        mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(base, MAP_FAILED);
+    ASSERT_EQ(mprotect(base + page, page, PROT_NONE), 0);
+    for (size_t n = 0; n <= 70; ++n) {
+        uint8_t* in = base + page - n;
+        for (size_t k = 0; k < n; ++k)
+            in[k] = static_cast<uint8_t>(0xF0 - 3 * k);
+        std::vector<uint8_t> out(4 * n + 64, 0xEE);
+        ByteBlocks::Spread(in, n, 0x02, out.data());
+        for (size_t k = 0; k < n; ++k) {
+            ASSERT_EQ(out[4 * k], 0x02) << k << " of " << n;
+            ASSERT_EQ(out[4 * k + 1], in[k]) << k << " of " << n;
+            ASSERT_EQ(out[4 * k + 2] | out[4 * k + 3], 0) << k << " of " << n;
+        }
+        for (size_t k = 4 * n; k < out.size(); ++k)
+            ASSERT_EQ(out[k], 0xEE) << k << " of " << n;
+    }
+    munmap(base, 2 * page);
+}
+
 struct Host : datastream::HostLink {
     int SendRecord(std::span<const uint8_t>) override { return 0; }
     bool ExtensionUnnegotiated() const override { return false; }

@@ -28,6 +28,10 @@ class ByteBlocks {
     // have room for n + kBlock bytes: blocks are written whole.
     size_t Translate(const uint8_t* in, size_t n, size_t readable, uint8_t* out) const;
 
+    // Each byte of in[0, n) into four of out: lead, the byte, 0, 0 (a print
+    // buffer cell as it is written).
+    static void Spread(const uint8_t* in, size_t n, uint8_t lead, uint8_t* out);
+
   private:
     alignas(64) uint8_t one_[256]{};      // what b becomes
     alignas(64) uint8_t stop_[256]{};     // 0xFF where a run stops at b

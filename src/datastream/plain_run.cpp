@@ -92,8 +92,10 @@ constexpr bool kWordGlyph =
 int32_t WriteCells(Cell* cells, int32_t size, int32_t addr, const uint8_t* bytes, int32_t n) {
     for (int32_t q = 0; q < n;) {
         const int32_t piece = std::min(n - q, size - addr);
-        for (int32_t c = 0; c < piece; ++c)
-            cells[addr + c] = Cell{0x02, bytes[q + c], 0, 0};
+        static_assert(sizeof(Cell) == 4 && offsetof(Cell, flags) == 0 && offsetof(Cell, ch) == 1,
+                      "a cell is its flags, its byte and two more");
+        ByteBlocks::Spread(bytes + q, static_cast<size_t>(piece), 0x02,
+                           reinterpret_cast<uint8_t*>(cells + addr));
         q += piece;
         addr += piece;
         if (addr >= size) addr = 0;
