@@ -103,8 +103,9 @@ TEST(ByteBlocks, TakeTheLeadingRunWithEveryInstructionSet) {
 }
 
 // Bytes spread into cells: each its own, at every length, nothing read past
-// the input (an unreadable page follows it) nor written past its cells.
-TEST(ByteBlocks, SpreadIntoCellsOfFour) {
+// the input (an unreadable page follows it) nor written past its cells; and
+// the first byte below a floor found wherever it is, or none.
+TEST(ByteBlocks, SpreadIntoCellsAndFindTheFirstControl) {
     const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     auto* base = static_cast<uint8_t*>(
         mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
@@ -113,7 +114,7 @@ TEST(ByteBlocks, SpreadIntoCellsOfFour) {
     for (size_t n = 0; n <= 70; ++n) {
         uint8_t* in = base + page - n;
         for (size_t k = 0; k < n; ++k)
-            in[k] = static_cast<uint8_t>(0xF0 - 3 * k);
+            in[k] = static_cast<uint8_t>(0x40 + 7 * k % 0xC0);
         std::vector<uint8_t> out(4 * n + 64, 0xEE);
         ByteBlocks::Spread(in, n, 0x02, out.data());
         for (size_t k = 0; k < n; ++k) {
@@ -123,6 +124,13 @@ TEST(ByteBlocks, SpreadIntoCellsOfFour) {
         }
         for (size_t k = 4 * n; k < out.size(); ++k)
             ASSERT_EQ(out[k], 0xEE) << k << " of " << n;
+        EXPECT_EQ(ByteBlocks::Below(in, n, 0x40), n);
+        for (size_t at = 0; at < n; ++at) {
+            const uint8_t was = in[at];
+            in[at] = static_cast<uint8_t>(at % 2 ? 0x3F : 0x00);
+            ASSERT_EQ(ByteBlocks::Below(in, n, 0x40), at) << n;
+            in[at] = was;
+        }
     }
     munmap(base, 2 * page);
 }

@@ -27,8 +27,8 @@ void ByteBlocks::Build(const std::array<int16_t, 256>& one, Isa most) {
             stopsHigh_[l] = static_cast<uint8_t>(stopsHigh_[l] | 1u << (h - 8));
     }
 #ifdef TW_BYTE_BLOCKS_X86
-    vector_ = most >= Isa::Avx2 && __builtin_cpu_supports("avx2");
-    wide_ = most >= Isa::Avx512 && __builtin_cpu_supports("avx512f") &&
+    vector_ = most >= Isa::Avx2 && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi");
+    wide_ = vector_ && most >= Isa::Avx512 && __builtin_cpu_supports("avx512f") &&
             __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
 #else
     (void)most;
@@ -117,10 +117,23 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void SpreadAvx512(const uin
     }
 }
 
+__attribute__((target("avx512f,avx512bw,bmi"))) size_t BelowAvx512(const uint8_t* in, size_t n,
+                                                                   uint8_t floor) {
+    const __m512i limit = _mm512_set1_epi8(static_cast<char>(floor));
+    for (size_t k = 0; k < n; k += 64) {
+        const size_t left = n - k;
+        const __mmask64 want = left >= 64 ? ~__mmask64{0} : (__mmask64{1} << left) - 1;
+        const __mmask64 below =
+            _mm512_mask_cmplt_epu8_mask(want, _mm512_maskz_loadu_epi8(want, in + k), limit);
+        if (below) return k + _tzcnt_u64(below);
+    }
+    return n;
+}
+
 bool HasAvx512() {
     static const bool has = __builtin_cpu_supports("avx512f") &&
                             __builtin_cpu_supports("avx512bw") &&
-                            __builtin_cpu_supports("avx512vl");
+                            __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("bmi");
     return has;
 }
 } // namespace
@@ -135,6 +148,16 @@ void ByteBlocks::Spread(const uint8_t* in, size_t n, uint8_t lead, uint8_t* out)
         out[4 * k + 1] = in[k];
         out[4 * k + 2] = out[4 * k + 3] = 0;
     }
+}
+
+size_t ByteBlocks::Below(const uint8_t* in, size_t n, uint8_t floor) {
+#ifdef TW_BYTE_BLOCKS_X86
+    if (HasAvx512()) return BelowAvx512(in, n, floor);
+#endif
+    size_t k = 0;
+    while (k < n && in[k] >= floor)
+        ++k;
+    return k;
 }
 
 size_t ByteBlocks::Translate(const uint8_t* in, size_t n, size_t readable, uint8_t* out) const {

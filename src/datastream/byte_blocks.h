@@ -32,6 +32,9 @@ class ByteBlocks {
     // buffer cell as it is written).
     static void Spread(const uint8_t* in, size_t n, uint8_t lead, uint8_t* out);
 
+    // Where the first byte of in[0, n) below floor is; n when there is none.
+    static size_t Below(const uint8_t* in, size_t n, uint8_t floor);
+
   private:
     alignas(64) uint8_t one_[256]{};      // what b becomes
     alignas(64) uint8_t stop_[256]{};     // 0xFF where a run stops at b

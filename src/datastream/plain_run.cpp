@@ -134,7 +134,8 @@ int32_t TranslateRun(const uint8_t* run, int32_t most, int32_t readable, const R
     // A short run (a blank before a line end) costs less byte by byte than
     // the blocks' tables take to load.
     constexpr int32_t kShortRun = 16;
-    if (most >= kShortRun && !Kind(Load(&table[run[1]]) | Load(&table[run[7]]))) {
+    const bool stopNear = most >= kShortRun && Kind(Load(&table[run[1]]) | Load(&table[run[7]]));
+    if (most >= kShortRun && !stopNear) {
         // Blocks of one-byte characters, and one byte at a time where one of
         // several bytes interrupts them; two such in a row past the first,
         // and the rest of the run is likely to be made of them.
@@ -152,8 +153,9 @@ int32_t TranslateRun(const uint8_t* run, int32_t most, int32_t readable, const R
             if (n == 0 && m > 1) break;
         }
     }
-    // Eight at a time while all eight are data, the rest one by one.
-    while (m + 8 <= most && EightData<single>(run + m, table, out, o))
+    // Eight at a time while all eight are data, the rest one by one (a run
+    // with a stop among its first eight goes one by one at once).
+    while (!stopNear && m + 8 <= most && EightData<single>(run + m, table, out, o))
         m += 8;
     for (; m < most; ++m) {
         const uint64_t v = Load(&table[run[m]]);
@@ -245,10 +247,14 @@ int32_t DataStream::Impl::DoubleRun(const uint8_t* d, int32_t i, int32_t len) {
     uint8_t* out = runOut.data();
     size_t o = 0;
     bool lossy = false;
+    uint64_t lossyBits = 0;
     int32_t at = i;
-    for (const int32_t stop = i + 2 * pairs; at < stop; at += 2) {
+    // Pairs up to the first control: found at once, not byte by byte.
+    const int32_t stop =
+        i + static_cast<int32_t>(ByteBlocks::Below(d + i, static_cast<size_t>(2 * pairs), 0x40) &
+                                 ~size_t{1});
+    for (; at < stop; at += 2) {
         const uint8_t b1 = d[at], b2 = d[at + 1];
-        if ((b1 < 0x40) | (b2 < 0x40)) break;
         const JobText::Glyph* known = text.Known(b1, b2);
         if constexpr (kWordGlyph) {
             // The glyph as one word, kept in a register: length, lossy flag,
@@ -263,7 +269,7 @@ int32_t DataStream::Impl::DoubleRun(const uint8_t* d, int32_t i, int32_t len) {
             const uint64_t bytes = v >> 16;
             std::memcpy(out + o, &bytes, sizeof bytes);
             o += static_cast<uint8_t>(v);
-            lossy = lossy || static_cast<uint8_t>(v >> 8) != 0;
+            lossyBits |= v;
         } else {
             const JobText::Glyph g = known ? *known : text.Double(b1, b2);
             std::memcpy(out + o, g.bytes, sizeof g.bytes);
@@ -271,7 +277,7 @@ int32_t DataStream::Impl::DoubleRun(const uint8_t* d, int32_t i, int32_t len) {
             lossy = lossy || g.lossy;
         }
     }
-    if (lossy) text.NoteLossy();
+    if (lossy || (lossyBits & 0xFF00)) text.NoteLossy();
     buffer.currentAddress = static_cast<int16_t>(
         WriteCells(buffer.cells.data(), buffer.size, buffer.currentAddress, d + i, at - i));
     const bool failed = o != 0 && fwrite_unlocked(out, 1, o, job.file) != o;
