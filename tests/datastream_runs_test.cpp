@@ -48,8 +48,10 @@ TEST(ByteBlocks, TakeTheLeadingRunWithEveryInstructionSet) {
                 one[b] = static_cast<int>(random() % 8) < stopsInEight
                              ? -1
                              : static_cast<int16_t>(random() % 256);
-            // Both ends of the byte range, where the vectors' halves meet.
+            // Both ends of the byte range, where the vectors' halves meet, and
+            // a character that becomes the byte 0 (a stop as well).
             one[0x00] = one[0x7F] = -1;
+            one[0x41] = 0;
             one[0x80] = 0x41;
             one[0xFF] = 0x42;
             ByteBlocks blocks;
@@ -66,18 +68,18 @@ TEST(ByteBlocks, TakeTheLeadingRunWithEveryInstructionSet) {
                     for (size_t k = 0; k < readable; ++k) {
                         do
                             in[k] = static_cast<uint8_t>(random());
-                        while (one[in[k]] < 0);
+                        while (one[in[k]] <= 0);
                     }
                     const size_t stopAt = random() % (n + 1);
                     if (stopAt < readable && stopsInEight != 0) {
                         uint8_t b;
                         do
                             b = static_cast<uint8_t>(random());
-                        while (one[b] >= 0);
+                        while (one[b] > 0);
                         in[stopAt] = b;
                     }
                     size_t lead = 0;
-                    while (lead < n && one[in[lead]] >= 0)
+                    while (lead < n && one[in[lead]] > 0)
                         ++lead;
                     std::vector<uint8_t> out(n + ByteBlocks::kBlock + 64, 0xEE);
                     if (!blocks.Usable(readable)) {

@@ -4,7 +4,6 @@
 #include "datastream/byte_blocks.h"
 
 #include <algorithm>
-#include <iterator>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
@@ -14,18 +13,9 @@
 namespace datastream {
 
 void ByteBlocks::Build(const std::array<int16_t, 256>& one, Isa most) {
-    std::fill(std::begin(stopsLow_), std::end(stopsLow_), 0);
-    std::fill(std::begin(stopsHigh_), std::end(stopsHigh_), 0);
-    for (int b = 0; b < 256; ++b) {
-        const int h = b >> 4, l = b & 0x0F;
-        rows_[h][l] = one_[b] = one[b] < 0 ? 0 : static_cast<uint8_t>(one[b]);
-        stop_[b] = one[b] < 0 ? 0xFF : 0;
-        if (one[b] >= 0) continue;
-        if (h < 8)
-            stopsLow_[l] = static_cast<uint8_t>(stopsLow_[l] | 1u << h);
-        else
-            stopsHigh_[l] = static_cast<uint8_t>(stopsHigh_[l] | 1u << (h - 8));
-    }
+    // 0 marks a stop: a character that becomes the byte 0 takes the byte loop.
+    for (int b = 0; b < 256; ++b)
+        rows_[b >> 4][b & 0x0F] = one_[b] = one[b] <= 0 ? 0 : static_cast<uint8_t>(one[b]);
 #ifdef TW_BYTE_BLOCKS_X86
     vector_ = most >= Isa::Avx2 && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi");
     wide_ = vector_ && most >= Isa::Avx512 && __builtin_cpu_supports("avx512f") &&
@@ -42,25 +32,14 @@ __attribute__((target("avx2"))) inline __m256i Wide(const uint8_t* p) {
     return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(p)));
 }
 
-__attribute__((target("avx2,bmi"))) size_t
-TranslateAvx2(const uint8_t (&rows)[16][16], const uint8_t* stopsLow, const uint8_t* stopsHigh,
-              const uint8_t* in, size_t n, size_t readable, uint8_t* out) {
-    alignas(16) static constexpr uint8_t kBit[16] = {1, 2, 4, 8, 16, 32, 64, 128,
-                                                     1, 2, 4, 8, 16, 32, 64, 128};
-    const __m256i nibble = _mm256_set1_epi8(0x0F), zero = _mm256_setzero_si256();
-    const __m256i low = Wide(stopsLow), high = Wide(stopsHigh), bit = Wide(kBit);
+__attribute__((target("avx2,bmi"))) size_t TranslateAvx2(const uint8_t (&rows)[16][16],
+                                                         const uint8_t* in, size_t n,
+                                                         size_t readable, uint8_t* out) {
+    const __m256i zero = _mm256_setzero_si256();
     const __m256i lift = _mm256_set1_epi8(0x70), step = _mm256_set1_epi8(0x10);
     size_t m = 0;
     while (m < n && readable - m >= ByteBlocks::kBlock) {
         const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + m));
-        const __m256i l = _mm256_and_si256(x, nibble);
-        const __m256i h = _mm256_and_si256(_mm256_srli_epi16(x, 4), nibble);
-        // The stop bits of the byte's column, chosen by its top bit, against its row's bit.
-        const __m256i column =
-            _mm256_blendv_epi8(_mm256_shuffle_epi8(low, l), _mm256_shuffle_epi8(high, l), x);
-        const __m256i hit = _mm256_and_si256(column, _mm256_shuffle_epi8(bit, h));
-        const uint32_t stops =
-            ~static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(hit, zero)));
         // Row r answers only the bytes whose x - 16r lies in 0..15: with 0x70
         // added (saturating) every other byte has its top bit, which the
         // shuffle turns into 0.
@@ -70,6 +49,7 @@ TranslateAvx2(const uint8_t (&rows)[16][16], const uint8_t* stopsLow, const uint
                                 _mm256_shuffle_epi8(Wide(rows[row]), _mm256_adds_epu8(rel, lift)));
             rel = _mm256_sub_epi8(rel, step);
         }
+        const auto stops = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(r, zero)));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + m), r);
         const size_t take = std::min<size_t>(stops ? _tzcnt_u32(stops) : ByteBlocks::kBlock, n - m);
         m += take;
@@ -80,22 +60,18 @@ TranslateAvx2(const uint8_t (&rows)[16][16], const uint8_t* stopsLow, const uint
 // A 256-byte table is four vectors: two permutes of two each, chosen by the
 // top bit. Masked loads and stores take a short tail in the same way.
 __attribute__((target("avx512f,avx512bw,avx512vbmi,bmi"))) size_t
-TranslateVbmi(const uint8_t* one, const uint8_t* stop, const uint8_t* in, size_t n, uint8_t* out) {
+TranslateVbmi(const uint8_t* one, const uint8_t* in, size_t n, uint8_t* out) {
     const __m512i o0 = _mm512_load_si512(one), o1 = _mm512_load_si512(one + 64),
                   o2 = _mm512_load_si512(one + 128), o3 = _mm512_load_si512(one + 192);
-    const __m512i s0 = _mm512_load_si512(stop), s1 = _mm512_load_si512(stop + 64),
-                  s2 = _mm512_load_si512(stop + 128), s3 = _mm512_load_si512(stop + 192);
     size_t m = 0;
     while (m < n) {
         const size_t left = n - m;
         const __mmask64 want = left >= 64 ? ~__mmask64{0} : (__mmask64{1} << left) - 1;
         const __m512i x = _mm512_maskz_loadu_epi8(want, in + m);
-        const __mmask64 top = _mm512_movepi8_mask(x);
-        const __m512i r = _mm512_mask_blend_epi8(top, _mm512_permutex2var_epi8(o0, x, o1),
-                                                 _mm512_permutex2var_epi8(o2, x, o3));
-        const __m512i s = _mm512_mask_blend_epi8(top, _mm512_permutex2var_epi8(s0, x, s1),
-                                                 _mm512_permutex2var_epi8(s2, x, s3));
-        const uint64_t stops = _mm512_test_epi8_mask(s, s) | ~want;
+        const __m512i r =
+            _mm512_mask_blend_epi8(_mm512_movepi8_mask(x), _mm512_permutex2var_epi8(o0, x, o1),
+                                   _mm512_permutex2var_epi8(o2, x, o3));
+        const uint64_t stops = _mm512_testn_epi8_mask(r, r) | ~want;
         _mm512_mask_storeu_epi8(out + m, want, r);
         const size_t take = stops ? _tzcnt_u64(stops) : 64;
         m += take;
@@ -103,6 +79,7 @@ TranslateVbmi(const uint8_t* one, const uint8_t* stop, const uint8_t* in, size_t
     }
     return m;
 }
+
 __attribute__((target("avx512f,avx512bw,avx512vl"))) void SpreadAvx512(const uint8_t* in, size_t n,
                                                                        uint8_t lead, uint8_t* out) {
     const __m512i fill = _mm512_set1_epi32(lead);
@@ -162,8 +139,8 @@ size_t ByteBlocks::Below(const uint8_t* in, size_t n, uint8_t floor) {
 
 size_t ByteBlocks::Translate(const uint8_t* in, size_t n, size_t readable, uint8_t* out) const {
 #ifdef TW_BYTE_BLOCKS_X86
-    if (wide_) return TranslateVbmi(one_, stop_, in, n, out);
-    if (vector_) return TranslateAvx2(rows_, stopsLow_, stopsHigh_, in, n, readable, out);
+    if (wide_) return TranslateVbmi(one_, in, n, out);
+    if (vector_) return TranslateAvx2(rows_, in, n, readable, out);
 #endif
     (void)in, (void)n, (void)readable, (void)out;
     return 0;

@@ -15,7 +15,7 @@ class ByteBlocks {
     enum class Isa { None, Avx2, Avx512 };
 
     // one[b]: what b becomes, or -1 where a run must stop at b (a control,
-    // or a character of several bytes or none).
+    // or a character of several bytes or none). One that becomes 0 stops it too.
     void Build(const std::array<int16_t, 256>& one, Isa most = Isa::Avx512);
     Isa InUse() const { return wide_ ? Isa::Avx512 : vector_ ? Isa::Avx2 : Isa::None; }
 
@@ -36,13 +36,10 @@ class ByteBlocks {
     static size_t Below(const uint8_t* in, size_t n, uint8_t floor);
 
   private:
-    alignas(64) uint8_t one_[256]{};      // what b becomes
-    alignas(64) uint8_t stop_[256]{};     // 0xFF where a run stops at b
-    alignas(32) uint8_t rows_[16][16]{};  // what (h << 4 | l) becomes: rows_[h][l]
-    alignas(16) uint8_t stopsLow_[16]{};  // bit h set: (h << 4 | l) stops, h < 8
-    alignas(16) uint8_t stopsHigh_[16]{}; // bit h - 8 set: the same for h >= 8
-    bool vector_ = false;                 // AVX2: 32 at a time
-    bool wide_ = false;                   // AVX-512 with byte permutes: 64 at a time, any length
+    alignas(64) uint8_t one_[256]{};     // what b becomes, 0 where a run stops at b
+    alignas(32) uint8_t rows_[16][16]{}; // what (h << 4 | l) becomes: rows_[h][l]
+    bool vector_ = false;                // AVX2: 32 at a time
+    bool wide_ = false;                  // AVX-512 with byte permutes: 64 at a time, any length
 };
 
 } // namespace datastream
