@@ -1,5 +1,6 @@
-// Runs of bytes that a table maps to one byte each, translated 32 or 64 at a
-// time with vector instructions where the processor has them.
+// The bulk steps of a run with vector instructions where the processor has
+// them: bytes that a table maps to one byte each translated 32 or 64 at a
+// time, bytes spread into print buffer cells, the first control found.
 #pragma once
 #include <array>
 #include <cstddef>

@@ -90,10 +90,10 @@ constexpr bool kWordGlyph =
 
 // Bytes written from addr on, in two pieces when the buffer wraps: the address after.
 int32_t WriteCells(Cell* cells, int32_t size, int32_t addr, const uint8_t* bytes, int32_t n) {
+    static_assert(sizeof(Cell) == 4 && offsetof(Cell, flags) == 0 && offsetof(Cell, ch) == 1,
+                  "a cell is its flags, its byte and two more");
     for (int32_t q = 0; q < n;) {
         const int32_t piece = std::min(n - q, size - addr);
-        static_assert(sizeof(Cell) == 4 && offsetof(Cell, flags) == 0 && offsetof(Cell, ch) == 1,
-                      "a cell is its flags, its byte and two more");
         ByteBlocks::Spread(bytes + q, static_cast<size_t>(piece), 0x02,
                            reinterpret_cast<uint8_t*>(cells + addr));
         q += piece;
