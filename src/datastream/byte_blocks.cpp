@@ -15,7 +15,7 @@ namespace datastream {
 void ByteBlocks::Build(const std::array<int16_t, 256>& one, Isa most) {
     // 0 marks a stop: a character that becomes the byte 0 takes the byte loop.
     for (int b = 0; b < 256; ++b)
-        rows_[b >> 4][b & 0x0F] = one_[b] = one[b] <= 0 ? 0 : static_cast<uint8_t>(one[b]);
+        one_[b] = one[b] <= 0 ? 0 : static_cast<uint8_t>(one[b]);
 #ifdef TW_BYTE_BLOCKS_X86
     vector_ = most >= Isa::Avx2 && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi");
     wide_ = vector_ && most >= Isa::Avx512 && __builtin_cpu_supports("avx512f") &&
@@ -32,9 +32,9 @@ __attribute__((target("avx2"))) inline __m256i Wide(const uint8_t* p) {
     return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(p)));
 }
 
-__attribute__((target("avx2,bmi"))) size_t TranslateAvx2(const uint8_t (&rows)[16][16],
-                                                         const uint8_t* in, size_t n,
-                                                         size_t readable, uint8_t* out) {
+// The table's sixteen rows of sixteen: row r is one[16 r, 16 r + 16).
+__attribute__((target("avx2,bmi"))) size_t TranslateAvx2(const uint8_t* one, const uint8_t* in,
+                                                         size_t n, size_t readable, uint8_t* out) {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i lift = _mm256_set1_epi8(0x70), step = _mm256_set1_epi8(0x10);
     size_t m = 0;
@@ -45,8 +45,8 @@ __attribute__((target("avx2,bmi"))) size_t TranslateAvx2(const uint8_t (&rows)[1
         // shuffle turns into 0.
         __m256i r = zero, rel = x;
         for (int row = 0; row < 16; ++row) {
-            r = _mm256_or_si256(r,
-                                _mm256_shuffle_epi8(Wide(rows[row]), _mm256_adds_epu8(rel, lift)));
+            r = _mm256_or_si256(
+                r, _mm256_shuffle_epi8(Wide(one + 16 * row), _mm256_adds_epu8(rel, lift)));
             rel = _mm256_sub_epi8(rel, step);
         }
         const auto stops = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(r, zero)));
@@ -140,7 +140,7 @@ size_t ByteBlocks::Below(const uint8_t* in, size_t n, uint8_t floor) {
 size_t ByteBlocks::Translate(const uint8_t* in, size_t n, size_t readable, uint8_t* out) const {
 #ifdef TW_BYTE_BLOCKS_X86
     if (wide_) return TranslateVbmi(one_, in, n, out);
-    if (vector_) return TranslateAvx2(rows_, in, n, readable, out);
+    if (vector_) return TranslateAvx2(one_, in, n, readable, out);
 #endif
     (void)in, (void)n, (void)readable, (void)out;
     return 0;

@@ -37,10 +37,9 @@ class ByteBlocks {
     static size_t Below(const uint8_t* in, size_t n, uint8_t floor);
 
   private:
-    alignas(64) uint8_t one_[256]{};     // what b becomes, 0 where a run stops at b
-    alignas(32) uint8_t rows_[16][16]{}; // what (h << 4 | l) becomes: rows_[h][l]
-    bool vector_ = false;                // AVX2: 32 at a time
-    bool wide_ = false;                  // AVX-512 with byte permutes: 64 at a time, any length
+    alignas(64) uint8_t one_[256]{}; // what b becomes, 0 where a run stops at b
+    bool vector_ = false;            // AVX2: 32 at a time
+    bool wide_ = false;              // AVX-512 with byte permutes: 64 at a time, any length
 };
 
 } // namespace datastream
