@@ -12,14 +12,29 @@
 
 namespace datastream {
 
+#ifdef TW_BYTE_BLOCKS_X86
+namespace {
+// What the processor has, looked up once for the process.
+struct Cpu {
+    bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi");
+    bool avx512 = avx2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                  __builtin_cpu_supports("avx512vl");
+    bool vbmi = avx512 && __builtin_cpu_supports("avx512vbmi");
+};
+const Cpu& Has() {
+    static const Cpu cpu;
+    return cpu;
+}
+} // namespace
+#endif
+
 void ByteBlocks::Build(const std::array<int16_t, 256>& one, Isa most) {
     // 0 marks a stop: a character that becomes the byte 0 takes the byte loop.
     for (int b = 0; b < 256; ++b)
         one_[b] = one[b] <= 0 ? 0 : static_cast<uint8_t>(one[b]);
 #ifdef TW_BYTE_BLOCKS_X86
-    vector_ = most >= Isa::Avx2 && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi");
-    wide_ = vector_ && most >= Isa::Avx512 && __builtin_cpu_supports("avx512f") &&
-            __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
+    vector_ = most >= Isa::Avx2 && Has().avx2;
+    wide_ = most >= Isa::Avx512 && Has().vbmi;
 #else
     (void)most;
 #endif
@@ -107,18 +122,12 @@ __attribute__((target("avx512f,avx512bw,bmi"))) size_t BelowAvx512(const uint8_t
     return n;
 }
 
-bool HasAvx512() {
-    static const bool has = __builtin_cpu_supports("avx512f") &&
-                            __builtin_cpu_supports("avx512bw") &&
-                            __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("bmi");
-    return has;
-}
 } // namespace
 #endif
 
 void ByteBlocks::Spread(const uint8_t* in, size_t n, uint8_t lead, uint8_t* out) {
 #ifdef TW_BYTE_BLOCKS_X86
-    if (HasAvx512()) return SpreadAvx512(in, n, lead, out);
+    if (Has().avx512) return SpreadAvx512(in, n, lead, out);
 #endif
     for (size_t k = 0; k < n; ++k) {
         out[4 * k] = lead;
@@ -129,7 +138,7 @@ void ByteBlocks::Spread(const uint8_t* in, size_t n, uint8_t lead, uint8_t* out)
 
 size_t ByteBlocks::Below(const uint8_t* in, size_t n, uint8_t floor) {
 #ifdef TW_BYTE_BLOCKS_X86
-    if (HasAvx512()) return BelowAvx512(in, n, floor);
+    if (Has().avx512) return BelowAvx512(in, n, floor);
 #endif
     size_t k = 0;
     while (k < n && in[k] >= floor)

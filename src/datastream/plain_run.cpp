@@ -246,8 +246,7 @@ int32_t DataStream::Impl::DoubleRun(const uint8_t* d, int32_t i, int32_t len) {
     if (pairs <= 0) return 0;
     uint8_t* out = runOut.data();
     size_t o = 0;
-    bool lossy = false;
-    uint64_t lossyBits = 0;
+    uint64_t lossyBits = 0; // a glyph word's second byte: lossy
     int32_t at = i;
     // Pairs up to the first control: found at once, not byte by byte.
     const int32_t stop =
@@ -274,10 +273,10 @@ int32_t DataStream::Impl::DoubleRun(const uint8_t* d, int32_t i, int32_t len) {
             const JobText::Glyph g = known ? *known : text.Double(b1, b2);
             std::memcpy(out + o, g.bytes, sizeof g.bytes);
             o += g.len;
-            lossy = lossy || g.lossy;
+            lossyBits |= uint64_t{g.lossy} << 8;
         }
     }
-    if (lossy || (lossyBits & 0xFF00)) text.NoteLossy();
+    if (lossyBits & 0xFF00) text.NoteLossy();
     buffer.currentAddress = static_cast<int16_t>(
         WriteCells(buffer.cells.data(), buffer.size, buffer.currentAddress, d + i, at - i));
     const bool failed = o != 0 && fwrite_unlocked(out, 1, o, job.file) != o;
