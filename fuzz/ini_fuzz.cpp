@@ -1,4 +1,5 @@
-// Settings reader and writer on arbitrary file bytes.
+// Settings reader and writer on arbitrary file bytes, all in memory: the file
+// functions around them only read and replace the whole text.
 #include "config/ini_values.h"
 #include "config/settings.h"
 #include "fuzz_file.h"
@@ -7,12 +8,13 @@
 #include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string path = FuzzFile(".ini", data, size);
+    // Never made: only its folder matters, for relative file names.
+    static const std::string path = FuzzScratchDir("twinifuzz") + "/input.ini";
+    const std::string text(reinterpret_cast<const char*>(data), size);
     config::Settings s = config::DefaultSettings();
     int rc;
     // The file's text parsed in memory, as a read of path would give it.
-    const config::IniValues ini =
-        config::IniValues::Parse(path, std::string(reinterpret_cast<const char*>(data), size));
+    const config::IniValues ini = config::IniValues::Parse(path, text);
     {
         QuietStderr quiet; // an unknown CODEPAGE is named there
         rc = LoadSettings(ini, {}, false, s).code;
@@ -34,9 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             before = e.value;
             break;
         }
-    if (!platform::ProfileWriteString("Configuration", "FuzzKey", "value 1", path)) return 0;
-    if (platform::ProfileGetString("CONFIGURATION", "FUZZKEY", "", path) != "value 1") std::abort();
-    if (platform::ProfileGetString("CONFIGURATION", "LUTYPE", "<none>", path) != before)
-        std::abort();
+    if (platform::IniTextGet(text, "CONFIGURATION", "LUTYPE", "<none>") != before) std::abort();
+    const std::string written = platform::IniTextWith(text, "Configuration", "FuzzKey", "value 1");
+    if (platform::IniTextGet(written, "CONFIGURATION", "FUZZKEY", "") != "value 1") std::abort();
+    if (platform::IniTextGet(written, "CONFIGURATION", "LUTYPE", "<none>") != before) std::abort();
     return 0;
 }

@@ -37,14 +37,12 @@ bool KeyValue(std::string_view line, std::string_view& key, std::string_view& va
     return !key.empty();
 }
 
-// The file's lines without their LF; exists says whether it could be opened.
-// One read of the whole file: every lookup of a key reads it again.
-std::vector<std::string> ReadLines(const std::string& path, bool& exists) {
-    std::vector<std::string> lines;
+// The file's bytes; exists says whether it could be opened.
+std::string ReadText(const std::string& path, bool& exists) {
+    std::string text;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     exists = fd >= 0;
-    if (fd < 0) return lines;
-    std::string text;
+    if (fd < 0) return text;
     struct stat st;
     if (::fstat(fd, &st) == 0 && st.st_size > 0) text.reserve(static_cast<size_t>(st.st_size));
     char chunk[16384];
@@ -55,14 +53,17 @@ std::vector<std::string> ReadLines(const std::string& path, bool& exists) {
         text.append(chunk, static_cast<size_t>(n));
     }
     ::close(fd);
-    for (size_t at = 0; at < text.size();) {
-        const size_t nl = text.find('\n', at);
-        if (nl == std::string::npos) {
-            lines.emplace_back(text, at);
-            break;
-        }
-        lines.emplace_back(text, at, nl - at);
-        at = nl + 1;
+    return text;
+}
+
+// The text's lines without their LF; a last LF starts no further line.
+std::vector<std::string_view> Lines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        const size_t nl = text.find('\n');
+        lines.push_back(text.substr(0, nl));
+        if (nl == std::string_view::npos) break;
+        text.remove_prefix(nl + 1);
     }
     return lines;
 }
@@ -82,12 +83,10 @@ bool SameIniName(std::string_view a, std::string_view b) {
     return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
-std::string ProfileGetString(std::string_view section, std::string_view key, std::string_view def,
-                             const std::string& path) {
-    bool exists = false;
-    std::vector<std::string> lines = ReadLines(path, exists);
+std::string IniTextGet(std::string_view text, std::string_view section, std::string_view key,
+                       std::string_view def) {
     bool inSection = false;
-    for (const std::string& line : lines) {
+    for (const std::string_view line : Lines(text)) {
         std::string_view name;
         if (SectionName(line, name)) {
             inSection = SameIniName(name, section);
@@ -104,14 +103,15 @@ std::string ProfileGetString(std::string_view section, std::string_view key, std
     return std::string(def);
 }
 
-bool ProfileWriteString(std::string_view section, std::string_view key, std::string_view value,
-                        const std::string& path) {
-    std::lock_guard<std::mutex> lock(gWriteLock);
-
+std::string ProfileGetString(std::string_view section, std::string_view key, std::string_view def,
+                             const std::string& path) {
     bool exists = false;
-    std::vector<std::string> lines = ReadLines(path, exists);
-    struct stat present;
-    if (!exists && ::stat(path.c_str(), &present) == 0) return false; // there but unreadable
+    return IniTextGet(ReadText(path, exists), section, key, def);
+}
+
+std::string IniTextWith(std::string_view text, std::string_view section, std::string_view key,
+                        std::string_view value) {
+    std::vector<std::string_view> lines = Lines(text);
     // A line break inside a value would forge further keys.
     std::string clean(value);
     for (char& c : clean)
@@ -119,6 +119,7 @@ bool ProfileWriteString(std::string_view section, std::string_view key, std::str
     std::string entry;
     entry.reserve(key.size() + 1 + clean.size());
     entry.append(key).append(1, '=').append(clean);
+    std::string header;
 
     bool inSection = false, done = false;
     size_t sectionEnd = std::string::npos; // index after the last line of our section
@@ -142,19 +143,31 @@ bool ProfileWriteString(std::string_view section, std::string_view key, std::str
     if (!done) {
         if (sectionEnd == std::string::npos) {
             if (!lines.empty() && !TrimIniBlanks(lines.back()).empty()) lines.emplace_back();
-            std::string header;
             header.reserve(section.size() + 2);
             header.append(1, '[').append(section).append(1, ']');
-            lines.push_back(std::move(header));
+            lines.push_back(header);
             lines.push_back(entry);
         } else {
             lines.insert(lines.begin() + static_cast<long>(sectionEnd), entry);
         }
     }
 
-    std::string text;
-    for (const std::string& l : lines)
-        text.append(l).append(1, '\n');
+    std::string out;
+    out.reserve(text.size() + entry.size() + header.size() + 3);
+    for (const std::string_view l : lines)
+        out.append(l).append(1, '\n');
+    return out;
+}
+
+bool ProfileWriteString(std::string_view section, std::string_view key, std::string_view value,
+                        const std::string& path) {
+    std::lock_guard<std::mutex> lock(gWriteLock);
+
+    bool exists = false;
+    const std::string before = ReadText(path, exists);
+    struct stat present;
+    if (!exists && ::stat(path.c_str(), &present) == 0) return false; // there but unreadable
+    const std::string text = IniTextWith(before, section, key, value);
 
     std::string tmp = path + ".tmpXXXXXX";
     int fd = ::mkostemp(tmp.data(), O_CLOEXEC);

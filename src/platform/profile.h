@@ -20,4 +20,11 @@ std::string ProfileGetString(std::string_view section, std::string_view key, std
 bool ProfileWriteString(std::string_view section, std::string_view key, std::string_view value,
                         const std::string& path);
 
+// The same two on a file's text held in memory.
+std::string IniTextGet(std::string_view text, std::string_view section, std::string_view key,
+                       std::string_view def);
+// The text with key set in section, the section added at the end when missing.
+std::string IniTextWith(std::string_view text, std::string_view section, std::string_view key,
+                        std::string_view value);
+
 } // namespace platform
