@@ -44,10 +44,10 @@ void DataStream::Impl::BuildRunTables() {
     }
     runBlocks.Build(runOne);
     repeatBlocks.Build(repeatOne);
-    // Room for a block written whole past the run's last character too.
-    runOut.assign(static_cast<size_t>(kRunChunk) * sizeof(RunByte::bytes) + sizeof(RunByte) +
-                      ByteBlocks::kBlock,
-                  0);
+    // Room for a block written whole past the run's last character too. Only
+    // what a run writes is read, so the bytes start as they come.
+    runOut.reset(new uint8_t[static_cast<size_t>(kRunChunk) * sizeof(RunByte::bytes) +
+                             sizeof(RunByte) + ByteBlocks::kBlock]);
 }
 
 int32_t DataStream::Impl::LineLimit() const {
@@ -189,9 +189,9 @@ int32_t DataStream::Impl::PlainRun(const uint8_t* d, int32_t i, int32_t len, con
     // What the record may still print: the byte that passes it is the writer's.
     int64_t budget = printLimit - writer.printed;
     const int32_t limit = LineLimit(), end = i + std::min(len - i, kRunChunk);
-    uint8_t* out = runOut.data();
+    uint8_t* out = runOut.get();
     size_t o = 0;
-    Cell* cells = buffer.cells.data();
+    Cell* cells = buffer.cells.get();
     const int32_t size = buffer.size;
     int32_t addr = buffer.currentAddress, column = writer.column, lines = writer.lines, k = i;
     uint8_t last = writer.lastByte;
@@ -244,7 +244,7 @@ int32_t DataStream::Impl::DoubleRun(const uint8_t* d, int32_t i, int32_t len) {
         static_cast<int32_t>(std::min<int64_t>({(len - i) / 2, (LineLimit() - writer.column) / 2,
                                                 (printLimit - writer.printed) / kGlyphMost}));
     if (pairs <= 0) return 0;
-    uint8_t* out = runOut.data();
+    uint8_t* out = runOut.get();
     size_t o = 0;
     uint64_t lossyBits = 0; // a glyph word's second byte: lossy
     int32_t at = i;
@@ -278,7 +278,7 @@ int32_t DataStream::Impl::DoubleRun(const uint8_t* d, int32_t i, int32_t len) {
     }
     if (lossyBits & 0xFF00) text.NoteLossy();
     buffer.currentAddress = static_cast<int16_t>(
-        WriteCells(buffer.cells.data(), buffer.size, buffer.currentAddress, d + i, at - i));
+        WriteCells(buffer.cells.get(), buffer.size, buffer.currentAddress, d + i, at - i));
     const bool failed = o != 0 && fwrite_unlocked(out, 1, o, job.file) != o;
     const int32_t n = (at - i) / 2;
     writer.printed += static_cast<int64_t>(o);

@@ -20,9 +20,11 @@ void PrintBuffer::Reset(int16_t r, int16_t c) {
     rows = r;
     cols = c;
     // A geometry no host can set would otherwise index past the cells.
+    const int16_t was = cells ? size : -1;
     size = static_cast<int16_t>(std::clamp(r * c, 1, kMaxCells));
-    cells.resize(static_cast<size_t>(size) + 1);
-    std::memset(static_cast<void*>(cells.data()), 0, cells.size() * sizeof(Cell));
+    // Exactly size + 1 cells, so that a sanitizer sees any reach past the marker.
+    if (size != was) cells.reset(new Cell[static_cast<size_t>(size) + 1]);
+    std::memset(static_cast<void*>(cells.get()), 0, (static_cast<size_t>(size) + 1) * sizeof(Cell));
     cells[static_cast<size_t>(size)].flags = 0xFF;
     currentAddress = 0;
     cursorAddress = 0;
@@ -31,7 +33,7 @@ void PrintBuffer::Reset(int16_t r, int16_t c) {
 }
 
 void PrintBuffer::Clear() {
-    std::memset(static_cast<void*>(cells.data()), 0, static_cast<size_t>(size) * sizeof(Cell));
+    std::memset(static_cast<void*>(cells.get()), 0, static_cast<size_t>(size) * sizeof(Cell));
     replyMode = 0;
     cursorAddress = 0;
     currentAddress = 0;
@@ -49,7 +51,7 @@ void ResetModified(PrintBuffer& pb) {
     constexpr int kCh = kLittle ? 8 * offsetof(Cell, ch) : 24 - 8 * offsetof(Cell, ch);
     constexpr uint64_t kBoth = 0x0000000100000001;
     static_assert(sizeof(Cell) == sizeof(uint32_t), "a cell is a half word");
-    uint8_t* cells = reinterpret_cast<uint8_t*>(pb.cells.data());
+    uint8_t* cells = reinterpret_cast<uint8_t*>(pb.cells.get());
     const size_t n = static_cast<size_t>(pb.size) * sizeof(Cell);
     size_t at = 0;
     for (; at + sizeof(uint64_t) <= n; at += sizeof(uint64_t)) {

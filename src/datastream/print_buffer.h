@@ -2,22 +2,23 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 namespace datastream {
 
 // The largest buffer a host can ask for (27 x 132).
 inline constexpr int kMaxCells = 27 * 132;
 
+// Trivial: a buffer of them is made without a pass and cleared as one block.
 struct Cell {
-    uint8_t flags = 0; // 0x01 field attribute, 0x02 written, 0xFF end marker
-    uint8_t ch = 0;
-    uint8_t ext = 0; // bits 7-6 highlighting, 5-3 colour
-    uint8_t pad = 0;
+    uint8_t flags; // 0x01 field attribute, 0x02 written, 0xFF end marker
+    uint8_t ch;
+    uint8_t ext; // bits 7-6 highlighting, 5-3 colour
+    uint8_t pad;
 };
 
 struct PrintBuffer {
-    std::vector<Cell> cells; // size + 1: the last one is the end marker
+    std::unique_ptr<Cell[]> cells; // size + 1: the last one is the end marker
     int16_t rows = 0, cols = 0, size = 0;
     int16_t currentAddress = 0;
     uint16_t cursorAddress = 0;
