@@ -4,6 +4,9 @@
 #include "datastream/byte_blocks.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
@@ -14,12 +17,29 @@ namespace datastream {
 
 #ifdef TW_BYTE_BLOCKS_X86
 namespace {
-// What the processor has, looked up once for the process.
+// What the processor has, looked up once for the process. TWPRINTER_CPU=avx2
+// or =none holds the routines below that: the tests run the other paths that
+// way, and a fault report can rule the vector code out.
 struct Cpu {
     bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi");
     bool avx512 = avx2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
                   __builtin_cpu_supports("avx512vl");
     bool vbmi = avx512 && __builtin_cpu_supports("avx512vbmi");
+
+    Cpu() {
+        const char* cap = std::getenv("TWPRINTER_CPU");
+        if (!cap || !*cap) return;
+        if (std::strcmp(cap, "none") == 0) {
+            avx2 = avx512 = vbmi = false;
+        } else if (std::strcmp(cap, "avx2") == 0) {
+            avx512 = vbmi = false;
+        } else {
+            std::fprintf(stderr,
+                         "TWPRINTER_CPU=%s is neither none nor avx2: all the processor has is "
+                         "used\n",
+                         cap);
+        }
+    }
 };
 const Cpu& Has() {
     static const Cpu cpu;
