@@ -93,7 +93,8 @@ __attribute__((target("avx2,bmi"))) size_t TranslateAvx2(const uint8_t* one, con
     return m;
 }
 // A 256-byte table is four vectors: two permutes of two each, chosen by the
-// top bit. Masked loads and stores take a short tail in the same way.
+// top bit. Masked loads and stores take a short tail in the same way; whole
+// blocks take plain stores, which some processors run several times faster.
 __attribute__((target("avx512f,avx512bw,avx512vbmi,bmi"))) size_t
 TranslateVbmi(const uint8_t* one, const uint8_t* in, size_t n, uint8_t* out) {
     const __m512i o0 = _mm512_load_si512(one), o1 = _mm512_load_si512(one + 64),
@@ -107,7 +108,10 @@ TranslateVbmi(const uint8_t* one, const uint8_t* in, size_t n, uint8_t* out) {
             _mm512_mask_blend_epi8(_mm512_movepi8_mask(x), _mm512_permutex2var_epi8(o0, x, o1),
                                    _mm512_permutex2var_epi8(o2, x, o3));
         const uint64_t stops = _mm512_testn_epi8_mask(r, r) | ~want;
-        _mm512_mask_storeu_epi8(out + m, want, r);
+        if (left >= 64)
+            _mm512_storeu_si512(out + m, r);
+        else
+            _mm512_mask_storeu_epi8(out + m, want, r);
         const size_t take = stops ? _tzcnt_u64(stops) : 64;
         m += take;
         if (take < 64) break;
@@ -118,9 +122,15 @@ TranslateVbmi(const uint8_t* one, const uint8_t* in, size_t n, uint8_t* out) {
 __attribute__((target("avx512f,avx512bw,avx512vl"))) void SpreadAvx512(const uint8_t* in, size_t n,
                                                                        uint8_t lead, uint8_t* out) {
     const __m512i fill = _mm512_set1_epi32(lead);
-    for (size_t k = 0; k < n; k += 16) {
-        const size_t left = n - k;
-        const __mmask16 want = left >= 16 ? 0xFFFF : static_cast<__mmask16>((1u << left) - 1);
+    size_t k = 0;
+    for (; k + 16 <= n; k += 16) {
+        const __m512i b = _mm512_maskz_cvtepu8_epi32(
+            0xFFFF, _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k)));
+        _mm512_storeu_si512(out + 4 * k,
+                            _mm512_or_si512(_mm512_maskz_slli_epi32(0xFFFF, b, 8), fill));
+    }
+    if (k < n) {
+        const __mmask16 want = static_cast<__mmask16>((1u << (n - k)) - 1);
         // The zeroing forms: GCC 12 takes the plain ones' undefined source for
         // an uninitialized read.
         const __m512i b = _mm512_maskz_cvtepu8_epi32(want, _mm_maskz_loadu_epi8(want, in + k));
