@@ -40,26 +40,16 @@ IniValues IniValues::Parse(const std::string& path, const std::string& text) {
     std::string_view rest = text;
     while (!rest.empty()) {
         const size_t nl = rest.find('\n');
-        const std::string_view line = platform::TrimIniBlanks(rest.substr(0, nl));
+        const std::string_view line = rest.substr(0, nl);
         rest = nl == std::string_view::npos ? std::string_view() : rest.substr(nl + 1);
         ++number;
-        if (line.size() >= 2 && line.front() == '[') {
-            const size_t close = line.find(']');
-            if (close != std::string_view::npos) {
-                inSection = platform::SameIniName(
-                    platform::TrimIniBlanks(line.substr(1, close - 1)), kIniSection);
-                continue;
-            }
+        std::string_view name, key, value;
+        if (platform::IniSectionLine(line, name)) {
+            inSection = platform::SameIniName(name, kIniSection);
+            continue;
         }
-        if (!inSection || line.empty() || line.front() == ';' || line.front() == '#') continue;
-        const size_t eq = line.find('=');
-        if (eq == std::string_view::npos) continue;
-        const std::string_view key = platform::TrimIniBlanks(line.substr(0, eq));
-        std::string_view value = platform::TrimIniBlanks(line.substr(eq + 1));
-        if (key.empty()) continue;
-        if (value.size() >= 2 && ((value.front() == '"' && value.back() == '"') ||
-                                  (value.front() == '\'' && value.back() == '\'')))
-            value = value.substr(1, value.size() - 2);
+        if (!inSection || !platform::IniKeyLine(line, key, value)) continue;
+        value = platform::IniUnquote(value);
         for (const IniEntry& e : v.entries_)
             if (platform::SameIniName(e.key, key)) {
                 v.repeats_.push_back(std::string(key) + " twice in [" + kIniSection + "], lines " +

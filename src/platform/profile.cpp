@@ -17,26 +17,6 @@ namespace {
 // read-modify-replace of the whole file and must not lose another's key.
 std::mutex gWriteLock;
 
-// "[name]" gives name; anything else gives false.
-bool SectionName(std::string_view line, std::string_view& name) {
-    line = TrimIniBlanks(line);
-    if (line.size() < 2 || line.front() != '[') return false;
-    size_t close = line.find(']');
-    if (close == std::string_view::npos) return false;
-    name = TrimIniBlanks(line.substr(1, close - 1));
-    return true;
-}
-
-bool KeyValue(std::string_view line, std::string_view& key, std::string_view& value) {
-    std::string_view t = TrimIniBlanks(line);
-    if (t.empty() || t.front() == ';' || t.front() == '#') return false;
-    size_t eq = t.find('=');
-    if (eq == std::string_view::npos) return false;
-    key = TrimIniBlanks(t.substr(0, eq));
-    value = TrimIniBlanks(t.substr(eq + 1));
-    return !key.empty();
-}
-
 // The file's bytes; exists says whether it could be opened.
 std::string ReadText(const std::string& path, bool& exists) {
     std::string text;
@@ -83,22 +63,44 @@ bool SameIniName(std::string_view a, std::string_view b) {
     return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
+bool IniSectionLine(std::string_view line, std::string_view& name) {
+    line = TrimIniBlanks(line);
+    if (line.size() < 2 || line.front() != '[') return false;
+    size_t close = line.find(']');
+    if (close == std::string_view::npos) return false;
+    name = TrimIniBlanks(line.substr(1, close - 1));
+    return true;
+}
+
+bool IniKeyLine(std::string_view line, std::string_view& key, std::string_view& value) {
+    std::string_view t = TrimIniBlanks(line);
+    if (t.empty() || t.front() == ';' || t.front() == '#') return false;
+    size_t eq = t.find('=');
+    if (eq == std::string_view::npos) return false;
+    key = TrimIniBlanks(t.substr(0, eq));
+    value = TrimIniBlanks(t.substr(eq + 1));
+    return !key.empty();
+}
+
+std::string_view IniUnquote(std::string_view v) {
+    if (v.size() >= 2 &&
+        ((v.front() == '"' && v.back() == '"') || (v.front() == '\'' && v.back() == '\'')))
+        v = v.substr(1, v.size() - 2);
+    return v;
+}
+
 std::string IniTextGet(std::string_view text, std::string_view section, std::string_view key,
                        std::string_view def) {
     bool inSection = false;
     for (const std::string_view line : Lines(text)) {
         std::string_view name;
-        if (SectionName(line, name)) {
+        if (IniSectionLine(line, name)) {
             inSection = SameIniName(name, section);
             continue;
         }
         std::string_view k, v;
-        if (inSection && KeyValue(line, k, v) && SameIniName(k, key)) {
-            if (v.size() >= 2 &&
-                ((v.front() == '"' && v.back() == '"') || (v.front() == '\'' && v.back() == '\'')))
-                v = v.substr(1, v.size() - 2);
-            return std::string(v);
-        }
+        if (inSection && IniKeyLine(line, k, v) && SameIniName(k, key))
+            return std::string(IniUnquote(v));
     }
     return std::string(def);
 }
@@ -125,7 +127,7 @@ std::string IniTextWith(std::string_view text, std::string_view section, std::st
     size_t sectionEnd = std::string::npos; // index after the last line of our section
     for (size_t i = 0; i < lines.size() && !done; ++i) {
         std::string_view name;
-        if (SectionName(lines[i], name)) {
+        if (IniSectionLine(lines[i], name)) {
             if (inSection) break;
             inSection = SameIniName(name, section);
             if (inSection) sectionEnd = i + 1;
@@ -133,7 +135,7 @@ std::string IniTextWith(std::string_view text, std::string_view section, std::st
         }
         if (!inSection) continue;
         std::string_view k, v;
-        if (KeyValue(lines[i], k, v) && SameIniName(k, key)) {
+        if (IniKeyLine(lines[i], k, v) && SameIniName(k, key)) {
             lines[i] = entry;
             done = true;
         } else if (!TrimIniBlanks(lines[i]).empty()) {

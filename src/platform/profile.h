@@ -9,6 +9,12 @@ namespace platform {
 std::string_view TrimIniBlanks(std::string_view s);
 // INI section and key names compare without regard to case.
 bool SameIniName(std::string_view a, std::string_view b);
+// "[name]", blanks allowed: true and its name; false for any other line.
+bool IniSectionLine(std::string_view line, std::string_view& name);
+// "key=value" that is not a comment: true, both trimmed; false for any other line.
+bool IniKeyLine(std::string_view line, std::string_view& key, std::string_view& value);
+// value without one pair of enclosing quotes, double or single.
+std::string_view IniUnquote(std::string_view value);
 
 // Value of key in section, or def when the file, section or key is missing.
 // Section and key names compare without regard to case.
