@@ -19,6 +19,7 @@
 #include "datastream/byte_blocks.h"
 #include "datastream/data_stream.h"
 #include "datastream/host_link.h"
+#include "datastream/job_output.h"
 #include "output/delivery.h"
 #include "testutil.h"
 
@@ -153,7 +154,7 @@ struct Quiet : config::Reporter {
 // The records through one data stream (each single-byte character a record
 // of its own when bytewise): everything it printed, jobs in order.
 std::string Print(const std::vector<std::string>& records, bool bytewise,
-                  const std::function<void(config::Settings&)>& set) {
+                  const std::function<void(config::Settings&)>& set, bool hold) {
     testutil::TempDir dir;
     config::Settings s = config::DefaultSettings();
     s.fileName = dir.file("J");
@@ -183,13 +184,13 @@ std::string Print(const std::vector<std::string>& records, bool bytewise,
         for (size_t r = 0; r < sent.size(); ++r) {
             const auto& rec = sent[r];
             // Held and written at a receive's end, or at once: both ways.
-            const auto flush =
-                r % 3 ? datastream::DataStream::Flush::Later : datastream::DataStream::Flush::Now;
+            const auto flush = hold || r % 3 ? datastream::DataStream::Flush::Later
+                                             : datastream::DataStream::Flush::Now;
             EXPECT_EQ(
                 ds.ProcessRecord({reinterpret_cast<const uint8_t*>(rec.data()), rec.size()}, flush)
                     .code,
                 0);
-            if (r % 5 == 4) {
+            if (!hold && r % 5 == 4) {
                 EXPECT_EQ(ds.FlushPending().code, 0);
             }
         }
@@ -235,6 +236,9 @@ TEST(BulkRuns, RecordsPrintAsTheirBytesOneByOne) {
         const char* name;
         std::function<void(config::Settings&)> set;
         std::string extra; // bytes a run may hold besides 0x40..0xFE
+        // Written only at the end: the job's output buffer fills many times,
+        // in the middle of runs, lines and characters.
+        bool hold = false;
     };
     auto codePage = [](const char* page, const char* charset) {
         return [=](config::Settings& s) {
@@ -256,13 +260,18 @@ TEST(BulkRuns, RecordsPrintAsTheirBytesOneByOne) {
         {"273 into UTF-8", codePage("273", "UTF-8"), "\x3F\xFF"},
         {"273 into ASCII", codePage("273", "ASCII"), ""},
         {"930 into UTF-8", codePage("930", "UTF-8"), "\x0E\x0F\x0E\x0F\x45\x62"},
+        {"273 into UTF-8, held", codePage("273", "UTF-8"), "\x3F\xFF", true},
     };
     for (const auto& v : variants) {
         SCOPED_TRACE(v.name);
-        const auto records = RandomRecords(random, v.extra);
-        const std::string oneByOne = Print(records, true, v.set);
-        const std::string whole = Print(records, false, v.set);
-        ASSERT_GT(whole.size(), 10000u);
+        auto records = RandomRecords(random, v.extra);
+        for (int copy = 0; v.hold && copy < 8; ++copy) {
+            const auto more = RandomRecords(random, v.extra);
+            records.insert(records.end(), more.begin(), more.end());
+        }
+        const std::string oneByOne = Print(records, true, v.set, v.hold);
+        const std::string whole = Print(records, false, v.set, v.hold);
+        ASSERT_GT(whole.size(), v.hold ? 3 * datastream::JobOutput::kCapacity / 2 : 10000u);
         // The first difference, with some context, rather than two long dumps.
         size_t at = 0;
         while (at < whole.size() && at < oneByOne.size() && whole[at] == oneByOne[at])

@@ -42,7 +42,7 @@ int32_t DataStream::Impl::Put(uint8_t c) {
 }
 
 int32_t DataStream::Impl::PutChar(const uint8_t* bytes, int n, int width) {
-    int32_t s = writer.Put(bytes, n, width, job.file);
+    int32_t s = writer.Put(bytes, n, width, job.file ? &job.out : nullptr);
     if (s == LineWriter::kJobFull) {
         EndJob();
         writer.column = writer.lines = 0;
@@ -342,10 +342,10 @@ int16_t DataStream::Impl::Interpret(const uint8_t* d, int32_t len) {
             if (i + 2 + n > len) return err(i + 1);
             // Marked for the page renderer, which must not draw printer controls.
             FILE* f = job.IsStdout() ? nullptr : job.file;
-            long from = f ? std::ftell(f) : -1;
+            long from = f ? static_cast<long>(job.out.Position()) : -1;
             for (int k = 0; !s && k < n; ++k)
                 s = DataChar(d[i + 2 + k], false);
-            long to = f && f == job.file ? std::ftell(f) : -1;
+            long to = f && f == job.file ? static_cast<long>(job.out.Position()) : -1;
             if (from >= 0 && to > from) hints.transparent.emplace_back(from, to);
             i += 2 + n;
             break;

@@ -56,16 +56,18 @@ bool JobFile::IsNul() const {
 
 bool JobFile::Close() {
     if (!file) return true;
+    const bool flushed = out.Flush();
+    out.Attach(nullptr, 0);
     FILE* f = std::exchange(file, nullptr);
-    if (!sink) return std::fclose(f) == 0;
-    const bool ok = std::fflush(f) == 0 && !std::ferror(f);
+    if (!sink) return std::fclose(f) == 0 && flushed;
     sink->EndJob(f);
-    return ok;
+    return flushed;
 }
 
-void JobFile::UseBuffer() {
-    if (!buffer) buffer.reset(new char[kBufferSize]);
-    std::setvbuf(file, buffer.get(), _IOFBF, kBufferSize);
+void JobFile::Attach(int64_t at) {
+    // A flush is then one write of the whole buffer, not a copy into stdio's first.
+    if (!sink && file != stdout) std::setvbuf(file, nullptr, _IONBF, 0);
+    out.Attach(file, at);
 }
 
 void JobFile::Open(const config::Settings& settings) {
@@ -81,6 +83,7 @@ void JobFile::Open(const config::Settings& settings) {
         name = "memory";
         file = sink->OpenJob();
         openFailed = !file;
+        if (file) Attach(0);
         if (openFailed) fault = {config::MSG_FPUTC, "The job's stream could not be had."};
         return;
     }
@@ -120,6 +123,7 @@ void JobFile::Open(const config::Settings& settings) {
     }
     if (stdOut) {
         file = stdout;
+        Attach(0);
         return;
     }
     const std::string path = IsNul() ? "/dev/null" : name;
@@ -140,7 +144,7 @@ void JobFile::Open(const config::Settings& settings) {
         return;
     }
     openFailed = false;
-    UseBuffer();
+    Attach(0);
     // Held while the job is written, so that a start finding it in the spool
     // knows it is no left-over; a killed process loses the lock with it.
     ::flock(fileno(file), LOCK_EX | LOCK_NB);
@@ -154,7 +158,7 @@ void DataStream::Impl::EndJob() {
     text.NewJob();
     batch = 0;
     jobSwitched = true;
-    bool written = writer.Finish(job.file) == 0;
+    bool written = writer.Finish(job.file ? &job.out : nullptr) == 0;
     written = Flush() == 0 && written;
     if (!job.IsStdout()) {
         if (job.file) {
@@ -221,16 +225,17 @@ void DataStream::Impl::MarkRecord() {
         return;
     }
     markName = job.name;
-    markAt = job.IsNul() ? -1 : std::ftell(job.file);
+    markAt = job.IsNul() ? -1 : static_cast<long>(job.out.Position());
 }
 
-// The refused record's bytes cut off the job file, whose unwritten buffer goes
-// with its stream; the job stays open there as it was before the record.
+// The refused record's bytes cut off the job file (those not written yet are
+// dropped); the job stays open there as it was before the record.
 // False when that cannot be done (the job is then kept as it is).
 bool DataStream::Impl::RollBackRecord() {
     if (markAt < 0 || !job.file || job.IsStdout() || job.IsNul()) return false;
     if (!markName.empty() && markName != job.name) return false; // a job ended in the record
     const int err = errno;
+    job.out.Attach(nullptr, 0);
     std::fclose(job.file);
     job.file = std::fopen(job.name.c_str(), "r+b");
     if (!job.file || ::ftruncate(fileno(job.file), markAt) != 0 ||
@@ -240,7 +245,7 @@ bool DataStream::Impl::RollBackRecord() {
         errno = err;
         return false;
     }
-    job.UseBuffer();
+    job.Attach(markAt);
     ::flock(fileno(job.file), LOCK_EX | LOCK_NB);
     writer = markWriter;
     auto& t = hints.transparent;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "config/result.h"
+#include "datastream/job_output.h"
 
 namespace config {
 struct Settings;
@@ -28,12 +29,11 @@ struct JobFile {
     config::Result fault;
     JobSink* sink = nullptr; // jobs go there instead of into files
 
-    // Room for a receive's records, so that their flush is one write. stdio
-    // takes a size only with a buffer of the caller's: this one, made once and
-    // kept for every job (its pages are only resident once written).
-    static constexpr size_t kBufferSize = 256 * 1024;
-    std::unique_ptr<char[]> buffer;
-    void UseBuffer();
+    // Everything written to the job goes through here, then to file.
+    JobOutput out;
+    // file, just opened and standing at position at, takes the job's bytes:
+    // they are buffered in out alone.
+    void Attach(int64_t at);
 
     // Opens the next job file unless one is open; file stays null when it cannot be made.
     void Open(const config::Settings& settings);

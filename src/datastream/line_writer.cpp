@@ -4,23 +4,23 @@
 #include <cstring>
 
 #include "config/utilities.h"
+#include "datastream/job_output.h"
 
 namespace datastream {
 
-int32_t LineWriter::Byte(FILE* f, uint8_t c) {
-    // Only the session's thread writes its job file: no per-byte stream lock.
-    if (putc_unlocked(c, f) != c) return 94;
+int32_t LineWriter::Byte(JobOutput* f, uint8_t c) {
+    if (!f->Put(c)) return 94;
     ++jobBytes;
     if (c == 0x0C) ++formFeeds;
     lastByte = c;
     return 0;
 }
 
-int32_t LineWriter::Raw(FILE* f, uint8_t c) {
+int32_t LineWriter::Raw(JobOutput* f, uint8_t c) {
     return Raw(f, &c, 1);
 }
 
-int32_t LineWriter::Raw(FILE* f, const uint8_t* bytes, int n) {
+int32_t LineWriter::Raw(JobOutput* f, const uint8_t* bytes, int n) {
     if (!f) return 75;
     printed += n;
     if (lfOnly) {
@@ -36,7 +36,7 @@ int32_t LineWriter::Raw(FILE* f, const uint8_t* bytes, int n) {
     return 0;
 }
 
-int32_t LineWriter::Finish(FILE* file) {
+int32_t LineWriter::Finish(JobOutput* file) {
     if (!heldCr_) return 0;
     heldCr_ = false;
     return file ? Byte(file, 0x0D) : 0;
@@ -47,7 +47,7 @@ void LineWriter::ClearFormats() {
     if (!channelsFixed) std::memset(vformat, 0, sizeof vformat);
 }
 
-int32_t LineWriter::Put(const uint8_t* bytes, int n, int width, FILE* file) {
+int32_t LineWriter::Put(const uint8_t* bytes, int n, int width, JobOutput* file) {
     if (toPort) {
         portBytes.insert(portBytes.end(), bytes, bytes + n);
         printed += n;

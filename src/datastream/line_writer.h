@@ -3,10 +3,11 @@
 // at the page length and brings the left margin in front of each line.
 #pragma once
 #include <cstdint>
-#include <cstdio>
 #include <vector>
 
 namespace datastream {
+
+class JobOutput;
 
 struct LineWriter {
     bool toPort = false;        // bytes collect for the port instead of the file
@@ -33,14 +34,14 @@ struct LineWriter {
     // Put returned this: c is written and the job has its lines; deliver it.
     static constexpr int32_t kJobFull = -1;
     // 0, 75 (no file), 94 (the file refused the byte) or kJobFull.
-    int32_t Put(uint8_t c, FILE* file) { return Put(&c, 1, 1, file); }
+    int32_t Put(uint8_t c, JobOutput* file) { return Put(&c, 1, 1, file); }
     // One character of n bytes (n > 1 or width 2: never a control) taking width
     // columns; it moves to the next line whole when the line has no room for it.
-    int32_t Put(const uint8_t* bytes, int n, int width, FILE* file);
+    int32_t Put(const uint8_t* bytes, int n, int width, JobOutput* file);
     // The host's format tables are forgotten at the end of a job.
     void ClearFormats();
     // Writes what is held back (a CR with LINEEND=lf) at the end of the job.
-    int32_t Finish(FILE* file);
+    int32_t Finish(JobOutput* file);
     // n characters written past Put (the plain-text fast path).
     void Wrote(int32_t n) {
         if (n <= 0) return;
@@ -55,9 +56,9 @@ struct LineWriter {
     long Pages() const { return jobBytes == 0 ? 0 : formFeeds + (lastByte != 0x0C ? 1 : 0); }
 
   private:
-    int32_t Raw(FILE* f, uint8_t c);
-    int32_t Raw(FILE* f, const uint8_t* bytes, int n);
-    int32_t Byte(FILE* f, uint8_t c);
+    int32_t Raw(JobOutput* f, uint8_t c);
+    int32_t Raw(JobOutput* f, const uint8_t* bytes, int n);
+    int32_t Byte(JobOutput* f, uint8_t c);
     bool heldCr_ = false;
 };
 

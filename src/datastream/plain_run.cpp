@@ -18,6 +18,11 @@ namespace {
 constexpr int32_t kRunChunk = 4096;
 // The most bytes one character can put out.
 constexpr int64_t kGlyphMost = sizeof(JobText::Glyph::bytes);
+// A run's bytes, with room for a block or a glyph word written whole past its
+// last character.
+constexpr size_t kRunRoom =
+    static_cast<size_t>(kRunChunk) * sizeof(RunByte::bytes) + sizeof(RunByte) + ByteBlocks::kBlock;
+static_assert(kRunRoom <= JobOutput::kMostRoom);
 } // namespace
 
 void DataStream::Impl::BuildRunTables() {
@@ -44,10 +49,6 @@ void DataStream::Impl::BuildRunTables() {
     }
     runBlocks.Build(runOne);
     repeatBlocks.Build(repeatOne);
-    // Room for a block written whole past the run's last character too. Only
-    // what a run writes is read, so the bytes start as they come.
-    runOut.reset(new uint8_t[static_cast<size_t>(kRunChunk) * sizeof(RunByte::bytes) +
-                             sizeof(RunByte) + ByteBlocks::kBlock]);
 }
 
 int32_t DataStream::Impl::LineLimit() const {
@@ -189,7 +190,8 @@ int32_t DataStream::Impl::PlainRun(const uint8_t* d, int32_t i, int32_t len, con
     // What the record may still print: the byte that passes it is the writer's.
     int64_t budget = printLimit - writer.printed;
     const int32_t limit = LineLimit(), end = i + std::min(len - i, kRunChunk);
-    uint8_t* out = runOut.get();
+    uint8_t* out = job.out.Room(kRunRoom);
+    if (!out) return -94;
     size_t o = 0;
     Cell* cells = buffer.cells.get();
     const int32_t size = buffer.size;
@@ -230,7 +232,8 @@ int32_t DataStream::Impl::PlainRun(const uint8_t* d, int32_t i, int32_t len, con
     writer.lastByte = last;
     writer.column = column;
     writer.lines = lines;
-    return fwrite_unlocked(out, 1, o, job.file) != o ? -94 : n;
+    job.out.Commit(o);
+    return n;
 }
 
 // Double-byte characters in bulk, on the same terms as PlainRun: whole pairs
@@ -244,7 +247,8 @@ int32_t DataStream::Impl::DoubleRun(const uint8_t* d, int32_t i, int32_t len) {
         static_cast<int32_t>(std::min<int64_t>({(len - i) / 2, (LineLimit() - writer.column) / 2,
                                                 (printLimit - writer.printed) / kGlyphMost}));
     if (pairs <= 0) return 0;
-    uint8_t* out = runOut.get();
+    uint8_t* out = job.out.Room(kRunRoom);
+    if (!out) return -94;
     size_t o = 0;
     uint64_t lossyBits = 0; // a glyph word's second byte: lossy
     int32_t at = i;
@@ -279,12 +283,12 @@ int32_t DataStream::Impl::DoubleRun(const uint8_t* d, int32_t i, int32_t len) {
     if (lossyBits & 0xFF00) text.NoteLossy();
     buffer.currentAddress = static_cast<int16_t>(
         WriteCells(buffer.cells.get(), buffer.size, buffer.currentAddress, d + i, at - i));
-    const bool failed = o != 0 && fwrite_unlocked(out, 1, o, job.file) != o;
+    job.out.Commit(o);
     const int32_t n = (at - i) / 2;
     writer.printed += static_cast<int64_t>(o);
     writer.Wrote(static_cast<int32_t>(o));
     writer.column += 2 * n;
-    return failed ? -94 : at - i;
+    return at - i;
 }
 
 // Blanks go out in blocks while the line has room, else one at a time.
@@ -303,9 +307,7 @@ int32_t DataStream::Impl::Pad(int32_t n) {
             continue;
         }
         const int32_t k = static_cast<int32_t>(std::min<int64_t>(n, room));
-        if (fwrite_unlocked(kBlanks.data(), 1, static_cast<size_t>(k), job.file) !=
-            static_cast<size_t>(k))
-            return 94;
+        if (!job.out.Write(kBlanks.data(), static_cast<size_t>(k))) return 94;
         writer.printed += k;
         writer.Wrote(k);
         writer.column += k;

@@ -167,7 +167,7 @@ int32_t DataStream::Impl::Flush() {
             return job.fault.code;
         }
     }
-    if (job.file && (std::fflush(job.file) != 0 || std::ferror(job.file))) {
+    if (job.file && !job.out.Flush()) {
         // A full or read-only spool volume shows here, not at the buffered writes.
         job.fault = config::SystemFailure(config::MSG_FPUTC, errno ? errno : EIO, job.name);
         return config::MSG_FPUTC;

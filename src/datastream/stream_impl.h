@@ -68,7 +68,6 @@ struct DataStream::Impl {
     std::array<RunByte, 256> runBytes{}, repeatBytes{};
     ByteBlocks runBlocks, repeatBlocks; // the same tables' one-byte data characters
     bool singleByteRuns = true;         // every data character of a run is one file byte
-    std::unique_ptr<uint8_t[]> runOut;  // a run's block, before it goes to the file
     bool doubleByte = false;            // between SO and SI on a DBCS page
     int pendingByte = -1;               // the first byte of a double-byte character
 
