@@ -223,6 +223,8 @@ int32_t DataStream::Impl::PlainRun(const uint8_t* d, int32_t i, int32_t len, con
         last = 0x0A;
         ++k;
         if (++addr >= size) addr = 0;
+        // An order after the line end (an SBA on a 3270 page) is the interpreter's.
+        if (k < end && table[d[k]].kind == kRunStop) break;
     }
     const int32_t n = k - i;
     if (n == 0) return 0;
