@@ -145,7 +145,9 @@ int32_t TranslateRun(const uint8_t* run, int32_t most, int32_t readable, const R
                                               static_cast<size_t>(readable - m), out + o);
             m += static_cast<int32_t>(n);
             o += n;
-            if (m == most) return m;
+            // Every data character one byte: the blocks stopped at a control,
+            // known without loading its entry again.
+            if (single || m == most) return m;
             const uint64_t v = Load(&table[run[m]]);
             if (Kind(v)) return m;
             std::memcpy(out + o, &v, sizeof v);
