@@ -233,6 +233,9 @@ config::Result PrinterSession::Impl::Receive() {
             continue;
         }
         if (!protocol->ReadsOn()) return {};
+        // A short read most likely emptied the socket: the wait finds out, not
+        // another read that fails (a host in lockstep sends nothing until answered).
+        if (static_cast<size_t>(n) < receiveBuffer.size()) return {};
     }
 }
 
