@@ -64,10 +64,12 @@ bool JobFile::Close() {
     return flushed;
 }
 
-void JobFile::Attach(int64_t at) {
-    // A flush is then one write of the whole buffer, not a copy into stdio's first.
-    if (!sink && file != stdout) std::setvbuf(file, nullptr, _IONBF, 0);
-    out.Attach(file, at);
+FILE* JobFile::OpenStream(const char* path, const char* mode) {
+    FILE* f = std::fopen(path, mode);
+    // The job's bytes are buffered in out alone: a flush is one write of the
+    // whole buffer, not a copy into stdio's first.
+    if (f) std::setvbuf(f, nullptr, _IONBF, 0);
+    return f;
 }
 
 void JobFile::Open(const config::Settings& settings) {
@@ -83,7 +85,7 @@ void JobFile::Open(const config::Settings& settings) {
         name = "memory";
         file = sink->OpenJob();
         openFailed = !file;
-        if (file) Attach(0);
+        out.Attach(file, 0);
         if (openFailed) fault = {config::MSG_FPUTC, "The job's stream could not be had."};
         return;
     }
@@ -123,11 +125,11 @@ void JobFile::Open(const config::Settings& settings) {
     }
     if (stdOut) {
         file = stdout;
-        Attach(0);
+        out.Attach(file, 0);
         return;
     }
     const std::string path = IsNul() ? "/dev/null" : name;
-    file = std::fopen(path.c_str(), "wb");
+    file = OpenStream(path.c_str(), "wb");
     if (!file) {
         // Named with its folder and the system's reason; the number is free for the next try.
         const int err = errno;
@@ -144,7 +146,7 @@ void JobFile::Open(const config::Settings& settings) {
         return;
     }
     openFailed = false;
-    Attach(0);
+    out.Attach(file, 0);
     // Held while the job is written, so that a start finding it in the spool
     // knows it is no left-over; a killed process loses the lock with it.
     ::flock(fileno(file), LOCK_EX | LOCK_NB);
@@ -237,7 +239,7 @@ bool DataStream::Impl::RollBackRecord() {
     const int err = errno;
     job.out.Attach(nullptr, 0);
     std::fclose(job.file);
-    job.file = std::fopen(job.name.c_str(), "r+b");
+    job.file = JobFile::OpenStream(job.name.c_str(), "r+b");
     if (!job.file || ::ftruncate(fileno(job.file), markAt) != 0 ||
         std::fseek(job.file, markAt, SEEK_SET) != 0) {
         if (job.file) std::fclose(job.file);
@@ -245,7 +247,7 @@ bool DataStream::Impl::RollBackRecord() {
         errno = err;
         return false;
     }
-    job.Attach(markAt);
+    job.out.Attach(job.file, markAt);
     ::flock(fileno(job.file), LOCK_EX | LOCK_NB);
     writer = markWriter;
     auto& t = hints.transparent;

@@ -31,9 +31,8 @@ struct JobFile {
 
     // Everything written to the job goes through here, then to file.
     JobOutput out;
-    // file, just opened and standing at position at, takes the job's bytes:
-    // they are buffered in out alone.
-    void Attach(int64_t at);
+    // A job file's stream, without a buffer of its own: null when it cannot be opened.
+    static FILE* OpenStream(const char* path, const char* mode);
 
     // Opens the next job file unless one is open; file stays null when it cannot be made.
     void Open(const config::Settings& settings);
