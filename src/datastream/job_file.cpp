@@ -85,7 +85,7 @@ void JobFile::Open(const config::Settings& settings) {
         name = "memory";
         file = sink->OpenJob();
         openFailed = !file;
-        out.Attach(file, 0);
+        out.Attach(file, 0, JobOutput::kMemoryCapacity);
         if (openFailed) fault = {config::MSG_FPUTC, "The job's stream could not be had."};
         return;
     }

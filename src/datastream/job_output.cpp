@@ -6,8 +6,11 @@
 
 namespace datastream {
 
-void JobOutput::Attach(FILE* stream, int64_t at) {
-    if (stream && !buffer_) buffer_.reset(new uint8_t[kCapacity]);
+void JobOutput::Attach(FILE* stream, int64_t at, size_t capacity) {
+    if (stream && (!buffer_ || capacity_ != capacity)) {
+        buffer_.reset(new uint8_t[capacity]);
+        capacity_ = capacity;
+    }
     stream_ = stream;
     at_ = at;
     used_ = 0;
@@ -15,8 +18,8 @@ void JobOutput::Attach(FILE* stream, int64_t at) {
 
 bool JobOutput::Write(const uint8_t* bytes, size_t n) {
     while (n > 0) {
-        if (used_ == kCapacity && !Spill()) return false;
-        const size_t k = std::min(n, kCapacity - used_);
+        if (used_ == capacity_ && !Spill()) return false;
+        const size_t k = std::min(n, capacity_ - used_);
         std::memcpy(buffer_.get() + used_, bytes, k);
         used_ += k;
         bytes += k;

@@ -12,14 +12,17 @@ namespace datastream {
 
 class JobOutput {
   public:
+    // A file's buffer: a receive's records are flushed as one write.
     static constexpr size_t kCapacity = 256 * 1024;
+    // A memory stream's: nothing is saved by gathering more.
+    static constexpr size_t kMemoryCapacity = 64 * 1024;
     // The most Room may be asked for.
-    static constexpr size_t kMostRoom = 64 * 1024;
+    static constexpr size_t kMostRoom = 32 * 1024;
 
     // Bytes go to stream, which stands at position at; null: none. Bytes not
-    // handed over yet are dropped. The buffer is made once and kept (its pages
-    // are only resident once written).
-    void Attach(FILE* stream, int64_t at);
+    // handed over yet are dropped. The buffer is made once and kept while its
+    // capacity stays (its pages are only resident once written).
+    void Attach(FILE* stream, int64_t at, size_t capacity = kCapacity);
     // Where the next byte goes in the stream.
     int64_t Position() const { return at_ + static_cast<int64_t>(used_); }
 
@@ -27,12 +30,12 @@ class JobOutput {
     // Commit takes them all; what came before goes to the stream first when
     // they would not fit. Null when the stream refused it.
     uint8_t* Room(size_t n) {
-        if (kCapacity - used_ < n && !Spill()) return nullptr;
+        if (capacity_ - used_ < n && !Spill()) return nullptr;
         return buffer_.get() + used_;
     }
     void Commit(size_t n) { used_ += n; }
     bool Put(uint8_t c) {
-        if (used_ == kCapacity && !Spill()) return false;
+        if (used_ == capacity_ && !Spill()) return false;
         buffer_[used_++] = c;
         return true;
     }
@@ -45,6 +48,7 @@ class JobOutput {
     FILE* stream_ = nullptr;
     int64_t at_ = 0;
     size_t used_ = 0;
+    size_t capacity_ = 0;
     std::unique_ptr<uint8_t[]> buffer_;
 };
 
