@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -164,6 +165,10 @@ int main(int argc, char** argv) {
             }
         }
     }
-    std::printf("NULL bytes=%lld records=%lld\n", bytes, records);
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    const long long cpuUs = (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000000LL +
+                            u.ru_utime.tv_usec + u.ru_stime.tv_usec;
+    std::printf("NULL bytes=%lld records=%lld cpu_us=%lld\n", bytes, records, cpuUs);
     return 0;
 }

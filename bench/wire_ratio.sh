@@ -4,7 +4,8 @@
 # (null_client, the wire's limit on this machine) and to twprinterd printing to
 # a file; streamed (no responses asked but the last) and in lockstep
 # (ALWAYS-RESPONSE, one record in flight). Rounds are interleaved; medians.
-# Prints MB/s of each and twprinterd's ratio to the null client.
+# Prints MB/s of each and twprinterd's ratio to the null client, and the CPU
+# time each client took per record (which the scheduler moves much less).
 # Targets: stream >= 0.80, lockstep >= 0.95.
 # Usage: bench/wire_ratio.sh BUILD_DIR [RECORDS=100000] [SIZE=1000] [ROUNDS=3]
 set -u
@@ -27,7 +28,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# One run: prints the host's seconds for all records, or nothing when it failed.
+# One run: prints the host's seconds for all records and the client's CPU
+# microseconds, or nothing when it failed.
 run() { # client(null|daemon) mode(stream|lockstep)
     local flag=
     [ "$2" = stream ] && flag=--stream
@@ -42,7 +44,7 @@ run() { # client(null|daemon) mode(stream|lockstep)
     [ -n "$port" ] || return 0
     local client
     if [ "$1" = null ]; then
-        "$NULL" "$port" PRT1 >/dev/null 2>&1 &
+        "$NULL" "$port" PRT1 >"$work/run/null.out" 2>&1 &
         client=$!
     else
         printf '[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=%s\nLUTYPE=1\n3270E=1\nFILENAME=%s/JOB\nPRINTTOFILE=1\nCONNECTTIMEOUT=0\n' \
@@ -52,20 +54,26 @@ run() { # client(null|daemon) mode(stream|lockstep)
     fi
     pids+=($client)
     wait "$host"
+    # The daemon's CPU before it is stopped; the null client gives its own at the end.
+    local cpu
+    cpu=$(awk -v hz="$(getconf CLK_TCK)" '{printf "%d", ($14 + $15) / hz * 1e6}' "/proc/$client/stat" 2>/dev/null)
     kill "$client" 2>/dev/null
     wait "$client" 2>/dev/null
+    [ "$1" = null ] && cpu=$(sed -n 's/^NULL .* cpu_us=\([0-9]*\).*/\1/p' "$work/run/null.out")
     grep -q '^FAIL' "$work/run/hostsim.out" && { grep '^FAIL' "$work/run/hostsim.out" >&2; return 0; }
-    sed -n "s/^LOAD .* records=$RECORDS .* seconds=\([0-9.]*\) .*/\1/p" "$work/run/hostsim.out"
+    local secs
+    secs=$(sed -n "s/^LOAD .* records=$RECORDS .* seconds=\([0-9.]*\) .*/\1/p" "$work/run/hostsim.out")
+    [ -n "$secs" ] && echo "$secs ${cpu:-0}"
 }
 
 median() { sort -g | awk '{a[NR]=$1} END{if (NR) print a[int((NR+1)/2)]}'; }
 
-declare -A secs
+declare -A secs cpus
 for round in $(seq "$ROUNDS"); do
     for mode in stream lockstep; do
         for client in null daemon; do
             s=$(run $client $mode)
-            [ -n "$s" ] && secs[$client.$mode]+="$s "
+            [ -n "$s" ] && secs[$client.$mode]+="${s% *} " && cpus[$client.$mode]+="${s#* } "
         done
     done
 done
@@ -83,8 +91,13 @@ for mode in stream lockstep; do
     fi
     want=0.80
     [ $mode = lockstep ] && want=0.95
-    awk -v mb="$mb" -v n="$n" -v d="$d" -v m=$mode -v w=$want 'BEGIN{
-        printf "%s: null client %.0f MB/s, twprinterd %.0f MB/s, ratio %.2f (target %.2f)\n",
-            m, mb / n, mb / d, n / d, w }'
+    nc=$(tr ' ' '\n' <<<"${cpus[null.$mode]:-}" | grep . | median)
+    dc=$(tr ' ' '\n' <<<"${cpus[daemon.$mode]:-}" | grep . | median)
+    awk -v mb="$mb" -v n="$n" -v d="$d" -v m=$mode -v w=$want -v nc="$nc" -v dc="$dc" \
+        -v r="$RECORDS" 'BEGIN{
+        printf "%s: null client %.0f MB/s, twprinterd %.0f MB/s, ratio %.2f (target %.2f); ",
+            m, mb / n, mb / d, n / d, w
+        printf "client CPU per record: null %.1f us, twprinterd %.1f us\n",
+            nc / r, dc / r }'
 done
 exit $status
