@@ -85,7 +85,7 @@ void JobFile::Open(const config::Settings& settings) {
         name = "memory";
         file = sink->OpenJob();
         openFailed = !file;
-        out.Attach(file, 0, JobOutput::kMemoryCapacity);
+        out.Attach(file, 0, JobOutput::kSmallCapacity);
         if (openFailed) fault = {config::MSG_FPUTC, "The job's stream could not be had."};
         return;
     }
@@ -125,7 +125,7 @@ void JobFile::Open(const config::Settings& settings) {
     }
     if (stdOut) {
         file = stdout;
-        out.Attach(file, 0);
+        out.Attach(file, 0, JobOutput::kSmallCapacity);
         return;
     }
     const std::string path = IsNul() ? "/dev/null" : name;

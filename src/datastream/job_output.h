@@ -14,8 +14,8 @@ class JobOutput {
   public:
     // A file's buffer: a receive's records are flushed as one write.
     static constexpr size_t kCapacity = 256 * 1024;
-    // A memory stream's: nothing is saved by gathering more.
-    static constexpr size_t kMemoryCapacity = 64 * 1024;
+    // A memory stream's or standard output's: nothing is saved by gathering more.
+    static constexpr size_t kSmallCapacity = 64 * 1024;
     // The most Room may be asked for.
     static constexpr size_t kMostRoom = 32 * 1024;
 
