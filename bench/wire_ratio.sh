@@ -8,6 +8,8 @@
 # time each client took per record (which the scheduler moves much less).
 # Targets: stream >= 0.80, lockstep >= 0.95.
 # Usage: bench/wire_ratio.sh BUILD_DIR [RECORDS=100000] [SIZE=1000] [ROUNDS=3]
+# TWWIRE_SPOOL: the folder in which the job files are made (default under
+# /tmp); /dev/shm leaves the file system's cost of each write out.
 set -u
 BUILD=${1:-build}
 RECORDS=${2:-100000}
@@ -20,11 +22,12 @@ DAEMON=$(cd "$(dirname "$BUILD/twprinterd")" && pwd)/twprinterd
     { echo "wire: build hostsim, null_client and twprinterd first"; exit 2; }
 
 work=$(mktemp -d /tmp/twwire.XXXXXX)
+spool=$(mktemp -d "${TWWIRE_SPOOL:-$work}/twwire-out.XXXXXX")
 pids=()
 cleanup() {
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
     wait 2>/dev/null
-    rm -rf "$work"
+    rm -rf "$work" "$spool"
 }
 trap cleanup EXIT
 
@@ -33,12 +36,12 @@ trap cleanup EXIT
 run() { # client(null|daemon) mode(stream|lockstep)
     local flag=
     [ "$2" = stream ] && flag=--stream
-    rm -rf "$work/run" && mkdir -p "$work/run/lu" "$work/run/out"
+    rm -rf "$work/run" "${spool:?}"/* && mkdir -p "$work/run/lu"
     "$HOSTSIM" --port 0 --load "$RECORDS" --size "$SIZE" $flag --timeout 30000 \
         >"$work/run/hostsim.out" 2>&1 &
     local host=$!
     pids+=($host)
-    for _ in $(seq 100); do grep -q '^PORT ' "$work/run/hostsim.out" && break; sleep 0.05; done
+    for _ in $(seq 100); do grep -qs '^PORT ' "$work/run/hostsim.out" && break; sleep 0.05; done
     local port
     port=$(sed -n 's/^PORT //p' "$work/run/hostsim.out")
     [ -n "$port" ] || return 0
@@ -48,7 +51,7 @@ run() { # client(null|daemon) mode(stream|lockstep)
         client=$!
     else
         printf '[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=%s\nLUTYPE=1\n3270E=1\nFILENAME=%s/JOB\nPRINTTOFILE=1\nCONNECTTIMEOUT=0\n' \
-            "$port" "$work/run/out" >"$work/run/lu/twprinter.ini"
+            "$port" "$spool" >"$work/run/lu/twprinter.ini"
         (cd "$work/run/lu" && TWPRINTER_DIR=$work/run/lu exec "$DAEMON") >"$work/run/lu/log" 2>&1 &
         client=$!
     fi
@@ -80,7 +83,8 @@ done
 
 mb=$(awk -v r="$RECORDS" -v s="$SIZE" 'BEGIN{print r*s/1e6}')
 status=0
-echo "wire: $RECORDS SCS records of $SIZE bytes, $ROUNDS interleaved rounds, medians"
+echo "wire: $RECORDS SCS records of $SIZE bytes, $ROUNDS interleaved rounds, medians," \
+    "job files in $(df --output=fstype "$spool" | tail -1) $(dirname "$spool")"
 for mode in stream lockstep; do
     n=$(tr ' ' '\n' <<<"${secs[null.$mode]:-}" | grep . | median)
     d=$(tr ' ' '\n' <<<"${secs[daemon.$mode]:-}" | grep . | median)
