@@ -67,6 +67,5 @@ TEST_F(Ini, DefaultFilePrinterIsTheFirstCupsDestination) {
     ASSERT_TRUE(cups.AddQueue("alpha"));
     std::remove(config::gIniPath.c_str());
     config::EnsureDefaultIni();
-    EXPECT_NE(testutil::ReadFile(config::gIniPath).find("\nPrinter=alpha\nHOSTNAME=\n"),
-              std::string::npos);
+    EXPECT_HAS(testutil::ReadFile(config::gIniPath), "\nPrinter=alpha\nHOSTNAME=\n");
 }

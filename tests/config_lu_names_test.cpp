@@ -77,7 +77,7 @@ TEST(LuNames, Cases) {
                     << name;
             }
             if (what == "trace") {
-                EXPECT_NE(trace.find(item), std::string::npos) << trace;
+                EXPECT_HAS(trace, item);
             }
         }
     }

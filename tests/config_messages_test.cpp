@@ -91,9 +91,9 @@ TEST(Report, StatusTextsDebugLogAndStderr) {
     config::StderrReporter().ShowOnlineState(true);
     EXPECT_FALSE(config::StderrReporter().AskYesNo("Overwrite?"));
     std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find(" two lines\n"), std::string::npos) << err;
-    EXPECT_NE(err.find(" Tarnwick printer client is online.\n"), std::string::npos) << err;
-    EXPECT_NE(err.find(" Overwrite? No\n"), std::string::npos) << err;
+    EXPECT_HAS(err, " two lines\n");
+    EXPECT_HAS(err, " Tarnwick printer client is online.\n");
+    EXPECT_HAS(err, " Overwrite? No\n");
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 3);
     unsetenv("TWPRINTER_DIR");
 }

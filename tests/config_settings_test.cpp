@@ -151,12 +151,12 @@ TEST(LoadSettings, Cases) {
                           sub(value))
                     << name;
             } else if (what == "err") {
-                EXPECT_NE(err.find(item), std::string::npos) << err;
+                EXPECT_HAS(err, item);
             } else if (what == "stderr") {
                 EXPECT_EQ(err, sub(item));
             } else if (what == "check") {
                 ++expectedLines;
-                EXPECT_NE(lines.find(sub(item) + "\n"), std::string::npos) << lines;
+                EXPECT_HAS(lines, sub(item) + "\n");
             }
         }
         EXPECT_EQ(check.lines.size() - serviceLines, expectedLines) << lines;

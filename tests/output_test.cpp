@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <map>
 #include <sstream>
 
@@ -33,7 +32,6 @@ struct Recorder : config::Reporter {
     void ShowMessageBox(const std::string& t) override { text += t + "\n"; }
     bool AskYesNo(const std::string& q) override { return text += q + "\n", answer; }
     void StatusLine(const std::string& t) override { text += t + "\n"; }
-    bool Saw(const std::string& needle) const { return text.find(needle) != std::string::npos; }
     std::string text;
     bool answer = true;
     int delivered = 0, failed = 0;
@@ -130,13 +128,13 @@ TEST_F(OutputTest, PrinterMediumDrawsPagesForCupsAndKeepsWhatItCannotSubmit) {
           {"held", "Unable to print JOB1.txt on printer held: "}}) {
         s.printer = printer;
         EXPECT_EQ(Deliver("JOB1.txt", Lines(5)), 0);
-        EXPECT_TRUE(ui.Saw(says)) << ui.text;
+        EXPECT_HAS(ui.text, says);
     }
     // Each outcome has its line: where, why, and whether the job is kept.
-    EXPECT_TRUE(ui.Saw("Job " + dir.file("JOB1.txt") +
-                       " failed on CUPS printer held: Unable to print JOB1.txt on printer held: "))
-        << ui.text;
-    EXPECT_TRUE(ui.Saw("; it is not kept\n")) << ui.text;
+    EXPECT_HAS(ui.text,
+               "Job " + dir.file("JOB1.txt") +
+                   " failed on CUPS printer held: Unable to print JOB1.txt on printer held: ");
+    EXPECT_HAS(ui.text, "; it is not kept\n");
 
     // Two full pages of body lines, then one more line for a third page.
     s.printer = "twtest";
@@ -145,17 +143,17 @@ TEST_F(OutputTest, PrinterMediumDrawsPagesForCupsAndKeepsWhatItCannotSubmit) {
         ASSERT_EQ(Deliver("JOB2.txt", Lines(lines, "body")), 1) << ui.text;
         std::string text = PdfText(cupsd.WaitJob(++id));
         EXPECT_EQ(Pages(text), lines == 2 * body ? 2 : 3) << cupsd.Log();
-        EXPECT_NE(text.find(lines == 2 * body ? "Page 1 of 2" : "Page 3 of 3"), std::string::npos);
-        EXPECT_NE(text.find("body " + std::to_string(lines) + "\n"), std::string::npos);
-        EXPECT_TRUE(ui.Saw("Job " + dir.file("JOB2.txt") +
-                           " delivered to CUPS printer twtest, job " + std::to_string(id) + "\n"))
-            << ui.text;
+        EXPECT_HAS(text, lines == 2 * body ? "Page 1 of 2" : "Page 3 of 3");
+        EXPECT_HAS(text, "body " + std::to_string(lines) + "\n");
+        EXPECT_HAS(ui.text, "Job " + dir.file("JOB2.txt") +
+                                " delivered to CUPS printer twtest, job " + std::to_string(id) +
+                                "\n");
     }
     // Without PRINTER the job goes to CUPS's default destination.
     for (const char* unset : {"", "NO DEAFULT PRINTER"}) {
         s.printer = unset;
         ASSERT_EQ(Deliver("JOB3.txt", Lines(1, "default")), 1) << ui.text;
-        EXPECT_NE(PdfText(cupsd.WaitJob(++id)).find("default 1\n"), std::string::npos);
+        EXPECT_HAS(PdfText(cupsd.WaitJob(++id)), "default 1\n");
     }
     const output::PrinterList list = output::ListPrinters();
     EXPECT_EQ(list.names, (std::vector<std::string>{"held", "twtest"})) << list.error;
@@ -166,7 +164,7 @@ TEST_F(OutputTest, PrinterMediumDrawsPagesForCupsAndKeepsWhatItCannotSubmit) {
     s.printer = "nosuchqueue";
     EXPECT_FALSE(output::CheckOutputMedium(s, found));
     EXPECT_EQ(found.rfind("printer: CUPS at ", 0), 0u) << found;
-    EXPECT_NE(found.find(" has no destination nosuchqueue ("), std::string::npos) << found;
+    EXPECT_HAS(found, " has no destination nosuchqueue (");
     s.printer = "twtest";
     EXPECT_EQ(std::pair(ui.delivered, ui.failed), std::pair(4, 2));
 
@@ -175,9 +173,9 @@ TEST_F(OutputTest, PrinterMediumDrawsPagesForCupsAndKeepsWhatItCannotSubmit) {
     mkdir(dir.file(deep).c_str(), 0755);
     ASSERT_EQ(Deliver(deep + "/JOB5.txt", Lines(3)), 1);
     std::string text = PdfText(cupsd.WaitJob(++id));
-    EXPECT_NE(text.find(" ..." + std::string(71, 'd') + "/JOB5.txt\n"), std::string::npos) << text;
+    EXPECT_HAS(text, " ..." + std::string(71, 'd') + "/JOB5.txt\n");
     ASSERT_EQ(Make()->Deliver(Job("JOB6.txt", "x\n"), "Monthly report"), 1);
-    EXPECT_NE(PdfText(cupsd.WaitJob(++id)).find("Monthly report"), std::string::npos);
+    EXPECT_HAS(PdfText(cupsd.WaitJob(++id)), "Monthly report");
 
     // As the host laid it out: the paper and the job options asked for go with the job.
     s.classicLayout = false;
@@ -189,7 +187,7 @@ TEST_F(OutputTest, PrinterMediumDrawsPagesForCupsAndKeepsWhatItCannotSubmit) {
     EXPECT_EQ(PageTexts(pdf).size(), 2u);
     std::string args = ReadFile(pdf + ".args");
     for (const char* want : {"copies=2 ", "media=na_letter_8.5x11in", "sides=two-sided-long-edge"})
-        EXPECT_NE(args.find(want), std::string::npos) << want << " in " << args;
+        EXPECT_HAS(args, want) << want << " in " << args;
     // Without PAPER the destination's default media decides the sheet.
     ASSERT_EQ(
         system(("lpadmin -h " + cupsd.server() + " -p twtest -o media-default=iso_a5_148x210mm")
@@ -208,16 +206,16 @@ TEST_F(OutputTest, PrinterMediumDrawsPagesForCupsAndKeepsWhatItCannotSubmit) {
     stopping->WatchStop(stop[0]);
     EXPECT_EQ(stopping->Deliver(Job("JOB10.txt", Lines(2, "stopped")), ""), 0);
     close(stop[0]), close(stop[1]);
-    EXPECT_TRUE(ui.Saw("Delivery of JOB10.txt was stopped; the job is kept")) << ui.text;
+    EXPECT_HAS(ui.text, "Delivery of JOB10.txt was stopped; the job is kept");
     EXPECT_EQ(testutil::Run({"lpstat", "-h", cupsd.server(), "-W", "not-completed", "-o"}), "");
     // Cancelled by us, not left for the scheduler to abort or hold.
     const std::string state =
         testutil::Run({"/bin/sh", "-c",
                        "ipptool -tv ipp://" + cupsd.server() + "/jobs/" + std::to_string(id + 1) +
                            " get-job-attributes.test 2>&1"});
-    EXPECT_NE(state.find("job-state (enum) = canceled"), std::string::npos) << state;
+    EXPECT_HAS(state, "job-state (enum) = canceled");
     Make()->RedeliverFailedJobs();
-    EXPECT_NE(PdfText(cupsd.WaitJob(id += 2)).find("stopped 2\n"), std::string::npos);
+    EXPECT_HAS(PdfText(cupsd.WaitJob(id += 2)), "stopped 2\n");
     EXPECT_NE(
         access((cupsRoot.path() + "/out/job-" + std::to_string(id - 1) + ".pdf").c_str(), F_OK), 0);
     ASSERT_EQ(Kept(), 0u);
@@ -227,23 +225,22 @@ TEST_F(OutputTest, PrinterMediumDrawsPagesForCupsAndKeepsWhatItCannotSubmit) {
     EXPECT_EQ(Deliver("JOB7.txt", ""), 0); // an empty job prints nothing, and is not kept
     cupsd.Stop();
     EXPECT_EQ(Deliver("JOB8.txt", Lines(4, "kept")), 0);
-    EXPECT_TRUE(ui.Saw("Unable to print JOB8.txt on printer twtest: ")) << ui.text;
+    EXPECT_HAS(ui.text, "Unable to print JOB8.txt on printer twtest: ");
     ASSERT_EQ(Kept(), 1u);
     ASSERT_TRUE(cupsd.Start());
     Make()->RedeliverFailedJobs();
     text = PdfText(cupsd.WaitJob(++id));
-    EXPECT_NE(text.find(" JOB8.txt\n"), std::string::npos) << text; // the job's own name
+    EXPECT_HAS(text, " JOB8.txt\n"); // the job's own name
 
     // No default destination left: the job says how to set one.
     ASSERT_EQ(system(("lpadmin -h " + cupsd.server() + " -x twtest").c_str()), 0);
     s.printer = "NO DEAFULT PRINTER";
     s.keepFailed = false;
     EXPECT_EQ(Deliver("JOB9.txt", Lines(1)), 0);
-    EXPECT_TRUE(ui.Saw("Unable to print JOB9.txt: no printer is set (PRINTER) and CUPS has no "
-                       "default destination; set one with \"lpadmin -d NAME\" or set PRINTER"))
-        << ui.text;
+    EXPECT_HAS(ui.text, "Unable to print JOB9.txt: no printer is set (PRINTER) and CUPS has no "
+                        "default destination; set one with \"lpadmin -d NAME\" or set PRINTER");
     EXPECT_FALSE(output::CheckOutputMedium(s, found));
-    EXPECT_NE(found.find("CUPS has no default destination; set one with"), std::string::npos);
+    EXPECT_HAS(found, "CUPS has no default destination; set one with");
     unsetenv("CUPS_SERVER");
 }
 
@@ -283,11 +280,11 @@ TEST_F(OutputTest, FileMediumCopiesBesideThePrintFileAndAsksBeforeReplacing) {
     for (auto [name, copy] : {std::pair{"JOB1.txt", "JOB1f.txt"}, {"v.1/JOB2", "v.1/JOB2f"}}) {
         ASSERT_EQ(Deliver(name, bytes), 1);
         EXPECT_EQ(ReadFile(dir.file(copy)), bytes);
-        EXPECT_TRUE(ui.Saw("Job " + dir.file(name) + " delivered to file " + dir.file(copy) + "\n"))
-            << ui.text;
+        EXPECT_HAS(ui.text,
+                   "Job " + dir.file(name) + " delivered to file " + dir.file(copy) + "\n");
         ui.answer = false;
         ASSERT_EQ(Deliver(name, "new\n"), 1);
-        EXPECT_TRUE(ui.Saw("Output file " + dir.file(copy) + " already exists. Overwrite?"));
+        EXPECT_HAS(ui.text, "Output file " + dir.file(copy) + " already exists. Overwrite?");
         EXPECT_EQ(ReadFile(dir.file(copy)), bytes);
         ui.answer = true;
         ASSERT_EQ(Deliver(name, "new\n"), 1);
@@ -297,7 +294,7 @@ TEST_F(OutputTest, FileMediumCopiesBesideThePrintFileAndAsksBeforeReplacing) {
     mkdir(dir.file("JOB3f.txt").c_str(), 0755);
     s.keepFailed = false;
     EXPECT_EQ(Deliver("JOB3.txt", "x"), 0);
-    EXPECT_TRUE(ui.Saw("Unable to write " + dir.file("JOB3f.txt") + ": Is a directory")) << ui.text;
+    EXPECT_HAS(ui.text, "Unable to write " + dir.file("JOB3f.txt") + ": Is a directory");
     EXPECT_EQ(ui.failed, 1);
     ui.failed = 0;
     s.keepFailed = true;
@@ -311,10 +308,10 @@ TEST_F(OutputTest, FileMediumCopiesBesideThePrintFileAndAsksBeforeReplacing) {
     ASSERT_EQ(Deliver("JOB1.txt", Lines(m.lines - 2) + latin1 + wide + "\n"), 1) << ui.text;
     std::string pdf = dir.file("JOB1f.pdf"), text = PdfText(pdf);
     EXPECT_EQ(Pages(text), 2);
-    EXPECT_EQ(text.find("Page 1"), std::string::npos);
-    EXPECT_NE(text.find("caf\xc3\xa9 \xc2\xa7 na\xc3\xafve x y z\n"), std::string::npos) << text;
-    EXPECT_NE(text.find(std::string(m.chars - 1, 'w') + "\n"), std::string::npos);
-    EXPECT_NE(text.find("\f" + std::string(11, 'w') + "\n"), std::string::npos) << text;
+    EXPECT_LACKS(text, "Page 1");
+    EXPECT_HAS(text, "caf\xc3\xa9 \xc2\xa7 na\xc3\xafve x y z\n");
+    EXPECT_HAS(text, std::string(m.chars - 1, 'w') + "\n");
+    EXPECT_HAS(text, "\f" + std::string(11, 'w') + "\n");
     ui.answer = false;
     ASSERT_EQ(Deliver("JOB1.txt", Lines(1)), 1);
     EXPECT_EQ(Pages(PdfText(pdf)), 2);
@@ -330,8 +327,8 @@ TEST_F(OutputTest, FileMediumCopiesBesideThePrintFileAndAsksBeforeReplacing) {
     ASSERT_EQ(strip.lines, 3);
     EXPECT_FALSE(LayoutUsable(strip, 3, "the strip", ui));
     EXPECT_TRUE(LayoutUsable(strip, 2, "the strip", ui));
-    EXPECT_TRUE(ui.Saw("The page of the strip holds 3 lines of " + std::to_string(strip.chars) +
-                       " characters: too small to print on.\n"));
+    EXPECT_HAS(ui.text, "The page of the strip holds 3 lines of " + std::to_string(strip.chars) +
+                            " characters: too small to print on.\n");
 
     // The port medium wrote its jobs as they came: nothing to do, nothing counted.
     s.medium = config::Medium::Port;
@@ -411,7 +408,7 @@ TEST_F(OutputTest, HostLayoutBreaksAtFormFeedsFitsTheWidestLineAndOverstrikes) {
     EXPECT_NEAR(b.x, ab.x + (ok.x - ab.x) / 3, 0.1);
     EXPECT_NEAR(ok.y, ab.y, 0.1);
     EXPECT_GT(ok.y, summary.y);
-    EXPECT_EQ(PdfText(pdf).find("\xc3\x81"), std::string::npos);
+    EXPECT_LACKS(PdfText(pdf), "\xc3\x81");
     EXPECT_EQ(ReadFile(dir.file("JOB")).size(), 34u);
 }
 
@@ -467,9 +464,8 @@ TEST_F(OutputTest, SocketMediumSendsEachJobAndReportsRefusalAndStall) {
         s.socketPort = at;
         ASSERT_EQ(Deliver("JOB1.txt", first), 1) << at << ui.text;
         EXPECT_EQ(printer.Next(), first);
-        EXPECT_TRUE(
-            ui.Saw("Job " + dir.file("JOB1.txt") + " delivered to network printer " + at + "\n"))
-            << ui.text;
+        EXPECT_HAS(ui.text,
+                   "Job " + dir.file("JOB1.txt") + " delivered to network printer " + at + "\n");
     }
     Listener v6(false, true);
     s.socketPort = "[::1]:" + v6.port;
@@ -482,21 +478,20 @@ TEST_F(OutputTest, SocketMediumSendsEachJobAndReportsRefusalAndStall) {
     s.keepFailed = true;
     EXPECT_EQ(Deliver("JOB3.txt", "third\n"), 0);
     // One line says it all: job, medium, reason, where it is kept.
-    EXPECT_TRUE(ui.Saw("Job " + dir.file("JOB3.txt") + " failed on network printer " +
-                       s.socketPort + ": Error writing to socket: Connection refused; kept as " +
-                       dir.path() + "/failed/"))
-        << ui.text;
+    EXPECT_HAS(ui.text, "Job " + dir.file("JOB3.txt") + " failed on network printer " +
+                            s.socketPort +
+                            ": Error writing to socket: Connection refused; kept as " + dir.path() +
+                            "/failed/");
     EXPECT_EQ(ui.text.find("Error writing to socket"), ui.text.rfind("Error writing to socket"))
         << ui.text;
-    EXPECT_FALSE(ui.Saw("The job was not delivered")) << ui.text;
+    EXPECT_LACKS(ui.text, "The job was not delivered");
     // A printer that comes back takes the new job first, then the kept one.
     s.socketPort = "localhost:" + printer.port;
     ASSERT_EQ(Deliver("JOB4.txt", "fourth\n"), 1);
     EXPECT_EQ(printer.Next(), "fourth\n");
     EXPECT_EQ(printer.Next(), "third\n");
-    EXPECT_TRUE(ui.Saw("JOB3.txt delivered to network printer localhost:" + printer.port +
-                       "; it had been kept as " + dir.path() + "/failed/"))
-        << ui.text;
+    EXPECT_HAS(ui.text, "JOB3.txt delivered to network printer localhost:" + printer.port +
+                            "; it had been kept as " + dir.path() + "/failed/");
     EXPECT_EQ(std::pair(ui.delivered, ui.failed), std::pair(8, 1));
 
     // A printer that stops reading: the write times out after the socket timeout.
@@ -504,11 +499,12 @@ TEST_F(OutputTest, SocketMediumSendsEachJobAndReportsRefusalAndStall) {
     Listener stalled(true);
     s.socketPort = stalled.port;
     EXPECT_EQ(Deliver("JOB5.txt", std::string(32 << 20, 'z')), 0);
-    EXPECT_TRUE(ui.Saw("Error writing to socket: Connection timed out")) << ui.text;
+    EXPECT_HAS(ui.text, "Error writing to socket: Connection timed out");
     for (std::string bad : {"nosuchhost.invalid:9100", "127.0.0.1:"}) {
         s.socketPort = bad;
         EXPECT_EQ(Deliver("JOB6.txt", "x"), 0);
-        EXPECT_TRUE(ui.Saw("Error writing to socket: ") && ui.Saw("(" + bad + ")")) << ui.text;
+        EXPECT_HAS(ui.text, "Error writing to socket: ");
+        EXPECT_HAS(ui.text, "(" + bad + ")");
     }
 }
 
@@ -523,19 +519,19 @@ TEST_F(OutputTest, CommandMediumPipesTheJobAndKeepsFailures) {
     s.printerOptions = "-P office";
     const std::string first("data\x00\xe9\n", 7);
     ASSERT_EQ(Deliver("JOB1.txt", first), 1) << ui.text;
-    EXPECT_TRUE(ui.Saw("Job " + dir.file("JOB1.txt") + " delivered to command \"lpr -P office\"\n"))
-        << ui.text;
+    EXPECT_HAS(ui.text,
+               "Job " + dir.file("JOB1.txt") + " delivered to command \"lpr -P office\"\n");
 
     // A failing command: the status line carries its standard error; the job is kept.
     WriteFile(dir.file("jammed"), ".");
     s.keepFailed = true;
     EXPECT_EQ(Deliver("JOB2.txt", "second\n"), 0);
-    EXPECT_FALSE(ui.Saw("paper jam\n")) << ui.text;
-    EXPECT_TRUE(ui.Saw("Job " + dir.file("JOB2.txt") +
-                       " failed on command \"lpr -P office\": Print command failed for JOB2.txt: "
-                       "\"lpr -P office\" failed (exit status 1): paper jam; kept as " +
-                       dir.path() + "/failed/"))
-        << ui.text;
+    EXPECT_LACKS(ui.text, "paper jam\n");
+    EXPECT_HAS(ui.text,
+               "Job " + dir.file("JOB2.txt") +
+                   " failed on command \"lpr -P office\": Print command failed for JOB2.txt: "
+                   "\"lpr -P office\" failed (exit status 1): paper jam; kept as " +
+                   dir.path() + "/failed/");
     EXPECT_EQ(Deliver("JOB3.txt", "third\n"), 0);
     ASSERT_EQ(Kept(), 2u);
     // Kept jobs go out oldest first, from a session that delivered none yet;
@@ -553,7 +549,7 @@ TEST_F(OutputTest, CommandMediumPipesTheJobAndKeepsFailures) {
     s.keepFailed = false;
     s.printerCmds = dir.file("nosuchcommand");
     EXPECT_EQ(Deliver("JOB4.txt", "fourth\n"), 0);
-    EXPECT_TRUE(ui.Saw("nosuchcommand -P office\" failed (exit status 127)")) << ui.text;
+    EXPECT_HAS(ui.text, "nosuchcommand -P office\" failed (exit status 127)");
     EXPECT_EQ(Kept(), 0u);
     setenv("PATH", path.c_str(), 1);
 }

@@ -1,15 +1,11 @@
 // Many LUs in one twprinterd (--pool): each against its own host simulator,
 // each with its own trouble, none touching the others.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -27,34 +23,16 @@ using testutil::Proc;
 using testutil::ReadFile;
 using testutil::WriteFile;
 
-// One host simulator with script on port (0: any); its port once it listens.
-// What the LU sent must read as valid to an independent dissector.
-struct Host {
-    testutil::TempDir captures;
-    std::unique_ptr<Proc> proc;
-    int port = 0;
+// An LU's host: what the LU sent must read as valid to an independent dissector.
+struct Host : testutil::Host {
     Host(const testutil::TempDir& dir, const std::string& name, const std::string& script,
-         int clients, int at = 0) {
-        WriteFile(dir.file(name + ".script"), script);
-        proc = std::make_unique<Proc>(std::vector<std::string>{
-            HOSTSIM_PATH, "--script", dir.file(name + ".script"), "--timeout", "8000", "--clients",
-            std::to_string(clients), "--port", std::to_string(at), "--pcap", captures.path()});
-        EXPECT_TRUE(proc->WaitFor("LISTENING", 5000)) << proc->text();
-        const size_t p = proc->text().find("PORT ");
-        port = std::atoi(proc->text().c_str() + p + 5);
-    }
-    ~Host() {
-        if (proc) proc->Stop(SIGTERM);
-        EXPECT_EQ(testutil::DissectorFlags(captures.path(), port), "");
-    }
+         int clients, int at = 0)
+        : testutil::Host(dir, name, script,
+                         {"--timeout", "8000", "--clients", std::to_string(clients)}, at) {}
+    ~Host() { EXPECT_EQ(Flags(), ""); }
 };
 
-// The first of a key counts: extra can add keys, not change these.
-std::string Ini(int port, const std::string& extra = "", const std::string& file = "1") {
-    return "[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=" + std::to_string(port) +
-           "\nLUTYPE=1\n3270E=1\nFILENAME=JOB\nPRINTTOFILE=" + file +
-           "\nCONNECTTIMEOUT=0\nRETRYDELAY=1\n" + extra;
-}
+using testutil::LuIni;
 
 // The job copies JOB0f.txt, JOB1f.txt... of a spool folder once count exist.
 std::vector<std::string> Jobs(const std::string& spool, size_t count, int ms = 15000) {
@@ -122,16 +100,14 @@ TEST(Pool, ThreeLusEachWithItsOwnTroubleAndNoneTouchingTheOthers) {
                 "negotiate tn3270e NORMLU\nbind\n" + Job("NORMAL ONE") + "sleep 300\n" +
                     Job("NORMAL TWO") + "sleep 300\n" + Job("NORMAL THREE") + "hold\n",
                 1);
-    WriteFile(pool + "/DROP.ini", Ini(drop1.port));
-    WriteFile(pool + "/REFUSE.ini",
-              Ini(refuse.port, "USESOCKET=1\nSOCKETPORT=127.0.0.1:" + std::to_string(printerPort) +
-                                   "\nKEEPFAILED=1\nSOCKETTIMEOUT=2\n"));
+    WriteFile(pool + "/DROP.ini", LuIni(drop1.port));
+    WriteFile(pool + "/REFUSE.ini", LuIni(refuse.port, "USESOCKET=1\nSOCKETPORT=127.0.0.1:" +
+                                                           std::to_string(printerPort) +
+                                                           "\nKEEPFAILED=1\nSOCKETTIMEOUT=2\n"));
     WriteFile(pool + "/LATE.ini",
-              "[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=" + std::to_string(late.port) +
-                  "\nLUTYPE=1\n3270E=1\nFILENAME=JOB\nCONNECTTIMEOUT=0\nRETRYDELAY=60\n"
-                  "USESOCKET=1\nSOCKETPORT=127.0.0.1:" +
-                  std::to_string(latePrinterPort) + "\nKEEPFAILED=1\n");
-    WriteFile(pool + "/NORMAL.ini", Ini(normal.port));
+              LuIni(late.port, "RETRYDELAY=60\nUSESOCKET=1\nSOCKETPORT=127.0.0.1:" +
+                                   std::to_string(latePrinterPort) + "\nKEEPFAILED=1\n"));
+    WriteFile(pool + "/NORMAL.ini", LuIni(normal.port));
     // BAD: settings no session can run with; it waits and harms nobody.
     WriteFile(pool + "/BAD.ini", "[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=" +
                                      std::to_string(normal.port) + "\nLUTYPE=7\n");
@@ -139,14 +115,13 @@ TEST(Pool, ThreeLusEachWithItsOwnTroubleAndNoneTouchingTheOthers) {
 
     PoolRun run(dir);
     auto& d = *run.daemon;
-    EXPECT_TRUE(d.WaitFor("BAD: setting LUTYPE=7")) << d.text();
-    EXPECT_TRUE(d.WaitFor("NORMAL: Tarnwick printer client is online.")) << d.text();
-    EXPECT_TRUE(d.WaitFor("DROP: Tarnwick printer client is online.")) << d.text();
+    EXPECT_SAYS(d, "BAD: setting LUTYPE=7");
+    EXPECT_SAYS(d, "NORMAL: Tarnwick printer client is online.");
+    EXPECT_SAYS(d, "DROP: Tarnwick printer client is online.");
 
     // The drop: the cut job is delivered as far as it came, the LU reconnects.
-    EXPECT_TRUE(drop1.proc->WaitFor("DONE 1")) << drop1.proc->text();
-    EXPECT_TRUE(d.WaitFor("DROP: Connection closed by server Delaying before reconnect."))
-        << d.text();
+    EXPECT_SAYS(*drop1.proc, "DONE 1");
+    EXPECT_SAYS(d, "DROP: Connection closed by server Delaying before reconnect.");
     const int dropPort = drop1.port;
     drop1.proc.reset();
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
@@ -154,7 +129,7 @@ TEST(Pool, ThreeLusEachWithItsOwnTroubleAndNoneTouchingTheOthers) {
                dropPort);
 
     // The refused printer: both jobs kept in order, then delivered once it listens.
-    EXPECT_TRUE(d.WaitFor("/REFUSE/failed/")) << d.text();
+    EXPECT_SAYS(d, "/REFUSE/failed/");
     EXPECT_EQ(testutil::WaitFiles(pool + "/REFUSE/failed", 2, 5000).size(), 2u) << d.text();
     // Its line may come before REFUSE's, so the folder is looked at, not the log.
     EXPECT_EQ(testutil::WaitFiles(pool + "/LATE/failed", 1, 5000).size(), 1u) << d.text();
@@ -181,14 +156,11 @@ TEST(Pool, ThreeLusEachWithItsOwnTroubleAndNoneTouchingTheOthers) {
     // One summary line per LU, the counts of each its own (the last count follows the send).
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     run.Signal(dir, SIGUSR1);
-    EXPECT_TRUE(d.WaitFor("NORMAL: state online, LU NORMLU, jobs delivered 3, jobs failed 0"))
-        << d.text();
-    EXPECT_TRUE(d.WaitFor("REFUSE: state online, LU REFLU, jobs delivered 3, jobs failed 2, "))
-        << d.text();
-    EXPECT_TRUE(d.WaitFor("DROP: state online, LU DROPLU, jobs delivered 3, jobs failed 0"))
-        << d.text();
-    EXPECT_TRUE(d.WaitFor("BAD: state stopped (")) << d.text();
-    EXPECT_TRUE(d.WaitFor("5 LUs: 4 online, 1 offline")) << d.text();
+    EXPECT_SAYS(d, "NORMAL: state online, LU NORMLU, jobs delivered 3, jobs failed 0");
+    EXPECT_SAYS(d, "REFUSE: state online, LU REFLU, jobs delivered 3, jobs failed 2, ");
+    EXPECT_SAYS(d, "DROP: state online, LU DROPLU, jobs delivered 3, jobs failed 0");
+    EXPECT_SAYS(d, "BAD: state stopped (");
+    EXPECT_SAYS(d, "5 LUs: 4 online, 1 offline");
     EXPECT_EQ(d.Stop(SIGTERM), 0) << d.text();
 
     // No job more than once, nothing of one LU in another's folder.
@@ -197,7 +169,7 @@ TEST(Pool, ThreeLusEachWithItsOwnTroubleAndNoneTouchingTheOthers) {
         const std::string all = AllOf(pool + "/" + lu);
         for (const std::string& other : names)
             if (other != lu) {
-                EXPECT_EQ(all.find(other + " "), std::string::npos) << lu << all;
+                EXPECT_LACKS(all, other + " ") << lu << all;
             }
         EXPECT_FALSE(ReadFile(pool + "/" + lu + "/twprinterd.log").empty()) << lu;
     }
@@ -238,9 +210,9 @@ TEST(Pool, HangupAddsRemovesAndRestartsLusWhileOthersPrint) {
                  "negotiate tn3270e\nbind\n" + Job("CHG TWO") + "hold\n",
              2);
     Host added(dir, "added", "negotiate tn3270e\nbind\n" + Job("NEW ONE") + "hold\n", 1);
-    WriteFile(pool + "/KEEP.ini", Ini(keep.port));
-    WriteFile(pool + "/GONE.ini", Ini(gone.port));
-    WriteFile(pool + "/CHG.ini", Ini(chg.port));
+    WriteFile(pool + "/KEEP.ini", LuIni(keep.port));
+    WriteFile(pool + "/GONE.ini", LuIni(gone.port));
+    WriteFile(pool + "/CHG.ini", LuIni(chg.port));
 
     NotifySocket notify(dir.file("notify"));
     PoolRun run(dir, {"NOTIFY_SOCKET=" + dir.file("notify")});
@@ -250,15 +222,15 @@ TEST(Pool, HangupAddsRemovesAndRestartsLusWhileOthersPrint) {
     EXPECT_EQ(Jobs(pool + "/CHG", 1), (std::vector<std::string>{"CHG ONE"})) << d.text();
 
     ::unlink((pool + "/GONE.ini").c_str());
-    WriteFile(pool + "/CHG.ini", Ini(chg.port, "HEADINGS=0\n"));
-    WriteFile(pool + "/NEW.ini", Ini(added.port));
+    WriteFile(pool + "/CHG.ini", LuIni(chg.port, "HEADINGS=0\n"));
+    WriteFile(pool + "/NEW.ini", LuIni(added.port));
     run.Signal(dir, SIGHUP);
-    EXPECT_TRUE(d.WaitFor("GONE: Its file is gone")) << d.text();
-    EXPECT_TRUE(d.WaitFor("NEW: Tarnwick printer client is online.")) << d.text();
+    EXPECT_SAYS(d, "GONE: Its file is gone");
+    EXPECT_SAYS(d, "NEW: Tarnwick printer client is online.");
     EXPECT_EQ(Jobs(pool + "/NEW", 1), (std::vector<std::string>{"NEW ONE"})) << d.text();
     EXPECT_EQ(Jobs(pool + "/CHG", 2), (std::vector<std::string>{"CHG ONE", "CHG TWO"})) << d.text();
     // The job in progress ended before the removed LU stopped.
-    EXPECT_TRUE(d.WaitFor("GONE: The LU stopped.")) << d.text();
+    EXPECT_SAYS(d, "GONE: The LU stopped.");
     EXPECT_EQ(Jobs(pool + "/GONE", 2), (std::vector<std::string>{"GONE ONE", "GONE TWO END"}))
         << d.text();
     EXPECT_LT(d.text().find("GONE: Tarnwick printer client is offline."),
@@ -269,13 +241,13 @@ TEST(Pool, HangupAddsRemovesAndRestartsLusWhileOthersPrint) {
     ASSERT_EQ(kept.size(), 30u) << d.text();
     for (int i = 0; i < 30; ++i)
         EXPECT_EQ(kept[static_cast<size_t>(i)], "KEEP " + std::to_string(i));
-    EXPECT_EQ(d.text().find("KEEP: Delaying"), std::string::npos) << d.text();
-    EXPECT_EQ(keep.proc->text().find("CONNECTED 2"), std::string::npos);
-    EXPECT_TRUE(chg.proc->WaitFor("CONNECTED 2")) << chg.proc->text();
+    EXPECT_LACKS(d.text(), "KEEP: Delaying");
+    EXPECT_LACKS(keep.proc->text(), "CONNECTED 2");
+    EXPECT_SAYS(*chg.proc, "CONNECTED 2");
 
     run.Signal(dir, SIGUSR1);
-    EXPECT_TRUE(d.WaitFor("3 LUs: 3 online, 0 offline")) << d.text();
-    EXPECT_EQ(d.text().find("GONE: state"), std::string::npos) << d.text();
+    EXPECT_SAYS(d, "3 LUs: 3 online, 0 offline");
+    EXPECT_LACKS(d.text(), "GONE: state");
     EXPECT_EQ(d.Stop(SIGTERM), 0) << d.text();
     // The service manager: READY once all started, then the counts as they change.
     const std::vector<std::string> said = notify.Receive();
@@ -297,7 +269,7 @@ TEST(Pool, AStalledPrinterHoldsUpNeitherItsHostNorAnotherLu) {
     ASSERT_EQ(::mkdir(dir.file("pool").c_str(), 0755), 0);
     const std::string pool = dir.file("pool");
     int printerPort = 0;
-    const int ls = testutil::SlowPrinter(printerPort);
+    const int ls = testutil::ListenLoopback(printerPort, 4096);
     ASSERT_GE(ls, 0);
     WriteFile(dir.file("big"), std::string(2 << 20, '\xC1'));
     std::string script = "negotiate tn3270e\nbind\n";
@@ -311,16 +283,16 @@ TEST(Pool, AStalledPrinterHoldsUpNeitherItsHostNorAnotherLu) {
         busy += Job("BUSY " + std::to_string(i)) + "sleep 100\n";
     Host other(dir, "other", busy + "hold\n", 1);
     WriteFile(pool + "/SLOW.ini",
-              Ini(slow.port, "USESOCKET=1\nSOCKETTIMEOUT=20\nSOCKETPORT=127.0.0.1:" +
-                                 std::to_string(printerPort) + "\n"));
-    WriteFile(pool + "/OTHER.ini", Ini(other.port));
+              LuIni(slow.port, "USESOCKET=1\nSOCKETTIMEOUT=20\nSOCKETPORT=127.0.0.1:" +
+                                   std::to_string(printerPort) + "\n"));
+    WriteFile(pool + "/OTHER.ini", LuIni(other.port));
     PoolRun run(dir);
     auto& d = *run.daemon;
     EXPECT_TRUE(slow.proc->WaitFor("SECOND ANSWERED", 10000)) << slow.proc->text() << d.text();
     EXPECT_EQ(Jobs(pool + "/OTHER", 10).size(), 10u) << d.text();
     // All of it while the first job still hangs at the printer.
     d.WaitFor("timed out", 200);
-    EXPECT_EQ(d.text().find("SLOW: Error writing to socket"), std::string::npos) << d.text();
+    EXPECT_LACKS(d.text(), "SLOW: Error writing to socket");
     EXPECT_EQ(d.Stop(SIGTERM), 0) << d.text();
     // Stopped mid-delivery: both jobs kept for the next start, none lost.
     EXPECT_EQ(testutil::ListDir(pool + "/SLOW/failed").size(), 2u) << d.text();
@@ -343,12 +315,13 @@ TEST(Pool, LusDrawAndPrintThroughTheSharedPrintLibrariesAtOnce) {
             script += "scs \"" + name + "L" + std::to_string(i) + "\\n\" always\n";
         hosts.push_back(
             std::make_unique<Host>(dir, name, script + "expect-response\neoj\nhold\n", 1));
-        WriteFile(pool + "/" + name + ".ini", Ini(hosts.back()->port, "FILEFORMAT=pdf\n"));
+        WriteFile(pool + "/" + name + ".ini", LuIni(hosts.back()->port, "FILEFORMAT=pdf\n"));
     }
     for (const std::string& name : cups) {
         hosts.push_back(std::make_unique<Host>(
             dir, name, "negotiate tn3270e\nbind\n" + Job(name + "PAGE") + "hold\n", 1));
-        WriteFile(pool + "/" + name + ".ini", Ini(hosts.back()->port, "PRINTER=twtest\n", "0"));
+        WriteFile(pool + "/" + name + ".ini",
+                  LuIni(hosts.back()->port, "PRINTER=twtest\nPRINTTOFILE=0\n"));
     }
     PoolRun run(dir, {"CUPS_SERVER=" + cupsd.server()});
     auto& d = *run.daemon;
@@ -357,17 +330,17 @@ TEST(Pool, LusDrawAndPrintThroughTheSharedPrintLibrariesAtOnce) {
         for (int i = 0; i < 300 && ::access(file.c_str(), R_OK) != 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         const std::string text = testutil::PdfText(file);
-        EXPECT_NE(text.find(name + "L0"), std::string::npos) << name << d.text();
-        EXPECT_NE(text.find(name + "L59"), std::string::npos) << name << text;
+        EXPECT_HAS(text, name + "L0") << name << d.text();
+        EXPECT_HAS(text, name + "L59") << name << text;
         for (const std::string& other : pdf) {
             if (other != name) {
-                EXPECT_EQ(text.find(other), std::string::npos) << name << text;
+                EXPECT_LACKS(text, other) << name << text;
             }
         }
     }
     // Each CUPS LU's job printed by the scheduler.
     for (const std::string& name : cups)
-        EXPECT_TRUE(d.WaitFor(name + ": Tarnwick printer client is online.")) << d.text();
+        EXPECT_SAYS(d, name + ": Tarnwick printer client is online.");
     std::string printed;
     for (int id = 1; id <= 2; ++id) {
         const std::string job = cupsd.WaitJob(id);
@@ -375,9 +348,9 @@ TEST(Pool, LusDrawAndPrintThroughTheSharedPrintLibrariesAtOnce) {
         printed += testutil::PdfText(job);
     }
     for (const std::string& name : cups)
-        EXPECT_NE(printed.find(name + "PAGE"), std::string::npos) << printed;
+        EXPECT_HAS(printed, name + "PAGE");
     EXPECT_EQ(d.Stop(SIGTERM), 0) << d.text();
-    EXPECT_EQ(d.text().find("ThreadSanitizer"), std::string::npos) << d.text();
+    EXPECT_LACKS(d.text(), "ThreadSanitizer");
 }
 
 } // namespace
@@ -393,7 +366,7 @@ TEST(Pool, OneProcessPerFolderAndOnlySettingsFilesRun) {
     ASSERT_EQ(::mkdir(pool.c_str(), 0755), 0);
     Host a(dir, "a", "negotiate tn3270e\nhold\n", 2);
     Host fixed(dir, "fixed", "negotiate tn3270e\nbind\n" + Job("FIXED") + "hold\n", 2);
-    WriteFile(pool + "/A.ini", Ini(a.port));
+    WriteFile(pool + "/A.ini", LuIni(a.port));
     WriteFile(pool + "/NOTES.ini", "HOSTNAME=127.0.0.1\nSERVERNAME=" + std::to_string(fixed.port));
     WriteFile(pool + "/BIN.ini", std::string("\x7f"
                                              "ELF\x02\x01\x01\0\0\0",
@@ -401,26 +374,23 @@ TEST(Pool, OneProcessPerFolderAndOnlySettingsFilesRun) {
 
     PoolRun first(dir);
     auto& d = *first.daemon;
-    EXPECT_TRUE(d.WaitFor("A: Tarnwick printer client is online.")) << d.text();
-    EXPECT_TRUE(d.WaitFor("NOTES: pool file " + pool +
-                          "/NOTES.ini has no [CONFIGURATION] section; the LU is not started "
-                          "until the file is fixed"))
-        << d.text();
-    EXPECT_TRUE(d.WaitFor("BIN: pool file " + pool + "/BIN.ini is not a text file;")) << d.text();
+    EXPECT_SAYS(d, "A: Tarnwick printer client is online.");
+    EXPECT_SAYS(d, "NOTES: pool file " + pool +
+                       "/NOTES.ini has no [CONFIGURATION] section; the LU is not started "
+                       "until the file is fixed");
+    EXPECT_SAYS(d, "BIN: pool file " + pool + "/BIN.ini is not a text file;");
     EXPECT_NE(access((pool + "/NOTES").c_str(), F_OK), 0) << "no spool folder for it";
 
     Proc second({TWPRINTERD_PATH, "--pool", pool}, dir.path(), {"TWPRINTER_DIR=" + dir.path()});
     EXPECT_EQ(second.Wait(5000), 1) << second.text();
     const std::string pid = std::to_string(std::atoi(ReadFile(dir.file("pid")).c_str()));
-    EXPECT_NE(second.text().find("Pool folder " + pool +
-                                 " cannot be used: another twprinterd runs on it (process " + pid +
-                                 "); one pool folder takes one process."),
-              std::string::npos)
-        << second.text();
+    EXPECT_HAS(second.text(), "Pool folder " + pool +
+                                  " cannot be used: another twprinterd runs on it (process " + pid +
+                                  "); one pool folder takes one process.");
     EXPECT_FALSE(a.proc->WaitFor("CONNECTED 2", 500)) << a.proc->text();
 
     // Fixed and read again: it starts and prints.
-    WriteFile(pool + "/NOTES.ini", Ini(fixed.port));
+    WriteFile(pool + "/NOTES.ini", LuIni(fixed.port));
     first.Signal(dir, SIGHUP);
     EXPECT_EQ(Jobs(pool + "/NOTES", 1), (std::vector<std::string>{"FIXED"})) << d.text();
 
@@ -428,9 +398,8 @@ TEST(Pool, OneProcessPerFolderAndOnlySettingsFilesRun) {
     first.Signal(dir, SIGKILL);
     EXPECT_EQ(d.Wait(5000), -1);
     PoolRun again(dir);
-    EXPECT_TRUE(again.daemon->WaitFor("A: Tarnwick printer client is online."))
-        << again.daemon->text();
-    EXPECT_TRUE(a.proc->WaitFor("CONNECTED 2")) << a.proc->text();
+    EXPECT_SAYS(*again.daemon, "A: Tarnwick printer client is online.");
+    EXPECT_SAYS(*a.proc, "CONNECTED 2");
     EXPECT_EQ(again.daemon->Stop(SIGTERM), 0) << again.daemon->text();
 }
 
@@ -445,8 +414,8 @@ TEST(Pool, LusShareOneArchiveThatOthersReadWhileItIsWritten) {
         many += Job("APPLE NUMBER " + std::to_string(i)) + "sleep 100\n";
     Host a(dir, "a", "negotiate tn3270e LUA\nbind\n" + many + "hold\n", 1);
     Host b(dir, "b", "negotiate tn3270e LUB\nbind\n" + Job("BRAVO APPLE") + "hold\n", 1);
-    WriteFile(pool + "/A.ini", Ini(a.port, "ARCHIVEDAYS=1\n"));
-    WriteFile(pool + "/B.ini", Ini(b.port, "ARCHIVEDAYS=1\n"));
+    WriteFile(pool + "/A.ini", LuIni(a.port, "ARCHIVEDAYS=1\n"));
+    WriteFile(pool + "/B.ini", LuIni(b.port, "ARCHIVEDAYS=1\n"));
     PoolRun run(dir);
     // Two readers at a time while the LUs write: never an error, never a torn row.
     auto find = [&](const std::vector<std::string>& words) {
@@ -461,9 +430,9 @@ TEST(Pool, LusShareOneArchiveThatOthersReadWhileItIsWritten) {
         const int rc1 = one->Wait(20000), rc2 = two->Wait(20000);
         EXPECT_TRUE(rc1 == 0 || rc1 == 1) << one->text();
         EXPECT_TRUE(rc2 == 0 || rc2 == 1) << two->text();
-        EXPECT_EQ(one->text().find("cannot"), std::string::npos) << one->text();
-        EXPECT_EQ(two->text().find("cannot"), std::string::npos) << two->text();
-        EXPECT_EQ(two->text().find("LUB"), std::string::npos) << two->text();
+        EXPECT_LACKS(one->text(), "cannot");
+        EXPECT_LACKS(two->text(), "cannot");
+        EXPECT_LACKS(two->text(), "LUB");
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     ASSERT_EQ(Jobs(pool + "/A", 12).size(), 12u) << run.daemon->text();
@@ -476,8 +445,8 @@ TEST(Pool, LusShareOneArchiveThatOthersReadWhileItIsWritten) {
         if (std::count(all.begin(), all.end(), '\n') == 26) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    EXPECT_NE(all.find("LU LUB  " + pool + "/B/JOB0.txt"), std::string::npos) << all;
-    EXPECT_NE(all.find("    APPLE NUMBER 11\n"), std::string::npos) << all;
+    EXPECT_HAS(all, "LU LUB  " + pool + "/B/JOB0.txt");
+    EXPECT_HAS(all, "    APPLE NUMBER 11\n");
     EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 26) << all;
     auto lua = find({"apple", "--lu", "lub"});
     EXPECT_EQ(lua->Wait(20000), 0);
@@ -485,8 +454,7 @@ TEST(Pool, LusShareOneArchiveThatOthersReadWhileItIsWritten) {
     EXPECT_EQ(run.daemon->Stop(SIGTERM), 0) << run.daemon->text();
     // Two days on, the pool's start expires the jobs of both LUs, in one line.
     PoolRun later(dir, {"TWPRINTER_ARCHIVE_NOW=" + std::to_string(time(nullptr) + 2 * 86400L)});
-    EXPECT_TRUE(later.daemon->WaitFor("13 jobs older than 1 days removed."))
-        << later.daemon->text();
+    EXPECT_SAYS(*later.daemon, "13 jobs older than 1 days removed.");
     EXPECT_EQ(later.daemon->Stop(SIGTERM), 0) << later.daemon->text();
     const std::string text = later.daemon->text();
     EXPECT_EQ(text.find("removed"), text.rfind("removed")) << text;

@@ -2,11 +2,9 @@
 // against the host simulator: the search box, the jobs found, their text and
 // PDF, a reprint POST with the token from the same origin, bad questions.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
@@ -29,16 +27,9 @@ struct Endpoint {
 
     // ini: keys beside the base ones; script: the host's.
     Endpoint(const std::string& script, const std::string& ini, bool withToken = true) {
-        WriteFile(dir.file("script"), script);
-        host = std::make_unique<Proc>(std::vector<std::string>{
-            HOSTSIM_PATH, "--script", dir.file("script"), "--timeout", "30000", "--port", "0"});
-        EXPECT_TRUE(host->WaitFor("PORT ", 5000)) << host->text();
-        const size_t at = host->text().find("PORT ");
-        WriteFile(dir.file("twprinter.ini"),
-                  "[CONFIGURATION]\n" + ini + "HOSTNAME=127.0.0.1\nSERVERNAME=" +
-                      host->text().substr(at + 5, host->text().find('\n', at) - at - 5) +
-                      "\nLUTYPE=1\n3270E=1\nFILENAME=JOB\nPRINTTOFILE=1\nCONNECTTIMEOUT=0\n"
-                      "RETRYDELAY=1\n");
+        testutil::Host sim(dir, "host", script, {"--timeout", "30000"});
+        host = std::move(sim.proc);
+        WriteFile(dir.file("twprinter.ini"), testutil::LuIni(sim.port, ini));
         WriteFile(dir.file("token"), token + "\n");
         port = testutil::FreePort();
         self = "127.0.0.1:" + std::to_string(port);
@@ -48,15 +39,12 @@ struct Endpoint {
         if (withToken) argv.insert(argv.end(), {"--status-token", dir.file("token")});
         daemon = std::make_unique<Proc>(argv, dir.path(),
                                         std::vector<std::string>{"TWPRINTER_DIR=" + dir.path()});
-        EXPECT_TRUE(daemon->WaitFor("Status endpoint on")) << daemon->text();
+        EXPECT_SAYS(*daemon, "Status endpoint on");
     }
     std::string Get(const std::string& path) { return ::Get(port, path, bearer); }
     std::string Post(const std::string& path, const std::string& headers,
                      const std::string& body = "") {
-        return Ask(port, "POST " + path + " HTTP/1.1\r\nHost: " + self +
-                             "\r\nConnection: close\r\nContent-Type: "
-                             "application/x-www-form-urlencoded\r\nContent-Length: " +
-                             std::to_string(body.size()) + "\r\n" + headers + "\r\n" + body);
+        return testutil::Post(port, path, headers, body);
     }
     bool WaitArchived(size_t n) {
         for (int i = 0;
@@ -105,27 +93,25 @@ TEST(ArchiveEndpoint, JobsAreFoundReadDownloadedAndPrintedAgainFromTheStatusPage
 
     // The status page has the search box; the archive page alone, its form.
     const std::string home = e.Get("/");
-    EXPECT_NE(home.find("<form method=\"get\" action=\"/archive\">"), std::string::npos) << home;
+    EXPECT_HAS(home, "<form method=\"get\" action=\"/archive\">");
     EXPECT_EQ(Status(e.Get("/archive")), 200);
 
     // A word from the middle of the second job finds it alone, its line escaped.
     const std::string page = e.Get("/archive?q=kumquat&lu=&since=&until=");
     ASSERT_EQ(Status(page), 200) << page;
-    EXPECT_NE(page.find("1 job found"), std::string::npos) << page;
-    EXPECT_NE(page.find("A &lt;B&gt;KUMQUAT&lt;/B&gt; &amp; CO LINE"), std::string::npos) << page;
-    EXPECT_EQ(page.find("<B>KUMQUAT"), std::string::npos) << page;
-    EXPECT_EQ(page.find("FIRST REPORT"), std::string::npos) << page;
+    EXPECT_HAS(page, "1 job found");
+    EXPECT_HAS(page, "A &lt;B&gt;KUMQUAT&lt;/B&gt; &amp; CO LINE");
+    EXPECT_LACKS(page, "<B>KUMQUAT");
+    EXPECT_LACKS(page, "FIRST REPORT");
     const std::string json = Body(e.Get("/api/v1/archive?q=KUMQUAT"));
     const std::string id = FirstId(json);
     ASSERT_FALSE(id.empty()) << json;
-    EXPECT_NE(json.find("\"lu\":\"PRT9\",\"name\":\"" + e.dir.file("JOB1.txt") + "\""),
-              std::string::npos)
-        << json;
-    EXPECT_NE(json.find("\"pages\":1,"), std::string::npos) << json;
-    EXPECT_NE(json.find("\"pdf\":\"/archive/" + id + ".pdf\""), std::string::npos) << json;
-    EXPECT_NE(json.find("\"context\":\"A <B>KUMQUAT</B> & CO LINE\""), std::string::npos) << json;
-    EXPECT_NE(page.find("href=\"/archive/" + id + ".pdf\""), std::string::npos) << page;
-    EXPECT_NE(page.find("action=\"/archive/" + id + "/reprint\""), std::string::npos) << page;
+    EXPECT_HAS(json, "\"lu\":\"PRT9\",\"name\":\"" + e.dir.file("JOB1.txt") + "\"");
+    EXPECT_HAS(json, "\"pages\":1,");
+    EXPECT_HAS(json, "\"pdf\":\"/archive/" + id + ".pdf\"");
+    EXPECT_HAS(json, "\"context\":\"A <B>KUMQUAT</B> & CO LINE\"");
+    EXPECT_HAS(page, "href=\"/archive/" + id + ".pdf\"");
+    EXPECT_HAS(page, "action=\"/archive/" + id + "/reprint\"");
 
     // Newest first; the LU and dates narrow it.
     const std::string both = Body(e.Get("/api/v1/archive?q=report"));
@@ -139,8 +125,8 @@ TEST(ArchiveEndpoint, JobsAreFoundReadDownloadedAndPrintedAgainFromTheStatusPage
 
     // One job: its metadata, text and the PDF as it was delivered.
     const std::string meta = Body(e.Get("/api/v1/archive/" + id));
-    EXPECT_NE(meta.find("{\"id\":" + id + ",\"lu\":\"PRT9\""), std::string::npos) << meta;
-    EXPECT_NE(meta.find("\"outcome\":\"delivered\""), std::string::npos) << meta;
+    EXPECT_HAS(meta, "{\"id\":" + id + ",\"lu\":\"PRT9\"");
+    EXPECT_HAS(meta, "\"outcome\":\"delivered\"");
     const std::string text = e.Get("/archive/" + id);
     EXPECT_EQ(Body(text), "SECOND REPORT\nA <B>KUMQUAT</B> & CO LINE\nLAST");
     EXPECT_EQ(Header(text, "Content-Type"), "text/plain; charset=utf-8");
@@ -170,7 +156,7 @@ TEST(ArchiveEndpoint, JobsAreFoundReadDownloadedAndPrintedAgainFromTheStatusPage
              {"?q=a&page=2", "unknown parameter page="}}) {
         const std::string bad = e.Get("/api/v1/archive" + query);
         EXPECT_EQ(Status(bad), 400) << query << bad;
-        EXPECT_NE(Body(bad).find(reason), std::string::npos) << query << bad;
+        EXPECT_HAS(Body(bad), reason) << query << bad;
     }
     EXPECT_EQ(Status(e.Get("/archive?q=a&until=soon")), 400);
 
@@ -188,7 +174,7 @@ TEST(ArchiveEndpoint, JobsAreFoundReadDownloadedAndPrintedAgainFromTheStatusPage
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     const std::string asked = e.Post(reprint, e.origin, "token=" + e.token);
     EXPECT_EQ(Status(asked), 202) << asked;
-    EXPECT_NE(asked.find("queued to be printed again on LU"), std::string::npos) << asked;
+    EXPECT_HAS(asked, "queued to be printed again on LU");
     std::string again;
     for (int i = 0; i < 200 && again.empty(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -196,12 +182,12 @@ TEST(ArchiveEndpoint, JobsAreFoundReadDownloadedAndPrintedAgainFromTheStatusPage
     }
     EXPECT_EQ(again.compare(0, 5, "%PDF-"), 0) << e.daemon->text();
     EXPECT_EQ(again, Body(pdf));
-    EXPECT_TRUE(e.daemon->WaitFor("is printed again on LU")) << e.daemon->text();
+    EXPECT_SAYS(*e.daemon, "is printed again on LU");
     const std::string api =
         e.Post("/api/v1/archive/" + id + "/reprint",
                e.bearer + "Referer: http://" + e.self + "/archive?q=kumquat\r\n");
     EXPECT_EQ(Status(api), 202) << api;
-    EXPECT_NE(Body(api).find("{\"id\":" + id + ",\"lu\":"), std::string::npos) << api;
+    EXPECT_HAS(Body(api), "{\"id\":" + id + ",\"lu\":") << api;
     EXPECT_EQ(e.daemon->Stop(SIGTERM), 0) << e.daemon->text();
 }
 
@@ -211,10 +197,10 @@ TEST(ArchiveEndpoint, WithoutTheArchiveOrATokenThereIsNoSearchNorReprint) {
                  "");
     ASSERT_EQ(testutil::DeliveredJobs(off.dir.file("JOB"), 1, 10000).size(), 1u);
     EXPECT_EQ(Status(off.Get("/")), 200);
-    EXPECT_EQ(off.Get("/").find("action=\"/archive\""), std::string::npos);
+    EXPECT_LACKS(off.Get("/"), "action=\"/archive\"");
     const std::string none = off.Get("/api/v1/archive?q=report");
     EXPECT_EQ(Status(none), 404) << none;
-    EXPECT_NE(Body(none).find("the archive is off"), std::string::npos) << none;
+    EXPECT_HAS(Body(none), "the archive is off") << none;
 
     // Loopback without a token: searching is open, changing is not.
     Endpoint open("negotiate tn3270e PRT9\nbind\nscs \"A REPORT\" always\nexpect-response\n"
@@ -223,8 +209,8 @@ TEST(ArchiveEndpoint, WithoutTheArchiveOrATokenThereIsNoSearchNorReprint) {
     ASSERT_TRUE(open.WaitArchived(1)) << open.daemon->text();
     const std::string page = ::Get(open.port, "/archive?q=report");
     EXPECT_EQ(Status(page), 200) << page;
-    EXPECT_NE(page.find("Printing again needs a STATUSTOKEN"), std::string::npos) << page;
-    EXPECT_EQ(page.find("/reprint\""), std::string::npos) << page;
+    EXPECT_HAS(page, "Printing again needs a STATUSTOKEN");
+    EXPECT_LACKS(page, "/reprint\"");
     const std::string id = FirstId(Body(::Get(open.port, "/api/v1/archive?q=report")));
     ASSERT_FALSE(id.empty());
     EXPECT_EQ(Status(::Get(open.port, "/archive/" + id + ".pdf")), 404);

@@ -3,7 +3,6 @@
 // LU's own delivery or removes it, and only with the token from the same origin.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -27,13 +26,12 @@ std::vector<std::string> Kept(const testutil::TempDir& dir, size_t want) {
 TEST(KeptJobsEndpoint, APostWithTheTokenFromTheSameOriginDeliversOrRemovesAKeptJob) {
     testutil::TempDir dir;
     ASSERT_EQ(::mkdir(dir.file("pool").c_str(), 0755), 0);
-    WriteFile(dir.file("script"), "negotiate tn3270e LUONE\nbind\nscs \"FIRST JOB\" always\n"
-                                  "expect-response\neoj\nscs \"SECOND JOB\" always\n"
-                                  "expect-response\neoj\nhold\n");
-    Proc host(
-        {HOSTSIM_PATH, "--script", dir.file("script"), "--timeout", "30000", "--clients", "1"});
-    ASSERT_TRUE(host.WaitFor("LISTENING", 5000)) << host.text();
-    const int hostPort = std::atoi(host.text().c_str() + host.text().find("PORT ") + 5);
+    testutil::Host host(dir, "host",
+                        "negotiate tn3270e LUONE\nbind\nscs \"FIRST JOB\" always\nexpect-response\n"
+                        "eoj\nscs \"SECOND JOB\" always\nexpect-response\neoj\nhold\n",
+                        {"--timeout", "30000", "--clients", "1"});
+    const int hostPort = host.port;
+    ASSERT_NE(hostPort, 0) << host.proc->text();
     const int printerPort = testutil::FreePort();
     // The printer is not there, and the kept jobs are not tried again on their own in the test's
     // time: only a request sends them.
@@ -49,7 +47,7 @@ TEST(KeptJobsEndpoint, APostWithTheTokenFromTheSameOriginDeliversOrRemovesAKeptJ
     Proc d({TWPRINTERD_PATH, "--pool", dir.file("pool"), "--status", self, "--status-token",
             dir.file("token")},
            dir.path(), {"TWPRINTER_DIR=" + dir.path()});
-    ASSERT_TRUE(d.WaitFor("Status endpoint on")) << d.text();
+    ASSERT_SAYS(d, "Status endpoint on");
     std::vector<std::string> kept = Kept(dir, 2);
     ASSERT_EQ(kept.size(), 2u) << d.text();
     const std::string bearer = "Authorization: Bearer " + token + "\r\n";
@@ -72,25 +70,19 @@ TEST(KeptJobsEndpoint, APostWithTheTokenFromTheSameOriginDeliversOrRemovesAKeptJ
     // The page and the JSON show both, with the forms to act on them.
     const std::string page = Get(port, "/lu/ONE", bearer);
     EXPECT_EQ(Status(page), 200);
-    EXPECT_NE(page.find("Kept jobs (2)"), std::string::npos) << page;
+    EXPECT_HAS(page, "Kept jobs (2)");
     for (const std::string& k : kept)
-        EXPECT_NE(page.find("action=\"/lu/ONE/kept/" + k + "/deliver\""), std::string::npos)
-            << k << page;
-    EXPECT_NE(page.find("class=\"kept\">kept</td>"), std::string::npos) << page;
+        EXPECT_HAS(page, "action=\"/lu/ONE/kept/" + k + "/deliver\"") << k << page;
+    EXPECT_HAS(page, "class=\"kept\">kept</td>");
     EXPECT_EQ(Status(Get(port, "/lu/ONE")), 401);
     const std::string json = Body(Get(port, "/api/v1/lus/ONE", bearer));
-    EXPECT_NE(json.find("{\"file\":\"" + kept[0] + "\",\"path\":\"" +
-                        dir.file("pool/ONE/failed/" + kept[0]) + "\""),
-              std::string::npos)
-        << json;
-    EXPECT_NE(json.find("\"errors\":[{"), std::string::npos) << json;
+    EXPECT_HAS(json, "{\"file\":\"" + kept[0] + "\",\"path\":\"" +
+                         dir.file("pool/ONE/failed/" + kept[0]) + "\"");
+    EXPECT_HAS(json, "\"errors\":[{");
 
     auto post = [&](const std::string& path, const std::string& headers,
                     const std::string& body = "") {
-        return Ask(port, "POST " + path + " HTTP/1.1\r\nHost: " + self +
-                             "\r\nConnection: close\r\nContent-Type: "
-                             "application/x-www-form-urlencoded\r\nContent-Length: " +
-                             std::to_string(body.size()) + "\r\n" + headers + "\r\n" + body);
+        return testutil::Post(port, path, headers, body);
     };
     const std::string first = "/lu/ONE/kept/" + kept[0] + "/deliver";
     const std::string origin = "Origin: http://" + self + "\r\n";
@@ -125,18 +117,17 @@ TEST(KeptJobsEndpoint, APostWithTheTokenFromTheSameOriginDeliversOrRemovesAKeptJ
     ASSERT_TRUE(printer.ok());
     const std::string sent = post(first, origin, "token=" + token);
     EXPECT_EQ(Status(sent), 303) << sent;
-    EXPECT_NE(sent.find("Location: /lu/ONE"), std::string::npos) << sent;
+    EXPECT_HAS(sent, "Location: /lu/ONE");
     const std::vector<std::string> printed = printer.Jobs(1, 10000);
     ASSERT_EQ(printed.size(), 1u) << d.text();
-    EXPECT_NE(printed[0].find("FIRST JOB"), std::string::npos) << d.text();
+    EXPECT_HAS(printed[0], "FIRST JOB") << d.text();
     EXPECT_TRUE(Kept(dir, 0).empty()) << d.text();
-    ASSERT_TRUE(d.WaitFor("was delivered on request")) << d.text();
-    EXPECT_NE(d.text().find(dir.file("pool/ONE/failed/" + kept[0])), std::string::npos);
+    ASSERT_SAYS(d, "was delivered on request");
+    EXPECT_HAS(d.text(), dir.file("pool/ONE/failed/" + kept[0]));
     const std::string after = Body(Get(port, "/metrics", bearer));
-    EXPECT_NE(after.find("twprinter_jobs_delivered_total{lu=\"ONE\"} 1"), std::string::npos)
-        << after;
-    EXPECT_NE(after.find("twprinter_up{lu=\"ONE\"} 1"), std::string::npos) << after;
-    EXPECT_NE(after.find("twprinter_jobs_waiting{lu=\"ONE\"} 0"), std::string::npos) << after;
+    EXPECT_HAS(after, "twprinter_jobs_delivered_total{lu=\"ONE\"} 1");
+    EXPECT_HAS(after, "twprinter_up{lu=\"ONE\"} 1");
+    EXPECT_HAS(after, "twprinter_jobs_waiting{lu=\"ONE\"} 0");
     EXPECT_EQ(Status(post(first, origin + bearer)), 404);
 }
 

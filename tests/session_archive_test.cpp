@@ -2,7 +2,6 @@
 // archived as they are delivered, found, shown, printed again, expired, the
 // index rebuilt, and printing that goes on while the archive cannot be written.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,6 +13,7 @@
 
 #include "testutil.h"
 
+using testutil::Count;
 using testutil::Proc;
 
 namespace {
@@ -24,16 +24,9 @@ struct Daemon {
 
     // script: the host's; ini: keys before the base ones.
     Daemon(const std::string& script, const std::string& ini) {
-        testutil::WriteFile(dir.file("script"), script);
-        host = std::make_unique<Proc>(std::vector<std::string>{
-            HOSTSIM_PATH, "--script", dir.file("script"), "--timeout", "5000", "--port", "0"});
-        EXPECT_TRUE(host->WaitFor("PORT ", 5000)) << host->text();
-        const size_t at = host->text().find("PORT ");
-        testutil::WriteFile(dir.file("twprinter.ini"),
-                            "[CONFIGURATION]\n" + ini + "HOSTNAME=127.0.0.1\nSERVERNAME=" +
-                                host->text().substr(at + 5, host->text().find('\n', at) - at - 5) +
-                                "\nLUTYPE=1\n3270E=1\nFILENAME=JOB\nPRINTTOFILE=1\n"
-                                "CONNECTTIMEOUT=0\nRETRYDELAY=1\n");
+        testutil::Host sim(dir, "host", script, {"--timeout", "5000"});
+        host = std::move(sim.proc);
+        testutil::WriteFile(dir.file("twprinter.ini"), testutil::LuIni(sim.port, ini));
         Start({});
     }
     void Start(const std::vector<std::string>& env) {
@@ -57,13 +50,6 @@ struct Daemon {
         return testutil::ArchivedJobs(dir.file(folder));
     }
 };
-
-size_t Count(const std::string& text, const std::string& needle) {
-    size_t n = 0;
-    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
-        ++n;
-    return n;
-}
 
 std::string Today(int offsetDays = 0) {
     time_t t = time(nullptr) + offsetDays * 86400L;
@@ -95,11 +81,9 @@ TEST(Archive, JobsAreArchivedFoundShownReprintedRebuiltAndExpired) {
     ASSERT_EQ(d.Archive({"find", "kumquat"}, out), 0) << out;
     EXPECT_EQ(Count(out, "\n"), 2u) << out;
     const std::string id = out.substr(0, out.find(' '));
-    EXPECT_NE(out.find("  " + Today() + " "), std::string::npos) << out;
-    EXPECT_NE(out.find("  LU PRT9  " + d.dir.file("JOB1.txt") + "  1 page  delivered to file " +
-                       d.dir.file("JOB1f.txt") + "\n    MIDDLE WORD KUMQUAT HERE\n"),
-              std::string::npos)
-        << out;
+    EXPECT_HAS(out, "  " + Today() + " ");
+    EXPECT_HAS(out, "  LU PRT9  " + d.dir.file("JOB1.txt") + "  1 page  delivered to file " +
+                        d.dir.file("JOB1f.txt") + "\n    MIDDLE WORD KUMQUAT HERE\n");
     // Two words must both be there; a word of another job, or a quote, finds nothing.
     EXPECT_EQ(d.Archive({"find", "kumquat", "third"}, out), 1) << out;
     EXPECT_EQ(out, "");
@@ -114,7 +98,7 @@ TEST(Archive, JobsAreArchivedFoundShownReprintedRebuiltAndExpired) {
     EXPECT_EQ(d.Archive({"find", "report", "--until", Today(-1)}, out), 1) << out;
     EXPECT_EQ(d.Archive({"find", "report", "--since", Today(1)}, out), 1) << out;
     EXPECT_EQ(d.Archive({"find", "report", "--since", "yesterday"}, out), 2) << out;
-    EXPECT_NE(out.find("--since yesterday is no date"), std::string::npos) << out;
+    EXPECT_HAS(out, "--since yesterday is no date");
 
     // The text, and a reprint byte for byte what the first delivery wrote.
     ASSERT_EQ(d.Archive({"show", id}, out), 0) << out;
@@ -122,33 +106,33 @@ TEST(Archive, JobsAreArchivedFoundShownReprintedRebuiltAndExpired) {
     ASSERT_EQ(d.Archive({"reprint", id, "--file", d.dir.file("again.txt")}, out), 0) << out;
     EXPECT_EQ(testutil::ReadFile(d.dir.file("again.txt")),
               testutil::ReadFile(d.dir.file("JOB1f.txt")));
-    EXPECT_NE(out.find("delivered to file " + d.dir.file("again.txt")), std::string::npos) << out;
+    EXPECT_HAS(out, "delivered to file " + d.dir.file("again.txt"));
     EXPECT_EQ(d.Archive({"show", "12345"}, out), 1) << out;
     // A job copied as text was never drawn: no PDF, and that said.
     EXPECT_EQ(d.Archive({"show", id, "--pdf"}, out), 1) << out;
-    EXPECT_NE(out.find("was not drawn"), std::string::npos) << out;
+    EXPECT_HAS(out, "was not drawn");
     EXPECT_EQ(d.Archive({"show", id, "--file", d.dir.file("x.pdf")}, out), 2) << out;
     EXPECT_EQ(d.Archive({"reprint", id, "--tray", "2"}, out), 2) << out;
 
     // The index deleted, then damaged: made again from the files, every job found.
     ASSERT_EQ(::unlink(d.dir.file("archive/index.db").c_str()), 0);
     ASSERT_EQ(d.Archive({"find", "report"}, out), 0) << out;
-    EXPECT_NE(out.find("was made from 3 archived jobs"), std::string::npos) << out;
+    EXPECT_HAS(out, "was made from 3 archived jobs");
     EXPECT_EQ(Count(out, "REPORT\n"), 2u) << out;
     testutil::WriteFile(d.dir.file("archive/index.db"), std::string(8192, 'x'));
     ASSERT_EQ(d.Archive({"find", "kumquat"}, out), 0) << out;
-    EXPECT_NE(out.find("was damaged"), std::string::npos) << out;
-    EXPECT_NE(out.find(id + "  "), std::string::npos) << out;
+    EXPECT_HAS(out, "was damaged");
+    EXPECT_HAS(out, id + "  ");
     EXPECT_EQ(testutil::ReadFile(d.dir.file("archive/index.db.damaged")), std::string(8192, 'x'));
 
     // Three days later a start removes the jobs of two days, in one line.
     d.Start({"TWPRINTER_ARCHIVE_NOW=" + std::to_string(time(nullptr) + 3 * 86400L)});
-    EXPECT_TRUE(d.daemon->WaitFor("3 jobs older than 2 days removed.")) << d.daemon->text();
+    EXPECT_SAYS(*d.daemon, "3 jobs older than 2 days removed.");
     EXPECT_EQ(d.daemon->Stop(SIGTERM), 0) << d.daemon->text();
     EXPECT_EQ(Count(d.daemon->text(), "removed"), 1u) << d.daemon->text();
     EXPECT_EQ(d.Archived(), 0);
     for (const std::string& f : testutil::ListDir(d.dir.file("archive")))
-        EXPECT_EQ(f.find(".tws"), std::string::npos) << f;
+        EXPECT_LACKS(f, ".tws");
     EXPECT_EQ(d.Archive({"find", "report"}, out), 1) << out;
 }
 
@@ -168,13 +152,11 @@ TEST(Archive, PrintingGoesOnWhileTheArchiveFolderCannotBeWritten) {
     EXPECT_EQ(testutil::DeliveredJobs(d.dir.file("JOB"), 3, 10000),
               (std::vector<std::string>{"BEFORE", "DURING", "DURING TOO"}))
         << d.daemon->text();
-    EXPECT_TRUE(d.daemon->WaitFor("cannot be written")) << d.daemon->text();
+    EXPECT_SAYS(*d.daemon, "cannot be written");
     ASSERT_EQ(::unlink(d.dir.file("store").c_str()), 0);
     ASSERT_EQ(::rename(d.dir.file("away").c_str(), d.dir.file("store").c_str()), 0);
     EXPECT_EQ(testutil::DeliveredJobs(d.dir.file("JOB"), 4, 10000).size(), 4u);
-    EXPECT_TRUE(
-        d.daemon->WaitFor("The archive folder " + d.dir.file("store") + " is written again."))
-        << d.daemon->text();
+    EXPECT_SAYS(*d.daemon, "The archive folder " + d.dir.file("store") + " is written again.");
     EXPECT_EQ(d.daemon->Stop(SIGTERM), 0) << d.daemon->text();
     EXPECT_EQ(Count(d.daemon->text(), "cannot be written"), 1u) << d.daemon->text();
     EXPECT_EQ(Count(d.daemon->text(), " delivered to file "), 4u) << d.daemon->text();
@@ -206,5 +188,5 @@ TEST(Archive, ADrawnJobKeepsItsPdf) {
     ASSERT_EQ(d.Archive({"show", id}, out), 0) << out;
     EXPECT_EQ(out, "DRAWN PAGE");
     EXPECT_EQ(d.Archive({"show", id, "--pdf", "--file", d.dir.file("no/such/x.pdf")}, out), 1);
-    EXPECT_NE(out.find("unable to write " + d.dir.file("no/such/x.pdf")), std::string::npos) << out;
+    EXPECT_HAS(out, "unable to write " + d.dir.file("no/such/x.pdf"));
 }

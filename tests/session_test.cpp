@@ -1,9 +1,7 @@
 // The protocol core fed host bytes directly (what it sends, hands over and
 // ends), and twprinterd against the host simulator on loopback.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -27,6 +25,7 @@
 #include "session/telnet_protocol.h"
 #include "testutil.h"
 
+using testutil::Count;
 using testutil::Proc;
 
 namespace {
@@ -349,7 +348,7 @@ TEST(Protocol, WholeRecordsAreHandedOverWhereTheyLieAndTheRestIsCopied) {
     Core plain(session::ProtocolConfig{});
     plain.Feed(B("FFFD19 FFFB19 FFFD00 FFFB00 F1C1FFEF F1C2FFEF"));
     EXPECT_EQ(plain.inPlace, "yy");
-    EXPECT_NE(plain.log.find("RF1C1 RF1C2"), std::string::npos) << plain.log;
+    EXPECT_HAS(plain.log, "RF1C1 RF1C2");
 }
 
 TEST(Protocol, RecordBufferAndSendPath) {
@@ -380,7 +379,7 @@ TEST(Protocol, RecordBufferAndSendPath) {
     reply.sizes.clear();
     EXPECT_EQ(reply.tp->SendRecord(std::vector<uint8_t>(5000, 0xFF)), 0);
     EXPECT_EQ(reply.sizes, (std::vector<size_t>{4094, 4094, 1820}));
-    EXPECT_NE(reply.log.find("RF2 >0000000AFFFFFFFFFF"), std::string::npos);
+    EXPECT_HAS(reply.log, "RF2 >0000000AFFFFFFFFFF");
     EXPECT_EQ(reply.log.substr(reply.log.size() - 6), "FFFFEF");
     reply.sizes.clear();
     reply.tp->SendRecord(std::vector<uint8_t>(4087, 0x40));
@@ -392,21 +391,19 @@ TEST(Protocol, RecordBufferAndSendPath) {
     EXPECT_EQ(plain.log, ">FFFB28 >40FFEF");
 }
 
-size_t Count(const std::string& text, const std::string& piece);
-
 // One host simulator (on port, else any) and one twprinterd in a fresh directory; the
 // ini lines come first, so that they win over the base keys.
 // Every connection is captured, and what the client sent must read as valid to an
 // independent dissector.
 struct HostRun {
-    testutil::TempDir dir, captures;
-    std::unique_ptr<Proc> host, daemon;
-    int hostPort = 0;
+    testutil::TempDir dir;
+    std::unique_ptr<testutil::Host> sim;
+    std::unique_ptr<Proc> daemon;
+    Proc* host = nullptr;
 
     ~HostRun() {
         if (daemon) daemon->Stop(SIGTERM);
-        if (host) host->Stop(SIGTERM);
-        EXPECT_EQ(testutil::DissectorFlags(captures.path(), hostPort), "");
+        EXPECT_EQ(sim->Flags(), "");
     }
 
     HostRun(const std::string& script, const std::string& ini,
@@ -419,25 +416,15 @@ struct HostRun {
                std::vector<std::string> hostArgs = {}, std::vector<std::string> daemonArgs = {},
                int clients = 1, int port = 0, std::vector<std::string> launcher = {}) {
         daemon.reset();
-        testutil::WriteFile(dir.file("script"), script);
-        std::vector<std::string> args{HOSTSIM_PATH, "--script", dir.file("script"), "--timeout",
-                                      "5000"};
-        args.insert(args.end(),
-                    {"--clients", std::to_string(clients), "--port", std::to_string(port)});
-        args.insert(args.end(), hostArgs.begin(), hostArgs.end());
-        args.insert(args.end(), {"--pcap", captures.path()});
-        host = std::make_unique<Proc>(args);
-        EXPECT_TRUE(host->WaitFor("PORT ", 5000)) << host->text();
-        size_t at = host->text().find("PORT ");
-        hostPort = std::atoi(host->text().c_str() + at + 5);
-        testutil::WriteFile(
-            dir.file("twprinter.ini"),
-            "[CONFIGURATION]\n" + ini + "HOSTNAME=127.0.0.1\nSERVERNAME=" +
-                host->text().substr(at + 5, host->text().find('\n', at) - at - 5) +
-                "\nLUTYPE=1\n3270E=1\n" +
-                (ini.find("FILENAME=") == std::string::npos ? "FILENAME=JOB\n" : "") +
-                "PRINTTOFILE=1\n"
-                "CONNECTTIMEOUT=0\nRETRYDELAY=1\n");
+        if (sim) {
+            EXPECT_EQ(sim->Flags(), "");
+        }
+        hostArgs.insert(hostArgs.end(),
+                        {"--timeout", "5000", "--clients", std::to_string(clients)});
+        sim = std::make_unique<testutil::Host>(dir, "host", script, hostArgs, port);
+        host = sim->proc.get();
+        EXPECT_NE(sim->port, 0) << host->text();
+        testutil::WriteFile(dir.file("twprinter.ini"), testutil::LuIni(sim->port, ini));
         // The shell leaves its pid, which exec hands on to the daemon.
         launcher.insert(launcher.begin(), {"/bin/sh", "-c", "echo $$ >pid; exec \"$@\"", "sh"});
         launcher.push_back(TWPRINTERD_PATH);
@@ -449,9 +436,8 @@ struct HostRun {
     std::vector<std::string> Jobs(size_t count, int ms = 10000) {
         return testutil::DeliveredJobs(dir.file("JOB"), count, ms);
     }
-    void Signal(int sig) {
-        ASSERT_EQ(::kill(std::atoi(testutil::ReadFile(dir.file("pid")).c_str()), sig), 0);
-    }
+    int Pid() { return std::atoi(testutil::ReadFile(dir.file("pid")).c_str()); }
+    void Signal(int sig) { ASSERT_EQ(::kill(Pid(), sig), 0); }
     bool WaitKept(size_t n) {
         return testutil::WaitFiles(dir.file("failed"), n, 10000).size() == n;
     }
@@ -465,19 +451,13 @@ TEST(Dissector, FlagsSplitSequencesAndShortResponses) {
     for (bool old : {true, false}) {
         SCOPED_TRACE(old ? "old bytes" : "today's bytes");
         testutil::TempDir dir;
-        testutil::WriteFile(
-            dir.file("script"),
-            "negotiate tn3270e\nbind\nscs \"HELLO\" always\nexpect-response\nclose\n");
-        Proc host({HOSTSIM_PATH, "--script", dir.file("script"), "--port", "0", "--timeout", "3000",
-                   "--pcap", dir.path()});
-        ASSERT_TRUE(host.WaitFor("LISTENING", 5000)) << host.text();
-        const int port = std::atoi(host.text().c_str() + host.text().find("PORT ") + 5);
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(static_cast<uint16_t>(port));
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        testutil::Host host(
+            dir, "host", "negotiate tn3270e\nbind\nscs \"HELLO\" always\nexpect-response\nclose\n",
+            {"--timeout", "3000"});
+        const int port = host.port;
+        ASSERT_NE(port, 0) << host.proc->text();
+        const int fd = testutil::ConnectLoopback(port);
+        ASSERT_GE(fd, 0);
         std::string got;
         auto wait = [&](const std::string& hex) {
             const std::string want = B(hex);
@@ -510,8 +490,8 @@ TEST(Dissector, FlagsSplitSequencesAndShortResponses) {
         ASSERT_TRUE(wait("C8C5D3D3D6FFEF")); // HELLO in EBCDIC
         send(old ? "0200000001FFEF" : "020000000100FFEF");
         ::close(fd);
-        host.Wait(5000);
-        const std::string flagged = testutil::DissectorFlags(dir.path(), port);
+        host.proc->Wait(5000);
+        const std::string flagged = host.Flags();
         EXPECT_EQ(Count(flagged, "Malformed"), old ? 2u : 0u) << flagged;
         EXPECT_EQ(Count(flagged, "\n"), old ? 2u : 0u) << flagged;
     }
@@ -522,16 +502,14 @@ TEST(Daemon, RetriesUntilTheHostListensEndsSilentJobsAndCounts) {
               "scs \"SILENT\" always\nexpect-response\nhold\n",
               "EOJTIMEOUT=1\n", {"--listen-after", "1500"}, {}, 1, testutil::FreePort());
     EXPECT_EQ(r.Jobs(2, 15000), (std::vector<std::string>{"LATE", "SILENT"})) << r.daemon->text();
-    EXPECT_TRUE(r.daemon->WaitFor("Delaying before reconnect.")) << r.daemon->text();
+    EXPECT_SAYS(*r.daemon, "Delaying before reconnect.");
     // SIGUSR1: one summary line with the counters, each saying what it counts.
     r.Signal(SIGUSR1);
-    EXPECT_TRUE(r.daemon->WaitFor("state online, LU PRT9, jobs delivered 2, jobs failed 0, "
-                                  "last job 20"))
-        << r.daemon->text();
-    EXPECT_TRUE(r.daemon->WaitFor(" delivered, jobs received 2, kept jobs delivered again 0, jobs "
-                                  "waiting in failed/ 0, print bytes 10 (the jobs' files), bytes "
-                                  "on the wire "))
-        << r.daemon->text();
+    EXPECT_SAYS(*r.daemon, "state online, LU PRT9, jobs delivered 2, jobs failed 0, "
+                           "last job 20");
+    EXPECT_SAYS(*r.daemon, " delivered, jobs received 2, kept jobs delivered again 0, jobs "
+                           "waiting in failed/ 0, print bytes 10 (the jobs' files), bytes "
+                           "on the wire ");
     // The wire carries the print bytes and the protocol around them.
     const std::string& text = r.daemon->text();
     const size_t wire = text.find("bytes on the wire ");
@@ -539,12 +517,10 @@ TEST(Daemon, RetriesUntilTheHostListensEndsSilentJobsAndCounts) {
     EXPECT_NE(text.find(" (from the host, protocol included)\n", wire), std::string::npos) << text;
     // A line per job received and per job delivered.
     // A relative FILENAME is in the settings folder, and the lines say where.
-    EXPECT_TRUE(r.daemon->WaitFor("twprinterd: Job " + r.dir.file("JOB0.txt") +
-                                  " received from LU PRT9: 4 bytes, 1 record, 1 page\n"))
-        << r.daemon->text();
-    EXPECT_TRUE(r.daemon->WaitFor("twprinterd: Job " + r.dir.file("JOB1.txt") +
-                                  " delivered to file " + r.dir.file("JOB1f.txt") + "\n"))
-        << r.daemon->text();
+    EXPECT_SAYS(*r.daemon, "twprinterd: Job " + r.dir.file("JOB0.txt") +
+                               " received from LU PRT9: 4 bytes, 1 record, 1 page\n");
+    EXPECT_SAYS(*r.daemon, "twprinterd: Job " + r.dir.file("JOB1.txt") + " delivered to file " +
+                               r.dir.file("JOB1f.txt") + "\n");
     EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
 }
 
@@ -563,18 +539,17 @@ TEST(Daemon, ConnectionLostMidJobDeliversItReconnectsAndTraces) {
               "", {}, {"-d"}, 3);
     EXPECT_EQ(r.Jobs(3, 15000), (std::vector<std::string>{"FIRST PART", "CUT BY RESET", "THIRD"}))
         << r.daemon->text();
-    EXPECT_TRUE(r.daemon->WaitFor("Delaying before reconnect.")) << r.daemon->text();
+    EXPECT_SAYS(*r.daemon, "Delaying before reconnect.");
     EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
-    EXPECT_TRUE(r.host->WaitFor("DONE 3 ok")) << r.host->text();
+    EXPECT_SAYS(*r.host, "DONE 3 ok");
     // The trace holds the last connection: DO TN3270E first, each send with its count.
     std::string log = testutil::ReadFile(r.dir.file("kestelnet.log"));
     EXPECT_EQ(log.find("\nRead 3 bytes from server\n0000  FFFD28" + std::string(29, ' ') +
                        "  |???|" + std::string(13, ' ') + " |--(|\n"),
               0u)
         << log;
-    EXPECT_NE(log.find("\nWrote 3 (3) bytes to server\n0000  FFFB28"), std::string::npos);
-    EXPECT_NE(log.find("\nWrote 8 (8) bytes to server\n0000  02000000 0100FFEF "),
-              std::string::npos);
+    EXPECT_HAS(log, "\nWrote 3 (3) bytes to server\n0000  FFFB28");
+    EXPECT_HAS(log, "\nWrote 8 (8) bytes to server\n0000  02000000 0100FFEF ");
     // A machine slow enough to start one more connection before the stop traces that one.
     if (Count(r.daemon->text(), "Attempting to connect") <= 3) {
         // The record may share a read with the BIND, so its bytes can wrap across dump lines.
@@ -585,7 +560,7 @@ TEST(Daemon, ConnectionLostMidJobDeliversItReconnectsAndTraces) {
                 line.find_first_not_of("0123456789ABCDEF") == 4)
                 for (char c : line.substr(6, 35))
                     if (c != ' ') hex += c;
-        EXPECT_NE(hex.find("E3C8C9D9C4FFEF"), std::string::npos) << log << r.daemon->text();
+        EXPECT_HAS(hex, "E3C8C9D9C4FFEF") << log << r.daemon->text();
     }
 }
 
@@ -597,15 +572,15 @@ TEST(Daemon, OnlineAfterNegotiationAndCloseDuringItIsExplained) {
               "CONNECTNAME=PRT7\n", {}, {}, 3);
     const std::string closed = "Connection closed by server: server closed the connection after "
                                "TERMINAL-TYPE IS IBM-3287-1\n";
-    EXPECT_TRUE(r.daemon->WaitFor(closed)) << r.daemon->text();
-    EXPECT_TRUE(r.host->WaitFor("CONNECTED 3")) << r.host->text();
-    EXPECT_TRUE(r.host->WaitFor("TERMINAL-TYPE IBM-3287-1")) << r.host->text();
+    EXPECT_SAYS(*r.daemon, closed);
+    EXPECT_SAYS(*r.host, "CONNECTED 3");
+    EXPECT_SAYS(*r.host, "TERMINAL-TYPE IBM-3287-1");
     const std::string online = "Tarnwick printer client is online.\n";
     const std::string fallback = "The server does not take TN3270E: plain TN3270 is used, and "
                                  "the connect name PRT7 is not used\n";
-    EXPECT_TRUE(r.daemon->WaitFor(fallback)) << r.daemon->text();
-    EXPECT_TRUE(r.daemon->WaitFor("Connection closed by server\n")) << r.daemon->text();
-    EXPECT_TRUE(r.host->WaitFor("DONE 2")) << r.host->text();
+    EXPECT_SAYS(*r.daemon, fallback);
+    EXPECT_SAYS(*r.daemon, "Connection closed by server\n");
+    EXPECT_SAYS(*r.host, "DONE 2");
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
     const std::string text = r.daemon->text();
@@ -615,8 +590,8 @@ TEST(Daemon, OnlineAfterNegotiationAndCloseDuringItIsExplained) {
 
     // TERMINALTYPE pins the one name said.
     HostRun pinned("negotiate tn3270\nhold\n", "TERMINALTYPE= IBM-3278-2 \n");
-    EXPECT_TRUE(pinned.host->WaitFor("TERMINAL-TYPE IBM-3278-2\n")) << pinned.host->text();
-    EXPECT_TRUE(pinned.daemon->WaitFor(online)) << pinned.daemon->text();
+    EXPECT_SAYS(*pinned.host, "TERMINAL-TYPE IBM-3278-2\n");
+    EXPECT_SAYS(*pinned.daemon, online);
     EXPECT_EQ(pinned.daemon->Stop(SIGTERM), 0);
 }
 
@@ -625,10 +600,9 @@ TEST(Daemon, JobOfAKilledRunIsDeliveredAtTheNextStart) {
               "negotiate tn3270e\nbind\nscs \"NEXT JOB\" always\nexpect-response\neoj\nhold\n",
               "", {}, {"-d"}, 2);
     const std::string left = r.dir.file("JOB0.txt");
-    for (int i = 0; i < 200 && testutil::ReadFile(left) != "HALF A JOB"; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    testutil::Until([&] { return testutil::ReadFile(left) == "HALF A JOB"; }, 10000);
     ASSERT_EQ(testutil::ReadFile(left), "HALF A JOB") << r.daemon->text();
-    ASSERT_EQ(::kill(std::atoi(testutil::ReadFile(r.dir.file("pid")).c_str()), SIGKILL), 0);
+    r.Signal(SIGKILL);
     EXPECT_EQ(r.daemon->Wait(5000), -1);
     // A file being written by a running session is locked and no left-over.
     testutil::WriteFile(r.dir.file("JOB7.txt"), "BUSY");
@@ -637,16 +611,14 @@ TEST(Daemon, JobOfAKilledRunIsDeliveredAtTheNextStart) {
     testutil::WriteFile(r.dir.file("JOB12.txt"), "");
     testutil::WriteFile(r.dir.file("JOBX.txt"), "NOT A JOB");
     Proc again({TWPRINTERD_PATH, "-d"}, r.dir.path(), {"TWPRINTER_DIR=" + r.dir.path()});
-    EXPECT_TRUE(again.WaitFor("Print file " + r.dir.file("JOB0.txt") +
-                              " (10 bytes) was left by an earlier run in the "
-                              "middle of a job; it is delivered now as an incomplete job."))
-        << again.text();
+    EXPECT_SAYS(again, "Print file " + r.dir.file("JOB0.txt") +
+                           " (10 bytes) was left by an earlier run in the "
+                           "middle of a job; it is delivered now as an incomplete job.");
     // The next job gets a name of its own.
     EXPECT_EQ(r.Jobs(2), (std::vector<std::string>{"HALF A JOB", "NEXT JOB"})) << again.text();
     EXPECT_EQ(again.Stop(SIGTERM), 0) << again.text();
-    EXPECT_NE(again.text().find("Incomplete job " + r.dir.file("JOB0.txt") +
-                                " from an earlier run delivered"),
-              std::string::npos);
+    EXPECT_HAS(again.text(),
+               "Incomplete job " + r.dir.file("JOB0.txt") + " from an earlier run delivered");
     EXPECT_EQ(testutil::ReadFile(r.dir.file("JOB7.txt")), "BUSY");
     EXPECT_EQ(testutil::ReadFile(r.dir.file("JOBX.txt")), "NOT A JOB");
     for (const std::string& name : testutil::ListDir(r.dir.path()))
@@ -662,21 +634,13 @@ TEST(Daemon, JobOfAKilledRunIsDeliveredAtTheNextStart) {
                                 std::to_string(testutil::FreePort()) + "\nKEEPFAILED=" + keep +
                                 "\nCONNECTTIMEOUT=0\n");
         Proc failing({TWPRINTERD_PATH}, r.dir.path(), {"TWPRINTER_DIR=" + r.dir.path()});
-        EXPECT_TRUE(failing.WaitFor(*keep == '1' ? "; kept as " + r.dir.file("failed/")
-                                                 : "could not be delivered; it stays in the spool"))
-            << failing.text();
+        EXPECT_SAYS(failing, *keep == '1' ? "; kept as " + r.dir.file("failed/")
+                                          : "could not be delivered; it stays in the spool");
         EXPECT_EQ(failing.Stop(SIGTERM), 0) << failing.text();
         EXPECT_EQ(testutil::ReadFile(r.dir.file("JOB3.txt")).empty(), *keep == '1');
         EXPECT_EQ(testutil::ListDir(r.dir.file("failed")).size(), 1u);
     }
     ::close(busy);
-}
-
-size_t Count(const std::string& text, const std::string& piece) {
-    size_t n = 0;
-    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
-        ++n;
-    return n;
 }
 
 TEST(Daemon, SettingsCheckedAtStartAndOnRequest) {
@@ -690,7 +654,7 @@ TEST(Daemon, SettingsCheckedAtStartAndOnRequest) {
         Proc p(args, dir.path(), env);
         EXPECT_EQ(p.Wait(10000), code) << p.text();
         for (const std::string& text : says)
-            EXPECT_NE(p.text().find(text), std::string::npos) << p.text();
+            EXPECT_HAS(p.text(), text);
         return p.text();
     };
     // -h in --help and -c in --check are no options here.
@@ -701,21 +665,19 @@ TEST(Daemon, SettingsCheckedAtStartAndOnRequest) {
         {"twprinterd: unknown option -q\nusage: twprinterd [--check] [options]"});
     run("HOSTNAME=mvs1\n", {"-s"}, 2, {"twprinterd: option -s needs a value\nusage: "});
     EXPECT_EQ(testutil::ReadFile(dir.file("twprinter.ini")), "[CONFIGURATION]\nHOSTNAME=mvs1\n");
-    testutil::WriteFile(dir.file("script"), "hold\n");
     // The check's connect is the first client, the session's the second.
-    testutil::TempDir captures;
-    Proc sim({HOSTSIM_PATH, "--script", dir.file("script"), "--port", "0", "--clients", "2",
-              "--timeout", "5000", "--pcap", captures.path()});
-    ASSERT_TRUE(sim.WaitFor("LISTENING", 5000)) << sim.text();
+    testutil::Host h(dir, "host", "hold\n", {"--clients", "2", "--timeout", "5000"});
+    Proc& sim = *h.proc;
+    ASSERT_NE(h.port, 0) << sim.text();
     const std::string host =
-        "HOSTNAME=127.0.0.1\nSERVERNAME=" + sim.text().substr(5, sim.text().find('\n') - 5) +
-        "\nPRINTTOFILE=1\n";
+        "HOSTNAME=127.0.0.1\nSERVERNAME=" + std::to_string(h.port) + "\nPRINTTOFILE=1\n";
     std::string good =
         run(host + "FILENAME=JOB\n", {"--check"}, 0,
             {"settings: " + dir.file("twprinter.ini") + " is in order\n", "host 127.0.0.1 port ",
              ": reachable\n", "output to files: text copies of the jobs in " + dir.path() + "\n",
              "check passed"});
-    EXPECT_EQ(testutil::ListDir(dir.path()), (std::vector<std::string>{"script", "twprinter.ini"}))
+    EXPECT_EQ(testutil::ListDir(dir.path()),
+              (std::vector<std::string>{"host.script", "twprinter.ini"}))
         << good;
     run("HOSTNAME=nosuchhost.invalid\nSERVERNAME=" + std::to_string(testutil::FreePort()) +
             "\nUSESOCKET=1\nSOCKETPORT=nonsense\nLUTYPE=7\n",
@@ -755,10 +717,9 @@ TEST(Daemon, SettingsCheckedAtStartAndOnRequest) {
     Proc on({TWPRINTERD_PATH}, dir.path(), env);
     EXPECT_TRUE(on.WaitFor("CONNECTTIMEOUT=abc: expected a number of seconds (0: no limit); 15 is "
                            "used"));
-    EXPECT_TRUE(sim.WaitFor("CONNECTED 2")) << sim.text();
+    EXPECT_SAYS(sim, "CONNECTED 2");
     EXPECT_EQ(on.Stop(SIGTERM), 0) << on.text();
-    sim.Stop(SIGTERM);
-    EXPECT_EQ(testutil::DissectorFlags(captures.path(), std::atoi(sim.text().c_str() + 5)), "");
+    EXPECT_EQ(h.Flags(), "");
 }
 
 TEST(Daemon, FinalMessagesAndResultCodes) {
@@ -775,7 +736,7 @@ TEST(Daemon, FinalMessagesAndResultCodes) {
         SCOPED_TRACE(c.text);
         HostRun r(c.script, c.ini, {}, {}, 1, 0, c.launcher);
         EXPECT_EQ(r.daemon->Wait(10000), c.code) << r.daemon->text();
-        EXPECT_NE(r.daemon->text().find(c.text), std::string::npos) << r.daemon->text();
+        EXPECT_HAS(r.daemon->text(), c.text);
     }
 }
 
@@ -848,7 +809,7 @@ TEST(Daemon, DataStreamErrorsRefuseTheRecordAlone) {
         EXPECT_TRUE(r.daemon->WaitFor(line)) << line << "\n" << r.daemon->text();
     EXPECT_TRUE(r.host->WaitFor("NEGATIVE 1 SEQ 8 REASON 00")) << r.host->text();
     EXPECT_TRUE(r.daemon->Alive());
-    ASSERT_EQ(::kill(std::atoi(testutil::ReadFile(r.dir.file("pid")).c_str()), SIGUSR1), 0);
+    r.Signal(SIGUSR1);
     EXPECT_TRUE(r.daemon->WaitFor("jobs delivered 2, jobs failed 0")) << r.daemon->text();
     EXPECT_EQ(Count(r.daemon->text(), "refused:"), 6u) << r.daemon->text();
     EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
@@ -869,19 +830,16 @@ TEST(Daemon, SpoolFolderRemovedIsNamedAndNothingIsCountedForIt) {
     EXPECT_EQ(testutil::DeliveredJobs(spool + "/JOB", 1, 5000), (std::vector<std::string>{"ONE"}))
         << r.daemon->text();
     ASSERT_EQ(system(("rm -r " + spool).c_str()), 0);
-    EXPECT_TRUE(r.daemon->WaitFor("The job file " + spool +
-                                  "/JOB1.txt cannot be made in the folder " + spool +
-                                  ": No such file or directory. Records are refused"))
-        << r.daemon->text();
-    EXPECT_TRUE(r.host->WaitFor("NEGATIVE 1 SEQ 2 REASON 01")) << r.host->text();
+    EXPECT_SAYS(*r.daemon, "The job file " + spool + "/JOB1.txt cannot be made in the folder " +
+                               spool + ": No such file or directory. Records are refused");
+    EXPECT_SAYS(*r.host, "NEGATIVE 1 SEQ 2 REASON 01");
     ASSERT_EQ(::mkdir(spool.c_str(), 0755), 0);
-    EXPECT_TRUE(r.daemon->WaitFor("Print data is stored again.", 5000)) << r.daemon->text();
-    for (int i = 0; i < 160 && testutil::ReadFile(spool + "/JOB1f.txt").empty(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_SAYS(*r.daemon, "Print data is stored again.", 5000);
+    testutil::Until([&] { return !testutil::ReadFile(spool + "/JOB1f.txt").empty(); }, 8000);
     EXPECT_EQ(testutil::ReadFile(spool + "/JOB1f.txt"), "THREE") << r.daemon->text();
     EXPECT_EQ(testutil::ListDir(spool), (std::vector<std::string>{"JOB1f.txt"}));
-    ASSERT_EQ(::kill(std::atoi(testutil::ReadFile(r.dir.file("pid")).c_str()), SIGUSR1), 0);
-    EXPECT_TRUE(r.daemon->WaitFor("jobs delivered 2, jobs failed 0")) << r.daemon->text();
+    r.Signal(SIGUSR1);
+    EXPECT_SAYS(*r.daemon, "jobs delivered 2, jobs failed 0");
     EXPECT_EQ(Count(r.daemon->text(), " received from LU "), 2u) << r.daemon->text();
     EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
 }
@@ -894,26 +852,21 @@ TEST(Daemon, HangupReadsTheSettingsAgainAndRestartsAfterTheJob) {
               "negotiate tn3270e\nbind\nscs \"AFTER\" always\nexpect-response\neoj\nhold\n",
               "", {}, {}, 2);
     const std::string job = r.dir.file("JOB0.txt");
-    for (int i = 0; i < 200 && testutil::ReadFile(job).empty(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    const int pid = std::atoi(testutil::ReadFile(r.dir.file("pid")).c_str());
-    ASSERT_EQ(::kill(pid, SIGHUP), 0);
-    EXPECT_TRUE(
-        r.daemon->WaitFor("Settings file " + r.dir.file("twprinter.ini") + " is unchanged."))
-        << r.daemon->text();
+    testutil::Until([&] { return !testutil::ReadFile(job).empty(); }, 4000);
+    r.Signal(SIGHUP);
+    EXPECT_SAYS(*r.daemon, "Settings file " + r.dir.file("twprinter.ini") + " is unchanged.");
     std::string ini = testutil::ReadFile(r.dir.file("twprinter.ini"));
     ini.replace(ini.find("FILENAME=JOB"), 12, "FILENAME=NEW");
     testutil::WriteFile(r.dir.file("twprinter.ini"), ini);
-    ASSERT_EQ(::kill(pid, SIGHUP), 0);
-    EXPECT_TRUE(r.daemon->WaitFor("changed: the session starts again after its job."))
-        << r.daemon->text();
+    r.Signal(SIGHUP);
+    EXPECT_SAYS(*r.daemon, "changed: the session starts again after its job.");
     EXPECT_EQ(r.Jobs(1), (std::vector<std::string>{"PART ONE PART TWO"})) << r.daemon->text();
     EXPECT_EQ(testutil::DeliveredJobs(r.dir.file("NEW"), 1, 10000),
               (std::vector<std::string>{"AFTER"}))
         << r.daemon->text();
     EXPECT_TRUE(r.daemon->Alive());
     EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
-    EXPECT_TRUE(r.host->WaitFor("DONE 2 ok")) << r.host->text();
+    EXPECT_SAYS(*r.host, "DONE 2 ok");
 }
 
 // A network printer that refuses connections, then comes back: the kept jobs go out on
@@ -941,9 +894,8 @@ TEST(Daemon, KeptJobsAreRetriedOnTheirOwnAndGoFirst) {
     // The figures add up: delivered 4 = received 4 - failed 3 + delivered again 3.
     r.Signal(SIGUSR1);
     EXPECT_TRUE(r.daemon->WaitFor("jobs delivered 4, jobs failed 3")) << r.daemon->text();
-    EXPECT_TRUE(r.daemon->WaitFor(" delivered, jobs received 4, kept jobs delivered again 3, jobs "
-                                  "waiting in failed/ 0, print bytes 4 (the jobs' files)"))
-        << r.daemon->text();
+    EXPECT_SAYS(*r.daemon, " delivered, jobs received 4, kept jobs delivered again 3, jobs "
+                           "waiting in failed/ 0, print bytes 4 (the jobs' files)");
     // Delivered again, a job is named by the number it came with, in its line and in failed/.
     const std::string printer = " delivered to network printer 127.0.0.1:" + std::to_string(port);
     auto redelivered = [&](const std::string& log, int n) {
@@ -970,14 +922,12 @@ TEST(Daemon, KeptJobsAreRetriedOnTheirOwnAndGoFirst) {
     r.Start("negotiate tn3270e\nbind\nscs \"NEW\" always\nexpect-response\neoj\nhold\n", ini);
     ASSERT_TRUE(r.WaitKept(2)) << r.daemon->text();
     r.Signal(SIGUSR1);
-    EXPECT_TRUE(r.daemon->WaitFor("jobs delivered 0, jobs failed 1, last job 20"))
-        << r.daemon->text();
-    EXPECT_TRUE(r.daemon->WaitFor(" failed, jobs received 1, kept jobs delivered again 0, jobs "
-                                  "waiting in failed/ 2, print bytes 3 (the jobs' files)"))
-        << r.daemon->text();
+    EXPECT_SAYS(*r.daemon, "jobs delivered 0, jobs failed 1, last job 20");
+    EXPECT_SAYS(*r.daemon, " failed, jobs received 1, kept jobs delivered again 0, jobs "
+                           "waiting in failed/ 2, print bytes 3 (the jobs' files)");
     EXPECT_EQ(testutil::LatePrinter(port).Jobs(2, 30000), (std::vector<std::string>{"OLD", "NEW"}))
         << r.daemon->text();
-    EXPECT_TRUE(r.daemon->WaitFor("Job " + r.dir.file("JOB1.txt") + printer)) << r.daemon->text();
+    EXPECT_SAYS(*r.daemon, "Job " + r.dir.file("JOB1.txt") + printer);
     EXPECT_TRUE(redelivered(r.daemon->text(), 0)) << r.daemon->text();
     EXPECT_TRUE(redelivered(r.daemon->text(), 1)) << r.daemon->text();
     EXPECT_EQ(Count(r.daemon->text(), "Job " + r.dir.file("JOB0.txt") + " received"), 0u)
@@ -1007,36 +957,32 @@ TEST(Daemon, StorageFaultMidJobIsAnsweredNegativelyAndTheJobGoesOnWhole) {
         std::erase(s, '\r'), std::erase(s, '\n');
         return s;
     };
-    for (int i = 0; i < 1000 && stored() != a + "E"; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    testutil::Until([&] { return stored() == a + "E"; }, 10000);
     EXPECT_EQ(stored(), a + "E");
-    EXPECT_TRUE(r.host->WaitFor("NEGATIVE 1 SEQ 5 REASON 01")) << r.host->text();
-    EXPECT_TRUE(r.host->WaitFor("NEGATIVE 1 SEQ 6 REASON 01")) << r.host->text();
-    EXPECT_TRUE(r.daemon->WaitFor("File too large; the last 4 records received are not stored "
-                                  "Records are refused until it is cleared"))
-        << r.daemon->text();
+    EXPECT_SAYS(*r.host, "NEGATIVE 1 SEQ 5 REASON 01");
+    EXPECT_SAYS(*r.host, "NEGATIVE 1 SEQ 6 REASON 01");
+    EXPECT_SAYS(*r.daemon, "File too large; the last 4 records received are not stored "
+                           "Records are refused until it is cleared");
     // Tried again every 2 s, and still refused while the limit holds.
     EXPECT_FALSE(r.daemon->WaitFor("stored again", 2500)) << r.daemon->text();
     // The refused records left nothing behind: no byte of theirs, no file of their own.
     EXPECT_EQ(stored(), a + "E" + b);
     EXPECT_EQ(testutil::ListDir(r.dir.path()),
-              (std::vector<std::string>{"JOB0.txt", "pid", "script", "twprinter.ini"}));
-    const std::string pid =
-        std::to_string(std::atoi(testutil::ReadFile(r.dir.file("pid")).c_str()));
-    EXPECT_EQ(system(("prlimit --pid " + pid + " --fsize=unlimited").c_str()), 0);
-    EXPECT_TRUE(r.daemon->WaitFor("Print data is stored again.", 5000)) << r.daemon->text();
+              (std::vector<std::string>{"JOB0.txt", "host.script", "pid", "twprinter.ini"}));
+    const std::string raise = "prlimit --pid " + std::to_string(r.Pid()) + " --fsize=unlimited";
+    EXPECT_EQ(system(raise.c_str()), 0);
+    EXPECT_SAYS(*r.daemon, "Print data is stored again.", 5000);
     std::vector<std::string> jobs = r.Jobs(1);
     ASSERT_EQ(jobs.size(), 1u) << r.daemon->text();
     std::erase(jobs[0], '\r'), std::erase(jobs[0], '\n');
     EXPECT_EQ(jobs[0], a + "E" + b + c + "D");
-    EXPECT_TRUE(r.daemon->WaitFor("Job " + r.dir.file("JOB0.txt") + " received from LU HOSTLU01: "))
-        << r.daemon->text();
-    EXPECT_TRUE(r.daemon->WaitFor(" 5 records, 1 page")) << r.daemon->text();
-    ASSERT_EQ(::kill(std::atoi(pid.c_str()), SIGUSR1), 0);
-    EXPECT_TRUE(r.daemon->WaitFor("jobs delivered 1, jobs failed 0")) << r.daemon->text();
+    EXPECT_SAYS(*r.daemon, "Job " + r.dir.file("JOB0.txt") + " received from LU HOSTLU01: ");
+    EXPECT_SAYS(*r.daemon, " 5 records, 1 page");
+    r.Signal(SIGUSR1);
+    EXPECT_SAYS(*r.daemon, "jobs delivered 1, jobs failed 0");
     EXPECT_EQ(Count(r.daemon->text(), " received from LU "), 1u) << r.daemon->text();
     EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
-    EXPECT_TRUE(r.host->WaitFor("DONE 1 ok")) << r.host->text();
+    EXPECT_SAYS(*r.host, "DONE 1 ok");
 }
 
 // A record longer than the record buffer: refused, the job so far delivered, the
@@ -1051,9 +997,8 @@ TEST(Daemon, OversizedRecordIsRefusedAndTheConnectionComesBack) {
                   "negotiate tn3270e\nbind\nscs \"SECOND\" always\nexpect-response\neoj\nhold\n",
               "", {"--transcript", spare.file("sent")}, {}, 2);
     EXPECT_EQ(r.Jobs(2, 15000), (std::vector<std::string>{"FIRST", "SECOND"})) << r.daemon->text();
-    EXPECT_TRUE(r.daemon->WaitFor("A record longer than 4194304 bytes from the server was "
-                                  "refused; the connection is reset."))
-        << r.daemon->text();
+    EXPECT_SAYS(*r.daemon, "A record longer than 4194304 bytes from the server was "
+                           "refused; the connection is reset.");
     EXPECT_NE(testutil::ReadFile(spare.file("sent.1")).find(B("020001000900FFEF")),
               std::string::npos);
     EXPECT_TRUE(r.daemon->Alive());
@@ -1064,7 +1009,7 @@ TEST(Daemon, OversizedRecordIsRefusedAndTheConnectionComesBack) {
 // within 5 s with 0, the job is kept, and the next start delivers it whole.
 TEST(Daemon, StopEndsASlowSocketDeliveryAndTheNextStartDeliversTheJob) {
     int printerPort = 0;
-    const int ls = testutil::SlowPrinter(printerPort);
+    const int ls = testutil::ListenLoopback(printerPort, 4096);
     ASSERT_GE(ls, 0);
     std::atomic<bool> fast{false};
     std::atomic<size_t> slowBytes{0}, fastBytes{0};
@@ -1092,14 +1037,12 @@ TEST(Daemon, StopEndsASlowSocketDeliveryAndTheNextStartDeliversTheJob) {
         "USESOCKET=1\nSOCKETPORT=127.0.0.1:" + std::to_string(printerPort) + "\n";
     HostRun r(script + "expect-response\neoj\nhold\nnext\nnegotiate tn3270e\nhold\n", ini, {}, {},
               2);
-    for (int i = 0; i < 200 && slowBytes == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    testutil::Until([&] { return slowBytes > 0; }, 10000);
     ASSERT_GT(slowBytes.load(), 0u) << r.daemon->text();
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
-    EXPECT_NE(r.daemon->text().find("is kept and delivered at the next start"), std::string::npos)
-        << r.daemon->text();
+    EXPECT_HAS(r.daemon->text(), "is kept and delivered at the next start");
     const auto kept = testutil::ListDir(r.dir.file("failed"));
     ASSERT_EQ(kept.size(), 1u) << r.daemon->text();
     const size_t size = testutil::ReadFile(r.dir.file("failed/" + kept[0])).size();
@@ -1107,10 +1050,9 @@ TEST(Daemon, StopEndsASlowSocketDeliveryAndTheNextStartDeliversTheJob) {
 
     fast = true;
     Proc again({TWPRINTERD_PATH}, r.dir.path(), {"TWPRINTER_DIR=" + r.dir.path()});
-    for (int i = 0; i < 200 && fastBytes < size; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    testutil::Until([&] { return fastBytes >= size; }, 10000);
     EXPECT_EQ(fastBytes.load(), size) << again.text();
-    EXPECT_TRUE(again.WaitFor("; it had been kept as " + r.dir.file("failed/"))) << again.text();
+    EXPECT_SAYS(again, "; it had been kept as " + r.dir.file("failed/"));
     EXPECT_TRUE(testutil::ListDir(r.dir.file("failed")).empty());
     EXPECT_EQ(again.Stop(SIGTERM), 0) << again.text();
     ::shutdown(ls, SHUT_RDWR);

@@ -1,5 +1,7 @@
 #include "testutil.h"
 
+#include "status_http.h"
+
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -68,6 +70,31 @@ std::vector<std::string> ListDir(const std::string& dir) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+size_t Count(const std::string& text, const std::string& piece) {
+    size_t n = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+        ++n;
+    return n;
+}
+
+bool Until(const std::function<bool()>& done, int ms) {
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms); !done();) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+std::string LuIni(int port, const std::string& extra) {
+    std::string ini = "[CONFIGURATION]\n" + extra;
+    for (const std::string& line : std::vector<std::string>{
+             "HOSTNAME=127.0.0.1", "SERVERNAME=" + std::to_string(port), "LUTYPE=1", "3270E=1",
+             "FILENAME=JOB", "PRINTTOFILE=1", "CONNECTTIMEOUT=0", "RETRYDELAY=1"})
+        if (("\n" + extra).find("\n" + line.substr(0, line.find('=') + 1)) == std::string::npos)
+            ini += line + "\n";
+    return ini;
 }
 
 int ListenLoopback(int& port, int receiveBuffer) {
@@ -161,11 +188,6 @@ std::vector<std::string> WaitFiles(const std::string& dir, size_t count, int ms)
     return files;
 }
 
-int SlowPrinter(int& port) {
-    port = 0;
-    return ListenLoopback(port, 4096);
-}
-
 std::vector<std::string> DeliveredJobs(const std::string& prefix, size_t count, int ms) {
     std::vector<std::string> out;
     for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -205,15 +227,28 @@ std::vector<std::string> NotifySocket::Receive(int ms) {
 }
 
 int FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int port = 0;
+    ::close(ListenLoopback(port));
+    return port;
+}
+
+std::string Post(int port, const std::string& path, const std::string& headers,
+                 const std::string& body) {
+    return Ask(port, "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                         "\r\nConnection: close\r\nContent-Type: "
+                         "application/x-www-form-urlencoded\r\nContent-Length: " +
+                         std::to_string(body.size()) + "\r\n" + headers + "\r\n" + body);
+}
+
+int ConnectLoopback(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
+    ::close(fd);
+    return -1;
 }
 
 std::string Hex(const std::string& bytes) {
@@ -356,18 +391,13 @@ bool Cupsd::Start(bool withQueue) {
     setenv("CUPS_SERVER", server().c_str(), 1);
     // Ready when it takes connections, and has loaded its queue when it has one.
     std::string probe = "lpstat -h " + server() + " -v twtest >/dev/null 2>&1";
-    for (int i = 0; i < 100; ++i) {
-        int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<uint16_t>(port_));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bool up = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-        close(fd);
-        if (up && (!withQueue || std::system(probe.c_str()) == 0)) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
+    return Until(
+        [&] {
+            const int fd = ConnectLoopback(port_);
+            if (fd >= 0) ::close(fd);
+            return fd >= 0 && (!withQueue || std::system(probe.c_str()) == 0);
+        },
+        10000);
 }
 
 void Cupsd::Stop() {

@@ -1,10 +1,15 @@
 // Helpers shared by the tests: temporary directories, files, processes.
 #pragma once
+#include <signal.h>
 #include <sys/types.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -27,14 +32,25 @@ class TempDir {
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 std::vector<std::string> ListDir(const std::string& dir);
+// How often piece occurs in text.
+size_t Count(const std::string& text, const std::string& piece);
+// Whether done() holds within ms, asked every 20 ms.
+bool Until(const std::function<bool()>& done, int ms = 10000);
+// A single LU's settings against 127.0.0.1:port, printing to files JOB...: the
+// keys of extra, then those of these that extra does not set.
+std::string LuIni(int port, const std::string& extra = "");
 
 // A free loopback TCP port, nothing listening on it.
 int FreePort();
-// A loopback listener with a 4 KB receive buffer, a printer that soon stops
-// taking data: its socket (-1 on failure), its port in port.
-int SlowPrinter(int& port);
+// A socket connected to 127.0.0.1:port, or -1.
+int ConnectLoopback(int port);
+// The whole answer of the status endpoint on port to a form POST of body to path;
+// each header line ends in CRLF.
+std::string Post(int port, const std::string& path, const std::string& headers,
+                 const std::string& body = "");
 // A listening socket on 127.0.0.1:port (0: any free one, written back), or -1.
-// receiveBuffer > 0 makes the socket's receive buffer that small.
+// receiveBuffer > 0 makes the socket's receive buffer that small (4096: a printer
+// that soon stops taking data).
 int ListenLoopback(int& port, int receiveBuffer = 0);
 // A network printer that comes up on 127.0.0.1:port (0: any free one) when made: it
 // takes one job a connection, on a thread of its own, until it is stopped.
@@ -140,6 +156,45 @@ class Proc {
     int status_ = -1;
     std::string text_;
 };
+
+// p's output shows the text (in ms, 10 s by default); a failure shows all of it.
+#define EXPECT_SAYS(p, ...) EXPECT_TRUE((p).WaitFor(__VA_ARGS__)) << (p).text()
+#define ASSERT_SAYS(p, ...) ASSERT_TRUE((p).WaitFor(__VA_ARGS__)) << (p).text()
+
+// text holds piece, or does not; a failure names the piece and shows the text.
+#define EXPECT_HAS(text, piece)                                                                    \
+    EXPECT_NE((text).find(piece), std::string::npos) << "no " << (piece) << " in:\n" << (text)
+#define ASSERT_HAS(text, piece)                                                                    \
+    ASSERT_NE((text).find(piece), std::string::npos) << "no " << (piece) << " in:\n" << (text)
+#define EXPECT_LACKS(text, piece)                                                                  \
+    EXPECT_EQ((text).find(piece), std::string::npos) << (piece) << " in:\n" << (text)
+
+#ifdef HOSTSIM_PATH
+// The host simulator playing script (kept as dir/NAME.script) with args added, on
+// 127.0.0.1:at (0: any free port); port is the one it took, once it listens. Each
+// connection is captured.
+struct Host {
+    TempDir captures;
+    std::unique_ptr<Proc> proc;
+    int port = 0;
+    Host(const TempDir& dir, const std::string& name, const std::string& script,
+         std::vector<std::string> args = {}, int at = 0) {
+        WriteFile(dir.file(name + ".script"), script);
+        args.insert(args.begin(), {HOSTSIM_PATH, "--script", dir.file(name + ".script"), "--port",
+                                   std::to_string(at), "--pcap", captures.path()});
+        proc = std::make_unique<Proc>(args);
+        // Told to listen late, it is bound first: that is enough.
+        const bool late = std::find(args.begin(), args.end(), "--listen-after") != args.end();
+        if (!proc->WaitFor(late ? "PORT " : "LISTENING", 5000)) return;
+        port = std::atoi(proc->text().c_str() + proc->text().find("PORT ") + 5);
+    }
+    // Ends it: what the client sent that an independent dissector flags, "" nothing.
+    std::string Flags() {
+        if (proc) proc->Stop(SIGTERM);
+        return DissectorFlags(captures.path(), port);
+    }
+};
+#endif
 
 // A private CUPS scheduler on a loopback port (tests/cups/start-cupsd.sh). With
 // its queue, "twtest" keeps each document it receives as ROOT/out/job-<id>.pdf.

@@ -127,33 +127,28 @@ TEST(Tls, SessionsAndTheirFaults) {
     for (const Case& k : cases) {
         SCOPED_TRACE(k.cert + " / " + k.ini + k.daemonSays + k.hostSays);
         TempDir dir;
-        testutil::WriteFile(dir.file("script"), k.script);
-        std::vector<std::string> args = {HOSTSIM_PATH, "--port",           "0",
-                                         "--script",   dir.file("script"), "--clients",
-                                         "1",          "--timeout",        "5000"};
+        std::vector<std::string> args = {"--clients", "1", "--timeout", "5000"};
         if (!k.cert.empty())
             args.insert(args.end(),
                         {"--tls-cert", c(k.cert + ".pem"), "--tls-key", c(k.cert + ".key")});
         args.insert(args.end(), k.hostArgs.begin(), k.hostArgs.end());
-        // The capture holds the bytes inside TLS: they too must read as valid.
-        TempDir captures;
-        args.insert(args.end(), {"--pcap", captures.path()});
         const bool direct = k.hostArgs.empty() || k.hostArgs[0] != "--starttls";
-        Proc host(args);
-        ASSERT_TRUE(host.WaitFor("LISTENING", 5000)) << host.text();
-        size_t at = host.text().find("PORT ");
-        std::string port = host.text().substr(at + 5, host.text().find('\n', at) - at - 5);
-        testutil::WriteFile(dir.file("twprinter.ini"),
-                            "[CONFIGURATION]\nHOSTNAME=localhost\nSERVERNAME=" + port +
-                                "\nLUTYPE=1\n3270E=1\nFILENAME=JOB\nPRINTTOFILE=1\n"
-                                "CONNECTTIMEOUT=0\n" +
-                                (direct ? "TLS=1\n" : "") + k.ini);
+        // The capture holds the bytes inside TLS: they too must read as valid.
+        testutil::Host sim(dir, "host", k.script, args);
+        Proc& host = *sim.proc;
+        ASSERT_NE(sim.port, 0) << host.text();
+        testutil::WriteFile(
+            dir.file("twprinter.ini"),
+            "[CONFIGURATION]\nHOSTNAME=localhost\nSERVERNAME=" + std::to_string(sim.port) +
+                "\nLUTYPE=1\n3270E=1\nFILENAME=JOB\nPRINTTOFILE=1\n"
+                "CONNECTTIMEOUT=0\n" +
+                (direct ? "TLS=1\n" : "") + k.ini);
         Proc daemon({TWPRINTERD_PATH}, dir.path(), {"TWPRINTER_DIR=" + dir.path()});
         if (!k.daemonSays.empty()) {
-            EXPECT_TRUE(daemon.WaitFor(k.daemonSays)) << daemon.text();
+            EXPECT_SAYS(daemon, k.daemonSays);
         }
         if (!k.hostSays.empty()) {
-            EXPECT_TRUE(host.WaitFor(k.hostSays)) << host.text();
+            EXPECT_SAYS(host, k.hostSays);
         }
         std::string job;
         auto end = std::chrono::steady_clock::now() + std::chrono::seconds(k.delivers ? 10 : 0);
@@ -164,11 +159,10 @@ TEST(Tls, SessionsAndTheirFaults) {
         EXPECT_EQ(job.find("SECURE JOB") != std::string::npos, k.delivers) << daemon.text();
         // A refused handshake follows the connect-retry rules.
         if (!k.delivers && !k.code) {
-            EXPECT_TRUE(daemon.WaitFor("Delaying before reconnect.")) << daemon.text();
+            EXPECT_SAYS(daemon, "Delaying before reconnect.");
         }
         EXPECT_EQ(daemon.Stop(SIGTERM), k.code) << daemon.text();
-        host.Stop(SIGTERM);
-        EXPECT_EQ(testutil::DissectorFlags(captures.path(), std::atoi(port.c_str())), "");
+        EXPECT_EQ(sim.Flags(), "");
     }
 }
 
