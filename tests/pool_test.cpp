@@ -26,7 +26,7 @@ using testutil::WriteFile;
 // An LU's host: what the LU sent must read as valid to an independent dissector.
 struct Host : testutil::Host {
     Host(const testutil::TempDir& dir, const std::string& name, const std::string& script,
-         int clients, int at = 0)
+         int clients = 1, int at = 0)
         : testutil::Host(dir, name, script,
                          {"--timeout", "8000", "--clients", std::to_string(clients)}, at) {}
     ~Host() { EXPECT_EQ(Flags(), ""); }
@@ -79,27 +79,23 @@ TEST(Pool, ThreeLusEachWithItsOwnTroubleAndNoneTouchingTheOthers) {
     // while, and a new one on the same port serves the reconnect.
     Host drop1(dir, "drop1",
                "negotiate tn3270e DROPLU\nbind\n" + Job("DROP ONE") +
-                   "scs \"DROP TWO CUT\" always\nexpect-response\nclose\n",
-               1);
+                   "scs \"DROP TWO CUT\" always\nexpect-response\nclose\n");
     // REFUSE: its socket printer refuses connections until the test opens it.
     const int printerPort = testutil::FreePort();
     std::optional<testutil::LatePrinter> printer;
     Host refuse(dir, "refuse",
                 "negotiate tn3270e REFLU\nbind\n" + Job("REFUSE ONE") + Job("REFUSE TWO") +
-                    "sleep 6000\n" + Job("REFUSE THREE") + "hold\n",
-                1);
+                    "sleep 6000\n" + Job("REFUSE THREE") + "hold\n");
     // LATE: the same, but its kept job waits (a long retry delay) until the next job comes.
     const int latePrinterPort = testutil::FreePort();
     std::optional<testutil::LatePrinter> latePrinter;
     Host late(dir, "late",
               "negotiate tn3270e\nbind\n" + Job("LATE ONE") + "sleep 5000\n" + Job("LATE TWO") +
-                  "hold\n",
-              1);
+                  "hold\n");
     // NORMAL: prints.
     Host normal(dir, "normal",
                 "negotiate tn3270e NORMLU\nbind\n" + Job("NORMAL ONE") + "sleep 300\n" +
-                    Job("NORMAL TWO") + "sleep 300\n" + Job("NORMAL THREE") + "hold\n",
-                1);
+                    Job("NORMAL TWO") + "sleep 300\n" + Job("NORMAL THREE") + "hold\n");
     WriteFile(pool + "/DROP.ini", LuIni(drop1.port));
     WriteFile(pool + "/REFUSE.ini", LuIni(refuse.port, "USESOCKET=1\nSOCKETPORT=127.0.0.1:" +
                                                            std::to_string(printerPort) +
@@ -197,19 +193,18 @@ TEST(Pool, HangupAddsRemovesAndRestartsLusWhileOthersPrint) {
     std::string keepScript = "negotiate tn3270e KEEPLU\nbind\n";
     for (int i = 0; i < 30; ++i)
         keepScript += Job("KEEP " + std::to_string(i)) + "sleep 100\n";
-    Host keep(dir, "keep", keepScript + "hold\n", 1);
+    Host keep(dir, "keep", keepScript + "hold\n");
     // GONE is removed while a job of it is open: the job ends, then the LU stops.
     Host gone(dir, "gone",
               "negotiate tn3270e\nbind\n" + Job("GONE ONE") +
                   "scs \"GONE TWO\" always\nexpect-response\nsleep 3000\n"
-                  "scs \" END\" always\nexpect-response\neoj\nhold\n",
-              1);
+                  "scs \" END\" always\nexpect-response\neoj\nhold\n");
     // CHG is changed: it starts again (a second connection) with the new file.
     Host chg(dir, "chg",
              "negotiate tn3270e\nbind\n" + Job("CHG ONE") + "hold\nnext\n" +
                  "negotiate tn3270e\nbind\n" + Job("CHG TWO") + "hold\n",
              2);
-    Host added(dir, "added", "negotiate tn3270e\nbind\n" + Job("NEW ONE") + "hold\n", 1);
+    Host added(dir, "added", "negotiate tn3270e\nbind\n" + Job("NEW ONE") + "hold\n");
     WriteFile(pool + "/KEEP.ini", LuIni(keep.port));
     WriteFile(pool + "/GONE.ini", LuIni(gone.port));
     WriteFile(pool + "/CHG.ini", LuIni(chg.port));
@@ -276,12 +271,12 @@ TEST(Pool, AStalledPrinterHoldsUpNeitherItsHostNorAnotherLu) {
     for (int i = 0; i < 4; ++i)
         script += "scs @" + dir.file("big") + " always\n";
     Host slow(dir, "slow",
-              script + "expect-response\neoj\n" + Job("SLOW TWO") + "print SECOND ANSWERED\nhold\n",
-              1);
+              script + "expect-response\neoj\n" + Job("SLOW TWO") +
+                  "print SECOND ANSWERED\nhold\n");
     std::string busy = "negotiate tn3270e\nbind\n";
     for (int i = 0; i < 10; ++i)
         busy += Job("BUSY " + std::to_string(i)) + "sleep 100\n";
-    Host other(dir, "other", busy + "hold\n", 1);
+    Host other(dir, "other", busy + "hold\n");
     WriteFile(pool + "/SLOW.ini",
               LuIni(slow.port, "USESOCKET=1\nSOCKETTIMEOUT=20\nSOCKETPORT=127.0.0.1:" +
                                    std::to_string(printerPort) + "\n"));
@@ -412,8 +407,8 @@ TEST(Pool, LusShareOneArchiveThatOthersReadWhileItIsWritten) {
     std::string many;
     for (int i = 0; i < 12; ++i)
         many += Job("APPLE NUMBER " + std::to_string(i)) + "sleep 100\n";
-    Host a(dir, "a", "negotiate tn3270e LUA\nbind\n" + many + "hold\n", 1);
-    Host b(dir, "b", "negotiate tn3270e LUB\nbind\n" + Job("BRAVO APPLE") + "hold\n", 1);
+    Host a(dir, "a", "negotiate tn3270e LUA\nbind\n" + many + "hold\n");
+    Host b(dir, "b", "negotiate tn3270e LUB\nbind\n" + Job("BRAVO APPLE") + "hold\n");
     WriteFile(pool + "/A.ini", LuIni(a.port, "ARCHIVEDAYS=1\n"));
     WriteFile(pool + "/B.ini", LuIni(b.port, "ARCHIVEDAYS=1\n"));
     PoolRun run(dir);

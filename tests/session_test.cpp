@@ -305,11 +305,8 @@ TEST(Protocol, StreamCutAnywhereGivesTheSameResult) {
         B(kNeg + "0100020007C1C2FFFFC3FFEF 0100020008") + std::string(5000, '\xC4') +
         B("FFEF FFF1 0100000009C5FFEF 0800000000FFEF 0400000000010203FFFFFFEF FFFA1801FFF0 "
           "FFFB00 FFFD19 FFFA37042B50FFFF FFF0 0100020009FFEF 0100020010FFFFC1C2FFFFFFEF");
-    std::string big;
-    for (int i = 0; i < 5000; ++i)
-        big += "C4";
     const std::string expected =
-        Canon(kNegOut + "RC1C2FFC3 >020000000700FFEF R" + big +
+        Canon(kNegOut + "RC1C2FFC3 >020000000700FFEF R" + H(std::string(5000, '\xC4')) +
               " >020000000800FFEF RC5 end >FFFA1800'IBM-3287-1'FFF0 >FFFD00 >FFFB19 R "
               ">020000000900FFEF RFFC1C2FF >020000001000FFEF");
     // Whole, byte by byte, and in two pieces cut at every position.
@@ -627,12 +624,11 @@ TEST(Daemon, JobOfAKilledRunIsDeliveredAtTheNextStart) {
     // Undeliverable: kept in the failed folder with KEEPFAILED, else left in the spool.
     for (const char* keep : {"1", "0"}) {
         testutil::WriteFile(r.dir.file("JOB3.txt"), "CUT SHORT");
-        testutil::WriteFile(r.dir.file("twprinter.ini"),
-                            "[CONFIGURATION]\nHOSTNAME=127.0.0.1\nSERVERNAME=" +
-                                std::to_string(testutil::FreePort()) +
-                                "\nFILENAME=JOB\nUSESOCKET=1\nSOCKETPORT=127.0.0.1:" +
-                                std::to_string(testutil::FreePort()) + "\nKEEPFAILED=" + keep +
-                                "\nCONNECTTIMEOUT=0\n");
+        testutil::WriteFile(
+            r.dir.file("twprinter.ini"),
+            testutil::LuIni(testutil::FreePort(), "USESOCKET=1\nSOCKETPORT=127.0.0.1:" +
+                                                      std::to_string(testutil::FreePort()) +
+                                                      "\nKEEPFAILED=" + keep + "\n"));
         Proc failing({TWPRINTERD_PATH}, r.dir.path(), {"TWPRINTER_DIR=" + r.dir.path()});
         EXPECT_SAYS(failing, *keep == '1' ? "; kept as " + r.dir.file("failed/")
                                           : "could not be delivered; it stays in the spool");
