@@ -54,8 +54,7 @@ struct PoolRun {
             dir.path(), env);
     }
     void Signal(const testutil::TempDir& dir, int sig) {
-        for (int i = 0; i < 100 && ReadFile(dir.file("pid")).empty(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        testutil::Until([&] { return !ReadFile(dir.file("pid")).empty(); }, 2000);
         ASSERT_EQ(::kill(std::atoi(ReadFile(dir.file("pid")).c_str()), sig), 0);
     }
 };
@@ -322,8 +321,7 @@ TEST(Pool, LusDrawAndPrintThroughTheSharedPrintLibrariesAtOnce) {
     auto& d = *run.daemon;
     for (const std::string& name : pdf) {
         const std::string file = pool + "/" + name + "/JOB0f.pdf";
-        for (int i = 0; i < 300 && ::access(file.c_str(), R_OK) != 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        testutil::Until([&] { return ::access(file.c_str(), R_OK) == 0; }, 15000);
         const std::string text = testutil::PdfText(file);
         EXPECT_HAS(text, name + "L0") << name << d.text();
         EXPECT_HAS(text, name + "L59") << name << text;

@@ -47,20 +47,12 @@ struct Endpoint {
         return testutil::Post(port, path, headers, body);
     }
     bool WaitArchived(size_t n) {
-        for (int i = 0;
-             i < 200 && testutil::ArchivedJobs(dir.file("archive")) < static_cast<long>(n); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        testutil::Until(
+            [&] { return testutil::ArchivedJobs(dir.file("archive")) >= static_cast<long>(n); });
         // The index takes the batch right after its files.
-        for (int i = 0; i < 100; ++i) {
-            const std::string found = Body(Get("/api/v1/archive?q=report"));
-            size_t hits = 0;
-            for (size_t at = found.find("\"id\":"); at != std::string::npos;
-                 at = found.find("\"id\":", at + 1))
-                ++hits;
-            if (hits >= n) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
+        return testutil::Until(
+            [&] { return testutil::Count(Body(Get("/api/v1/archive?q=report")), "\"id\":") >= n; },
+            5000);
     }
 };
 
@@ -175,11 +167,8 @@ TEST(ArchiveEndpoint, JobsAreFoundReadDownloadedAndPrintedAgainFromTheStatusPage
     const std::string asked = e.Post(reprint, e.origin, "token=" + e.token);
     EXPECT_EQ(Status(asked), 202) << asked;
     EXPECT_HAS(asked, "queued to be printed again on LU");
-    std::string again;
-    for (int i = 0; i < 200 && again.empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        again = testutil::ReadFile(e.dir.file("JOB1f.pdf"));
-    }
+    testutil::Until([&] { return !testutil::ReadFile(e.dir.file("JOB1f.pdf")).empty(); });
+    const std::string again = testutil::ReadFile(e.dir.file("JOB1f.pdf"));
     EXPECT_EQ(again.compare(0, 5, "%PDF-"), 0) << e.daemon->text();
     EXPECT_EQ(again, Body(pdf));
     EXPECT_SAYS(*e.daemon, "is printed again on LU");

@@ -4,11 +4,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <ctime>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "testutil.h"
@@ -70,8 +68,7 @@ TEST(Archive, JobsAreArchivedFoundShownReprintedRebuiltAndExpired) {
              "eoj\nscs \"THIRD REPORT\" always\nexpect-response\neoj\nhold\n",
              "ARCHIVEDAYS=2\n");
     ASSERT_EQ(testutil::DeliveredJobs(d.dir.file("JOB"), 3, 10000).size(), 3u) << d.daemon->text();
-    for (int i = 0; i < 100 && d.Archived() < 3; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    testutil::Until([&] { return d.Archived() >= 3; }, 5000);
     ASSERT_EQ(d.Archived(), 3) << d.daemon->text();
     EXPECT_EQ(d.daemon->Stop(SIGTERM), 0) << d.daemon->text();
     EXPECT_EQ(Count(d.daemon->text(), "archive"), 0u) << d.daemon->text();
@@ -143,8 +140,7 @@ TEST(Archive, PrintingGoesOnWhileTheArchiveFolderCannotBeWritten) {
              "scs \"AFTER\" always\nexpect-response\neoj\nhold\n",
              "ARCHIVEDAYS=1\nARCHIVEDIR=" + std::string("store\n"));
     ASSERT_EQ(testutil::DeliveredJobs(d.dir.file("JOB"), 1, 10000).size(), 1u);
-    for (int i = 0; i < 100 && d.Archived("store") < 1; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    testutil::Until([&] { return d.Archived("store") >= 1; }, 2000);
     ASSERT_EQ(d.Archived("store"), 1) << d.daemon->text();
     // A file where the folder was: nothing can be made there, root or not.
     ASSERT_EQ(::rename(d.dir.file("store").c_str(), d.dir.file("away").c_str()), 0);
@@ -171,8 +167,7 @@ TEST(Archive, ADrawnJobKeepsItsPdf) {
     Daemon d("negotiate tn3270e PRT9\nbind\nscs \"DRAWN PAGE\" always\nexpect-response\neoj\n"
              "hold\n",
              "ARCHIVEDAYS=1\nFILEFORMAT=pdf\n");
-    for (int i = 0; i < 200 && d.Archived() < 1; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    testutil::Until([&] { return d.Archived() >= 1; }, 10000);
     ASSERT_EQ(d.Archived(), 1) << d.daemon->text();
     EXPECT_EQ(d.daemon->Stop(SIGTERM), 0) << d.daemon->text();
     const std::string delivered = testutil::ReadFile(d.dir.file("JOB0f.pdf"));

@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "testutil.h"
@@ -150,12 +148,9 @@ TEST(Tls, SessionsAndTheirFaults) {
         if (!k.hostSays.empty()) {
             EXPECT_SAYS(host, k.hostSays);
         }
-        std::string job;
-        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(k.delivers ? 10 : 0);
-        do {
-            job = testutil::ReadFile(dir.file("JOB0f.txt"));
-            if (job.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        } while (job.empty() && std::chrono::steady_clock::now() < end);
+        testutil::Until([&] { return !testutil::ReadFile(dir.file("JOB0f.txt")).empty(); },
+                        k.delivers ? 10000 : 0);
+        const std::string job = testutil::ReadFile(dir.file("JOB0f.txt"));
         EXPECT_EQ(job.find("SECURE JOB") != std::string::npos, k.delivers) << daemon.text();
         // A refused handshake follows the connect-retry rules.
         if (!k.delivers && !k.code) {
