@@ -5,12 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "status_http.h"
@@ -49,11 +47,7 @@ struct Daemon {
 // Polls until pred holds for the answer to path, or 15 s pass.
 template <typename Pred> std::string Until(int port, const std::string& path, Pred pred) {
     std::string a;
-    for (int i = 0; i < 150; ++i) {
-        a = Get(port, path);
-        if (pred(a)) return a;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+    testutil::Until([&] { return pred(a = Get(port, path)); }, 15000);
     return a;
 }
 

@@ -181,10 +181,8 @@ std::chrono::steady_clock::duration LatePrinter::FirstAfter() {
 }
 
 std::vector<std::string> WaitFiles(const std::string& dir, size_t count, int ms) {
-    std::vector<std::string> files = ListDir(dir);
-    for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-         files.size() != count && std::chrono::steady_clock::now() < end; files = ListDir(dir))
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::vector<std::string> files;
+    Until([&] { return (files = ListDir(dir)).size() == count; }, ms);
     return files;
 }
 
