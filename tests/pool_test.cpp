@@ -21,6 +21,7 @@ namespace {
 
 using testutil::Proc;
 using testutil::ReadFile;
+using testutil::Texts;
 using testutil::WriteFile;
 
 // An LU's host: what the LU sent must read as valid to an independent dissector.
@@ -131,21 +132,16 @@ TEST(Pool, ThreeLusEachWithItsOwnTroubleAndNoneTouchingTheOthers) {
     latePrinter.emplace(latePrinterPort);
     printer.emplace(printerPort);
     // The kept jobs go out once the printer listens, without waiting for a new job.
-    EXPECT_EQ(printer->Jobs(2, 15000), (std::vector<std::string>{"REFUSE ONE", "REFUSE TWO"}))
-        << d.text();
-    EXPECT_EQ(printer->Jobs(3, 15000),
-              (std::vector<std::string>{"REFUSE ONE", "REFUSE TWO", "REFUSE THREE"}))
+    EXPECT_EQ(printer->Jobs(2, 15000), (Texts{"REFUSE ONE", "REFUSE TWO"})) << d.text();
+    EXPECT_EQ(printer->Jobs(3, 15000), (Texts{"REFUSE ONE", "REFUSE TWO", "REFUSE THREE"}))
         << d.text();
     EXPECT_TRUE(testutil::ListDir(pool + "/REFUSE/failed").empty());
     // A new job goes out after the kept one, never before it.
-    EXPECT_EQ(latePrinter->Jobs(2, 15000), (std::vector<std::string>{"LATE ONE", "LATE TWO"}))
-        << d.text();
+    EXPECT_EQ(latePrinter->Jobs(2, 15000), (Texts{"LATE ONE", "LATE TWO"})) << d.text();
 
-    EXPECT_EQ(Jobs(pool + "/DROP", 3),
-              (std::vector<std::string>{"DROP ONE", "DROP TWO CUT", "DROP THREE"}))
+    EXPECT_EQ(Jobs(pool + "/DROP", 3), (Texts{"DROP ONE", "DROP TWO CUT", "DROP THREE"}))
         << d.text();
-    EXPECT_EQ(Jobs(pool + "/NORMAL", 3),
-              (std::vector<std::string>{"NORMAL ONE", "NORMAL TWO", "NORMAL THREE"}))
+    EXPECT_EQ(Jobs(pool + "/NORMAL", 3), (Texts{"NORMAL ONE", "NORMAL TWO", "NORMAL THREE"}))
         << d.text();
 
     // One summary line per LU, the counts of each its own (the last count follows the send).
@@ -212,8 +208,8 @@ TEST(Pool, HangupAddsRemovesAndRestartsLusWhileOthersPrint) {
     PoolRun run(dir, {"NOTIFY_SOCKET=" + dir.file("notify")});
     auto& d = *run.daemon;
     ASSERT_EQ(Jobs(pool + "/KEEP", 3).size(), 3u) << d.text();
-    EXPECT_EQ(Jobs(pool + "/GONE", 1), (std::vector<std::string>{"GONE ONE"})) << d.text();
-    EXPECT_EQ(Jobs(pool + "/CHG", 1), (std::vector<std::string>{"CHG ONE"})) << d.text();
+    EXPECT_EQ(Jobs(pool + "/GONE", 1), (Texts{"GONE ONE"})) << d.text();
+    EXPECT_EQ(Jobs(pool + "/CHG", 1), (Texts{"CHG ONE"})) << d.text();
 
     ::unlink((pool + "/GONE.ini").c_str());
     WriteFile(pool + "/CHG.ini", LuIni(chg.port, "HEADINGS=0\n"));
@@ -221,12 +217,11 @@ TEST(Pool, HangupAddsRemovesAndRestartsLusWhileOthersPrint) {
     run.Signal(dir, SIGHUP);
     EXPECT_SAYS(d, "GONE: Its file is gone");
     EXPECT_SAYS(d, "NEW: Tarnwick printer client is online.");
-    EXPECT_EQ(Jobs(pool + "/NEW", 1), (std::vector<std::string>{"NEW ONE"})) << d.text();
-    EXPECT_EQ(Jobs(pool + "/CHG", 2), (std::vector<std::string>{"CHG ONE", "CHG TWO"})) << d.text();
+    EXPECT_EQ(Jobs(pool + "/NEW", 1), (Texts{"NEW ONE"})) << d.text();
+    EXPECT_EQ(Jobs(pool + "/CHG", 2), (Texts{"CHG ONE", "CHG TWO"})) << d.text();
     // The job in progress ended before the removed LU stopped.
     EXPECT_SAYS(d, "GONE: The LU stopped.");
-    EXPECT_EQ(Jobs(pool + "/GONE", 2), (std::vector<std::string>{"GONE ONE", "GONE TWO END"}))
-        << d.text();
+    EXPECT_EQ(Jobs(pool + "/GONE", 2), (Texts{"GONE ONE", "GONE TWO END"})) << d.text();
     EXPECT_LT(d.text().find("GONE: Tarnwick printer client is offline."),
               d.text().find("GONE: The LU stopped."));
 
@@ -385,7 +380,7 @@ TEST(Pool, OneProcessPerFolderAndOnlySettingsFilesRun) {
     // Fixed and read again: it starts and prints.
     WriteFile(pool + "/NOTES.ini", LuIni(fixed.port));
     first.Signal(dir, SIGHUP);
-    EXPECT_EQ(Jobs(pool + "/NOTES", 1), (std::vector<std::string>{"FIXED"})) << d.text();
+    EXPECT_EQ(Jobs(pool + "/NOTES", 1), (Texts{"FIXED"})) << d.text();
 
     // Killed: the lock goes with it and the next process runs on the folder.
     first.Signal(dir, SIGKILL);

@@ -27,6 +27,7 @@
 
 using testutil::Count;
 using testutil::Proc;
+using testutil::Texts;
 
 namespace {
 
@@ -498,7 +499,7 @@ TEST(Daemon, RetriesUntilTheHostListensEndsSilentJobsAndCounts) {
     HostRun r("negotiate tn3270e PRT9\nbind\nscs \"LATE\" always\nexpect-response\neoj\n"
               "scs \"SILENT\" always\nexpect-response\nhold\n",
               "EOJTIMEOUT=1\n", {"--listen-after", "1500"}, {}, 1, testutil::FreePort());
-    EXPECT_EQ(r.Jobs(2, 15000), (std::vector<std::string>{"LATE", "SILENT"})) << r.daemon->text();
+    EXPECT_EQ(r.Jobs(2, 15000), (Texts{"LATE", "SILENT"})) << r.daemon->text();
     EXPECT_SAYS(*r.daemon, "Delaying before reconnect.");
     // SIGUSR1: one summary line with the counters, each saying what it counts.
     r.Signal(SIGUSR1);
@@ -526,16 +527,14 @@ TEST(Daemon, ConnectionLostMidJobDeliversItReconnectsAndTraces) {
         // The job is delivered when the server goes, not at the next connection.
         HostRun gone("negotiate tn3270e\nbind\nscs \"ONLY PART\" always\nexpect-response\nclose\n",
                      "");
-        EXPECT_EQ(gone.Jobs(1, 5000), (std::vector<std::string>{"ONLY PART"}))
-            << gone.daemon->text();
+        EXPECT_EQ(gone.Jobs(1, 5000), (Texts{"ONLY PART"})) << gone.daemon->text();
         EXPECT_EQ(gone.daemon->Stop(SIGTERM), 0);
     }
     HostRun r("negotiate tn3270e\nbind\nscs \"FIRST PART\" always\nexpect-response\nclose\nnext\n"
               "negotiate tn3270e\nbind\nscs \"CUT BY RESET\" always\nexpect-response\nreset\nnext\n"
               "negotiate tn3270e\nbind\nscs \"THIRD\" always\nexpect-response\neoj\nhold\n",
               "", {}, {"-d"}, 3);
-    EXPECT_EQ(r.Jobs(3, 15000), (std::vector<std::string>{"FIRST PART", "CUT BY RESET", "THIRD"}))
-        << r.daemon->text();
+    EXPECT_EQ(r.Jobs(3, 15000), (Texts{"FIRST PART", "CUT BY RESET", "THIRD"})) << r.daemon->text();
     EXPECT_SAYS(*r.daemon, "Delaying before reconnect.");
     EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
     EXPECT_SAYS(*r.host, "DONE 3 ok");
@@ -612,7 +611,7 @@ TEST(Daemon, JobOfAKilledRunIsDeliveredAtTheNextStart) {
                            " (10 bytes) was left by an earlier run in the "
                            "middle of a job; it is delivered now as an incomplete job.");
     // The next job gets a name of its own.
-    EXPECT_EQ(r.Jobs(2), (std::vector<std::string>{"HALF A JOB", "NEXT JOB"})) << again.text();
+    EXPECT_EQ(r.Jobs(2), (Texts{"HALF A JOB", "NEXT JOB"})) << again.text();
     EXPECT_EQ(again.Stop(SIGTERM), 0) << again.text();
     EXPECT_HAS(again.text(),
                "Incomplete job " + r.dir.file("JOB0.txt") + " from an earlier run delivered");
@@ -672,9 +671,7 @@ TEST(Daemon, SettingsCheckedAtStartAndOnRequest) {
             {"settings: " + dir.file("twprinter.ini") + " is in order\n", "host 127.0.0.1 port ",
              ": reachable\n", "output to files: text copies of the jobs in " + dir.path() + "\n",
              "check passed"});
-    EXPECT_EQ(testutil::ListDir(dir.path()),
-              (std::vector<std::string>{"host.script", "twprinter.ini"}))
-        << good;
+    EXPECT_EQ(testutil::ListDir(dir.path()), (Texts{"host.script", "twprinter.ini"})) << good;
     run("HOSTNAME=nosuchhost.invalid\nSERVERNAME=" + std::to_string(testutil::FreePort()) +
             "\nUSESOCKET=1\nSOCKETPORT=nonsense\nLUTYPE=7\n",
         {"--check"}, 1,
@@ -794,7 +791,7 @@ TEST(Daemon, DataStreamErrorsRefuseTheRecordAlone) {
               "seq 11\ndata3270 F3000310 always\nexpect 020001000B00FFEF\n"
               "seq 12\ndata3270 F1C3C6 always\nexpect-response\neoj\nhold\n",
               "");
-    EXPECT_EQ(r.Jobs(2), (std::vector<std::string>{"ABC", "DEF"})) << r.daemon->text();
+    EXPECT_EQ(r.Jobs(2), (Texts{"ABC", "DEF"})) << r.daemon->text();
     for (const char* line :
          {"A record from the host was refused: byte 11 (SBA) at offset 0 is cut short or has "
           "invalid parameters.",
@@ -823,8 +820,7 @@ TEST(Daemon, SpoolFolderRemovedIsNamedAndNothingIsCountedForIt) {
               "FILENAME=spool/JOB\n");
     const std::string spool = r.dir.file("spool");
     ASSERT_EQ(::mkdir(spool.c_str(), 0755), 0);
-    EXPECT_EQ(testutil::DeliveredJobs(spool + "/JOB", 1, 5000), (std::vector<std::string>{"ONE"}))
-        << r.daemon->text();
+    EXPECT_EQ(testutil::DeliveredJobs(spool + "/JOB", 1, 5000), (Texts{"ONE"})) << r.daemon->text();
     ASSERT_EQ(system(("rm -r " + spool).c_str()), 0);
     EXPECT_SAYS(*r.daemon, "The job file " + spool + "/JOB1.txt cannot be made in the folder " +
                                spool + ": No such file or directory. Records are refused");
@@ -833,7 +829,7 @@ TEST(Daemon, SpoolFolderRemovedIsNamedAndNothingIsCountedForIt) {
     EXPECT_SAYS(*r.daemon, "Print data is stored again.", 5000);
     testutil::Until([&] { return !testutil::ReadFile(spool + "/JOB1f.txt").empty(); }, 8000);
     EXPECT_EQ(testutil::ReadFile(spool + "/JOB1f.txt"), "THREE") << r.daemon->text();
-    EXPECT_EQ(testutil::ListDir(spool), (std::vector<std::string>{"JOB1f.txt"}));
+    EXPECT_EQ(testutil::ListDir(spool), (Texts{"JOB1f.txt"}));
     r.Signal(SIGUSR1);
     EXPECT_SAYS(*r.daemon, "jobs delivered 2, jobs failed 0");
     EXPECT_EQ(Count(r.daemon->text(), " received from LU "), 2u) << r.daemon->text();
@@ -856,9 +852,8 @@ TEST(Daemon, HangupReadsTheSettingsAgainAndRestartsAfterTheJob) {
     testutil::WriteFile(r.dir.file("twprinter.ini"), ini);
     r.Signal(SIGHUP);
     EXPECT_SAYS(*r.daemon, "changed: the session starts again after its job.");
-    EXPECT_EQ(r.Jobs(1), (std::vector<std::string>{"PART ONE PART TWO"})) << r.daemon->text();
-    EXPECT_EQ(testutil::DeliveredJobs(r.dir.file("NEW"), 1, 10000),
-              (std::vector<std::string>{"AFTER"}))
+    EXPECT_EQ(r.Jobs(1), (Texts{"PART ONE PART TWO"})) << r.daemon->text();
+    EXPECT_EQ(testutil::DeliveredJobs(r.dir.file("NEW"), 1, 10000), (Texts{"AFTER"}))
         << r.daemon->text();
     EXPECT_TRUE(r.daemon->Alive());
     EXPECT_EQ(r.daemon->Stop(SIGTERM), 0) << r.daemon->text();
@@ -879,8 +874,7 @@ TEST(Daemon, KeptJobsAreRetriedOnTheirOwnAndGoFirst) {
     // The printer comes back; each connection is one job.
     auto back = std::make_unique<testutil::LatePrinter>(port);
     ASSERT_TRUE(back->ok());
-    EXPECT_EQ(back->Jobs(4, 30000), (std::vector<std::string>{"A", "B", "C", "D"}))
-        << r.daemon->text();
+    EXPECT_EQ(back->Jobs(4, 30000), (Texts{"A", "B", "C", "D"})) << r.daemon->text();
     // Not held until the next job: that comes seconds later.
     EXPECT_LT(back->FirstAfter(), std::chrono::seconds(4)) << r.daemon->text();
     back.reset();
@@ -921,7 +915,7 @@ TEST(Daemon, KeptJobsAreRetriedOnTheirOwnAndGoFirst) {
     EXPECT_SAYS(*r.daemon, "jobs delivered 0, jobs failed 1, last job 20");
     EXPECT_SAYS(*r.daemon, " failed, jobs received 1, kept jobs delivered again 0, jobs "
                            "waiting in failed/ 2, print bytes 3 (the jobs' files)");
-    EXPECT_EQ(testutil::LatePrinter(port).Jobs(2, 30000), (std::vector<std::string>{"OLD", "NEW"}))
+    EXPECT_EQ(testutil::LatePrinter(port).Jobs(2, 30000), (Texts{"OLD", "NEW"}))
         << r.daemon->text();
     EXPECT_SAYS(*r.daemon, "Job " + r.dir.file("JOB1.txt") + printer);
     EXPECT_TRUE(redelivered(r.daemon->text(), 0)) << r.daemon->text();
@@ -964,7 +958,7 @@ TEST(Daemon, StorageFaultMidJobIsAnsweredNegativelyAndTheJobGoesOnWhole) {
     // The refused records left nothing behind: no byte of theirs, no file of their own.
     EXPECT_EQ(stored(), a + "E" + b);
     EXPECT_EQ(testutil::ListDir(r.dir.path()),
-              (std::vector<std::string>{"JOB0.txt", "host.script", "pid", "twprinter.ini"}));
+              (Texts{"JOB0.txt", "host.script", "pid", "twprinter.ini"}));
     const std::string raise = "prlimit --pid " + std::to_string(r.Pid()) + " --fsize=unlimited";
     EXPECT_EQ(system(raise.c_str()), 0);
     EXPECT_SAYS(*r.daemon, "Print data is stored again.", 5000);
@@ -992,7 +986,7 @@ TEST(Daemon, OversizedRecordIsRefusedAndTheConnectionComesBack) {
                   " always\nhold\nnext\n"
                   "negotiate tn3270e\nbind\nscs \"SECOND\" always\nexpect-response\neoj\nhold\n",
               "", {"--transcript", spare.file("sent")}, {}, 2);
-    EXPECT_EQ(r.Jobs(2, 15000), (std::vector<std::string>{"FIRST", "SECOND"})) << r.daemon->text();
+    EXPECT_EQ(r.Jobs(2, 15000), (Texts{"FIRST", "SECOND"})) << r.daemon->text();
     EXPECT_SAYS(*r.daemon, "A record longer than 4194304 bytes from the server was "
                            "refused; the connection is reset.");
     EXPECT_NE(testutil::ReadFile(spare.file("sent.1")).find(B("020001000900FFEF")),

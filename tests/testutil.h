@@ -17,6 +17,9 @@
 
 namespace testutil {
 
+// Jobs, lines, file names: what a test expects, in order.
+using Texts = std::vector<std::string>;
+
 // A fresh directory under /tmp, removed with its contents at destruction.
 class TempDir {
   public:
