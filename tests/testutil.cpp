@@ -88,12 +88,15 @@ bool Until(const std::function<bool()>& done, int ms) {
 }
 
 std::string LuIni(int port, const std::string& extra) {
+    const std::string given = "\n" + extra;
     std::string ini = "[CONFIGURATION]\n" + extra;
     for (const std::string& line : std::vector<std::string>{
              "HOSTNAME=127.0.0.1", "SERVERNAME=" + std::to_string(port), "LUTYPE=1", "3270E=1",
-             "FILENAME=JOB", "PRINTTOFILE=1", "CONNECTTIMEOUT=0", "RETRYDELAY=1"})
-        if (("\n" + extra).find("\n" + line.substr(0, line.find('=') + 1)) == std::string::npos)
-            ini += line + "\n";
+             "FILENAME=JOB", "PRINTTOFILE=1", "CONNECTTIMEOUT=0", "RETRYDELAY=1"}) {
+        std::string key(1, '\n');
+        key.append(line, 0, line.find('=') + 1);
+        if (given.find(key) == std::string::npos) ini += line + "\n";
+    }
     return ini;
 }
 
