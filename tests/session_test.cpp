@@ -815,7 +815,7 @@ TEST(Daemon, DataStreamErrorsRefuseTheRecordAlone) {
 TEST(Daemon, SpoolFolderRemovedIsNamedAndNothingIsCountedForIt) {
     HostRun r("negotiate tn3270e\nbind\nnegative-ok\nseq 1\nscs \"ONE\" always\n"
               "expect-response\neoj\nsleep 1500\nseq 2\nscs \"TWO\" always\n"
-              "expect 020001000201FFEF\nsleep 4000\nseq 3\nscs \"THREE\" always\n"
+              "expect 020001000201FFEF\nsleep 8000\nseq 3\nscs \"THREE\" always\n"
               "expect-response\neoj\nhold\n",
               "FILENAME=spool/JOB\n");
     const std::string spool = r.dir.file("spool");
@@ -826,8 +826,9 @@ TEST(Daemon, SpoolFolderRemovedIsNamedAndNothingIsCountedForIt) {
                                spool + ": No such file or directory. Records are refused");
     EXPECT_SAYS(*r.host, "NEGATIVE 1 SEQ 2 REASON 01");
     ASSERT_EQ(::mkdir(spool.c_str(), 0755), 0);
+    // Seen by the probe while the host is quiet, long before the next record.
     EXPECT_SAYS(*r.daemon, "Print data is stored again.", 5000);
-    testutil::Until([&] { return !testutil::ReadFile(spool + "/JOB1f.txt").empty(); }, 8000);
+    testutil::Until([&] { return !testutil::ReadFile(spool + "/JOB1f.txt").empty(); }, 12000);
     EXPECT_EQ(testutil::ReadFile(spool + "/JOB1f.txt"), "THREE") << r.daemon->text();
     EXPECT_EQ(testutil::ListDir(spool), (Texts{"JOB1f.txt"}));
     r.Signal(SIGUSR1);
