@@ -69,7 +69,8 @@ run() { # client(null|daemon) mode(stream|lockstep)
     [ -n "$secs" ] && echo "$secs ${cpu:-0}"
 }
 
-median() { sort -g | awk '{a[NR]=$1} END{if (NR) print a[int((NR+1)/2)]}'; }
+# The median of a list of numbers separated by blanks.
+median() { tr ' ' '\n' <<<"$1" | grep . | sort -g | awk '{a[NR]=$1} END{if (NR) print a[int((NR+1)/2)]}'; }
 
 declare -A secs cpus
 for round in $(seq "$ROUNDS"); do
@@ -86,8 +87,8 @@ status=0
 echo "wire: $RECORDS SCS records of $SIZE bytes, $ROUNDS interleaved rounds, medians," \
     "job files in $(df --output=fstype "$spool" | tail -1) $(dirname "$spool")"
 for mode in stream lockstep; do
-    n=$(tr ' ' '\n' <<<"${secs[null.$mode]:-}" | grep . | median)
-    d=$(tr ' ' '\n' <<<"${secs[daemon.$mode]:-}" | grep . | median)
+    n=$(median "${secs[null.$mode]:-}")
+    d=$(median "${secs[daemon.$mode]:-}")
     if [ -z "$n" ] || [ -z "$d" ]; then
         echo "wire: FAIL: $mode runs did not finish"
         status=1
@@ -95,8 +96,8 @@ for mode in stream lockstep; do
     fi
     want=0.80
     [ $mode = lockstep ] && want=0.95
-    nc=$(tr ' ' '\n' <<<"${cpus[null.$mode]:-}" | grep . | median)
-    dc=$(tr ' ' '\n' <<<"${cpus[daemon.$mode]:-}" | grep . | median)
+    nc=$(median "${cpus[null.$mode]:-}")
+    dc=$(median "${cpus[daemon.$mode]:-}")
     awk -v mb="$mb" -v n="$n" -v d="$d" -v m=$mode -v w=$want -v nc="$nc" -v dc="$dc" \
         -v r="$RECORDS" 'BEGIN{
         printf "%s: null client %.0f MB/s, twprinterd %.0f MB/s, ratio %.2f (target %.2f); ",

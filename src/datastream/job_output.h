@@ -16,8 +16,9 @@ class JobOutput {
     static constexpr size_t kCapacity = 256 * 1024;
     // A memory stream's or standard output's: nothing is saved by gathering more.
     static constexpr size_t kSmallCapacity = 64 * 1024;
-    // The most Room may be asked for.
+    // The most Room may be asked for: it fits an empty buffer of either size.
     static constexpr size_t kMostRoom = 32 * 1024;
+    static_assert(kMostRoom <= kSmallCapacity && kSmallCapacity <= kCapacity);
 
     // Bytes go to stream, which stands at position at; null: none. Bytes not
     // handed over yet are dropped. The buffer is made once and kept while its
